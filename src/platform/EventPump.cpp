@@ -1,0 +1,9 @@
+#include "platform/EventPump.h"
+
+#include <QCoreApplication>
+
+void YieldEvents()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}
