@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <functional>
 
+class QWidget;
+
 namespace testsupport {
 
 // Output of an outside program (pdfinfo, qpdf, pdftoppm...), run without a shell.
@@ -24,10 +26,10 @@ bool writeTestPicture(const QString& path, int format, int w, int h, int bpp = 2
 
 // Calls `answer` on the next modal widget that opens (message box or dialog),
 // from the event loop, without sleeping. Use before the call that opens it.
-void whenModalOpens(std::function<void(class QWidget*)> answer);
+void whenModalOpens(std::function<void(QWidget*)> answer);
 
 // Presses the button of a QMessageBox/QDialogButtonBox with the given text or
 // standard role ("OK", "Cancel"...).
-bool pressButton(class QWidget* modal, const QString& text);
+bool pressButton(QWidget* modal, const QString& text);
 
 } // namespace testsupport
