@@ -2,12 +2,14 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QAbstractButton;
 class QLabel;
 class QListWidget;
 class QWidget;
 class CCommonDialogs;
+class DropIntake;
 class MessageSink;
 
 // The widgets of the main window that the file list commands work on.
@@ -42,7 +44,53 @@ public:
     void SetLocked(bool locked);
     bool IsLocked() const;
 
+    // False while locked or while a Sort is rebuilding the list: the commands
+    // that change the list and the drop targets then do nothing.
+    bool AcceptsChanges() const;
+
+    // Appends paths at the end of the list, selection unchanged, as long as
+    // it holds fewer than MaxEntries; the first path that does not fit ends
+    // the appending and is reported once, in a "Velunor" message. Returns how
+    // many were appended.
+    int AppendPaths(const QStringList& paths);
+    // Hides the drop hint when the list holds entries.
+    void HideHintIfListed();
+
+    // The drop filter on List1, picText and picDoor (made by the constructor).
+    DropIntake* drops() const { return m_drops; }
+
+    // Texts the commands use.
+    static const QString OpenFilter;
+    static const QString OpenTitle;     // "Open Files"
+    static const QString FolderPrompt;  // "Please select a folder:"
+    static const QString SearchingText; // "Searching Files..."
+    static const QString PageNumberText; // "Page Number of Selected File: "
+
 signals:
     // Exit (index 5): the window closes itself.
     void exitRequested();
+
+private:
+    int selectedRow() const;
+    void selectRow(int row);
+    void moveSelected(int step);
+    void addFile();
+    // Appends one path; false (with one message per *told) when full.
+    bool appendOne(const QString& path, bool* told);
+    bool listIsFull() const;
+    void tellListFull(bool* told);
+    void finishSortNow();
+
+    FileListWidgets m_w;
+    CCommonDialogs& m_dialogs;
+    MessageSink& m_sink;
+    DropIntake* m_drops = nullptr;
+    bool m_locked = false;
+    bool m_sorting = false;
+    // During a Sort's rebuild: the List2 position appended next, else -1.
+    int m_sortNext = -1;
+    int m_searchDepth = 0;
+    QString m_hintCaption;
+    // Selection changes made by the commands themselves do not count as clicks.
+    int m_quiet = 0;
 };

@@ -1,0 +1,120 @@
+#include "filelist/DropIntake.h"
+
+#include "filelist/FileListController.h"
+
+#include <QAbstractScrollArea>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <QWidget>
+
+DropIntake::DropIntake(FileListController& controller, QWidget* list, QWidget* picText, QWidget* picDoor,
+                       QObject* parent)
+    : QObject(parent), m_controller(controller), m_listViewport(nullptr), m_picText(picText), m_picDoor(picDoor)
+{
+    if (list) {
+        list->setAcceptDrops(true);
+        auto* area = qobject_cast<QAbstractScrollArea*>(list);
+        m_listViewport = area ? area->viewport() : list;
+        m_listViewport->setAcceptDrops(true);
+        m_listViewport->installEventFilter(this);
+    }
+    for (QWidget* w : {m_picText, m_picDoor}) {
+        if (w) {
+            w->setAcceptDrops(true);
+            w->installEventFilter(this);
+        }
+    }
+}
+
+bool DropIntake::IsPicturePath(const QString& path)
+{
+    const QString last3 = path.right(3).toLower();
+    const QString last4 = path.right(4).toLower();
+    static const QStringList three = {"bmp", "jpg", "gif", "png", "tif"};
+    return (path.size() >= 3 && three.contains(last3)) ||
+           (path.size() >= 4 && (last4 == QLatin1String("tiff") || last4 == QLatin1String("jpeg")));
+}
+
+QStringList DropIntake::DroppedPaths(const QMimeData* data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    return paths;
+}
+
+void DropIntake::List1_OLEDragDrop(QDropEvent* event)
+{
+    intake(event);
+}
+
+void DropIntake::picText_OLEDragDrop(QDropEvent* event)
+{
+    intake(event);
+}
+
+void DropIntake::picDoor_OLEDragDrop(QDropEvent* event)
+{
+    if (m_picDoor)
+        m_picDoor->hide();
+    intake(event);
+}
+
+void DropIntake::intake(QDropEvent* event)
+{
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    QStringList pictures;
+    for (const QString& path : DroppedPaths(event->mimeData())) {
+        if (IsPicturePath(path))
+            pictures.append(path);
+    }
+    m_controller.AppendPaths(pictures);
+    m_controller.HideHintIfListed();
+}
+
+bool DropIntake::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool ours = watched == m_listViewport || watched == m_picText || watched == m_picDoor;
+    if (!ours || !watched->isWidgetType())
+        return QObject::eventFilter(watched, event);
+
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        // While the list is locked the targets refuse, so the cursor says so.
+        if (!m_controller.AcceptsChanges()) {
+            drag->ignore();
+        } else {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        }
+        return true;
+    }
+    case QEvent::DragLeave:
+        return true;
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (!m_controller.AcceptsChanges()) {
+            drop->ignore();
+            return true;
+        }
+        if (watched == m_picDoor)
+            picDoor_OLEDragDrop(drop);
+        else if (watched == m_picText)
+            picText_OLEDragDrop(drop);
+        else
+            List1_OLEDragDrop(drop);
+        return true;
+    }
+    default:
+        return QObject::eventFilter(watched, event);
+    }
+}

@@ -1,0 +1,14 @@
+#include "filelist/ListCollation.h"
+
+#include <QLocale>
+
+QCollator ListCollator(bool numeric)
+{
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(numeric);
+    return collator;
+}
