@@ -2,7 +2,12 @@
 #include <QObject>
 #include <QString>
 
+#include <sys/types.h>
+#include <vector>
+
 class MessageSink;
+class QEventLoop;
+class QSocketNotifier;
 
 // Process-wide: the executable name whose presence keeps a run alive.
 extern QString WatchedProcessName;
@@ -32,6 +37,10 @@ public:
     // group and are removed.
     static QStringList SplitCommandLine(const QString& commandLine);
 
+    // Whether the last ExecuteCommand started a child (false after one of
+    // the three messages).
+    bool LastRunStarted() const { return m_started; }
+
 signals:
     void ReceiveOutputs(const QString& CommandOutputs);
     void CommandOver();
@@ -41,4 +50,32 @@ private:
     QString m_commandLine;
     QString m_outputs;
     int m_childPid = 0;
+
+    // A child still alive when its run ended: reaped as soon as it exits,
+    // whether or not anyone waits for it, so no zombie is left.
+    struct LeftChild {
+        pid_t pid = 0;
+        int pidfd = -1;
+        QSocketNotifier* notifier = nullptr;
+    };
+    // The pipe of such a child stays open and is drained as it writes, so
+    // the child never meets a closed pipe (SIGPIPE) or a full one; while it
+    // is the last run's child its text still joins Outputs.
+    struct Drain {
+        pid_t owner = 0;
+        int fd = -1;
+        QSocketNotifier* notifier = nullptr;
+    };
+    void keepChild(pid_t pid, int pidfd, int readFd);
+    void reapEnded();
+    void forget(std::size_t index);
+    void drain(int fd, bool untilEmpty);
+    void closeDrain(std::size_t index);
+    void fail(const QString& text);
+
+    std::vector<LeftChild> m_left;
+    std::vector<Drain> m_drains;
+    QEventLoop* m_waitLoop = nullptr;
+    pid_t m_lastRunPid = 0;
+    bool m_started = false;
 };

@@ -1,0 +1,412 @@
+#include "platform/DOSOutputs.h"
+
+#include "platform/EventPump.h"
+#include "platform/MessageSink.h"
+#include "platform/ProcessList.h"
+#include "platform/clsWaitableTimer.h"
+
+#include <QByteArrayList>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QStringDecoder>
+#include <QStringList>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/pidfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+QString WatchedProcessName;
+
+namespace {
+
+constexpr int ReadSize = 1024;
+constexpr int PollMilliSeconds = 50;
+
+// Keeps our descriptors clear of 0, 1 and 2, so that the child's dup2 onto
+// them never meets one of its own sources.
+int moveAboveStandard(int fd)
+{
+    if (fd > 2)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    ::close(fd);
+    return moved;
+}
+
+// Bytes wait in the pipe, or its writers are all gone so that the next read
+// reports the end, or the count cannot be had: all count as "something to
+// read", as the failing Windows size call does.
+bool somethingToRead(int fd)
+{
+    int count = 0;
+    if (::ioctl(fd, FIONREAD, &count) != 0 || count > 0)
+        return true;
+    pollfd p {fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0)
+        return true;
+    return (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+bool reaped(pid_t pid)
+{
+    int status = 0;
+    pid_t r;
+    do
+        r = ::waitpid(pid, &status, WNOHANG);
+    while (r < 0 && errno == EINTR);
+    // ECHILD: somebody else reaped it; it is gone either way.
+    return r == pid || (r < 0 && errno == ECHILD);
+}
+
+// Closes the read end however the run is left (the timer wait may throw).
+struct FdGuard {
+    int fd;
+    ~FdGuard()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+DOSOutputs::DOSOutputs(MessageSink& sink, QObject* parent) : QObject(parent), m_sink(sink) {}
+
+DOSOutputs::~DOSOutputs()
+{
+    reapEnded();
+    // A child still running now is left to the system; its notifier goes
+    // with this object.
+    for (LeftChild& c : m_left)
+        if (c.pidfd >= 0)
+            ::close(c.pidfd);
+    for (Drain& d : m_drains)
+        ::close(d.fd);
+}
+
+QString DOSOutputs::CommandLine() const
+{
+    return m_commandLine;
+}
+
+void DOSOutputs::setCommandLine(const QString& DOSCommand)
+{
+    m_commandLine = DOSCommand;
+}
+
+QString DOSOutputs::Outputs() const
+{
+    return m_outputs;
+}
+
+void DOSOutputs::fail(const QString& text)
+{
+    m_sink.showMessage(QStringLiteral("Velunor"), text, MessageIcon::Critical);
+}
+
+QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
+{
+    if (!CommandLine.isEmpty())
+        m_commandLine = CommandLine;
+    m_started = false;
+    reapEnded();
+    if (m_commandLine.isEmpty()) {
+        fail(QStringLiteral("Command Line empty"));
+        return {};
+    }
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        fail(QStringLiteral("CreatePipe failed. Error: ") + QString::number(errno));
+        return {};
+    }
+    FdGuard readEnd {moveAboveStandard(fds[0])};
+    FdGuard writeEnd {moveAboveStandard(fds[1])};
+    if (readEnd.fd < 0 || writeEnd.fd < 0) {
+        fail(QStringLiteral("CreatePipe failed. Error: ") + QString::number(errno));
+        return {};
+    }
+
+    QByteArrayList args8;
+    for (const QString& a : SplitCommandLine(m_commandLine))
+        args8 << a.toUtf8();
+    std::vector<char*> argv;
+    for (QByteArray& a : args8)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    int spawnError = ENOENT;
+    if (!args8.isEmpty()) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 1);
+        posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 2);
+        // Whatever else is open here (ours or a library's) stays out.
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        sigset_t none, reset;
+        sigemptyset(&none);
+        sigemptyset(&reset);
+        for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGCHLD, SIGALRM, SIGTSTP,
+                        SIGTTIN, SIGTTOU, SIGUSR1, SIGUSR2})
+            sigaddset(&reset, sig);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setsigdefault(&attr, &reset);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        // glibc reports a failed exec here, so a missing program is known at once.
+        spawnError = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+        posix_spawnattr_destroy(&attr);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    if (spawnError != 0) {
+        fail(QStringLiteral("File or command not found"));
+        return {};
+    }
+
+    m_started = true;
+    const int pidfd = static_cast<int>(::pidfd_open(pid, 0));
+    // Only the child holds the write end from now on.
+    const bool closed = ::close(writeEnd.fd) == 0;
+    writeEnd.fd = -1;
+    m_outputs.clear();
+    m_childPid = 0;
+    m_lastRunPid = pid;
+
+    // Reaps the child, or keeps watching it, however the loop is left.
+    struct ChildGuard {
+        DOSOutputs* self;
+        pid_t pid;
+        int pidfd;
+        void settle(int readFd)
+        {
+            if (pid > 0)
+                self->keepChild(pid, pidfd, readFd);
+            else if (readFd >= 0)
+                ::close(readFd);
+            pid = 0;
+        }
+        ~ChildGuard() { settle(-1); }
+    } childGuard {this, pid, pidfd};
+
+    clsWaitableTimer timer;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    char buffer[ReadSize];
+    bool running = closed;
+    do {
+        if (somethingToRead(readEnd.fd)) {
+            ssize_t n;
+            do
+                n = ::read(readEnd.fd, buffer, ReadSize);
+            while (n < 0 && errno == EINTR);
+            running = n > 0;
+            // The decoder keeps a character split between two reads for
+            // the next one.
+            const QString text = n > 0 ? QString(decoder.decode(QByteArrayView(buffer, n))) : QString();
+            m_outputs += text;
+            emit ReceiveOutputs(text);
+        }
+        if (!ProcessList::IsRunning(WatchedProcessName))
+            running = false;
+        YieldEvents();
+        timer.Wait(PollMilliSeconds);
+    } while (running);
+
+    const int readFd = readEnd.fd;
+    readEnd.fd = -1;
+    childGuard.settle(readFd);
+    emit CommandOver();
+    return m_outputs;
+}
+
+void DOSOutputs::keepChild(pid_t pid, int pidfd, int readFd)
+{
+    if (pid <= 0)
+        return;
+    if (reaped(pid)) {
+        if (pidfd >= 0)
+            ::close(pidfd);
+        if (readFd >= 0)
+            ::close(readFd);
+        return;
+    }
+    if (readFd >= 0) {
+        Drain d;
+        d.owner = pid;
+        d.fd = readFd;
+        d.notifier = new QSocketNotifier(readFd, QSocketNotifier::Read, this);
+        connect(d.notifier, &QSocketNotifier::activated, this, [this, readFd] { drain(readFd, false); });
+        m_drains.push_back(d);
+    }
+    LeftChild c;
+    c.pid = pid;
+    c.pidfd = pidfd;
+    if (pidfd >= 0) {
+        c.notifier = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
+        connect(c.notifier, &QSocketNotifier::activated, this, [this, pid] {
+            for (std::size_t i = 0; i < m_left.size(); ++i)
+                if (m_left[i].pid == pid && reaped(pid)) {
+                    forget(i);
+                    break;
+                }
+            if (m_waitLoop)
+                m_waitLoop->quit();
+        });
+    }
+    m_left.push_back(c);
+    m_childPid = pid;
+}
+
+void DOSOutputs::drain(int fd, bool untilEmpty)
+{
+    char buffer[4096];
+    for (;;) {
+        std::size_t index = 0;
+        while (index < m_drains.size() && m_drains[index].fd != fd)
+            ++index;
+        if (index == m_drains.size())
+            return;
+        if (untilEmpty) {
+            pollfd p {fd, POLLIN, 0};
+            if (::poll(&p, 1, 0) <= 0)
+                return;
+        }
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            closeDrain(index);
+            return;
+        }
+        if (m_drains[index].owner == m_lastRunPid)
+            m_outputs += QString::fromUtf8(buffer, n);
+        if (!untilEmpty)
+            return;
+    }
+}
+
+void DOSOutputs::closeDrain(std::size_t index)
+{
+    Drain d = m_drains[index];
+    m_drains.erase(m_drains.begin() + std::ptrdiff_t(index));
+    d.notifier->setEnabled(false);
+    d.notifier->deleteLater();
+    ::close(d.fd);
+}
+
+void DOSOutputs::forget(std::size_t index)
+{
+    LeftChild c = m_left[index];
+    m_left.erase(m_left.begin() + std::ptrdiff_t(index));
+    if (c.notifier) {
+        c.notifier->setEnabled(false);
+        c.notifier->deleteLater();
+    }
+    if (c.pidfd >= 0)
+        ::close(c.pidfd);
+    if (c.pid == m_childPid)
+        m_childPid = 0;
+}
+
+void DOSOutputs::reapEnded()
+{
+    for (std::size_t i = m_left.size(); i-- > 0;)
+        if (reaped(m_left[i].pid))
+            forget(i);
+}
+
+bool DOSOutputs::ChildRunning()
+{
+    reapEnded();
+    return m_childPid != 0;
+}
+
+void DOSOutputs::WaitForChild()
+{
+    reapEnded();
+    while (m_childPid != 0) {
+        bool watched = false;
+        for (const LeftChild& c : m_left)
+            if (c.pid == m_childPid && c.notifier)
+                watched = true;
+        if (watched) {
+            // Sleeps in the event loop until the child's pidfd reports its end.
+            QEventLoop loop;
+            QEventLoop* outer = m_waitLoop;
+            m_waitLoop = &loop;
+            loop.exec();
+            m_waitLoop = outer;
+            if (outer && m_childPid == 0)
+                outer->quit();
+        } else {
+            clsWaitableTimer().Wait(PollMilliSeconds);
+        }
+        reapEnded();
+    }
+    // What the child wrote just before it ended is still in the pipe.
+    for (const Drain& d : std::vector<Drain>(m_drains))
+        if (d.owner == m_lastRunPid)
+            drain(d.fd, true);
+}
+
+QStringList DOSOutputs::SplitCommandLine(const QString& commandLine)
+{
+    // Blanks separate; double quotes group and are removed. Backslashes are
+    // plain characters except before a quote: 2n of them and a quote give
+    // n backslashes and a grouping quote, 2n + 1 give n and a literal quote.
+    QStringList args;
+    QString current;
+    bool quoted = false;
+    bool inArgument = false;
+    const qsizetype size = commandLine.size();
+    for (qsizetype i = 0; i < size;) {
+        const QChar c = commandLine.at(i);
+        if ((c == u' ' || c == u'\t') && !quoted) {
+            if (inArgument)
+                args << current;
+            current.clear();
+            inArgument = false;
+            ++i;
+            continue;
+        }
+        inArgument = true;
+        if (c == u'\\') {
+            qsizetype run = 0;
+            while (i + run < size && commandLine.at(i + run) == u'\\')
+                ++run;
+            if (i + run < size && commandLine.at(i + run) == u'"') {
+                current += QString(run / 2, u'\\');
+                if (run % 2) {
+                    current += u'"';
+                    i += run + 1;
+                } else {
+                    i += run;
+                }
+            } else {
+                current += QString(run, u'\\');
+                i += run;
+            }
+            continue;
+        }
+        if (c == u'"') {
+            quoted = !quoted;
+            ++i;
+            continue;
+        }
+        current += c;
+        ++i;
+    }
+    if (inArgument)
+        args << current;
+    return args;
+}

@@ -1,0 +1,158 @@
+#include "platform/ProcessList.h"
+
+#include <QByteArray>
+#include <QByteArrayList>
+
+#include <cctype>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int CommLength = 15; // TASK_COMM_LEN - 1
+
+// Reads at most `limit` bytes of a /proc (or any) file; empty on failure.
+QByteArray readSmallFile(const QByteArray& path, int limit = 4096)
+{
+    QByteArray data;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return data;
+    data.resize(limit);
+    qsizetype got = 0;
+    while (got < limit) {
+        const ssize_t n = ::read(fd, data.data() + got, size_t(limit - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    data.truncate(got);
+    return data;
+}
+
+bool isPidName(const char* s)
+{
+    if (!*s)
+        return false;
+    for (; *s; ++s)
+        if (!std::isdigit(static_cast<unsigned char>(*s)))
+            return false;
+    return true;
+}
+
+QByteArray baseName(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+bool sameName(const QString& a, const QString& b)
+{
+    return !a.isEmpty() && a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+QByteArrayList commandArgs(pid_t pid)
+{
+    const QByteArray raw = readSmallFile("/proc/" + QByteArray::number(pid) + "/cmdline", 8192);
+    QByteArrayList args = raw.split('\0');
+    if (!args.isEmpty() && args.last().isEmpty())
+        args.removeLast();
+    return args;
+}
+
+// The program a "#!" line runs: its file name, or for "env" the first
+// operand of env. Empty when the file is no script.
+QByteArray scriptInterpreter(pid_t pid, const QByteArray& script)
+{
+    const QByteArray path = script.startsWith('/')
+        ? script
+        : "/proc/" + QByteArray::number(pid) + "/cwd/" + script;
+    const QByteArray head = readSmallFile(path, 256);
+    if (!head.startsWith("#!"))
+        return {};
+    QByteArray line = head.mid(2);
+    const qsizetype nl = line.indexOf('\n');
+    if (nl >= 0)
+        line.truncate(nl);
+    const QByteArrayList words = line.simplified().split(' ');
+    if (words.isEmpty() || words.first().isEmpty())
+        return {};
+    const QByteArray first = baseName(words.first());
+    if (first != "env")
+        return first;
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        const QByteArray& w = words.at(i);
+        if (w.isEmpty() || w.startsWith('-') || w.contains('='))
+            continue;
+        return baseName(w);
+    }
+    return {};
+}
+
+} // namespace
+
+std::vector<ProcessList::Entry> ProcessList::Snapshot()
+{
+    std::vector<Entry> list;
+    DIR* dir = ::opendir("/proc");
+    if (!dir)
+        return list;
+    while (const dirent* d = ::readdir(dir)) {
+        if (!isPidName(d->d_name))
+            continue;
+        const QByteArray base = QByteArray("/proc/") + d->d_name;
+        // "pid (comm) state ppid ...": comm may itself hold ") ".
+        const QByteArray stat = readSmallFile(base + "/stat", 1024);
+        const qsizetype open = stat.indexOf('(');
+        const qsizetype close = stat.lastIndexOf(')');
+        if (open < 0 || close < open || close + 4 > stat.size())
+            continue; // the process ended meanwhile
+        Entry e;
+        e.pid = pid_t(std::atol(d->d_name));
+        e.comm = QString::fromUtf8(stat.mid(open + 1, close - open - 1));
+        e.state = stat.at(close + 2);
+        e.ppid = pid_t(std::atol(stat.constData() + close + 4));
+        struct stat st {};
+        if (::stat(base.constData(), &st) != 0)
+            continue;
+        e.uid = st.st_uid;
+        list.push_back(e);
+    }
+    ::closedir(dir);
+    return list;
+}
+
+bool ProcessList::NameMatches(const Entry& e, const QString& name)
+{
+    if (name.isEmpty())
+        return false;
+    if (sameName(e.comm, name))
+        return true;
+    const QByteArray wanted = name.toUtf8();
+    const bool truncated = wanted.size() > CommLength
+        && sameName(e.comm, QString::fromUtf8(wanted.left(CommLength)));
+    const QByteArrayList args = commandArgs(e.pid);
+    if (args.isEmpty())
+        return false;
+    if (truncated)
+        return sameName(QString::fromUtf8(baseName(args.first())), name);
+    if (args.size() < 2 || !sameName(QString::fromUtf8(baseName(args.at(1))), name))
+        return false;
+    const QByteArray interpreter = scriptInterpreter(e.pid, args.at(1));
+    return sameName(QString::fromUtf8(interpreter), e.comm);
+}
+
+bool ProcessList::IsRunning(const QString& name)
+{
+    if (name.isEmpty())
+        return false;
+    for (const Entry& e : Snapshot())
+        if (!IsZombie(e) && NameMatches(e, name))
+            return true;
+    return false;
+}
