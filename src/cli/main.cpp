@@ -1,0 +1,97 @@
+// velunor-convert: the window's conversion job for scripts.
+#include "cli/ConsoleJobIo.h"
+#include "engine/ConversionJob.h"
+#include "engine/JobWorkArea.h"
+#include "engine/PdfDate.h"
+#include "platform/DOSOutputs.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+enum ExitCode { kDone = 0, kFailed = 1, kUsage = 2, kNotReplaced = 3 };
+
+int usageError(const QString& text)
+{
+    std::fprintf(stderr, "velunor-convert: %s\nTry 'velunor-convert --help' for more information.\n",
+                 text.toLocal8Bit().constData());
+    return kUsage;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velunor-convert"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Turns pictures into one PDF document, one page per picture, in the order given.\n"
+                       "The document is written to DIR/TITLE.pdf and its path printed on standard output."));
+    const QCommandLineOption outputDir({"o", "output-dir"}, "Folder of the document (default: the current folder).", "DIR");
+    const QCommandLineOption title({"t", "title"}, "Document title, also the file name (default: \"New PDF Document\").", "TITLE",
+                                   "New PDF Document");
+    const QCommandLineOption author({"a", "author"}, "Author (default: \"Velunor\").", "AUTHOR", "Velunor");
+    const QCommandLineOption subject({"s", "subject"}, "Subject (default: \"New Subject\").", "SUBJECT", "New Subject");
+    const QCommandLineOption keywords({"k", "keywords"}, "Keywords (default: none).", "KEYWORDS", QString());
+    const QCommandLineOption date({"d", "creation-date"}, "Creation date as a PDF date, e.g. D:20240131154500+01'00 (default: now).",
+                                  "PDFDATE");
+    const QCommandLineOption quality({"q", "quality"}, "JPEG quality of the pages, 1 to 100 (default: 10).", "1-100", "10");
+    const QCommandLineOption yes({"y", "yes"}, "Replace an existing document without asking.");
+    parser.addOptions({outputDir, title, author, subject, keywords, date, quality, yes});
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("PICTURE", "Picture files (BMP, JPEG, PNG, GIF, TIFF, ICO, PCX, PSD, IFF), one page each.",
+                                 "PICTURE...");
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(kDone);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+
+    ConsoleJobIo::Options opt;
+    opt.pictures = parser.positionalArguments();
+    opt.title = parser.value(title);
+    opt.author = parser.value(author);
+    opt.subject = parser.value(subject);
+    opt.keywords = parser.value(keywords);
+    opt.creationDate = parser.isSet(date) ? parser.value(date) : PdfDateString();
+    opt.outputFolder = parser.isSet(outputDir) ? parser.value(outputDir) : QDir::currentPath();
+    opt.yes = parser.isSet(yes);
+    bool ok = false;
+    opt.quality = parser.value(quality).toInt(&ok);
+    if (!ok || opt.quality < 1 || opt.quality > 100)
+        return usageError(QStringLiteral("the quality must be a whole number from 1 to 100, not \"%1\".").arg(parser.value(quality)));
+
+    // Work folders of this run, locked for its life; leftovers of killed
+    // runs (of this program or the window) go first.
+    JobWorkArea workArea;
+    workArea.SweepLeftovers();
+
+    ConsoleJobIo io(opt);
+    DOSOutputs runner(io);
+    ConversionJob job(io, io, runner, workArea);
+    job.SetWriteSettings(false);
+
+    switch (job.Run()) {
+    case ConversionJob::Outcome::Done:
+        std::printf("%s\n", QFileInfo(job.OutputPath()).absoluteFilePath().toLocal8Bit().constData());
+        return kDone;
+    case ConversionJob::Outcome::EmptyList:
+        return kUsage;
+    case ConversionJob::Outcome::Cancelled:
+        return kNotReplaced;
+    case ConversionJob::Outcome::BadTitle:
+    case ConversionJob::Outcome::Failed:
+    case ConversionJob::Outcome::Busy:
+        break;
+    }
+    return kFailed;
+}

@@ -1,0 +1,392 @@
+#include "engine/ConversionJob.h"
+
+#include "engine/JobInputs.h"
+#include "engine/JobOutputs.h"
+#include "engine/JobWorkArea.h"
+#include "engine/PageMaker.h"
+#include "engine/SettingsFile.h"
+#include "platform/AppPaths.h"
+#include "platform/DOSOutputs.h"
+#include "platform/KillProcessByName.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+// Use qpdf without its deprecated PointerHolder API.
+#ifndef POINTERHOLDER_TRANSITION
+#define POINTERHOLDER_TRANSITION 4
+#endif
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+const QString kVelunor = QStringLiteral("Velunor");
+const QString kPreparing = QStringLiteral("Preparing Files...");
+const QString kCreating = QStringLiteral("Creating...");
+
+bool s_running = false;
+
+// Clears the program-wide flag on every way out of Run().
+struct RunningFlag {
+    RunningFlag() { s_running = true; }
+    ~RunningFlag() { s_running = false; }
+    RunningFlag(const RunningFlag&) = delete;
+    RunningFlag& operator=(const RunningFlag&) = delete;
+};
+
+QString toolkitFailure(const QString& what, const ToolkitRunResult& r)
+{
+    const QString said = r.output.trimmed();
+    if (said.isEmpty())
+        return QStringLiteral("The PDF toolkit pdftk could not %1; it wrote no output file and said nothing.").arg(what);
+    return QStringLiteral("The PDF toolkit pdftk could not %1. It said:\n\n%2").arg(what, said);
+}
+} // namespace
+
+ConversionJob::ConversionJob(JobInputs& inputs, JobOutputs& outputs, DOSOutputs& runner, JobWorkArea& workArea)
+    : m_in(inputs), m_out(outputs), m_runner(runner), m_area(workArea)
+{
+}
+
+bool ConversionJob::IsRunning()
+{
+    return s_running;
+}
+
+int ConversionJob::Percent(int i, int n)
+{
+    if (n < 2)
+        return -1;
+    // Divide first, in double: 29 / 100 x 100 is just below 29 and gives 28.
+    const double p = std::floor(double(i) / double(n - 1) * 100.0);
+    if (p < 0)
+        return 0;
+    return p > 100 ? 100 : int(p);
+}
+
+QString ConversionJob::TitleProblem(const QString& title)
+{
+    if (title.isEmpty())
+        return QStringLiteral("Please type a document title: it names the output file.");
+    if (title == QLatin1String(".") || title == QLatin1String(".."))
+        return QStringLiteral("The document title \"%1\" cannot name a file. Please type another title.").arg(title);
+    if (title.contains(QLatin1Char('/')))
+        return QStringLiteral("The document title \"%1\" cannot name a file because it holds \"/\". "
+                              "Please type another title.").arg(title);
+    if (title.contains(QChar(0)))
+        return QStringLiteral("The document title cannot name a file because it holds a null character.");
+    // 255 bytes is the longest name the usual Linux file systems take.
+    if (QFile::encodeName(title + QStringLiteral(".pdf")).size() > 255)
+        return QStringLiteral("The document title is too long to name a file. Please type a shorter title.");
+    return {};
+}
+
+bool ConversionJob::CheckDocument(const QString& pdf, int pages, const DocumentInfo& info, QString* problem)
+{
+    auto say = [problem](const QString& text) {
+        if (problem)
+            *problem = text;
+        return false;
+    };
+    if (!QFileInfo(pdf).isFile())
+        return say(QStringLiteral("The finished document %1 was not written.").arg(pdf));
+    try {
+        QPDF doc;
+        doc.setSuppressWarnings(true);
+        doc.processFile(QFile::encodeName(pdf).constData());
+        const auto count = QPDFPageDocumentHelper(doc).getAllPages().size();
+        if (count != size_t(pages))
+            return say(QStringLiteral("The finished document has %1 pages instead of %2.").arg(count).arg(pages));
+        QPDFObjectHandle dict = doc.getTrailer().getKey("/Info");
+        if (!dict.isDictionary())
+            return say(QStringLiteral("The document information was not written into the finished document."));
+        const std::pair<const char*, QString> fields[] = {
+            {"/Title", info.title},       {"/Author", info.author},
+            {"/Subject", info.subject},   {"/Keywords", info.keywords},
+            {"/CreationDate", info.creationDate}, {"/Creator", kVelunor},
+            {"/Producer", kVelunor},
+        };
+        for (const auto& [key, expected] : fields) {
+            QPDFObjectHandle v = dict.getKey(key);
+            // The toolkit encodes values its own way (and decodes character
+            // references), so only presence is judged, not the exact text.
+            const bool present = v.isString();
+            const bool filled = present && !v.getUTF8Value().empty();
+            if (!present || (!expected.trimmed().isEmpty() && !filled))
+                return say(QStringLiteral("The document information (%1) was not written into the finished document.")
+                               .arg(QString::fromLatin1(key + 1)));
+        }
+    } catch (const std::exception& e) {
+        return say(QStringLiteral("The finished document is not a readable PDF: %1").arg(QString::fromLocal8Bit(e.what())));
+    }
+    return true;
+}
+
+void ConversionJob::yield()
+{
+    m_out.Yield();
+}
+
+void ConversionJob::trimOutputFolder()
+{
+    QString folder = m_in.OutputFolder();
+    if (folder.endsWith(QLatin1Char('/'))) {
+        folder.chop(1);
+        m_in.SetOutputFolder(folder);
+    }
+}
+
+QString ConversionJob::outputPathNow() const
+{
+    return m_in.OutputFolder() + QLatin1Char('/') + m_in.Title() + QStringLiteral(".pdf");
+}
+
+void ConversionJob::writeSettings()
+{
+    if (!m_writeSettings)
+        return;
+    SettingsValues v;
+    v.title = m_in.Title();
+    v.author = m_in.Author();
+    v.subject = m_in.Subject();
+    v.keywords = m_in.Keywords();
+    v.quality = QString::number(m_in.Quality());
+    v.outputFolder = m_in.OutputFolder();
+    // A settings file that cannot be written does not stop the job.
+    SettingsFile::Write(m_settingsPath.isEmpty() ? AppPaths::SettingsFilePath() : m_settingsPath, v);
+}
+
+bool ConversionJob::makeOutputFolder(QString* error) const
+{
+    const QString folder = m_in.OutputFolder();
+    if (folder.isEmpty()) {
+        *error = QStringLiteral("No output folder is given. Please choose the folder for the document.");
+        return false;
+    }
+    const QByteArray f8 = QFile::encodeName(folder);
+    // One level only, as the user typed it.
+    if (::mkdir(f8.constData(), 0777) == 0)
+        return true;
+    const int err = errno;
+    if (QFileInfo(folder).isDir())
+        return true;
+    if (err == EEXIST)
+        *error = QStringLiteral("The output folder %1 could not be made: a file of that name is in the way.").arg(folder);
+    else
+        *error = QStringLiteral("The output folder %1 could not be made: %2.")
+                     .arg(folder, QString::fromLocal8Bit(std::strerror(err)));
+    return false;
+}
+
+bool ConversionJob::copyIntoPlace(const QString& from, const QString& to, QString* error) const
+{
+    QFile src(from);
+    if (!src.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("The finished document could not be read: %1.").arg(src.errorString());
+        return false;
+    }
+    // A temporary file in the output folder, renamed over the old document
+    // only when complete: the old one is replaced whole or not at all.
+    QSaveFile dst(to);
+    dst.setDirectWriteFallback(false);
+    if (!dst.open(QIODevice::WriteOnly)) {
+        *error = QStringLiteral("The document %1 could not be written: %2.").arg(to, dst.errorString());
+        return false;
+    }
+    QByteArray buf;
+    while (!src.atEnd()) {
+        buf = src.read(1 << 20);
+        if (buf.isEmpty() && src.error() != QFileDevice::NoError)
+            break;
+        if (dst.write(buf) != buf.size())
+            break;
+    }
+    if (src.error() != QFileDevice::NoError) {
+        dst.cancelWriting();
+        dst.commit();
+        *error = QStringLiteral("The finished document could not be read: %1.").arg(src.errorString());
+        return false;
+    }
+    if (!dst.commit()) {
+        *error = QStringLiteral("The document %1 could not be written: %2.").arg(to, dst.errorString());
+        return false;
+    }
+    return true;
+}
+
+void ConversionJob::endAsCancel()
+{
+    m_out.SetConvertEnabled(true);
+    m_out.SetToolbarEnabled(true);
+    m_out.SetJobRunning(false);
+}
+
+ConversionJob::Outcome ConversionJob::fail(const QString& text)
+{
+    m_failure = text;
+    if (!text.isEmpty())
+        m_out.showMessage(kVelunor, text, MessageIcon::Critical);
+    m_area.RemoveFolders([this] { yield(); });
+    m_out.SetBarValue(0);
+    m_out.SetCaption(QString());
+    endAsCancel();
+    return Outcome::Failed;
+}
+
+ConversionJob::Outcome ConversionJob::Run()
+{
+    if (s_running)
+        return Outcome::Busy;
+    RunningFlag flag;
+    m_outputPath.clear();
+    m_failure.clear();
+    return runSteps();
+}
+
+ConversionJob::Outcome ConversionJob::runSteps()
+{
+    if (m_in.EntryCount() <= 0) {
+        m_out.showMessage(QStringLiteral("Add File"), QStringLiteral("Please add a file"), MessageIcon::Exclamation);
+        m_out.FocusSweep();
+        return Outcome::EmptyList;
+    }
+
+    m_out.SetConvertEnabled(false);
+    m_out.SetToolbarEnabled(false);
+    m_out.SetJobRunning(true);
+
+    trimOutputFolder();
+
+    // Before anything is created: a title that cannot name a file would
+    // write a hidden file, write outside the output folder, or fail late.
+    const QString titleProblem = TitleProblem(m_in.Title());
+    if (!titleProblem.isEmpty()) {
+        m_out.showMessage(kVelunor, titleProblem, MessageIcon::Exclamation);
+        endAsCancel();
+        return Outcome::BadTitle;
+    }
+
+    QString confirmed;
+    {
+        const QString target = outputPathNow();
+        if (QFileInfo::exists(target)) {
+            if (!m_out.askOkCancel(QStringLiteral("Overwrite"), QStringLiteral("The output filename exists, overwrite?"))) {
+                endAsCancel();
+                return Outcome::Cancelled;
+            }
+            confirmed = target;
+        }
+    }
+
+    QString error;
+    const bool foldersMade = makeOutputFolder(&error) && m_area.CreateFolders(&error);
+    // The settings file is replaced by every job that got this far.
+    writeSettings();
+    if (!foldersMade)
+        return fail(error);
+    const WorkFolders work = m_area.Folders();
+
+    ToolkitSteps steps(m_runner, work);
+    DocumentInfo info{m_in.Title(), m_in.Author(), m_in.CreationDate(), m_in.Subject(), m_in.Keywords()};
+    if (!steps.WriteInfoFile(info, &error))
+        return fail(error.isEmpty() ? QStringLiteral("The document information file %1 could not be written.").arg(work.infoFile())
+                                    : error);
+    // Found out now rather than after every page has been made.
+    if (ToolkitSteps::ToolkitPath().isEmpty())
+        return fail(QStringLiteral("The PDF toolkit pdftk was found neither in %1 nor on the PATH. "
+                                   "Please install it (Debian package \"pdftk\").")
+                        .arg(AppPaths::ProgramFolder()));
+
+    m_out.SetCaption(kPreparing);
+    m_out.SetBarRange(0, 100);
+
+    PageMaker maker(work, m_out, [this] { yield(); }, m_owner);
+    maker.BeginJob();
+    const int n = m_in.EntryCount();
+    for (int i = 0; i < n; ++i) {
+        const QString entry = m_in.Entry(i);
+        const PageResult page = maker.MakePage(i, entry, m_in.Quality());
+        if (page.status == PageResult::PdfError)
+            return fail(QString()); // the "PDF" message has been shown
+        if (page.status == PageResult::PictureError)
+            return fail(page.message.isEmpty() ? QStringLiteral("The picture %1 could not be read.").arg(entry) : page.message);
+        if (!QFileInfo(work.pageFile(i)).isFile())
+            return fail(QStringLiteral("The page for the picture %1 could not be written.").arg(entry));
+        const int p = Percent(i, m_in.EntryCount());
+        if (p >= 0) {
+            m_out.SetBarValue(p);
+            m_out.SetCaption(kPreparing + QString::number(p) + QLatin1Char('%'));
+        }
+        yield();
+    }
+
+    m_out.SetBarValue(100);
+    KillProcessByName(QStringLiteral("pdftk"));
+    m_out.SetCaption(QStringLiteral("Now Start Creating..."));
+
+    QFile::remove(work.chainFile(1));
+    if (!QFile::copy(work.pageFile(0), work.chainFile(1)))
+        return fail(QStringLiteral("The work file %1 could not be written.").arg(work.chainFile(1)));
+
+    for (int i = 1; i < n; ++i) {
+        const ToolkitRunResult r = steps.RunJoin(i);
+        if (!r.started)
+            return fail(QString()); // the command runner has told the user
+        if (!r.outputExists)
+            return fail(toolkitFailure(QStringLiteral("add page %1 (%2)").arg(i + 1).arg(m_in.Entry(i)), r));
+        const int p = Percent(i, m_in.EntryCount());
+        if (p >= 0) {
+            m_out.SetBarValue(p);
+            m_out.SetCaption(kCreating + QString::number(p) + QLatin1Char('%'));
+        }
+        yield();
+    }
+
+    {
+        const ToolkitRunResult r = steps.RunInfo(m_in.EntryCount());
+        if (!r.started)
+            return fail(QString());
+        if (!r.outputExists)
+            return fail(toolkitFailure(QStringLiteral("write the document information"), r));
+    }
+    QString problem;
+    if (!CheckDocument(work.finishedFile(), n, info, &problem))
+        return fail(problem);
+
+    trimOutputFolder();
+    const QString target = outputPathNow();
+    // The title may have been edited while the job ran.
+    const QString lateProblem = TitleProblem(m_in.Title());
+    if (!lateProblem.isEmpty())
+        return fail(lateProblem);
+    if (target != confirmed && QFileInfo::exists(target)
+        && !m_out.askOkCancel(QStringLiteral("Overwrite"), QStringLiteral("The output filename exists, overwrite?"))) {
+        m_area.RemoveFolders([this] { yield(); });
+        m_out.SetBarValue(0);
+        m_out.SetCaption(QString());
+        endAsCancel();
+        return Outcome::Cancelled;
+    }
+    if (!copyIntoPlace(work.finishedFile(), target, &error))
+        return fail(error);
+
+    m_out.SetBarValue(0);
+    m_out.SetCaption(QStringLiteral("Removing Temporary Files..."));
+    m_area.RemoveFolders([this] { yield(); });
+    m_outputPath = target;
+    m_out.SetCaption(QStringLiteral("Done."));
+    m_out.SetConvertEnabled(true);
+    m_out.SetJobRunning(false);
+    m_out.OpenFolder(m_in.OutputFolder());
+    m_out.Beep();
+    m_out.SetToolbarEnabled(true);
+    m_out.FocusSweep();
+    return Outcome::Done;
+}

@@ -1,0 +1,7 @@
+#pragma once
+#include <QDateTime>
+#include <QString>
+
+// The PDF date string: "D:" + local "YYYYMMDDHHNNSS" + the machine's own UTC
+// offset at that moment as "+01'00" / "-05'00" / "+00'00" (22 characters).
+QString PdfDateString(const QDateTime& moment = QDateTime::currentDateTime());
