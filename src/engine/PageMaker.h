@@ -38,6 +38,11 @@ public:
     static qint64 MaxPixels();
 
 private:
+    // Decodes the entry and writes the temporary bitmap; false with *error.
+    bool writeTempBitmap(const QString& entryPath, QString* error);
+    bool check(int result);
+    void yieldOnce();
+
     WorkFolders m_folders;
     MessageSink& m_sink;
     YieldFunction m_yield;

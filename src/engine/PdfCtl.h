@@ -2,6 +2,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 class MessageSink;
 
 // Our own PDF-drawing library: one box = one one-page document under
@@ -10,6 +12,7 @@ class MessageSink;
 //
 // Properties: 10 file to write, 14 Creator, 36 page width, 34 page height,
 // 45 JPEG quality (1..100, clamped). 31, 44, 51, 52: see PdfCtl.cpp.
+// One thread at a time may use a box; calls on different boxes are safe.
 int CreateBox(quintptr ownerWindow, int reserved);
 int SetNumProp(int box, int property, int value);
 int SetStrProp(int box, int property, const QString& text);
@@ -24,3 +27,7 @@ int GetErrorMsg(char* buffer, int size);
 // Nothing unless result is -1; then shows the library's message titled "PDF"
 // with the critical icon and returns false so the caller can stop the job.
 bool CheckPdfError(int result, MessageSink& sink);
+
+// Diagnostics: when set, every entry point reports its call ("SetNumProp(45,
+// 85)", "BeginDoc"...) before doing it. Pass an empty function to stop.
+void SetPdfCtlTrace(std::function<void(const QString&)> observer);

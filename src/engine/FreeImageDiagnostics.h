@@ -1,0 +1,13 @@
+#pragma once
+#include <QString>
+
+// FreeImage's own messages (and those of the libtiff it uses) belong in the
+// reason of an error, not on the terminal. Collect() starts a fresh record;
+// Take() returns what was said since, one message per line.
+class FreeImageDiagnostics {
+public:
+    // Installs the hooks once per process; later calls do nothing.
+    static void Install();
+    static void Collect();
+    static QString Take();
+};

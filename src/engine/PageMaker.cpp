@@ -1,0 +1,151 @@
+#include "engine/PageMaker.h"
+
+#include "engine/FreeImageDiagnostics.h"
+#include "engine/PdfCtl.h"
+#include "engine/PictureReader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString quoted(const QString& path) { return "\"" + QDir::toNativeSeparators(path) + "\""; }
+
+} // namespace
+
+PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, quintptr ownerWindow)
+    : m_folders(folders), m_sink(sink), m_yield(std::move(yield)), m_owner(ownerWindow)
+{
+    FreeImageDiagnostics::Install();
+}
+
+void PageMaker::BeginJob() { m_format = FIF_BMP; }
+
+int PageMaker::FormatForExtension(const QString& entryPath, int current)
+{
+    const int dot = entryPath.lastIndexOf('.');
+    const QString ext = (dot < 0 ? entryPath : entryPath.mid(dot + 1)).toLower();
+    static const struct {
+        const char* ext;
+        int format;
+    } table[] = {
+        {"bmp", FIF_BMP}, {"dib", FIF_BMP},  {"jpg", FIF_JPEG}, {"jpeg", FIF_JPEG},
+        {"gif", FIF_GIF}, {"png", FIF_PNG},  {"ico", FIF_ICO},  {"tif", FIF_TIFF},
+        {"tiff", FIF_TIFF}, {"iff", FIF_IFF}, {"pcx", FIF_PCX}, {"psd", FIF_PSD},
+    };
+    for (const auto& row : table) {
+        if (ext == QLatin1String(row.ext))
+            return row.format;
+    }
+    return current;
+}
+
+int PageMaker::PageLength(int pixels)
+{
+    // pixels * 254 / 200 = pixels * 127 / 100, in whole numbers so that
+    // halves are exact; a half goes to the even neighbour.
+    const qint64 scaled = qint64(pixels) * 127;
+    const qint64 whole = scaled / 100, rest = scaled % 100;
+    if (rest > 50 || (rest == 50 && (whole & 1)))
+        return int(whole + 1);
+    return int(whole);
+}
+
+qint64 PageMaker::MaxPixels() { return PictureReader::MaxPixels(); }
+
+bool PageMaker::check(int result) { return CheckPdfError(result, m_sink); }
+
+void PageMaker::yieldOnce()
+{
+    if (m_yield)
+        m_yield();
+}
+
+bool PageMaker::writeTempBitmap(const QString& entryPath, QString* error)
+{
+    // Gone before decoding, so a picture that fails can never be replaced by
+    // the previous entry's bitmap.
+    const QString temp = m_folders.tempBitmap();
+    if (QFileInfo::exists(temp) && !QFile::remove(temp)) {
+        *error = QString("the temporary bitmap %1 could not be replaced").arg(quoted(temp));
+        return false;
+    }
+    FiBitmap dib = PictureReader::Read(entryPath, m_format, error);
+    if (!dib)
+        return false;
+    // A BMP holds 8 bits per channel at most, and no transparency that
+    // other programs agree on.
+    dib = PictureReader::Normalise(std::move(dib), error);
+    if (!dib)
+        return false;
+    FreeImageDiagnostics::Collect();
+    if (!FreeImage_Save(FIF_BMP, dib.get(), QFile::encodeName(temp).constData(), BMP_DEFAULT)) {
+        QString said = FreeImageDiagnostics::Take();
+        *error = QString("the temporary bitmap %1 could not be written").arg(quoted(temp)) +
+                 (said.isEmpty() ? QString() : " (" + said.replace('\n', "; ") + ")");
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
+PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
+{
+    PageResult result;
+    const QString pageFile = m_folders.pageFile(i);
+    QFile::remove(pageFile); // a page left by an earlier run must not stand in for this one
+
+    const int box = CreateBox(m_owner, 0);
+    if (!check(box)) {
+        result.status = PageResult::PdfError;
+        return result;
+    }
+    auto pdfFailed = [&]() {
+        FreeBox(box);
+        result.status = PageResult::PdfError;
+        char buffer[256];
+        GetErrorMsg(buffer, 255);
+        result.message = QString::fromUtf8(buffer);
+        return result;
+    };
+
+    if (!check(SetNumProp(box, 44, 1)) || !check(SetStrProp(box, 10, pageFile)) || !check(SetNumProp(box, 44, 0)))
+        return pdfFailed();
+
+    m_format = FormatForExtension(entryPath, m_format);
+
+    QString reason;
+    if (!writeTempBitmap(entryPath, &reason)) {
+        FreeBox(box);
+        result.status = PageResult::PictureError;
+        result.message = QString("Cannot read the picture %1: %2.").arg(quoted(entryPath), reason);
+        return result;
+    }
+    yieldOnce();
+
+    qint64 w = 0, h = 0;
+    if (!PictureReader::DeclaredSize(m_folders.tempBitmap(), FIF_BMP, &w, &h) || w <= 0 || h <= 0) {
+        FreeBox(box);
+        result.status = PageResult::PictureError;
+        result.message = QString("Cannot read the picture %1: the temporary bitmap %2 could not be measured.")
+                             .arg(quoted(entryPath), quoted(m_folders.tempBitmap()));
+        return result;
+    }
+    yieldOnce();
+
+    if (!check(SetStrProp(box, 14, "Velunor")))
+        return pdfFailed();
+    const int pageW = PageLength(int(w)), pageH = PageLength(int(h));
+    if (!check(SetNumProp(box, 36, pageW)) || !check(SetNumProp(box, 34, pageH)))
+        return pdfFailed();
+    if (!check(SetNumProp(box, 31, 2)) || !check(SetNumProp(box, 45, quality)) ||
+        !check(SetNumProp(box, 51, 2)) || !check(SetNumProp(box, 52, 2)))
+        return pdfFailed();
+
+    if (!check(BeginDoc(box)) || !check(StretchDrawFromFile(box, 0, 0, pageW, pageH, m_folders.tempBitmap())) ||
+        !check(EndDoc(box)))
+        return pdfFailed();
+    FreeBox(box);
+    return result;
+}

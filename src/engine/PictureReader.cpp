@@ -1,0 +1,287 @@
+#include "engine/PictureReader.h"
+
+#include "engine/FreeImageDiagnostics.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+QString formatName(int format)
+{
+    const char* name = FreeImage_GetFormatFromFIF(FREE_IMAGE_FORMAT(format));
+    return name ? QString::fromLatin1(name) : QString("format %1").arg(format);
+}
+
+bool readableFormat(int format)
+{
+    return format >= 0 && format < FreeImage_GetFIFCount() &&
+           FreeImage_FIFSupportsReading(FREE_IMAGE_FORMAT(format));
+}
+
+QString withReason(const QString& sentence)
+{
+    const QString said = FreeImageDiagnostics::Take();
+    return said.isEmpty() ? sentence : sentence + " (" + QString(said).replace('\n', "; ") + ")";
+}
+
+quint32 be32(const unsigned char* p) { return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]; }
+quint16 be16(const unsigned char* p) { return quint16(p[0] << 8 | p[1]); }
+quint16 le16(const unsigned char* p) { return quint16(p[1] << 8 | p[0]); }
+
+// GIF: the logical screen and the first frame each declare a size; FreeImage
+// allocates by the larger of what it meets, so both count.
+bool gifSize(QFile& f, qint64* width, qint64* height)
+{
+    unsigned char head[13];
+    if (f.read(reinterpret_cast<char*>(head), 13) != 13 || std::memcmp(head, "GIF8", 4) != 0)
+        return false;
+    qint64 w = le16(head + 6), h = le16(head + 8);
+    if (head[10] & 0x80)
+        f.seek(f.pos() + 3 * (qint64(2) << (head[10] & 7)));
+    for (int guard = 0; guard < 10000; ++guard) {
+        char kind = 0;
+        if (!f.getChar(&kind))
+            break;
+        if (static_cast<unsigned char>(kind) == 0x2C) {
+            unsigned char desc[8];
+            if (f.read(reinterpret_cast<char*>(desc), 8) == 8) {
+                w = std::max<qint64>(w, le16(desc + 4));
+                h = std::max<qint64>(h, le16(desc + 6));
+            }
+            break;
+        }
+        if (static_cast<unsigned char>(kind) != 0x21 || !f.getChar(&kind))
+            break;
+        char len = 0;
+        while (f.getChar(&len) && len != 0)
+            f.seek(f.pos() + static_cast<unsigned char>(len));
+    }
+    *width = w;
+    *height = h;
+    return true;
+}
+
+// IFF ILBM/PBM: the BMHD chunk holds the size.
+bool iffSize(QFile& f, qint64* width, qint64* height)
+{
+    unsigned char head[12];
+    if (f.read(reinterpret_cast<char*>(head), 12) != 12 || std::memcmp(head, "FORM", 4) != 0)
+        return false;
+    for (int guard = 0; guard < 64; ++guard) {
+        unsigned char chunk[8];
+        if (f.read(reinterpret_cast<char*>(chunk), 8) != 8)
+            return false;
+        const quint32 size = be32(chunk + 4);
+        if (std::memcmp(chunk, "BMHD", 4) == 0) {
+            unsigned char bmhd[4];
+            if (size < 4 || f.read(reinterpret_cast<char*>(bmhd), 4) != 4)
+                return false;
+            *width = be16(bmhd);
+            *height = be16(bmhd + 2);
+            return true;
+        }
+        if (!f.seek(f.pos() + size + (size & 1)))
+            return false;
+    }
+    return false;
+}
+
+bool isAllGrey(FIBITMAP* dib)
+{
+    const RGBQUAD* pal = FreeImage_GetPalette(dib);
+    const unsigned n = FreeImage_GetColorsUsed(dib);
+    if (!pal || n == 0)
+        return false;
+    for (unsigned i = 0; i < n; ++i) {
+        if (pal[i].rgbRed != pal[i].rgbGreen || pal[i].rgbGreen != pal[i].rgbBlue)
+            return false;
+    }
+    return true;
+}
+
+bool alphaAllZero(FIBITMAP* dib)
+{
+    const unsigned w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
+    for (unsigned y = 0; y < h; ++y) {
+        const BYTE* line = FreeImage_GetScanLine(dib, int(y));
+        for (unsigned x = 0; x < w; ++x) {
+            if (line[4 * x + FI_RGBA_ALPHA] != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+FiBitmap onWhite(FIBITMAP* dib32)
+{
+    RGBQUAD white{255, 255, 255, 0};
+    return FiBitmap(FreeImage_Composite(dib32, FALSE, &white, nullptr));
+}
+
+} // namespace
+
+qint64 PictureReader::MaxPixels() { return qint64(20000) * 20000; }
+
+int PictureReader::MaxSide() { return 65500; }
+
+bool PictureReader::DeclaredSize(const QString& path, int format, qint64* width, qint64* height)
+{
+    if (format == FIF_GIF || format == FIF_IFF) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        return format == FIF_GIF ? gifSize(f, width, height) : iffSize(f, width, height);
+    }
+    if (!readableFormat(format) || !FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT(format)))
+        return false;
+    FiBitmap head(FreeImage_Load(FREE_IMAGE_FORMAT(format), QFile::encodeName(path).constData(),
+                                 FIF_LOAD_NOPIXELS));
+    if (!head)
+        return false;
+    *width = FreeImage_GetWidth(head.get());
+    *height = FreeImage_GetHeight(head.get());
+    return true;
+}
+
+static bool tooLarge(qint64 w, qint64 h, QString* error)
+{
+    if (w * h <= PictureReader::MaxPixels() && w <= PictureReader::MaxSide() &&
+        h <= PictureReader::MaxSide())
+        return false;
+    const QLocale c = QLocale::c();
+    *error = QString("the picture is %1 x %2 pixels, larger than the limit of %3 pixels "
+                     "(%4 x %4) or %5 pixels a side")
+                 .arg(c.toString(w), c.toString(h), c.toString(PictureReader::MaxPixels()),
+                      c.toString(20000), c.toString(PictureReader::MaxSide()));
+    return true;
+}
+
+FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
+{
+    FreeImageDiagnostics::Collect();
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        *error = "the file does not exist";
+        return nullptr;
+    }
+    if (info.isDir()) {
+        *error = "it is a folder, not a picture file";
+        return nullptr;
+    }
+    if (!info.isReadable()) {
+        *error = "the file cannot be read (permission denied)";
+        return nullptr;
+    }
+    if (info.size() == 0) {
+        *error = "the file is empty";
+        return nullptr;
+    }
+    const QByteArray p8 = QFile::encodeName(path);
+    int candidates[2];
+    int count = 0;
+    const int detected = FreeImage_GetFileType(p8.constData(), 0);
+    if (readableFormat(preferred) && FreeImage_Validate(FREE_IMAGE_FORMAT(preferred), p8.constData()))
+        candidates[count++] = preferred;
+    if (readableFormat(detected) && detected != preferred)
+        candidates[count++] = detected;
+    if (count == 0 && readableFormat(preferred)) // a format without a content check
+        candidates[count++] = preferred;
+    if (count == 0) {
+        *error = withReason("the file is not a picture in a format that can be read");
+        return nullptr;
+    }
+    QString lastFailure;
+    for (int k = 0; k < count; ++k) {
+        const int format = candidates[k];
+        FreeImageDiagnostics::Collect();
+        qint64 w = 0, h = 0;
+        if (DeclaredSize(path, format, &w, &h) && tooLarge(w, h, error))
+            return nullptr;
+        int flags = 0;
+        if (format == FIF_JPEG)
+            flags = JPEG_EXIFROTATE | JPEG_ACCURATE;
+        else if (format == FIF_ICO)
+            flags = ICO_MAKEALPHA;
+        FiBitmap dib(FreeImage_Load(FREE_IMAGE_FORMAT(format), p8.constData(), flags));
+        if (dib && FreeImage_HasPixels(dib.get()) && FreeImage_GetWidth(dib.get()) > 0 &&
+            FreeImage_GetHeight(dib.get()) > 0) {
+            if (tooLarge(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get()), error))
+                return nullptr;
+            FreeImageDiagnostics::Take();
+            return dib;
+        }
+        lastFailure = withReason(QString("the file could not be decoded as %1").arg(formatName(format)));
+    }
+    *error = lastFailure;
+    return nullptr;
+}
+
+FiBitmap PictureReader::Normalise(FiBitmap dib, QString* error)
+{
+    if (!dib) {
+        *error = "there is no picture";
+        return nullptr;
+    }
+    FreeImageDiagnostics::Collect();
+    // Pixel types a BMP cannot hold become 8 bits per channel.
+    switch (FreeImage_GetImageType(dib.get())) {
+    case FIT_BITMAP:
+        break;
+    case FIT_UINT16:
+        dib.reset(FreeImage_ConvertTo8Bits(dib.get()));
+        break;
+    case FIT_RGB16:
+        dib.reset(FreeImage_ConvertTo24Bits(dib.get()));
+        break;
+    case FIT_RGBA16:
+        dib.reset(FreeImage_ConvertTo32Bits(dib.get()));
+        break;
+    case FIT_RGBF:
+    case FIT_RGBAF: {
+        FiBitmap eight(FreeImage_ConvertTo24Bits(dib.get()));
+        if (!eight)
+            eight.reset(FreeImage_ToneMapping(dib.get(), FITMO_DRAGO03));
+        dib = std::move(eight);
+        break;
+    }
+    default: // integer, float and complex grey: stretched over 0..255
+        dib.reset(FreeImage_ConvertToStandardType(dib.get(), TRUE));
+        break;
+    }
+    if (!dib) {
+        *error = withReason("the picture's pixel type could not be converted to 8 bits per channel");
+        return nullptr;
+    }
+    const unsigned bpp = FreeImage_GetBPP(dib.get());
+    const bool palette = bpp <= 8;
+    FiBitmap out;
+    if (bpp == 24) {
+        return dib;
+    } else if (bpp == 32) {
+        out = alphaAllZero(dib.get()) ? FiBitmap(FreeImage_ConvertTo24Bits(dib.get())) : onWhite(dib.get());
+    } else if (palette && FreeImage_IsTransparent(dib.get()) && FreeImage_GetTransparencyCount(dib.get()) > 0) {
+        const bool grey = isAllGrey(dib.get());
+        FiBitmap rgba(FreeImage_ConvertTo32Bits(dib.get()));
+        out = rgba ? onWhite(rgba.get()) : nullptr;
+        if (out && grey)
+            out.reset(FreeImage_ConvertToGreyscale(out.get()));
+    } else if (bpp == 1) {
+        return dib;
+    } else if (palette && isAllGrey(dib.get())) {
+        if (bpp == 8 && FreeImage_GetColorType(dib.get()) == FIC_MINISBLACK)
+            return dib;
+        out.reset(FreeImage_ConvertToGreyscale(dib.get()));
+    } else {
+        out.reset(FreeImage_ConvertTo24Bits(dib.get()));
+    }
+    if (!out) {
+        *error = withReason("the picture could not be converted to 8 bits per channel");
+        return nullptr;
+    }
+    return out;
+}

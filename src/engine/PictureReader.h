@@ -1,0 +1,37 @@
+#pragma once
+#include <FreeImage.h>
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+struct FreeImageUnload {
+    void operator()(FIBITMAP* dib) const { FreeImage_Unload(dib); }
+};
+using FiBitmap = std::unique_ptr<FIBITMAP, FreeImageUnload>;
+
+// Reads picture files with FreeImage, safely: the declared size is checked
+// before any pixel is decoded, a wrong or missing format is corrected from
+// the file's content, JPEGs are turned upright by their EXIF orientation, and
+// FreeImage's own messages become the reason of a failure.
+class PictureReader {
+public:
+    // Largest picture accepted: 400,000,000 pixels (20,000 x 20,000), and no
+    // side above 65,500 pixels (the most a JPEG can hold).
+    static qint64 MaxPixels();
+    static int MaxSide();
+
+    // Decodes `path`, trying FREE_IMAGE_FORMAT `preferred` first when the
+    // content agrees, then the format the content shows. On failure returns
+    // null and sets *error to a sentence (without the file name).
+    static FiBitmap Read(const QString& path, int preferred, QString* error);
+
+    // Brings any picture to one of the three kinds the page writer takes:
+    // 1 bit with a two-colour palette, 8-bit grey (black = 0), or 24-bit BGR.
+    // Transparent pictures are put on white. Null with *error on failure.
+    static FiBitmap Normalise(FiBitmap dib, QString* error);
+
+    // Width and height a file declares, read without decoding pixels; false
+    // when the format gives no cheap way to know.
+    static bool DeclaredSize(const QString& path, int format, qint64* width, qint64* height);
+};
