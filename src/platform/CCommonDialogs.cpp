@@ -4,6 +4,8 @@
 #include "platform/RuntimeError.h"
 
 #include <QColorDialog>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -64,6 +66,36 @@ QString qtPatterns(const QString& windowsPatterns)
         out << (p == "*.*" ? QStringLiteral("*") : p);
     }
     return out.join(' ');
+}
+
+// The short view of the colour dialog: basic and custom colours only; the
+// colour picker part opens with "Define Custom Colors >>". Qt's dialog has
+// no such view of its own, so its picker widgets are hidden by class name;
+// should they ever be named differently, the dialog simply stays full.
+void useShortColourView(QColorDialog& dialog)
+{
+    QList<QWidget*> pickerPart;
+    for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const QString cls = QString::fromLatin1(w->metaObject()->className());
+        if (cls.endsWith("QColorPicker") || cls.endsWith("QColorLuminancePicker")
+            || cls.endsWith("QColorShower"))
+            pickerPart << w;
+    }
+    auto* buttons = dialog.findChild<QDialogButtonBox*>();
+    if (pickerPart.isEmpty() || !buttons)
+        return;
+    for (QWidget* w : pickerPart)
+        w->hide();
+    QPushButton* more = buttons->addButton(QObject::tr("&Define Custom Colors >>"),
+                                           QDialogButtonBox::ActionRole);
+    more->setObjectName("defineCustomColors");
+    QObject::connect(more, &QPushButton::clicked, &dialog, [&dialog, more, pickerPart]() {
+        for (QWidget* w : pickerPart)
+            w->show();
+        more->setEnabled(false);
+        dialog.adjustSize();
+    });
+    dialog.adjustSize();
 }
 
 QString fileTitleOf(const QString& filename)
@@ -152,9 +184,8 @@ bool CCommonDialogs::ShowColor(bool FullOpen)
     QColorDialog dialog(fromBgr(mColor), owner);
     dialog.setObjectName("colorDialog");
     dialog.setOption(QColorDialog::DontUseNativeDialog, true);
-    // Qt's dialog has no short view: it always shows the custom-colour part,
-    // which is what FullOpen asks for. The short view is the same dialog.
-    Q_UNUSED(FullOpen);
+    if (!FullOpen)
+        useShortColourView(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const QColor chosen = dialog.selectedColor();

@@ -67,7 +67,8 @@ public:
 
     bool ShowPrinter();
     bool ShowFolder();
-    // FullOpen asks for the dialog with the custom-colour part open.
+    // FullOpen opens the dialog with its colour picker part shown; without
+    // it only the basic and custom colours show until "Define Custom Colors".
     bool ShowColor(bool FullOpen = false);
     bool ShowFont();
     // Throws RuntimeError (5) when Filename is longer than MaxPath characters,

@@ -52,7 +52,8 @@ void PictureSurface::setBorderStyle(short style)
         setFrameStyle(QFrame::NoFrame);
     }
     // The painting keeps its size and place: no repaint of the picture here.
-    ensurePaintingSize();
+    if (!mPainting.isNull())
+        ensurePaintingSize();
     update();
 }
 
@@ -69,7 +70,8 @@ QColor PictureSurface::ResolvedBackColor() const
 void PictureSurface::Cls()
 {
     ensurePaintingSize();
-    mPainting.fill(ResolvedBackColor());
+    if (!mPainting.isNull())
+        mPainting.fill(ResolvedBackColor());
     update();
 }
 
@@ -109,7 +111,10 @@ void PictureSurface::ensurePaintingSize()
 
 void PictureSurface::paintEvent(QPaintEvent* event)
 {
-    ensurePaintingSize();
+    // Until something is painted the surface shows its background colour
+    // as the palette has it now (a style set later still applies).
+    if (!mPainting.isNull())
+        ensurePaintingSize();
     {
         QPainter p(this);
         p.fillRect(rect(), ResolvedBackColor());
@@ -122,7 +127,8 @@ void PictureSurface::paintEvent(QPaintEvent* event)
 void PictureSurface::resizeEvent(QResizeEvent* event)
 {
     QFrame::resizeEvent(event);
-    ensurePaintingSize();
+    if (!mPainting.isNull())
+        ensurePaintingSize();
 }
 
 QPointF PictureSurface::toTwips(const QPointF& widgetPos) const

@@ -13,6 +13,7 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QPrinterInfo>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -349,6 +350,44 @@ TEST_F(CommonDialogs, ColorStartsFromColorAndReturnsTheChoice)
     });
     EXPECT_FALSE(d.ShowColor(false));
     EXPECT_EQ(d.Color(), 0x302010u);
+}
+
+namespace {
+QWidget* colourPicker(QWidget* dialog)
+{
+    for (QWidget* w : dialog->findChildren<QWidget*>())
+        if (QString(w->metaObject()->className()).endsWith("QColorPicker"))
+            return w;
+    return nullptr;
+}
+} // namespace
+
+TEST_F(CommonDialogs, ColorShortViewOpensItsPickerOnRequest)
+{
+    bool checked = false;
+    whenModalOpens([&](QWidget* w) {
+        QWidget* picker = colourPicker(w);
+        auto* more = w->findChild<QPushButton*>("defineCustomColors");
+        if (picker && more) {
+            checked = true;
+            EXPECT_FALSE(picker->isVisible());
+            more->click();
+            EXPECT_TRUE(picker->isVisible());
+            EXPECT_FALSE(more->isEnabled());
+        }
+        EXPECT_TRUE(pressButton(w, "Cancel"));
+    });
+    EXPECT_FALSE(d.ShowColor(false));
+    EXPECT_TRUE(checked);
+
+    whenModalOpens([&](QWidget* w) {
+        QWidget* picker = colourPicker(w);
+        ASSERT_NE(picker, nullptr);
+        EXPECT_TRUE(picker->isVisible());
+        EXPECT_EQ(w->findChild<QPushButton*>("defineCustomColors"), nullptr);
+        EXPECT_TRUE(pressButton(w, "Cancel"));
+    });
+    EXPECT_FALSE(d.ShowColor(true));
 }
 
 TEST_F(CommonDialogs, FontInAndOut)
