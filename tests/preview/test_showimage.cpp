@@ -297,6 +297,25 @@ TEST_F(Preview, TheDefaultBackgroundIsTheButtonFace)
     EXPECT_TRUE(allPixels(shown(fresh), fresh.Surface()->palette().color(QPalette::Button)));
 }
 
+TEST_F(Preview, AnUnpaintedSurfaceFollowsTheStyleAPaintedOneKeepsItsPainting)
+{
+    ShowImage fresh;
+    fresh.setBorderStyle(0);
+    fresh.resize(40, 30);
+    fresh.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fresh));
+    QPalette pal = fresh.palette();
+    pal.setColor(QPalette::Button, QColor(10, 20, 30));
+    fresh.setPalette(pal); // as a skin attached after start-up would
+    EXPECT_TRUE(allPixels(shown(fresh), QColor(10, 20, 30)));
+    fresh.Cls();
+    pal.setColor(QPalette::Button, QColor(40, 50, 60));
+    fresh.setPalette(pal);
+    EXPECT_TRUE(allPixels(shown(fresh), QColor(10, 20, 30)));
+    fresh.Cls();
+    EXPECT_TRUE(allPixels(shown(fresh), QColor(40, 50, 60)));
+}
+
 TEST_F(Preview, AZeroSizedSurfacePaintsNothing)
 {
     QWidget host;
