@@ -1,0 +1,47 @@
+#pragma once
+#include "mainwindow/frmPrinting.h"
+
+#include <QByteArray>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QSlider;
+class QToolButton;
+
+// A main window in a private world: HOME, APPDATA, XDG_CONFIG_HOME and
+// XDG_CACHE_HOME point into a temporary folder, so nothing touches the real
+// user's files. The window's "end the program" only counts.
+class WindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    void setEnv(const char* name, const QByteArray& value);
+    QString home() const { return m_tmp.path() + "/home"; }
+    QString appData() const { return m_tmp.path() + "/appdata"; }
+    QString cacheHome() const { return m_tmp.path() + "/cache"; }
+    QString settingsFile() const { return appData() + "/setting.dll"; }
+    QString tmp() const { return m_tmp.path(); }
+
+    // Constructs the window and runs its start-up (not shown).
+    frmPrinting& load(double twipsPerPixel = 0);
+    // Shows it and makes it the active window.
+    void showActive();
+
+    QLineEdit* text(const char* name) const;
+    QLabel* label(const char* name) const;
+    QSlider* slider() const;
+    QToolButton* tool(int index) const;
+
+    std::unique_ptr<frmPrinting> window;
+    int ended = 0;
+
+private:
+    QTemporaryDir m_tmp;
+    std::map<QByteArray, std::optional<QByteArray>> m_savedEnv;
+};

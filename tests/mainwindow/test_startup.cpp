@@ -1,0 +1,246 @@
+#include "WindowFixture.h"
+
+#include "platform/Skin.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScrollBar>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+#include <QToolButton>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QString tabName(QWidget* w)
+{
+    if (w->objectName() == "CmdToolsBar")
+        return QStringLiteral("CmdToolsBar(%1)").arg(w->property("Index").toInt());
+    return w->objectName();
+}
+
+using StartUp = WindowFixture;
+
+TEST_F(StartUp, FirstStartShowsTheDesignedDefaults)
+{
+    ASSERT_FALSE(QFile::exists(settingsFile()));
+    load();
+    EXPECT_EQ(window->windowTitle(), "Velunor");
+    EXPECT_EQ(text("txtTitle")->text(), "New PDF Document");
+    EXPECT_EQ(text("txtCreateFor")->text(), "Velunor");
+    EXPECT_EQ(text("txtSubject")->text(), "New Subject");
+    EXPECT_EQ(text("txtKeywords")->text(), "");
+    EXPECT_EQ(slider()->value(), 10);
+    EXPECT_EQ(label("lblQuality")->text(), "10%");
+    EXPECT_EQ(label("lblQtt")->text(), "Low");
+    EXPECT_EQ(text("txtPath")->text(), home() + "/output");
+    EXPECT_EQ(text("txtCreationDate")->text().size(), 22);
+    EXPECT_EQ(label("lblPageNum")->text(), "Page Number Of Selected File: 0");
+    EXPECT_EQ(label("lblPB")->text(), "0%");
+    EXPECT_EQ(window->findChild<QProgressBar*>("pb")->value(), 0);
+    EXPECT_EQ(window->findChild<QListWidget*>("List1")->count(), 0);
+    // Start-up reads, never writes, the settings file.
+    EXPECT_FALSE(QFile::exists(settingsFile()));
+    // The skin is on.
+    EXPECT_TRUE(SkinH_Attached());
+    EXPECT_EQ(QApplication::style()->name().toLower(), "fusion");
+}
+
+TEST_F(StartUp, WindowCarriesTheDesignedControlsMenusAndTabOrder)
+{
+    load();
+    EXPECT_EQ(window->centralWidget()->size(), QSize(753, 504));
+    EXPECT_EQ(window->centralWidget()->minimumSize(), window->centralWidget()->maximumSize());
+
+    // Positions are twips / 15.
+    EXPECT_EQ(window->findChild<QWidget*>("List1")->geometry(), QRect(8, 94, 487, 326));
+    EXPECT_EQ(window->findChild<QWidget*>("Command3")->geometry(), QRect(514, 418, 231, 55));
+    EXPECT_EQ(window->findChild<QWidget*>("lblText")->geometry(), QRect(6, 2, 139, 14));
+    EXPECT_EQ(window->findChild<QWidget*>("prewImage")->geometry(), QRect(302, 484, 83, 15));
+
+    const struct {
+        int index;
+        const char* caption;
+        const char* tip;
+        int left;
+    } bar[] = {{0, "Add", "Add an Image File", 0},
+               {1, "Add Folder", "Add Image Files from a Folder", 94},
+               {2, "Remove", "Remove File(s) from List", 188},
+               {3, "Clean", "Remove all from File List", 282},
+               {6, "Move Up", "Up", 376},
+               {4, "Move Down", "Move selected Down", 470},
+               {5, "Exit", "Exit", 658}};
+    for (const auto& b : bar) {
+        QToolButton* t = tool(b.index);
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(t->text(), b.caption);
+        EXPECT_EQ(t->toolTip(), b.tip);
+        EXPECT_EQ(t->geometry(), QRect(b.left, 0, 95, 66)) << b.caption;
+        EXPECT_FALSE(t->icon().pixmap(16, 16).isNull()) << b.caption;
+        EXPECT_FALSE(t->icon().pixmap(32, 32).isNull()) << b.caption;
+    }
+    EXPECT_EQ(window->CmdToolsBar().size(), 7);
+    EXPECT_FALSE(window->findChild<QPushButton*>("Command3")->icon().isNull());
+    EXPECT_EQ(text("txtPath")->toolTip(), "Select a Folder to Output");
+    EXPECT_EQ(window->findChild<QPushButton*>("cmdBrowse")->toolTip(), "Select an Output Folder");
+    EXPECT_EQ(label("lblText")->text(), "Drag & Drop Files Here");
+
+    // The start-up picture covers the working area; its holder stays hidden.
+    auto* door = label("picDoor");
+    EXPECT_FALSE(door->isHidden());
+    EXPECT_EQ(door->pixmap().size(), QSize(749, 411));
+    EXPECT_TRUE(label("imgDoor")->isHidden());
+    EXPECT_TRUE(window->findChild<QWidget*>("List2")->isHidden());
+
+    // Fonts: Tahoma (or the desktop's sans-serif) 9 pt; the named exceptions.
+    const QString family = frmPrinting::ControlFontFamily();
+    EXPECT_EQ(text("txtTitle")->font().family(), family);
+    EXPECT_DOUBLE_EQ(text("txtPath")->font().pointSizeF(), 9);
+    EXPECT_TRUE(window->findChild<QWidget*>("Command3")->font().bold());
+    EXPECT_TRUE(label("lblText")->font().bold());
+    EXPECT_DOUBLE_EQ(label("lblPB")->font().pointSizeF(), 7.5);
+
+    // Menus, in order, with their items.
+    QStringList menus;
+    for (QAction* a : window->menuBar()->actions()) {
+        QStringList items;
+        for (QAction* i : a->menu()->actions())
+            items << (i->isSeparator() ? "-" + i->objectName() : i->objectName() + "=" + i->text());
+        menus << a->menu()->objectName() + "=" + a->text() + ":" + items.join(',');
+    }
+    EXPECT_EQ(menus, QStringList({"menuFile=File:menuAdd=Add a File,menuFolder=Add Folder,-menuS,menuExit=Exit",
+                                  "menuR=Remove:menuRemove=Remove a File,menuRemoveAll=Remove All Files",
+                                  "menuContrl=Control:menuUp=Move Up,menuDown=Move Down,menuSort=Sort the List",
+                                  "menuA=About:menuWeb=Website,-menuSS,menuAbout=About"}));
+
+    // Tab order, as the focus chain walks it.
+    const QStringList wanted = {"txtTitle", "txtCreationDate", "txtCreateFor", "txtSubject", "txtKeywords",
+                                "Command1", "Command3", "CmdToolsBar(5)", "CmdToolsBar(3)", "CmdToolsBar(2)",
+                                "CmdToolsBar(1)", "CmdToolsBar(0)", "List1", "CmdToolsBar(4)",
+                                "CmdToolsBar(6)", "cmdBrowse", "txtPath", "Slider1"};
+    QStringList seen;
+    QWidget* first = text("txtTitle");
+    QWidget* w = first;
+    do {
+        if (wanted.contains(tabName(w)))
+            seen << tabName(w);
+        w = w->nextInFocusChain();
+    } while (w && w != first);
+    EXPECT_EQ(seen, wanted);
+}
+
+TEST_F(StartUp, SettingsComeBackExactlyCommaIncluded)
+{
+    const QString other = tmp() + "/other drive/pdfs";
+    writeBytes(settingsFile(), QByteArray("\"Report, final\"\r\n\"Ann, Bob\"\r\n\"Q3\"\r\n\"a, b\"\r\n\"85\"\r\n\"")
+                                   + other.toUtf8() + "\"\r\n");
+    load();
+    EXPECT_EQ(text("txtTitle")->text(), "Report, final");
+    EXPECT_EQ(text("txtCreateFor")->text(), "Ann, Bob");
+    EXPECT_EQ(text("txtSubject")->text(), "Q3");
+    EXPECT_EQ(text("txtKeywords")->text(), "a, b");
+    EXPECT_EQ(slider()->value(), 85);
+    EXPECT_EQ(label("lblQuality")->text(), "85%");
+    EXPECT_EQ(label("lblQtt")->text(), "Best");
+    EXPECT_EQ(text("txtPath")->text(), other);
+}
+
+TEST_F(StartUp, FifthRecordOfLettersOrZeroLeavesTheSliderAndLoadsTheRest)
+{
+    for (const char* bad : {"abc", "0", "101", "-5"}) {
+        writeBytes(settingsFile(), QByteArray("\"T\"\r\n\"A\"\r\n\"S\"\r\n\"K\"\r\n\"") + bad + "\"\r\n\"/srv/out\"\r\n");
+        load();
+        EXPECT_EQ(slider()->value(), 10) << bad;
+        EXPECT_EQ(label("lblQuality")->text(), "10%") << bad;
+        EXPECT_EQ(label("lblQtt")->text(), "Low") << bad;
+        EXPECT_EQ(text("txtTitle")->text(), "T") << bad;
+        EXPECT_EQ(text("txtCreateFor")->text(), "A") << bad;
+        EXPECT_EQ(text("txtSubject")->text(), "S") << bad;
+        EXPECT_EQ(text("txtKeywords")->text(), "K") << bad;
+        EXPECT_EQ(text("txtPath")->text(), "/srv/out") << bad;
+        window.reset();
+    }
+}
+
+TEST_F(StartUp, ShortSettingsFileKeepsDefaultsForMissingRecords)
+{
+    writeBytes(settingsFile(), "\"Only a title\"\r\n\"Me\"\r\n");
+    load();
+    EXPECT_EQ(text("txtTitle")->text(), "Only a title");
+    EXPECT_EQ(text("txtCreateFor")->text(), "Me");
+    EXPECT_EQ(text("txtSubject")->text(), "New Subject");
+    EXPECT_EQ(slider()->value(), 10);
+    EXPECT_EQ(text("txtPath")->text(), home() + "/output");
+}
+
+TEST_F(StartUp, LeftoverWorkFoldersAreGoneHiddenAndReadOnlyFilesIncluded)
+{
+    const QString base = cacheHome() + "/velunor";
+    const QStringList runs = {base + "/run-" + QString::number(getpid()), base + "/run-999999999"};
+    for (const QString& run : runs) {
+        for (const QString& sub : {run + "/tmpvelunor/deeper", run + "/jpgtmp"})
+            ASSERT_TRUE(QDir().mkpath(sub));
+        writeBytes(run + "/tmpvelunor/tmp.bmp", "BM");
+        writeBytes(run + "/tmpvelunor/.hidden", "x");
+        writeBytes(run + "/tmpvelunor/deeper/tmp3.pdf", "%PDF");
+        writeBytes(run + "/jpgtmp/0.pdf", "%PDF");
+        writeBytes(run + "/jpgtmp/.1.pdf", "%PDF");
+        ASSERT_EQ(chmod(QFile::encodeName(run + "/jpgtmp/0.pdf").constData(), 0444), 0);
+        // A read-only folder: its entries cannot go until it is made writable.
+        ASSERT_EQ(chmod(QFile::encodeName(run + "/tmpvelunor/deeper").constData(), 0555), 0);
+    }
+    chmod(QFile::encodeName(base).constData(), 0700);
+    load();
+    for (const QString& run : runs) {
+        EXPECT_FALSE(QFileInfo::exists(run + "/tmpvelunor")) << run.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(run + "/jpgtmp")) << run.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(runs[1])); // a killed program's whole run folder
+}
+
+TEST_F(StartUp, OnTwelveTwipsPerPixelTheWindowKeepsItsPixels)
+{
+    load(12);
+    EXPECT_EQ(window->centralWidget()->size(), QSize(753, 504));
+    EXPECT_EQ(window->findChild<QWidget*>("List1")->geometry(), QRect(8, 94, 487, 326));
+    EXPECT_EQ(window->findChild<QWidget*>("lblText")->geometry(), QRect(6, 2, 139, 14));
+    EXPECT_EQ(tool(5)->geometry(), QRect(658, 0, 95, 66));
+    // Fonts shrink with the twips so the text keeps its size in pixels;
+    // txtPath's font is scaled once, like every other control's.
+    EXPECT_DOUBLE_EQ(text("txtTitle")->font().pointSizeF(), 9 * 0.8);
+    EXPECT_DOUBLE_EQ(text("txtPath")->font().pointSizeF(), 9 * 0.8);
+    EXPECT_DOUBLE_EQ(label("lblPB")->font().pointSizeF(), 7.5 * 0.8);
+}
+
+TEST_F(StartUp, ListScrollsSidewaysOverTwoThousandPixels)
+{
+    load();
+    auto* list = window->findChild<QListWidget*>("List1");
+    window->show();
+    list->addItem("/a.jpg");
+    QApplication::processEvents();
+    auto* bar = list->horizontalScrollBar();
+    EXPECT_EQ(bar->maximum() + list->viewport()->width(), 2000);
+    EXPECT_TRUE(bar->isVisible());
+}
+
+} // namespace
