@@ -92,6 +92,10 @@ bool JobWorkArea::Acquire(QString* error)
                          .arg(qEnvironmentVariable("XDG_CACHE_HOME", QDir::homePath() + "/.cache"));
         return false;
     }
+    if (!QFileInfo(m_base).isDir()) {
+        QDir().mkpath(m_base);
+        ::chmod(QFile::encodeName(m_base).constData(), 0700);
+    }
     const QByteArray lockPath = QFile::encodeName(lockPathFor(m_base, m_runName));
     // A sweeper that is removing an older program's leftovers under the same
     // number holds its lock and unlinks the file; then we start again on a

@@ -1,0 +1,263 @@
+#include "TestSupport.h"
+
+#include <FreeImage.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+QString convertProgram()
+{
+    const QString build = qEnvironmentVariable("VELUNOR_BUILD_DIR");
+    if (!build.isEmpty())
+        return build + "/src/cli/velunor-convert";
+    return QCoreApplication::applicationDirPath() + "/../../src/cli/velunor-convert";
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Every run gets its own cache, configuration and application-data folders,
+// so the test can see what it leaves behind.
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        for (const char* d : {"pics", "out", "cache", "config", "appdata", "emptybin"})
+            QDir().mkpath(root + "/" + d);
+    }
+
+    ProcessResult run(const QStringList& args, const QString& path = QString())
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", root + "/cache");
+        env.insert("XDG_CONFIG_HOME", root + "/config");
+        env.insert("APPDATA", root + "/appdata");
+        if (!path.isEmpty())
+            env.insert("PATH", path);
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(root);
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(convertProgram(), args);
+        ProcessResult r;
+        if (!p.waitForStarted(30000))
+            return r;
+        p.waitForFinished(300000);
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
+    }
+
+    QString picture(const QString& name, int format, int w, int h)
+    {
+        const QString path = root + "/pics/" + name;
+        EXPECT_TRUE(writeTestPicture(path, format, w, h));
+        return path;
+    }
+
+    // Nothing of a job may stay in the cache: no run folder, no lock file.
+    QStringList leftovers() const
+    {
+        return QDir(root + "/cache/velunor").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    QStringList pdfsIn(const QString& folder) const
+    {
+        return QDir(folder).entryList({"*.pdf", "*.pdf.*", ".*"}, QDir::Files | QDir::Hidden);
+    }
+    void expectSettingsUntouched() const
+    {
+        EXPECT_TRUE(QDir(root + "/config").isEmpty());
+        EXPECT_TRUE(QDir(root + "/appdata").isEmpty());
+    }
+
+    QTemporaryDir tmp;
+    QString root = tmp.path();
+};
+
+// "Page    2 size: 144 x 36 pts" -> {"144 x 36", ...}
+QStringList pageSizes(const QString& pdf, int pages)
+{
+    const auto r = runProgram("pdfinfo", {"-f", "1", "-l", QString::number(pages), pdf});
+    QStringList sizes;
+    QRegularExpression re("^Page\\s+\\d+ size:\\s+([\\d.]+ x [\\d.]+) pts", QRegularExpression::MultilineOption);
+    for (auto it = re.globalMatch(r.out); it.hasNext();)
+        sizes << it.next().captured(1);
+    return sizes;
+}
+
+QString isoField(const QString& pdf, const QString& field)
+{
+    const auto r = runProgram("pdfinfo", {"-isodates", "-enc", "UTF-8", pdf});
+    for (const QString& line : r.out.split('\n'))
+        if (line.startsWith(field + ":"))
+            return line.mid(field.size() + 1).trimmed();
+    return {};
+}
+
+} // namespace
+
+TEST_F(CliTest, OneToFourPicturesGiveThatManyPagesInOrderWithAllInformation)
+{
+    // Different sizes and formats, so the order of the pages shows; at 200
+    // pixels per inch, 400 pixels are 2 inches, 144 points.
+    const QStringList pics = {picture("a.png", FIF_PNG, 400, 100), picture("b.jpg", FIF_JPEG, 100, 300),
+                              picture("c.bmp", FIF_BMP, 300, 200), picture("d.tif", FIF_TIFF, 200, 400)};
+    const QStringList sizes = {"144 x 36", "36 x 108", "108 x 72", "72 x 144"};
+
+    for (int k = 1; k <= 4; ++k) {
+        SCOPED_TRACE(k);
+        const QString folder = root + "/out/set" + QString::number(k);
+        const QString title = "Album " + QString::number(k) + ", Zoë";
+        // A trailing "/" on the folder is dropped; the folder itself is made.
+        auto r = run(QStringList{"-o", folder + "/", "-t", title, "-a", "Ann Author", "-s", "Holiday", "-k",
+                                 "sea, sand", "-d", "D:20240131154500+01'00", "-q", "85"}
+                     + pics.mid(0, k));
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        const QString pdf = folder + "/" + title + ".pdf";
+        EXPECT_EQ(r.out, pdf + "\n");
+        EXPECT_EQ(pdfPageCount(pdf), k);
+        EXPECT_EQ(pageSizes(pdf, k), sizes.mid(0, k));
+        EXPECT_EQ(isoField(pdf, "Title"), title);
+        EXPECT_EQ(isoField(pdf, "Author"), "Ann Author");
+        EXPECT_EQ(isoField(pdf, "Subject"), "Holiday");
+        EXPECT_EQ(isoField(pdf, "Keywords"), "sea, sand");
+        EXPECT_EQ(isoField(pdf, "Creator"), "Velunor");
+        EXPECT_EQ(isoField(pdf, "Producer"), "Velunor");
+        EXPECT_TRUE(isoField(pdf, "CreationDate").startsWith("2024-01-31T15:45:00+01"));
+        EXPECT_EQ(runProgram("qpdf", {"--check", pdf}).exitCode, 0);
+        EXPECT_EQ(pdfsIn(folder), QStringList{title + ".pdf"});
+        EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
+        if (k == 4) {
+            // Without a terminal the captions come as plain lines.
+            EXPECT_EQ(r.err.split('\n', Qt::SkipEmptyParts),
+                      (QStringList{"Preparing Files...", "Preparing Files...0%", "Preparing Files...33%",
+                                   "Preparing Files...66%", "Preparing Files...100%", "Now Start Creating...",
+                                   "Creating...33%", "Creating...66%", "Creating...100%",
+                                   "Removing Temporary Files...", "Done."}));
+        }
+    }
+    expectSettingsUntouched();
+}
+
+TEST_F(CliTest, DefaultsAndAnExistingDocument)
+{
+    const QString pic = picture("a.png", FIF_PNG, 50, 150);
+    const QString existing = root + "/New PDF Document.pdf";
+    ASSERT_TRUE(writeFile(existing, "an older document"));
+
+    // No terminal to ask and no --yes: refused, nothing written.
+    auto r = run({pic});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.err.contains("The output filename exists, overwrite?"));
+    EXPECT_TRUE(r.err.contains("--yes"));
+    EXPECT_EQ(readAll(existing), "an older document");
+    EXPECT_TRUE(leftovers().isEmpty());
+
+    // --yes replaces it; the defaults: the current folder, the designed title,
+    // author and subject, empty keywords.
+    r = run({"--yes", pic});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, existing + "\n");
+    EXPECT_EQ(pdfPageCount(existing), 1);
+    EXPECT_EQ(pageSizes(existing, 1), QStringList{"18.1417 x 53.8583"}); // 64 x 190 tenths of a mm: halves to even
+    EXPECT_EQ(isoField(existing, "Title"), "New PDF Document");
+    EXPECT_EQ(isoField(existing, "Author"), "Velunor");
+    EXPECT_EQ(isoField(existing, "Subject"), "New Subject");
+    EXPECT_EQ(isoField(existing, "Keywords"), "");
+    EXPECT_FALSE(isoField(existing, "CreationDate").isEmpty());
+    EXPECT_TRUE(leftovers().isEmpty());
+    expectSettingsUntouched();
+}
+
+TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
+{
+    const QString good = picture("good.png", FIF_PNG, 40, 20);
+    const QString bad = root + "/pics/holiday.jpg";
+    ASSERT_TRUE(writeFile(bad, "not a picture at all"));
+    const QString fakeBin = root + "/fakebin";
+    QDir().mkpath(fakeBin);
+    ASSERT_TRUE(writeFile(fakeBin + "/pdftk", "#!/bin/sh\necho 'Error: this toolkit is broken' >&2\nexit 1\n"));
+    QFile::setPermissions(fakeBin + "/pdftk", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    struct Case {
+        const char* what;
+        QStringList args;
+        QString path;
+        QString said;
+    };
+    const QString out = root + "/out";
+    const QList<Case> cases = {
+        {"unreadable picture", {"-o", out, good, bad}, {}, bad},
+        {"folder that cannot be made", {"-o", root + "/no/such", good}, {}, root + "/no/such"},
+        {"missing toolkit", {"-o", out, good}, root + "/emptybin", "pdftk"},
+        {"toolkit that fails", {"-o", out, good, good}, fakeBin, "this toolkit is broken"},
+        {"empty title", {"-o", out + "/t1", "-t", "", good}, {}, "title"},
+        {"dot title", {"-o", out + "/t2", "-t", ".", good}, {}, "\".\""},
+        {"dot-dot title", {"-o", out + "/t3", "-t", "..", good}, {}, "\"..\""},
+        {"title with a slash", {"-o", out + "/t4", "-t", "../escape", good}, {}, "\"/\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto r = run(c.args, c.path);
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_NE(r.exitCode, -1); // no crash
+        EXPECT_TRUE(r.err.contains(c.said)) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(pdfsIn(out).isEmpty()) << pdfsIn(out).join(' ').toStdString();
+        EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
+    }
+    // A bad title is found before any folder is made.
+    for (const char* t : {"t1", "t2", "t3", "t4"})
+        EXPECT_FALSE(QFileInfo::exists(out + "/" + t)) << t;
+    EXPECT_FALSE(QFileInfo::exists(root + "/escape.pdf"));
+    expectSettingsUntouched();
+}
+
+TEST_F(CliTest, UsageMistakes)
+{
+    auto r = run({});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("Please add a file"));
+    r = run({"-q", "0", "x.png"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("1 to 100"));
+    r = run({"--no-such-option", "x.png"});
+    EXPECT_EQ(r.exitCode, 2);
+    r = run({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* o : {"--output-dir", "--title", "--author", "--subject", "--keywords", "--creation-date",
+                          "--quality", "--yes", "--version"})
+        EXPECT_TRUE(r.out.contains(o)) << o;
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST_F(CliTest, LeftoversOfAKilledRunGoAtTheNextStart)
+{
+    const QString dead = root + "/cache/velunor/run-999999";
+    QDir().mkpath(dead + "/jpgtmp");
+    ASSERT_TRUE(writeFile(dead + "/jpgtmp/0.pdf", "page of a killed run"));
+    ASSERT_TRUE(writeFile(dead + ".lock", ""));
+    const auto r = run({"-t", "", "x.png"}); // ends early, after the start-up sweep
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
+}

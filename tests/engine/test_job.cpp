@@ -1,0 +1,262 @@
+#include "test_job_support.h"
+
+#include "TestSupport.h"
+#include "engine/ConversionJob.h"
+#include "engine/JobWorkArea.h"
+#include "platform/DOSOutputs.h"
+
+#include <FreeImage.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace testsupport;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+class JobTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        QDir().mkpath(root + "/pics");
+        QDir().mkpath(root + "/out");
+        io.outputFolder = root + "/out";
+        job.SetSettingsPath(settings);
+    }
+
+    // A picture of w x h pixels; its page is w/200 by h/200 inches.
+    QString picture(const QString& name, int w, int h)
+    {
+        const QString path = root + "/pics/" + name;
+        EXPECT_TRUE(writeTestPicture(path, FIF_PNG, w, h));
+        return path;
+    }
+    QString output() const { return root + "/out/" + io.title + ".pdf"; }
+    bool workFoldersGone() const
+    {
+        const WorkFolders f = area.Folders();
+        return !QFileInfo::exists(f.tmpDir) && !QFileInfo::exists(f.pageDir);
+    }
+    // The last outputs of a job that stops after it has disabled the buttons.
+    void expectEnabledAgain() const
+    {
+        ASSERT_GE(io.events.size(), 3);
+        EXPECT_EQ(io.events.mid(io.events.size() - 3), (QStringList{"convert:1", "toolbar:1", "running:0"}));
+    }
+
+    QTemporaryDir tmp;
+    QString root = tmp.path();
+    QString settings = root + "/config/setting.dll";
+    RecordingJobIo io;
+    JobWorkArea area{root + "/cache"};
+    DOSOutputs runner{io};
+    ConversionJob job{io, io, runner, area};
+};
+
+} // namespace
+
+TEST(JobProgress, DividesFirstInDoublePrecision)
+{
+    EXPECT_EQ(ConversionJob::Percent(29, 101), 28); // 29 / 100 x 100 is just below 29
+    EXPECT_EQ(ConversionJob::Percent(0, 4), 0);
+    EXPECT_EQ(ConversionJob::Percent(1, 4), 33);
+    EXPECT_EQ(ConversionJob::Percent(2, 4), 66);
+    EXPECT_EQ(ConversionJob::Percent(3, 4), 100);
+    EXPECT_EQ(ConversionJob::Percent(1, 2), 100);
+    EXPECT_EQ(ConversionJob::Percent(0, 1), -1); // one entry: no percentage
+    EXPECT_EQ(ConversionJob::Percent(0, 0), -1); // list emptied during a job: no division by zero
+    EXPECT_EQ(ConversionJob::Percent(5, 3), 100); // list shrunk during a job
+}
+
+TEST(JobTitle, TitlesThatCannotNameAFile)
+{
+    for (const QString& t : QStringList{"", ".", "..", "a/b", "/", "../x", QString(300, QChar(u'x'))})
+        EXPECT_FALSE(ConversionJob::TitleProblem(t).isEmpty()) << t.toStdString();
+    for (const QString& t : QStringList{"New PDF Document", "Report, final", ".hidden-ish", "...", "Résumé 2024", "a\\b"})
+        EXPECT_TRUE(ConversionJob::TitleProblem(t).isEmpty()) << t.toStdString();
+}
+
+TEST_F(JobTest, EmptyListSaysSoAndChangesNothing)
+{
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::EmptyList);
+    EXPECT_EQ(io.events, (QStringList{"message:Add File:2:Please add a file", "focus"}));
+    EXPECT_FALSE(QFileInfo::exists(settings));
+    EXPECT_FALSE(QFileInfo::exists(area.RunFolder()));
+}
+
+TEST_F(JobTest, TitleThatCannotNameAFileStopsBeforeAnythingIsMade)
+{
+    io.entries = {picture("a.png", 20, 10)};
+    io.outputFolder = root + "/out/new";
+    for (const QString& t : QStringList{"", ".", "..", "sub/name"}) {
+        io.events.clear();
+        io.title = t;
+        EXPECT_EQ(job.Run(), ConversionJob::Outcome::BadTitle) << t.toStdString();
+        EXPECT_EQ(io.messages().size(), 1);
+        EXPECT_TRUE(io.messages().value(0).startsWith("message:Velunor:"));
+        expectEnabledAgain();
+        EXPECT_TRUE(io.captions.isEmpty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(root + "/out/new"));
+    EXPECT_FALSE(QFileInfo::exists(root + "/out/sub"));
+    EXPECT_FALSE(QFileInfo::exists(settings));
+    EXPECT_FALSE(QFileInfo::exists(area.RunFolder()));
+}
+
+TEST_F(JobTest, ExistingOutputWithCancelWritesNothing)
+{
+    io.entries = {picture("a.png", 20, 10)};
+    io.outputFolder = root + "/out/"; // the trailing "/" goes before the question
+    ASSERT_TRUE(writeFile(output(), "old document"));
+    io.answerOk = false;
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Cancelled);
+    EXPECT_EQ(io.events, (QStringList{"convert:0", "toolbar:0", "running:1", "folder:" + root + "/out",
+                                      "question:Overwrite:The output filename exists, overwrite?", "convert:1",
+                                      "toolbar:1", "running:0"}));
+    EXPECT_EQ(readAll(output()), "old document");
+    EXPECT_FALSE(QFileInfo::exists(settings));
+    EXPECT_FALSE(QFileInfo::exists(area.RunFolder()));
+}
+
+TEST_F(JobTest, TwoEntriesMakeTheDocumentWithTheCaptionsInOrder)
+{
+    io.entries = {picture("wide.png", 400, 100), picture("tall.png", 100, 300)};
+    io.outputFolder = root + "/out/";
+    io.title = "Report, final";
+    io.keywords = "one two";
+    ASSERT_TRUE(writeFile(output(), "old document"));
+    io.answerOk = true;
+
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Done) << io.events.join('\n').toStdString();
+    EXPECT_EQ(io.captions, (QStringList{"Preparing Files...", "Preparing Files...0%", "Preparing Files...100%",
+                                        "Now Start Creating...", "Creating...100%", "Removing Temporary Files...",
+                                        "Done."}));
+    EXPECT_EQ(io.events.mid(0, 4), (QStringList{"convert:0", "toolbar:0", "running:1", "folder:" + root + "/out"}));
+    EXPECT_EQ(io.events.mid(io.events.size() - 7),
+              (QStringList{"caption:Done.", "convert:1", "running:0", "open:" + root + "/out", "beep", "toolbar:1",
+                           "focus"}));
+    EXPECT_TRUE(io.messages().isEmpty());
+    EXPECT_EQ(job.OutputPath(), output());
+
+    EXPECT_EQ(pdfPageCount(output()), 2);
+    EXPECT_EQ(pdfInfoField(output(), "Title"), "Report, final");
+    EXPECT_EQ(pdfInfoField(output(), "Keywords"), "one two");
+    EXPECT_EQ(runProgram("qpdf", {"--check", output()}).exitCode, 0);
+    // The settings file: six quoted records, CR LF, the trimmed folder.
+    EXPECT_EQ(readAll(settings), QByteArray("\"Report, final\"\r\n\"Velunor\"\r\n\"New Subject\"\r\n\"one two\"\r\n"
+                                            "\"85\"\r\n\"") + (root + "/out").toUtf8() + "\"\r\n");
+    EXPECT_TRUE(workFoldersGone());
+    // Nothing of the temporary copy is left beside the document.
+    EXPECT_EQ(QDir(root + "/out").entryList(QDir::Files | QDir::Hidden), QStringList{"Report, final.pdf"});
+}
+
+TEST_F(JobTest, FourEntriesCaptionsAndBar)
+{
+    io.entries = {picture("1.png", 20, 10), picture("2.png", 30, 10), picture("3.png", 40, 10),
+                  picture("4.png", 50, 10)};
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Done) << io.events.join('\n').toStdString();
+    EXPECT_EQ(io.captions,
+              (QStringList{"Preparing Files...", "Preparing Files...0%", "Preparing Files...33%",
+                           "Preparing Files...66%", "Preparing Files...100%", "Now Start Creating...",
+                           "Creating...33%", "Creating...66%", "Creating...100%", "Removing Temporary Files...",
+                           "Done."}));
+    EXPECT_EQ(io.events.filter(QRegularExpression("^(bar|range):")),
+              (QStringList{"range:0-100", "bar:0", "bar:33", "bar:66", "bar:100", "bar:100", "bar:33", "bar:66",
+                           "bar:100", "bar:0"}));
+    EXPECT_EQ(pdfPageCount(output()), 4);
+}
+
+TEST_F(JobTest, UnreadablePictureStopsTheJobWithOneMessage)
+{
+    const QString bad = root + "/pics/broken.png";
+    ASSERT_TRUE(writeFile(bad, "this is not a picture"));
+    io.entries = {picture("good.png", 20, 10), bad, picture("never.png", 20, 10)};
+    io.outputFolder = root + "/out/";
+    // A second start from the event loop while this job runs is refused.
+    ConversionJob::Outcome inner = ConversionJob::Outcome::Done;
+    io.onYield = [&] {
+        if (io.yields == 1) {
+            EXPECT_TRUE(ConversionJob::IsRunning());
+            inner = job.Run();
+        }
+    };
+
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+    EXPECT_EQ(inner, ConversionJob::Outcome::Busy);
+    EXPECT_FALSE(ConversionJob::IsRunning());
+    ASSERT_EQ(io.messages().size(), 1) << io.events.join('\n').toStdString();
+    EXPECT_TRUE(io.messages()[0].startsWith("message:Velunor:3:"));
+    EXPECT_TRUE(io.messages()[0].contains(bad));
+    EXPECT_EQ(job.FailureText(), io.messages()[0].section(':', 3, -1));
+    expectEnabledAgain();
+    EXPECT_FALSE(io.captions.contains("Done."));
+    EXPECT_TRUE(io.events.filter(QRegularExpression("^(open|beep)")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(output()));
+    EXPECT_TRUE(workFoldersGone());
+    // The settings file stays as the job wrote it, trailing "/" removed.
+    EXPECT_TRUE(readAll(settings).endsWith("\"" + (root + "/out").toUtf8() + "\"\r\n"));
+}
+
+TEST_F(JobTest, OutputFolderThatCannotBeMadeIsNamed)
+{
+    io.entries = {picture("a.png", 20, 10)};
+    io.outputFolder = root + "/missing/parent";
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+    ASSERT_EQ(io.messages().size(), 1);
+    EXPECT_TRUE(io.messages()[0].startsWith("message:Velunor:3:"));
+    EXPECT_TRUE(io.messages()[0].contains(root + "/missing/parent"));
+    expectEnabledAgain();
+    EXPECT_TRUE(QFileInfo::exists(settings));
+    EXPECT_TRUE(workFoldersGone());
+}
+
+TEST_F(JobTest, DrawingLibraryFailureStopsWithoutASecondMessage)
+{
+    io.entries = {picture("a.png", 20, 10), picture("b.png", 20, 10)};
+    // The page folder turns into a file: the page cannot be written.
+    io.onYield = [&] {
+        if (io.yields == 1) {
+            const QString pages = area.Folders().pageDir;
+            QDir(pages).removeRecursively();
+            writeFile(pages, "in the way");
+        }
+    };
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+    ASSERT_EQ(io.messages().size(), 1) << io.events.join('\n').toStdString();
+    EXPECT_TRUE(io.messages()[0].startsWith("message:PDF:3:"));
+    EXPECT_TRUE(job.FailureText().isEmpty());
+    expectEnabledAgain();
+    EXPECT_FALSE(QFileInfo::exists(output()));
+    EXPECT_FALSE(QFileInfo::exists(area.Folders().tmpDir));
+}
+
+TEST_F(JobTest, TitleChangedDuringTheJobToAnExistingFileIsAskedAgain)
+{
+    io.entries = {picture("a.png", 20, 10)};
+    ASSERT_TRUE(writeFile(root + "/out/Existing.pdf", "keep me"));
+    io.onYield = [&] { io.title = "Existing"; };
+    io.answerOk = false;
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Cancelled) << io.events.join('\n').toStdString();
+    EXPECT_EQ(io.events.filter("question:").size(), 1);
+    EXPECT_EQ(readAll(root + "/out/Existing.pdf"), "keep me");
+    EXPECT_FALSE(QFileInfo::exists(root + "/out/New PDF Document.pdf"));
+    EXPECT_TRUE(workFoldersGone());
+    expectEnabledAgain();
+}
