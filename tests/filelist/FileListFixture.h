@@ -1,0 +1,40 @@
+#pragma once
+#include "RecordingMessageSink.h"
+#include "filelist/FileListController.h"
+#include "platform/CCommonDialogs.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStringList>
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <memory>
+
+// A small window holding the widgets the file list works on, laid out like
+// the main window's list area, with a real controller over them.
+class FileListWindow : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    QStringList entries() const;
+    void setEntries(const QStringList& paths);
+    // A real mouse click on the entry at `row`.
+    void clickRow(int row);
+    // A real mouse click on toolbar button `index`.
+    void clickTool(int index);
+    int selectedRow() const;
+
+    std::unique_ptr<QWidget> window;
+    QListWidget* List1 = nullptr;
+    QListWidget* List2 = nullptr;
+    QLabel* picDoor = nullptr;
+    QWidget* picText = nullptr;
+    QLabel* lblText = nullptr;
+    QLabel* lblPageNum = nullptr;
+    QList<QPushButton*> tools;
+    RecordingMessageSink sink;
+    CCommonDialogs dialogs;
+    FileListController* controller = nullptr;
+};

@@ -1,0 +1,302 @@
+#include "FileListFixture.h"
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using testsupport::pressButton;
+using testsupport::whenModalOpens;
+
+namespace {
+const QString kPage = "Page Number of Selected File: ";
+
+// Writes an empty file (its content is never read by the list).
+void touch(const QString& path)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+}
+} // namespace
+
+TEST_F(FileListWindow, ClickShowsPageNumberWithLowerCaseOf)
+{
+    EXPECT_EQ(lblPageNum->text(), "Page Number Of Selected File: 0");
+    setEntries({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"});
+    clickRow(0);
+    EXPECT_EQ(lblPageNum->text(), kPage + "1");
+    clickRow(2);
+    EXPECT_EQ(lblPageNum->text(), kPage + "3");
+    // The keyboard moves the selection as a click does.
+    QTest::keyClick(List1, Qt::Key_Up);
+    EXPECT_EQ(selectedRow(), 1);
+    EXPECT_EQ(lblPageNum->text(), kPage + "2");
+}
+
+TEST_F(FileListWindow, MoveUpAtPositionTwoSwapsAndFollowsTheEntry)
+{
+    setEntries({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"});
+    clickRow(2);
+    clickTool(6);
+    EXPECT_EQ(entries(), QStringList({"/p/a.jpg", "/p/c.jpg", "/p/b.jpg"}));
+    EXPECT_EQ(selectedRow(), 1);
+    EXPECT_EQ(lblPageNum->text(), kPage + "2");
+    EXPECT_TRUE(picDoor->isHidden());
+
+    clickTool(4); // Move Down takes it back
+    EXPECT_EQ(entries(), QStringList({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"}));
+    EXPECT_EQ(selectedRow(), 2);
+    EXPECT_EQ(lblPageNum->text(), kPage + "3");
+}
+
+TEST_F(FileListWindow, MovesAtTheEndsOrWithoutSelectionChangeNothing)
+{
+    const QStringList start = {"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"};
+    setEntries(start);
+    clickRow(2);
+    controller->CmdToolsBar_Click(4);
+    EXPECT_EQ(entries(), start);
+    EXPECT_EQ(selectedRow(), 2);
+    clickRow(0);
+    controller->CmdToolsBar_Click(6);
+    EXPECT_EQ(entries(), start);
+    EXPECT_EQ(lblPageNum->text(), kPage + "1");
+    List1->clearSelection();
+    controller->CmdToolsBar_Click(6);
+    controller->CmdToolsBar_Click(4);
+    EXPECT_EQ(entries(), start);
+    setEntries({});
+    controller->CmdToolsBar_Click(4);
+    controller->CmdToolsBar_Click(6);
+    EXPECT_TRUE(entries().isEmpty());
+}
+
+TEST_F(FileListWindow, RemoveTheOnlyEntryEmptiesTheListAndShowsTheHint)
+{
+    setEntries({"/p/a.jpg"});
+    picText->hide();
+    clickRow(0);
+    EXPECT_EQ(lblPageNum->text(), kPage + "1");
+    clickTool(2);
+    EXPECT_TRUE(entries().isEmpty());
+    EXPECT_FALSE(picText->isHidden());
+    EXPECT_EQ(lblPageNum->text(), kPage + "1"); // keeps its caption
+}
+
+TEST_F(FileListWindow, RemoveTakesTheSelectedEntryOnlyAndLeavesNoSelection)
+{
+    setEntries({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"});
+    picText->hide();
+    controller->CmdToolsBar_Click(2); // nothing selected
+    EXPECT_EQ(entries().size(), 3);
+    clickRow(1);
+    controller->CmdToolsBar_Click(2);
+    EXPECT_EQ(entries(), QStringList({"/p/a.jpg", "/p/c.jpg"}));
+    EXPECT_EQ(selectedRow(), -1);
+    EXPECT_TRUE(picText->isHidden());
+    EXPECT_EQ(lblPageNum->text(), kPage + "2");
+}
+
+TEST_F(FileListWindow, CleanEmptiesAndShowsTheHint)
+{
+    setEntries({"/p/a.jpg", "/p/b.jpg"});
+    picText->hide();
+    clickTool(3);
+    EXPECT_TRUE(entries().isEmpty());
+    EXPECT_FALSE(picText->isHidden());
+    picText->hide();
+    controller->CmdToolsBar_Click(3); // on an empty list too
+    EXPECT_FALSE(picText->isHidden());
+}
+
+TEST_F(FileListWindow, SortIgnoresCaseAndLeavesNothingSelected)
+{
+    setEntries({"/b/a.jpg", "/A/z.JPG", "/a/b.png"});
+    clickRow(1);
+    controller->menuSort_Click();
+    EXPECT_EQ(entries(), QStringList({"/a/b.png", "/A/z.JPG", "/b/a.jpg"}));
+    EXPECT_EQ(selectedRow(), -1);
+    EXPECT_EQ(List2->count(), 0);
+    EXPECT_TRUE(List2->isHidden());
+    EXPECT_EQ(lblPageNum->text(), kPage + "2");
+    // Sort has no prologue: the start-up picture stays.
+    EXPECT_FALSE(picDoor->isHidden());
+}
+
+TEST_F(FileListWindow, SortComparesDigitsAsCharactersAndKeepsDuplicates)
+{
+    setEntries({"/s/img2.jpg", "/s/img10.jpg", "/s/IMG1.jpg", "/s/img2.jpg"});
+    controller->menuSort_Click();
+    EXPECT_EQ(entries(), QStringList({"/s/IMG1.jpg", "/s/img10.jpg", "/s/img2.jpg", "/s/img2.jpg"}));
+    setEntries({});
+    controller->menuSort_Click();
+    EXPECT_TRUE(entries().isEmpty());
+}
+
+TEST_F(FileListWindow, SortStartedDuringASortIsIgnored)
+{
+    const QStringList start = {"/c.jpg", "/a.jpg", "/b.jpg", "/d.jpg"};
+    setEntries(start);
+    int nested = 0;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&]() {
+        if (nested++ == 0)
+            controller->menuSort_Click();
+    });
+    timer.start();
+    controller->menuSort_Click();
+    timer.stop();
+    EXPECT_GE(nested, 1);
+    EXPECT_EQ(entries(), QStringList({"/a.jpg", "/b.jpg", "/c.jpg", "/d.jpg"}));
+    EXPECT_EQ(List2->count(), 0);
+}
+
+TEST_F(FileListWindow, ConversionStartingDuringSortSeesTheWholeList)
+{
+    QStringList start;
+    for (int i = 0; i < 20; ++i)
+        start.append(QString("/s/%1.jpg").arg(QChar('t' - i)));
+    setEntries(start);
+    QStringList seenByJob;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&]() {
+        // The rebuild is under way: the list holds only part of the buffer.
+        if (seenByJob.isEmpty() && List2->count() == 20 && List1->count() > 0 && List1->count() < 20) {
+            controller->SetLocked(true);
+            seenByJob = entries();
+            controller->CmdToolsBar_Click(3); // the list is held: Clean does nothing
+            EXPECT_EQ(List1->count(), 20);
+            controller->SetLocked(false);
+        }
+    });
+    timer.start();
+    controller->menuSort_Click();
+    timer.stop();
+    ASSERT_EQ(seenByJob.size(), 20);
+    QStringList sorted = start;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(seenByJob, sorted);
+    EXPECT_EQ(entries(), sorted);
+}
+
+TEST_F(FileListWindow, CancelOfTheOpenDialogChangesNothing)
+{
+    setEntries({"/p/a.jpg"});
+    picText->hide();
+    QString title;
+    QStringList filters;
+    whenModalOpens([&](QWidget* modal) {
+        title = modal->windowTitle();
+        if (auto* fd = qobject_cast<QFileDialog*>(modal))
+            filters = fd->nameFilters();
+        EXPECT_TRUE(pressButton(modal, "Cancel"));
+    });
+    clickTool(0);
+    EXPECT_EQ(title, "Open Files");
+    EXPECT_EQ(filters.size(), 8);
+    EXPECT_EQ(entries(), QStringList({"/p/a.jpg"}));
+    EXPECT_TRUE(picText->isHidden());
+    EXPECT_TRUE(picDoor->isHidden());
+    EXPECT_TRUE(dialogs.Filename().isEmpty());
+    // The focus sweep ran and ended on Move Up.
+    EXPECT_EQ(window->focusWidget(), tools[6]);
+}
+
+TEST_F(FileListWindow, AddByTheOpenDialogAppendsAnyFileTwiceOver)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath("notes.txt");
+    touch(file);
+    setEntries({"/p/a.jpg"});
+    for (int round = 0; round < 2; ++round) {
+        whenModalOpens([&](QWidget* modal) {
+            auto* fd = qobject_cast<QFileDialog*>(modal);
+            auto* edit = fd ? fd->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+            if (!edit) {
+                ADD_FAILURE() << "not the open dialog";
+                modal->close();
+                return;
+            }
+            // What a user does: choose "All Files", go to the folder, type
+            // the name, press Open.
+            fd->selectNameFilter(fd->nameFilters().last());
+            fd->setDirectory(dir.path());
+            edit->setText("notes.txt");
+            // The Open button follows the dialog's file model, which may
+            // still be reading the folder; accept() takes the typed name as
+            // the button would.
+            if (!pressButton(modal, "Open") || fd->isVisible())
+                static_cast<QDialog*>(fd)->accept();
+            EXPECT_FALSE(fd->isVisible());
+        });
+        controller->CmdToolsBar_Click(0);
+    }
+    EXPECT_EQ(entries(), QStringList({"/p/a.jpg", file, file}));
+    EXPECT_TRUE(picText->isHidden());
+    EXPECT_TRUE(dialogs.Filename().isEmpty());
+    EXPECT_EQ(selectedRow(), -1);
+}
+
+TEST_F(FileListWindow, ExitAsksTheWindowToClose)
+{
+    QSignalSpy spy(controller, &FileListController::exitRequested);
+    clickTool(5);
+    EXPECT_EQ(spy.count(), 1);
+    controller->SetLocked(true); // Exit still works during a job
+    controller->CmdToolsBar_Click(5);
+    EXPECT_EQ(spy.count(), 2);
+}
+
+TEST_F(FileListWindow, LockedListRefusesChangesButStaysReadable)
+{
+    setEntries({"/p/b.jpg", "/p/a.jpg", "/p/c.jpg"});
+    picText->hide();
+    controller->SetLocked(true);
+    EXPECT_TRUE(controller->IsLocked());
+    EXPECT_FALSE(controller->AcceptsChanges());
+    bool modalSeen = false;
+    whenModalOpens([&](QWidget* modal) {
+        modalSeen = true;
+        pressButton(modal, "Cancel");
+    });
+    clickRow(1);
+    EXPECT_EQ(lblPageNum->text(), kPage + "2");
+    for (int index : {0, 1, 2, 3, 4, 6})
+        controller->CmdToolsBar_Click(index);
+    controller->menuSort_Click();
+    EXPECT_EQ(entries(), QStringList({"/p/b.jpg", "/p/a.jpg", "/p/c.jpg"}));
+    EXPECT_FALSE(picDoor->isHidden());
+
+    controller->SetLocked(false);
+    clickRow(1);
+    clickTool(2);
+    EXPECT_EQ(entries(), QStringList({"/p/b.jpg", "/p/c.jpg"}));
+    // Let the dialog watcher see that nothing opened, then answer what opens now.
+    QApplication::processEvents();
+    EXPECT_FALSE(modalSeen);
+    clickTool(0);
+    EXPECT_TRUE(modalSeen);
+}
+
+TEST_F(FileListWindow, TheListStopsAtItsLimitAndSaysSoOnce)
+{
+    QStringList many;
+    many.reserve(FileListController::MaxEntries - 2);
+    for (int i = 0; i < FileListController::MaxEntries - 2; ++i)
+        many.append(QStringLiteral("/p/%1.jpg").arg(i));
+    setEntries(many);
+    EXPECT_EQ(controller->AppendPaths({"/q/1.jpg", "/q/2.jpg", "/q/3.jpg", "/q/4.jpg"}), 2);
+    EXPECT_EQ(List1->count(), FileListController::MaxEntries);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].title, "Velunor");
+    EXPECT_TRUE(sink.messages[0].text.contains("32,767")) << sink.messages[0].text.toStdString();
+    EXPECT_EQ(List1->item(FileListController::MaxEntries - 1)->text(), "/q/2.jpg");
+}
