@@ -3,6 +3,7 @@
 // Use qpdf without its old PointerHolder compatibility layer.
 #define POINTERHOLDER_TRANSITION 4
 
+#include "engine/BmpFileView.h"
 #include "engine/FreeImageDiagnostics.h"
 #include "engine/JpegEncoder.h"
 #include "engine/PictureReader.h"
@@ -162,51 +163,73 @@ void describeBilevel(QPDFObjectHandle dict, FIBITMAP* dib)
     }
 }
 
-// Makes the image XObject for one decoded picture.
-bool makeImage(Box& b, FIBITMAP* dib, QPDFObjectHandle* image, QString* error)
+QPDFObjectHandle imageDict(int w, int h)
 {
-    const int w = int(FreeImage_GetWidth(dib)), h = int(FreeImage_GetHeight(dib));
-    const unsigned bpp = FreeImage_GetBPP(dib);
     QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
     dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
     dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
     dict.replaceKey("/Width", QPDFObjectHandle::newInteger(w));
     dict.replaceKey("/Height", QPDFObjectHandle::newInteger(h));
+    return dict;
+}
 
+QPDFObjectHandle streamWith(QPDF& pdf, std::shared_ptr<Buffer> data, QPDFObjectHandle dict)
+{
+    QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf, std::move(data));
+    for (const auto& key : dict.getKeys())
+        stream.getDict().replaceKey(key, dict.getKey(key));
+    return stream;
+}
+
+// Grey or BGR rows as a JPEG image XObject.
+bool jpegImage(Box& b, const unsigned char* rows, int w, int pitch, int h, bool grey, bool bottomUp,
+               QPDFObjectHandle* image, QString* error)
+{
+    auto jpeg = std::make_unique<JpegEncoder>();
+    if (!jpeg->Encode(rows, w, pitch, h, grey ? JpegEncoder::Pixels::Gray : JpegEncoder::Pixels::Bgr, b.quality,
+                      bottomUp)) {
+        *error = "JPEG encoding failed: " + jpeg->Error();
+        return false;
+    }
+    auto data = std::make_shared<Buffer>(const_cast<unsigned char*>(jpeg->Data()), jpeg->Size());
+    b.jpegs.push_back(std::move(jpeg));
+    QPDFObjectHandle dict = imageDict(w, h);
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+    dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(grey ? "/DeviceGray" : "/DeviceRGB"));
+    dict.replaceKey("/Filter", QPDFObjectHandle::newName("/DCTDecode"));
+    *image = streamWith(*b.pdf, data, dict);
+    return true;
+}
+
+// Makes the image XObject for one decoded picture (1, 8-bit grey or 24-bit).
+bool makeImage(Box& b, FIBITMAP* dib, QPDFObjectHandle* image, QString* error)
+{
+    const int w = int(FreeImage_GetWidth(dib)), h = int(FreeImage_GetHeight(dib));
+    const unsigned bpp = FreeImage_GetBPP(dib);
     if (bpp == 1 && b.compression != 1) {
-        *image = QPDFObjectHandle::newStream(b.pdf.get(), packedBits(dib));
+        QPDFObjectHandle dict = imageDict(w, h);
         describeBilevel(dict, dib);
-    } else if (b.compression == 0) {
-        *image = QPDFObjectHandle::newStream(b.pdf.get(), plainPixels(dib));
+        *image = streamWith(*b.pdf, packedBits(dib), dict);
+        return true;
+    }
+    if (b.compression == 0) {
+        QPDFObjectHandle dict = imageDict(w, h);
         dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
         dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(bpp == 8 ? "/DeviceGray" : "/DeviceRGB"));
-    } else {
-        FiBitmap grey;
-        if (bpp == 1) { // JPEG asked for every picture: a bilevel one goes as grey
-            grey.reset(FreeImage_ConvertToGreyscale(dib));
-            if (!grey) {
-                *error = "the bilevel picture could not be turned to grey";
-                return false;
-            }
-            dib = grey.get();
-        }
-        const bool isGrey = FreeImage_GetBPP(dib) == 8;
-        auto jpeg = std::make_unique<JpegEncoder>();
-        if (!jpeg->Encode(FreeImage_GetBits(dib), w, int(FreeImage_GetPitch(dib)), h,
-                          isGrey ? JpegEncoder::Pixels::Gray : JpegEncoder::Pixels::Bgr, b.quality, true)) {
-            *error = "JPEG encoding failed: " + jpeg->Error();
+        *image = streamWith(*b.pdf, plainPixels(dib), dict);
+        return true;
+    }
+    FiBitmap grey;
+    if (bpp == 1) { // JPEG asked for every picture: a bilevel one goes as grey
+        grey.reset(FreeImage_ConvertToGreyscale(dib));
+        if (!grey) {
+            *error = "the bilevel picture could not be turned to grey";
             return false;
         }
-        auto data = std::make_shared<Buffer>(const_cast<unsigned char*>(jpeg->Data()), jpeg->Size());
-        b.jpegs.push_back(std::move(jpeg));
-        *image = QPDFObjectHandle::newStream(b.pdf.get(), data);
-        dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
-        dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(isGrey ? "/DeviceGray" : "/DeviceRGB"));
-        dict.replaceKey("/Filter", QPDFObjectHandle::newName("/DCTDecode"));
+        dib = grey.get();
     }
-    for (const auto& key : dict.getKeys())
-        image->getDict().replaceKey(key, dict.getKey(key));
-    return true;
+    return jpegImage(b, FreeImage_GetBits(dib), w, int(FreeImage_GetPitch(dib)), h, FreeImage_GetBPP(dib) == 8,
+                     true, image, error);
 }
 
 } // namespace
@@ -336,17 +359,27 @@ int StretchDrawFromFile(int box, int left, int top, int width, int height, const
     if (width <= 0 || height <= 0)
         return fail(QString("StretchDrawFromFile: the rectangle %1 x %2 is empty").arg(width).arg(height));
     QString error;
-    FiBitmap dib = PictureReader::Read(bitmapPath, FIF_UNKNOWN, &error);
-    if (dib)
-        dib = PictureReader::Normalise(std::move(dib), &error);
-    if (!dib)
-        return fail(QString("Cannot draw %1: %2").arg(quoted(bitmapPath), error));
     try {
         QPDFObjectHandle image;
-        if (!makeImage(*b, dib.get(), &image, &error))
-            return fail(QString("Cannot draw %1: %2").arg(quoted(bitmapPath), error));
-        const double pw = FreeImage_GetWidth(dib.get()), ph = FreeImage_GetHeight(dib.get());
-        dib.reset(); // only the compressed picture stays until the document is written
+        double pw = 0, ph = 0;
+        BmpFileView plain;
+        if (b->compression != 0 && plain.Open(bitmapPath)) {
+            // A plain BMP goes to the encoder straight from the file.
+            if (!PictureReader::WithinLimit(plain.Width(), plain.Height(), &error) ||
+                !jpegImage(*b, plain.Rows(), plain.Width(), plain.Pitch(), plain.Height(), plain.Grey(),
+                           plain.BottomUp(), &image, &error))
+                return fail(QString("Cannot draw %1: %2").arg(quoted(bitmapPath), error));
+            pw = plain.Width();
+            ph = plain.Height();
+        } else {
+            FiBitmap dib = PictureReader::Read(bitmapPath, FIF_UNKNOWN, &error);
+            if (dib)
+                dib = PictureReader::Normalise(std::move(dib), &error);
+            if (!dib || !makeImage(*b, dib.get(), &image, &error))
+                return fail(QString("Cannot draw %1: %2").arg(quoted(bitmapPath), error));
+            pw = FreeImage_GetWidth(dib.get());
+            ph = FreeImage_GetHeight(dib.get());
+        }
         double x = left, y = top, w = width, h = height;
         if (b->placement == 1) {
             const double scale = std::min(w / pw, h / ph);

@@ -91,6 +91,46 @@ bool iffSize(QFile& f, qint64* width, qint64* height)
     return false;
 }
 
+// JPEG: the frame header (SOFn) holds the size. FreeImage's header-only load
+// reads a whole progressive JPEG, so the markers are walked here instead.
+bool jpegSize(QFile& f, qint64* width, qint64* height)
+{
+    unsigned char soi[2];
+    if (f.read(reinterpret_cast<char*>(soi), 2) != 2 || soi[0] != 0xFF || soi[1] != 0xD8)
+        return false;
+    for (int guard = 0; guard < 1000; ++guard) {
+        unsigned char m[4];
+        if (f.read(reinterpret_cast<char*>(m), 2) != 2 || m[0] != 0xFF)
+            return false;
+        while (m[1] == 0xFF) { // fill bytes
+            if (!f.getChar(reinterpret_cast<char*>(m + 1)))
+                return false;
+        }
+        const unsigned char marker = m[1];
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue; // no length
+        if (marker == 0xD9 || marker == 0xDA)
+            return false; // image data before any frame header
+        if (f.read(reinterpret_cast<char*>(m), 2) != 2)
+            return false;
+        const quint16 length = be16(m);
+        if (length < 2)
+            return false;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            unsigned char sof[5];
+            if (length < 7 || f.read(reinterpret_cast<char*>(sof), 5) != 5)
+                return false;
+            *height = be16(sof + 1);
+            *width = be16(sof + 3);
+            return true;
+        }
+        if (!f.seek(f.pos() + length - 2))
+            return false;
+    }
+    return false;
+}
+
 bool isAllGrey(FIBITMAP* dib)
 {
     const RGBQUAD* pal = FreeImage_GetPalette(dib);
@@ -131,10 +171,12 @@ int PictureReader::MaxSide() { return 65500; }
 
 bool PictureReader::DeclaredSize(const QString& path, int format, qint64* width, qint64* height)
 {
-    if (format == FIF_GIF || format == FIF_IFF) {
+    if (format == FIF_GIF || format == FIF_IFF || format == FIF_JPEG) {
         QFile f(path);
         if (!f.open(QIODevice::ReadOnly))
             return false;
+        if (format == FIF_JPEG)
+            return jpegSize(f, width, height);
         return format == FIF_GIF ? gifSize(f, width, height) : iffSize(f, width, height);
     }
     if (!readableFormat(format) || !FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT(format)))
@@ -148,18 +190,19 @@ bool PictureReader::DeclaredSize(const QString& path, int format, qint64* width,
     return true;
 }
 
-static bool tooLarge(qint64 w, qint64 h, QString* error)
+bool PictureReader::WithinLimit(qint64 w, qint64 h, QString* error)
 {
-    if (w * h <= PictureReader::MaxPixels() && w <= PictureReader::MaxSide() &&
-        h <= PictureReader::MaxSide())
-        return false;
-    const QLocale c = QLocale::c();
+    if (w * h <= MaxPixels() && w <= MaxSide() && h <= MaxSide())
+        return true;
+    const QLocale c(QLocale::English, QLocale::UnitedStates); // 20,000
     *error = QString("the picture is %1 x %2 pixels, larger than the limit of %3 pixels "
                      "(%4 x %4) or %5 pixels a side")
                  .arg(c.toString(w), c.toString(h), c.toString(PictureReader::MaxPixels()),
                       c.toString(20000), c.toString(PictureReader::MaxSide()));
-    return true;
+    return false;
 }
+
+static bool tooLarge(qint64 w, qint64 h, QString* error) { return !PictureReader::WithinLimit(w, h, error); }
 
 FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
 {
@@ -189,8 +232,6 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         candidates[count++] = preferred;
     if (readableFormat(detected) && detected != preferred)
         candidates[count++] = detected;
-    if (count == 0 && readableFormat(preferred)) // a format without a content check
-        candidates[count++] = preferred;
     if (count == 0) {
         *error = withReason("the file is not a picture in a format that can be read");
         return nullptr;

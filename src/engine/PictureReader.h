@@ -20,6 +20,8 @@ public:
     // side above 65,500 pixels (the most a JPEG can hold).
     static qint64 MaxPixels();
     static int MaxSide();
+    // False, with *error saying why, for a size above those limits.
+    static bool WithinLimit(qint64 width, qint64 height, QString* error);
 
     // Decodes `path`, trying FREE_IMAGE_FORMAT `preferred` first when the
     // content agrees, then the format the content shows. On failure returns

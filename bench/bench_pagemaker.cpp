@@ -1,0 +1,140 @@
+// Page maker speed on real photos, against the floor (FreeImage decode plus
+// libjpeg-turbo encode of the same pixels, no BMP and no PDF) and against
+// GraphicsMagick's `gm convert photo.jpg -quality 85 page.pdf`.
+//
+// Usage: bench_pagemaker [photo.jpg ...]   (default: the mate-backgrounds photos)
+#include "engine/JpegEncoder.h"
+#include "engine/PageMaker.h"
+#include "engine/PictureReader.h"
+#include "engine/WorkFolders.h"
+#include "platform/MessageSink.h"
+
+#include <FreeImage.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+class StderrSink : public MessageSink {
+public:
+    void showMessage(const QString& title, const QString& text, MessageIcon) override
+    {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+    }
+    bool askOkCancel(const QString&, const QString&) override { return true; }
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double floorOnce(const QString& photo, int quality, qint64* bytes)
+{
+    QElapsedTimer t;
+    t.start();
+    // The same decode flags the page maker uses for JPEG.
+    FIBITMAP* dib = FreeImage_Load(FIF_JPEG, QFile::encodeName(photo).constData(), JPEG_EXIFROTATE | JPEG_ACCURATE);
+    if (!dib)
+        return -1;
+    JpegEncoder enc;
+    const bool ok = enc.Encode(FreeImage_GetBits(dib), int(FreeImage_GetWidth(dib)), int(FreeImage_GetPitch(dib)),
+                               int(FreeImage_GetHeight(dib)), JpegEncoder::Pixels::Bgr, quality, true);
+    *bytes = qint64(enc.Size());
+    FreeImage_Unload(dib);
+    return ok ? t.nsecsElapsed() / 1e6 : -1;
+}
+
+double gmOnce(const QString& gm, const QString& photo, const QString& out, int quality)
+{
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.start(gm, {"convert", photo, "-quality", QString::number(quality), out});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return -1;
+    return t.nsecsElapsed() / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList photos = app.arguments().mid(1);
+    if (photos.isEmpty()) {
+        const QDir dir("/usr/share/backgrounds/mate/nature");
+        for (const QString& f : dir.entryList({"*.jpg"}, QDir::Files, QDir::Name))
+            photos << dir.filePath(f);
+    }
+    if (photos.isEmpty()) {
+        std::fprintf(stderr, "No photos: install mate-backgrounds or name JPEG files.\n");
+        return 1;
+    }
+    const QString gm = QStandardPaths::findExecutable("gm");
+    const int quality = 85, reps = 5;
+
+    QTemporaryDir tmp;
+    WorkFolders folders{tmp.filePath("tmpvelunor"), tmp.filePath("jpgtmp")};
+    QDir().mkpath(folders.tmpDir);
+    QDir().mkpath(folders.pageDir);
+    StderrSink sink;
+    PageMaker maker(folders, sink, YieldEvents);
+    maker.BeginJob();
+
+    std::printf("Quality %d, median of %d runs per photo, times in ms per page.\n\n", quality, reps);
+    std::printf("%-18s %11s %8s %8s %6s %8s %6s %9s %9s\n", "photo", "pixels", "floor", "page", "p/f",
+                "gm", "p/gm", "page KB", "gm KB");
+    double sumFloor = 0, sumPage = 0, sumGm = 0;
+    qint64 largest = 0;
+    for (const QString& photo : photos) {
+        std::vector<double> floorT, pageT, gmT;
+        qint64 jpegBytes = 0;
+        const QString gmOut = tmp.filePath("gm.pdf");
+        // Interleaved, so a busy moment of the machine hits all three alike.
+        for (int r = 0; r < reps; ++r) {
+            floorT.push_back(floorOnce(photo, quality, &jpegBytes));
+            QElapsedTimer t;
+            t.start();
+            const PageResult res = maker.MakePage(0, photo, quality);
+            pageT.push_back(res.ok() ? t.nsecsElapsed() / 1e6 : -1);
+            if (!res.ok())
+                std::fprintf(stderr, "%s\n", qPrintable(res.message));
+            if (!gm.isEmpty())
+                gmT.push_back(gmOnce(gm, photo, gmOut, quality));
+        }
+        qint64 w = 0, h = 0;
+        PictureReader::DeclaredSize(photo, FIF_JPEG, &w, &h);
+        largest = std::max(largest, w * h);
+        const double f = median(floorT), p = median(pageT), g = median(gmT);
+        sumFloor += f;
+        sumPage += p;
+        sumGm += g;
+        std::printf("%-18s %5lldx%-5lld %8.1f %8.1f %6.2f %8.1f %6.2f %9lld %9lld\n",
+                    qPrintable(QFileInfo(photo).fileName().left(18)), w, h, f, p, p / f, g, g > 0 ? p / g : 0,
+                    QFileInfo(folders.pageFile(0)).size() / 1024, QFileInfo(gmOut).size() / 1024);
+    }
+    const double n = photos.size();
+    std::printf("\n%-18s %11s %8.1f %8.1f %6.2f %8.1f %6.2f\n", "mean", "", sumFloor / n, sumPage / n,
+                sumPage / sumFloor, sumGm / n, sumGm > 0 ? sumPage / sumGm : 0);
+    std::printf("Target: page/floor <= 1.30 and page/gm < 1.00.\n");
+
+    rusage self{}, children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    std::printf("Peak memory: this process %.1f MB (largest photo decoded: %.1f MB as 24-bit); "
+                "gm %.1f MB.\n",
+                self.ru_maxrss / 1024.0, largest * 3 / 1048576.0, children.ru_maxrss / 1024.0);
+    return 0;
+}

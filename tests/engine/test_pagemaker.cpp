@@ -1,0 +1,595 @@
+#include "PictureCheck.h"
+#include "RecordingMessageSink.h"
+#include "TestSupport.h"
+
+#include "engine/PageMaker.h"
+#include "engine/PdfCtl.h"
+
+#include <FreeImage.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+// Pictures are 200 x 100 pixels: at 200 per inch the page is 254 x 127
+// tenths of a millimetre, 72 x 36 points, and renders at 200 dpi to exactly
+// the source's pixels.
+constexpr int kW = 200, kH = 100;
+
+// Quality 100 with no subsampling: what is left is the JPEG's rounding.
+// Measure: mean absolute difference per channel (0..255) between the 200-dpi
+// rendering and the source pixels. mupdf draws a page of this size 1:1;
+// poppler's Splash resamples images drawn 1:1 (up to a pixel off, and a
+// little blurred), so its rendering is compared at the best alignment within
+// one pixel and allowed kPopplerResampling more.
+constexpr double kLosslessSource = 1.0; // BMP, PNG, TIFF... sources
+constexpr double kJpegSource = 2.5;     // the source itself was a JPEG
+constexpr double kPopplerResampling = 1.0;
+
+quint32 crc32(const QByteArray& data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (char c : data) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void putBe32(QByteArray& a, int at, quint32 v)
+{
+    a[at] = char(v >> 24);
+    a[at + 1] = char(v >> 16);
+    a[at + 2] = char(v >> 8);
+    a[at + 3] = char(v);
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Each channel to one of 6 levels: 216 colours, so a GIF holds it exactly.
+RgbImage posterised(RgbImage img)
+{
+    for (auto& v : img.px)
+        v = uint8_t(((v + 25) / 51) * 51);
+    return img;
+}
+
+bool savePalette216(const RgbImage& img, const QString& path, int format)
+{
+    FIBITMAP* dib = FreeImage_Allocate(img.w, img.h, 8);
+    RGBQUAD* pal = FreeImage_GetPalette(dib);
+    for (int i = 0; i < 216; ++i) {
+        pal[i].rgbRed = BYTE((i / 36) * 51);
+        pal[i].rgbGreen = BYTE(((i / 6) % 6) * 51);
+        pal[i].rgbBlue = BYTE((i % 6) * 51);
+    }
+    for (int y = 0; y < img.h; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, img.h - 1 - y);
+        for (int x = 0; x < img.w; ++x) {
+            const uint8_t* p = img.at(x, y);
+            line[x] = BYTE((p[0] / 51) * 36 + (p[1] / 51) * 6 + p[2] / 51);
+        }
+    }
+    const BOOL ok = FreeImage_Save(FREE_IMAGE_FORMAT(format), dib, QFile::encodeName(path).constData(), 0);
+    FreeImage_Unload(dib);
+    return ok;
+}
+
+RgbImage rotatedClockwise(const RgbImage& src)
+{
+    RgbImage dst{src.h, src.w, std::vector<uint8_t>(src.px.size())};
+    for (int y = 0; y < src.h; ++y)
+        for (int x = 0; x < src.w; ++x)
+            std::copy_n(src.at(x, y), 3, dst.at(src.h - 1 - y, x));
+    return dst;
+}
+
+// Runs f with standard error going into a file; returns what was written.
+template <class F>
+QString capturingStderr(const QString& file, F f)
+{
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    f();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    ::close(fd);
+    ::close(saved);
+    return QString::fromUtf8(readBytes(file));
+}
+
+class PageMakerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        folders = WorkFolders{dir.filePath("tmpvelunor"), dir.filePath("jpgtmp")};
+        ASSERT_TRUE(QDir().mkpath(folders.tmpDir));
+        ASSERT_TRUE(QDir().mkpath(folders.pageDir));
+    }
+
+    QString pic(const QString& name) const { return dir.filePath(name); }
+
+    // Writes the test picture under `name` in the format its extension says
+    // (case ignored) and returns the pixels its page must show.
+    RgbImage makePicture(const QString& name, double* tolerance)
+    {
+        const QString path = pic(name);
+        const QString ext = QFileInfo(name).suffix().toLower();
+        const RgbImage img = testPattern(kW, kH);
+        *tolerance = kLosslessSource;
+        bool ok = false;
+        if (ext == "bmp" || ext == "dib")
+            ok = saveRgb(img, path, FIF_BMP);
+        else if (ext == "jpg" || ext == "jpeg") {
+            ok = saveRgb(img, path, FIF_JPEG, 24, JPEG_QUALITYSUPERB | JPEG_SUBSAMPLING_444);
+            *tolerance = kJpegSource;
+        } else if (ext == "gif") {
+            const RgbImage poster = posterised(img);
+            EXPECT_TRUE(savePalette216(poster, path, FIF_GIF));
+            return poster;
+        } else if (ext == "png")
+            ok = saveRgb(img, path, FIF_PNG);
+        else if (ext == "ico") { // icons are square, 256 at most
+            const RgbImage square = testPattern(kW, kW);
+            EXPECT_TRUE(saveRgb(square, path, FIF_ICO));
+            return square;
+        }
+        else if (ext == "tif" || ext == "tiff")
+            ok = saveRgb(img, path, FIF_TIFF);
+        else if (ext == "psd")
+            ok = saveRgb(img, path, FIF_PSD);
+        else if (ext == "iff" || ext == "pcx") {
+            // FreeImage reads these but cannot write them: netpbm makes them.
+            const QString ppm = path + ".ppm";
+            EXPECT_TRUE(saveRgb(img, ppm, FIF_PPMRAW));
+            ok = ext == "iff" ? runToFile("ppmtoilbm", {"-24force"}, ppm, path)
+                              : runToFile("ppmtopcx", {}, ppm, path);
+        }
+        EXPECT_TRUE(ok) << "could not make " << qPrintable(path);
+        return img;
+    }
+
+    // A page that is valid, one page, the size of the picture at 200 per
+    // inch, and renders in poppler and mupdf without a word, like `expected`.
+    void expectPage(int i, const RgbImage& expected, double tolerance, double popplerTolerance = -1)
+    {
+        if (popplerTolerance < 0)
+            popplerTolerance = tolerance + kPopplerResampling;
+        const QString pdf = folders.pageFile(i);
+        ASSERT_TRUE(QFileInfo::exists(pdf)) << qPrintable(pdf);
+        EXPECT_EQ(qpdfProblems(pdf), QString());
+        EXPECT_EQ(pdfPageCount(pdf), 1);
+        const auto box = mediaBoxPoints(pdf);
+        EXPECT_NEAR(box.first, PageMaker::PageLength(expected.w) * 72.0 / 254, 0.01);
+        EXPECT_NEAR(box.second, PageMaker::PageLength(expected.h) * 72.0 / 254, 0.01);
+        const Rendered poppler = renderPoppler(pdf, 200);
+        ASSERT_TRUE(poppler.ok);
+        EXPECT_EQ(poppler.messages, QString());
+        const double dp = meanAbsDiffAligned(poppler.image, expected, 1);
+        EXPECT_GE(dp, 0) << "rendered " << poppler.image.w << "x" << poppler.image.h;
+        EXPECT_LE(dp, popplerTolerance);
+        const Rendered mupdf = renderMupdf(pdf, 200);
+        ASSERT_TRUE(mupdf.ok);
+        EXPECT_EQ(mupdf.messages, QString());
+        const double dm = meanAbsDiff(mupdf.image, expected);
+        EXPECT_GE(dm, 0) << "rendered " << mupdf.image.w << "x" << mupdf.image.h;
+        EXPECT_LE(dm, tolerance);
+    }
+
+    // A failure that names the file, with no page and no temporary bitmap.
+    void expectRefused(int i, const QString& path, const PageResult& r, const QString& reasonPart)
+    {
+        EXPECT_EQ(r.status, PageResult::PictureError);
+        EXPECT_TRUE(r.message.contains(path)) << qPrintable(r.message);
+        EXPECT_TRUE(r.message.contains(reasonPart, Qt::CaseInsensitive)) << qPrintable(r.message);
+        EXPECT_FALSE(QFileInfo::exists(folders.pageFile(i)));
+        EXPECT_FALSE(QFileInfo::exists(folders.tempBitmap()));
+        EXPECT_TRUE(sink.messages.empty()); // the caller decides how to tell the user
+    }
+
+    QTemporaryDir dir;
+    WorkFolders folders;
+    RecordingMessageSink sink;
+    int yields = 0;
+    PageMaker& m()
+    {
+        if (!made) {
+            made = std::make_unique<PageMaker>(folders, sink, [this] { ++yields; });
+            made->BeginJob();
+        }
+        return *made;
+    }
+    std::unique_ptr<PageMaker> made;
+};
+
+class EveryTableFormat : public PageMakerTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(EveryTableFormat, BecomesAOnePagePdfThatLooksLikeThePicture)
+{
+    double tolerance = 0;
+    const QString name = QString("picture.") + GetParam();
+    const RgbImage expected = makePicture(name, &tolerance);
+    const PageResult r = m().MakePage(0, pic(name), 100);
+    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+    EXPECT_TRUE(sink.messages.empty());
+    expectPage(0, expected, tolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(PageMaker, EveryTableFormat,
+                         ::testing::Values("bmp", "dib", "jpg", "jpeg", "gif", "png", "ico", "tif", "tiff", "iff",
+                                           "pcx", "psd"));
+
+TEST(PageMakerStatic, PageLengthIsAt200PerInchWithHalvesToEven)
+{
+    EXPECT_EQ(PageMaker::PageLength(1000), 1270);
+    EXPECT_EQ(PageMaker::PageLength(500), 635);
+    EXPECT_EQ(PageMaker::PageLength(640), 813);
+    EXPECT_EQ(PageMaker::PageLength(480), 610);
+    EXPECT_EQ(PageMaker::PageLength(50), 64);   // 63.5
+    EXPECT_EQ(PageMaker::PageLength(150), 190); // 190.5
+    EXPECT_EQ(PageMaker::PageLength(250), 318); // 317.5
+    EXPECT_EQ(PageMaker::PageLength(1), 1);
+}
+
+TEST(PageMakerStatic, ExtensionTableWithCarryOver)
+{
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/PHOTO.JPG", 0), FIF_JPEG);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/scan.tiff", 0), FIF_TIFF);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/scan.TIF", 0), FIF_TIFF);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/a.b.png", 0), FIF_PNG);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.dib", 13), FIF_BMP);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.Iff", 0), FIF_IFF);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.pcx", 0), FIF_PCX);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.psd", 0), FIF_PSD);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.ico", 0), FIF_ICO);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.gif", 0), FIF_GIF);
+    // Outside the table, and no extension at all: the previous one stays.
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.jpe", FIF_PNG), FIF_PNG);
+    EXPECT_EQ(PageMaker::FormatForExtension("noextension", FIF_GIF), FIF_GIF);
+}
+
+TEST_F(PageMakerTest, PageSizesFollowThePixels)
+{
+    const struct {
+        int w, h;
+        double pw, ph; // points
+    } cases[] = {{1000, 500, 1270 * 72.0 / 254, 635 * 72.0 / 254}, {640, 480, 813 * 72.0 / 254, 610 * 72.0 / 254}};
+    int i = 0;
+    for (const auto& c : cases) {
+        const QString path = pic(QString("size%1.png").arg(i));
+        ASSERT_TRUE(saveRgb(testPattern(c.w, c.h), path, FIF_PNG));
+        ASSERT_TRUE(m().MakePage(i, path, 50).ok());
+        const auto box = mediaBoxPoints(folders.pageFile(i));
+        EXPECT_NEAR(box.first, c.pw, 0.01);
+        EXPECT_NEAR(box.second, c.ph, 0.01);
+        ++i;
+    }
+}
+
+TEST_F(PageMakerTest, PageFileIsNamedByEntryNumberAndYieldsTwicePerPage)
+{
+    const QString path = pic("a.png");
+    ASSERT_TRUE(saveRgb(testPattern(kW, kH), path, FIF_PNG));
+    ASSERT_TRUE(m().MakePage(12, path, 80).ok());
+    EXPECT_TRUE(QFileInfo::exists(folders.pageDir + "/12.pdf"));
+    EXPECT_EQ(yields, 2);
+    ASSERT_TRUE(m().MakePage(13, path, 80).ok());
+    EXPECT_EQ(yields, 4);
+    EXPECT_EQ(pdfInfoField(folders.pageFile(12), "Creator"), "Velunor");
+}
+
+TEST_F(PageMakerTest, PropertiesAreSetInTheDocumentedOrder)
+{
+    const QString path = pic("a.bmp");
+    ASSERT_TRUE(saveRgb(testPattern(kW, kH), path, FIF_BMP));
+    QStringList calls;
+    SetPdfCtlTrace([&](const QString& call) { calls << call; });
+    const PageResult r = m().MakePage(0, path, 77);
+    SetPdfCtlTrace({});
+    ASSERT_TRUE(r.ok());
+    QList<int> order;
+    for (const QString& c : calls) {
+        if (c.startsWith("SetNumProp(") || c.startsWith("SetStrProp("))
+            order << c.section('(', 1).section(',', 0, 0).toInt();
+    }
+    EXPECT_EQ(order, (QList<int>{44, 10, 44, 14, 36, 34, 31, 45, 51, 52}));
+    EXPECT_TRUE(calls.contains("SetNumProp(45, 77)"));
+    EXPECT_TRUE(calls.contains("SetNumProp(36, 254)"));
+    EXPECT_TRUE(calls.contains("SetNumProp(34, 127)"));
+    EXPECT_EQ(calls.mid(calls.size() - 4, 3), (QStringList{"BeginDoc", calls[calls.size() - 3], "EndDoc"}));
+    EXPECT_TRUE(calls[calls.size() - 3].startsWith("StretchDrawFromFile(0, 0, 254, 127, "));
+    EXPECT_EQ(calls.last(), "FreeBox");
+}
+
+TEST_F(PageMakerTest, GreyIsDeviceGrayBilevelIsLosslessAlphaIsOnWhite)
+{
+    // 8-bit grey PNG: a grey JPEG, not an RGB one.
+    const QString grey = pic("grey.png");
+    ASSERT_TRUE(saveRgb(greyPattern(kW, kH), grey, FIF_PNG, 8));
+    ASSERT_TRUE(m().MakePage(0, grey, 100).ok());
+    auto images = pdfImages(folders.pageFile(0));
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0][5], "gray");
+    EXPECT_EQ(images[0][8], "jpeg");
+    expectPage(0, greyPattern(kW, kH), kLosslessSource);
+
+    // 1-bit scan (text-like stripes): kept exactly, 1 bit per pixel.
+    const QString scan = pic("scan.tif");
+    FIBITMAP* bits = FreeImage_Allocate(kW, kH, 1);
+    RGBQUAD* pal = FreeImage_GetPalette(bits);
+    pal[0] = RGBQUAD{0, 0, 0, 0};
+    pal[1] = RGBQUAD{255, 255, 255, 0};
+    RgbImage scanRef{kW, kH, std::vector<uint8_t>(kW * kH * 3)};
+    for (int y = 0; y < kH; ++y) {
+        BYTE* line = FreeImage_GetScanLine(bits, kH - 1 - y);
+        for (int x = 0; x < kW; ++x) {
+            const bool white = ((x / 3) + (y / 2)) % 3 != 0;
+            if (white)
+                line[x / 8] |= BYTE(0x80 >> (x % 8));
+            std::fill_n(scanRef.at(x, y), 3, white ? 255 : 0);
+        }
+    }
+    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, bits, QFile::encodeName(scan).constData(), TIFF_CCITTFAX4));
+    FreeImage_Unload(bits);
+    ASSERT_TRUE(m().MakePage(1, scan, 10).ok()); // low quality must not blur it
+    images = pdfImages(folders.pageFile(1));
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0][7], "1");
+    EXPECT_NE(images[0][8], "jpeg");
+    // Splash drifts by up to two pixels across these 3-pixel stripes (about
+    // 56); the same stripes inverted or shifted by half a period give 150+.
+    expectPage(1, scanRef, 0.0, 64.0);
+    EXPECT_EQ(meanAbsDiff(extractImage(folders.pageFile(1)), scanRef), 0.0);
+
+    // Left half opaque, right half fully transparent: white there.
+    const QString alpha = pic("alpha.png");
+    ASSERT_TRUE(writeTestPicture(alpha, FIF_PNG, kW, kH, 32));
+    ASSERT_TRUE(m().MakePage(2, alpha, 100).ok());
+    const Rendered page = renderPoppler(folders.pageFile(2), 200);
+    ASSERT_TRUE(page.ok);
+    ASSERT_EQ(page.image.w, kW);
+    for (int y = 0; y < kH; y += 7) {
+        const uint8_t* right = page.image.at(kW - 1 - y % (kW / 2 - 1), y);
+        EXPECT_GE(right[0], 250);
+        EXPECT_GE(right[1], 250);
+        EXPECT_GE(right[2], 250);
+    }
+    // The opaque half keeps its colours (green grows upwards).
+    EXPECT_GT(page.image.at(10, 5)[1], 200);
+    EXPECT_LT(page.image.at(10, kH - 5)[1], 40);
+}
+
+TEST_F(PageMakerTest, MislabelledAndUpperCaseNamesGiveTheRightPage)
+{
+    const RgbImage img = testPattern(kW, kH);
+    const QString pngAsJpg = pic("really-png.jpg");
+    ASSERT_TRUE(saveRgb(img, pngAsJpg, FIF_PNG));
+    const QString jpe = pic("photo.jpe");
+    ASSERT_TRUE(saveRgb(img, jpe, FIF_JPEG, 24, JPEG_QUALITYSUPERB | JPEG_SUBSAMPLING_444));
+    const QString upper = pic("PHOTO.PNG");
+    ASSERT_TRUE(saveRgb(img, upper, FIF_PNG));
+    const QString scanTif = pic("scan.TIF");
+    ASSERT_TRUE(saveRgb(img, scanTif, FIF_TIFF));
+    const QString dotted = pic("a.b.png");
+    ASSERT_TRUE(saveRgb(img, dotted, FIF_PNG));
+
+    // After a PNG entry, the .jpe (outside the table) is first tried as PNG.
+    const QString entries[] = {pngAsJpg, upper, jpe, scanTif, dotted};
+    for (int i = 0; i < 5; ++i) {
+        const PageResult r = m().MakePage(i, entries[i], 100);
+        ASSERT_TRUE(r.ok()) << qPrintable(entries[i]) << ": " << qPrintable(r.message);
+        expectPage(i, img, entries[i] == jpe ? kJpegSource : kLosslessSource);
+    }
+}
+
+TEST_F(PageMakerTest, ExifOrientedPhotoIsUprightAndSizedByTheTurnedPicture)
+{
+    const QString plain = pic("plain.jpg");
+    const RgbImage img = testPattern(kW, kH);
+    ASSERT_TRUE(saveRgb(img, plain, FIF_JPEG, 24, JPEG_QUALITYSUPERB | JPEG_SUBSAMPLING_444));
+    // An Exif APP1 segment right after SOI: one IFD entry, Orientation = 6
+    // (the camera was turned; show the picture turned 90 degrees clockwise).
+    static const char tiff[] = "Exif\0\0" "II*\0" "\x08\0\0\0" "\x01\0"
+                               "\x12\x01" "\x03\0" "\x01\0\0\0" "\x06\0\0\0" "\0\0\0\0";
+    const QByteArray exif(tiff, sizeof tiff - 1);
+    ASSERT_EQ(exif.size(), 32);
+    QByteArray app1("\xFF\xE1", 2);
+    app1 += char(0);
+    app1 += char(exif.size() + 2);
+    app1 += exif;
+    QByteArray jpeg = readBytes(plain);
+    jpeg.insert(2, app1);
+    const QString turned = pic("phone.jpg");
+    ASSERT_TRUE(writeBytes(turned, jpeg));
+
+    const PageResult r = m().MakePage(0, turned, 100);
+    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+    expectPage(0, rotatedClockwise(img), kJpegSource);
+}
+
+TEST_F(PageMakerTest, DeepPixelTypesBecomeAStandardBitmapAndARightPage)
+{
+    const RgbImage img = testPattern(kW, kH);
+    const RgbImage greyImg = greyPattern(kW, kH);
+    // 16 bits per channel RGB, 16-bit grey and 32-bit float grey.
+    FIBITMAP* rgb16 = FreeImage_AllocateT(FIT_RGB16, kW, kH);
+    FIBITMAP* grey16 = FreeImage_AllocateT(FIT_UINT16, kW, kH);
+    FIBITMAP* greyF = FreeImage_AllocateT(FIT_FLOAT, kW, kH);
+    for (int y = 0; y < kH; ++y) {
+        auto* c = reinterpret_cast<FIRGB16*>(FreeImage_GetScanLine(rgb16, kH - 1 - y));
+        auto* g = reinterpret_cast<WORD*>(FreeImage_GetScanLine(grey16, kH - 1 - y));
+        auto* f = reinterpret_cast<float*>(FreeImage_GetScanLine(greyF, kH - 1 - y));
+        for (int x = 0; x < kW; ++x) {
+            const uint8_t* p = img.at(x, y);
+            c[x] = FIRGB16{WORD(p[0] * 257), WORD(p[1] * 257), WORD(p[2] * 257)};
+            g[x] = WORD(greyImg.at(x, y)[0] * 257);
+            f[x] = greyImg.at(x, y)[0] / 255.0f;
+        }
+    }
+    // The float picture's darkest and lightest values span 0..1 exactly.
+    reinterpret_cast<float*>(FreeImage_GetScanLine(greyF, 0))[0] = 0.0f;
+    reinterpret_cast<float*>(FreeImage_GetScanLine(greyF, 0))[1] = 1.0f;
+    const QString p1 = pic("deep.png"), p2 = pic("grey16.png"), p3 = pic("float.tif");
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, rgb16, QFile::encodeName(p1).constData(), 0));
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, grey16, QFile::encodeName(p2).constData(), 0));
+    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, greyF, QFile::encodeName(p3).constData(), 0));
+    FreeImage_Unload(rgb16);
+    FreeImage_Unload(grey16);
+    FreeImage_Unload(greyF);
+
+    const struct {
+        QString path;
+        const RgbImage& expected;
+        int bmpBits;
+    } cases[] = {{p1, img, 24}, {p2, greyImg, 8}, {p3, greyImg, 8}};
+    int i = 0;
+    for (const auto& c : cases) {
+        const PageResult r = m().MakePage(i, c.path, 100);
+        ASSERT_TRUE(r.ok()) << qPrintable(c.path) << ": " << qPrintable(r.message);
+        // The temporary bitmap is one any program reads: 24 or 8 bits.
+        const QByteArray bmp = readBytes(folders.tempBitmap());
+        ASSERT_GT(bmp.size(), 30);
+        EXPECT_EQ(quint8(bmp[28]) | quint8(bmp[29]) << 8, c.bmpBits) << qPrintable(c.path);
+        expectPage(i, c.expected, kLosslessSource);
+        ++i;
+    }
+}
+
+TEST_F(PageMakerTest, UnreadableFilesAreRefusedByNameWithoutAnotherPicturesPage)
+{
+    // A good page first: its temporary bitmap must not stand in for the rest.
+    const QString good = pic("good.png");
+    ASSERT_TRUE(saveRgb(testPattern(kW, kH), good, FIF_PNG));
+    ASSERT_TRUE(m().MakePage(0, good, 90).ok());
+    ASSERT_TRUE(QFileInfo::exists(folders.tempBitmap()));
+
+    const QString empty = pic("empty.png");
+    ASSERT_TRUE(writeBytes(empty, {}));
+    expectRefused(1, empty, m().MakePage(1, empty, 90), "empty");
+
+    const QString text = pic("notes.jpg");
+    ASSERT_TRUE(writeBytes(text, "These are not the pixels you are looking for.\n"));
+    expectRefused(2, text, m().MakePage(2, text, 90), "not a picture");
+
+    // A PNG cut in the middle of its pixel data.
+    const QString cut = pic("cut.png");
+    QByteArray png = readBytes(good);
+    ASSERT_TRUE(writeBytes(cut, png.left(png.size() / 2)));
+    const PageResult rc = m().MakePage(3, cut, 90);
+    expectRefused(3, cut, rc, "could not be decoded as PNG");
+
+    const QString missing = pic("gone.bmp");
+    expectRefused(4, missing, m().MakePage(4, missing, 90), "does not exist");
+
+    const QString folder = pic("folder.png");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    expectRefused(5, folder, m().MakePage(5, folder, 90), "folder");
+
+    // And the next good picture makes its own page.
+    const QString other = pic("other.bmp");
+    const RgbImage otherImg = greyPattern(kW, kH);
+    ASSERT_TRUE(saveRgb(otherImg, other, FIF_BMP));
+    ASSERT_TRUE(m().MakePage(6, other, 100).ok());
+    expectPage(6, otherImg, kLosslessSource);
+}
+
+TEST_F(PageMakerTest, DecompressionBombsAreRefusedBeforeDecoding)
+{
+    EXPECT_GE(PageMaker::MaxPixels(), qint64(20000) * 20000);
+
+    // A valid 1 x 1 PNG whose header is changed to 100,000 x 100,000.
+    const QString small = pic("small.png");
+    ASSERT_TRUE(saveRgb(testPattern(1, 1), small, FIF_PNG));
+    QByteArray png = readBytes(small);
+    ASSERT_EQ(png.mid(12, 4), QByteArray("IHDR"));
+    putBe32(png, 16, 100000);
+    putBe32(png, 20, 100000);
+    putBe32(png, 29, crc32(png.mid(12, 17)));
+    const QString bomb = pic("bomb.png");
+    ASSERT_TRUE(writeBytes(bomb, png));
+    expectRefused(0, bomb, m().MakePage(0, bomb, 90), "100,000 x 100,000 pixels");
+
+    // A GIF declaring 65,535 x 65,535 (FreeImage has no header-only GIF load).
+    static const char gifBytes[] = "GIF89a" "\xFF\xFF\xFF\xFF" "\0\0\0"  // screen, no colour table
+                                   ",\0\0\0\0" "\xFF\xFF\xFF\xFF" "\0"  // one frame as large
+                                   "\x02" "\x02\x44\x01" "\0" ";";
+    const QByteArray gif(gifBytes, sizeof gifBytes - 1);
+    const QString gifBomb = pic("bomb.gif");
+    ASSERT_TRUE(writeBytes(gifBomb, gif));
+    expectRefused(1, gifBomb, m().MakePage(1, gifBomb, 90), "65,535 x 65,535 pixels");
+
+    // A JPEG whose frame header says 60,000 x 60,000, named .jpg.
+    const QString jpgSmall = pic("small.jpg");
+    ASSERT_TRUE(saveRgb(testPattern(16, 16), jpgSmall, FIF_JPEG));
+    QByteArray jpg = readBytes(jpgSmall);
+    const int sof = jpg.indexOf(QByteArray("\xFF\xC0", 2));
+    ASSERT_GT(sof, 0);
+    jpg[sof + 5] = char(0xEA);
+    jpg[sof + 6] = char(0x60);
+    jpg[sof + 7] = char(0xEA);
+    jpg[sof + 8] = char(0x60);
+    const QString jpgBomb = pic("bomb.jpg");
+    ASSERT_TRUE(writeBytes(jpgBomb, jpg));
+    expectRefused(2, jpgBomb, m().MakePage(2, jpgBomb, 90), "60,000 x 60,000 pixels");
+}
+
+TEST_F(PageMakerTest, DecoderChatterStaysOffTheTerminal)
+{
+    // A TIFF written from a JPEG photo: FreeImage asks libtiff about EXIF
+    // tags it does not know, which libtiff would print as "errors".
+    const QString tif = pic("photo.tif");
+    FIBITMAP* photo = FreeImage_Load(FIF_JPEG, "/usr/share/backgrounds/mate/nature/Storm.jpg", 0);
+    if (!photo)
+        GTEST_SKIP() << "mate-backgrounds is not installed";
+    FIBITMAP* small = FreeImage_Rescale(photo, 160, 107);
+    FreeImage_Unload(photo);
+    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, small, QFile::encodeName(tif).constData(), 0));
+    FreeImage_Unload(small);
+    PageResult r;
+    const QString said = capturingStderr(pic("stderr.txt"), [&] { r = m().MakePage(0, tif, 80); });
+    EXPECT_TRUE(r.ok()) << qPrintable(r.message);
+    EXPECT_EQ(said, QString());
+}
+
+TEST_F(PageMakerTest, DrawingLibraryFailureIsShownAndReturnedNotFatal)
+{
+    // The page folder is missing: the drawing library refuses the file name.
+    WorkFolders broken{folders.tmpDir, dir.filePath("no-such-folder")};
+    PageMaker maker2(broken, sink, [] {});
+    maker2.BeginJob();
+    const QString path = pic("a.png");
+    ASSERT_TRUE(saveRgb(testPattern(kW, kH), path, FIF_PNG));
+    const PageResult r = maker2.MakePage(0, path, 80);
+    EXPECT_EQ(r.status, PageResult::PdfError);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].title, "PDF");
+    EXPECT_EQ(sink.messages[0].icon, MessageIcon::Critical);
+    EXPECT_TRUE(sink.messages[0].text.contains("no-such-folder")) << qPrintable(sink.messages[0].text);
+    // Still here, and the next page with a sound folder works.
+    EXPECT_TRUE(m().MakePage(0, path, 80).ok());
+}
+
+} // namespace
