@@ -141,7 +141,7 @@ ToolkitRunResult ToolkitSteps::run(const QString& commandLine, const QString& ex
     // starts, whatever ended the runner's loop.
     if (result.started && m_runner.ChildRunning())
         m_runner.WaitForChild();
-    result.output = result.started ? m_runner.Outputs() : QString();
+    result.output = result.started ? m_runner.Outputs() + m_runner.UnreadOutputs() : QString();
     const QFileInfo out(expectedOutput);
     result.outputExists = out.isFile() && out.size() > 0;
     return result;

@@ -13,11 +13,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,8 +165,18 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
         posix_spawnattr_setsigmask(&attr, &none);
         posix_spawnattr_setsigdefault(&attr, &reset);
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        // The child's environment is ours plus the mark that tells other
+        // Velunor processes whose run it is.
+        const QByteArray mark = QByteArray(ProcessList::RunnerVariable) + '=';
+        const QByteArray ownMark = mark + QByteArray::number(::getpid());
+        std::vector<char*> envp;
+        for (char** e = environ; e && *e; ++e)
+            if (std::strncmp(*e, mark.constData(), size_t(mark.size())) != 0)
+                envp.push_back(*e);
+        envp.push_back(const_cast<char*>(ownMark.constData()));
+        envp.push_back(nullptr);
         // glibc reports a failed exec here, so a missing program is known at once.
-        spawnError = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+        spawnError = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
         posix_spawnattr_destroy(&attr);
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -175,11 +186,12 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
     }
 
     m_started = true;
-    const int pidfd = static_cast<int>(::pidfd_open(pid, 0));
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     // Only the child holds the write end from now on.
     const bool closed = ::close(writeEnd.fd) == 0;
     writeEnd.fd = -1;
     m_outputs.clear();
+    m_unread.clear();
     m_childPid = 0;
     m_lastRunPid = pid;
 
@@ -236,8 +248,17 @@ void DOSOutputs::keepChild(pid_t pid, int pidfd, int readFd)
     if (reaped(pid)) {
         if (pidfd >= 0)
             ::close(pidfd);
-        if (readFd >= 0)
-            ::close(readFd);
+        if (readFd >= 0) {
+            // Keep what the loop left in the pipe apart from Outputs.
+            Drain d;
+            d.owner = pid;
+            d.fd = readFd;
+            m_drains.push_back(d);
+            drain(readFd, true);
+            for (std::size_t i = 0; i < m_drains.size(); ++i)
+                if (m_drains[i].fd == readFd)
+                    closeDrain(i);
+        }
         return;
     }
     if (readFd >= 0) {
@@ -289,7 +310,7 @@ void DOSOutputs::drain(int fd, bool untilEmpty)
             return;
         }
         if (m_drains[index].owner == m_lastRunPid)
-            m_outputs += QString::fromUtf8(buffer, n);
+            m_unread += QString::fromUtf8(buffer, n);
         if (!untilEmpty)
             return;
     }
@@ -299,8 +320,10 @@ void DOSOutputs::closeDrain(std::size_t index)
 {
     Drain d = m_drains[index];
     m_drains.erase(m_drains.begin() + std::ptrdiff_t(index));
-    d.notifier->setEnabled(false);
-    d.notifier->deleteLater();
+    if (d.notifier) {
+        d.notifier->setEnabled(false);
+        d.notifier->deleteLater();
+    }
     ::close(d.fd);
 }
 

@@ -41,6 +41,12 @@ public:
     // the three messages).
     bool LastRunStarted() const { return m_started; }
 
+    // What the last run's child wrote that the run did not collect: text
+    // still in the pipe when the loop ended, and what the child wrote after
+    // (gathered while it runs on, see WaitForChild). Outputs keeps to what
+    // the loop itself read.
+    QString UnreadOutputs() const { return m_unread; }
+
 signals:
     void ReceiveOutputs(const QString& CommandOutputs);
     void CommandOver();
@@ -49,6 +55,7 @@ private:
     MessageSink& m_sink;
     QString m_commandLine;
     QString m_outputs;
+    QString m_unread;
     int m_childPid = 0;
 
     // A child still alive when its run ended: reaped as soon as it exits,
@@ -60,7 +67,7 @@ private:
     };
     // The pipe of such a child stays open and is drained as it writes, so
     // the child never meets a closed pipe (SIGPIPE) or a full one; while it
-    // is the last run's child its text still joins Outputs.
+    // is the last run's child its text joins UnreadOutputs.
     struct Drain {
         pid_t owner = 0;
         int fd = -1;

@@ -37,6 +37,19 @@ bool ours(pid_t pid)
     return pid != ::getpid() && realUid(pid, &uid) && uid == ::getuid();
 }
 
+// A run that another Velunor process (still alive) has under way is its
+// work in progress, not a stray: ending it would spoil that job.
+bool runOfAnotherLiveRunner(pid_t pid, const std::vector<ProcessList::Entry>& list)
+{
+    const pid_t runner = ProcessList::RunnerOf(pid);
+    if (runner <= 0 || runner == ::getpid())
+        return false;
+    for (const ProcessList::Entry& e : list)
+        if (e.pid == runner)
+            return !ProcessList::IsZombie(e);
+    return false;
+}
+
 } // namespace
 
 void KillProcessByName(const QString& name)
@@ -46,7 +59,8 @@ void KillProcessByName(const QString& name)
     const std::vector<ProcessList::Entry> list = ProcessList::Snapshot();
     std::set<pid_t> doomed;
     for (const ProcessList::Entry& e : list)
-        if (!ProcessList::IsZombie(e) && ProcessList::NameMatches(e, name) && ours(e.pid))
+        if (!ProcessList::IsZombie(e) && ProcessList::NameMatches(e, name) && ours(e.pid)
+            && !runOfAnotherLiveRunner(e.pid, list))
             doomed.insert(e.pid);
     // A run of a script (Debian's pdftk is one) does its work in a child
     // process: end the children of every ended process too, or they would
@@ -56,7 +70,7 @@ void KillProcessByName(const QString& name)
         grown = false;
         for (const ProcessList::Entry& e : list)
             if (!tree.count(e.pid) && tree.count(e.ppid) && !ProcessList::IsZombie(e)
-                && ours(e.pid)) {
+                && ours(e.pid) && !runOfAnotherLiveRunner(e.pid, list)) {
                 tree.insert(e.pid);
                 grown = true;
             }

@@ -156,3 +156,13 @@ bool ProcessList::IsRunning(const QString& name)
             return true;
     return false;
 }
+
+pid_t ProcessList::RunnerOf(pid_t pid)
+{
+    const QByteArray env = readSmallFile("/proc/" + QByteArray::number(pid) + "/environ", 256 * 1024);
+    const QByteArray key = QByteArray(RunnerVariable) + '=';
+    for (const QByteArray& entry : env.split('\0'))
+        if (entry.startsWith(key))
+            return pid_t(entry.mid(key.size()).toLong());
+    return 0;
+}

@@ -32,4 +32,11 @@ public:
     static bool NameMatches(const Entry& e, const QString& name);
 
     static bool IsZombie(const Entry& e) { return e.state == 'Z' || e.state == 'X'; }
+
+    // DOSOutputs marks its children (and so their children) with the id of
+    // the runner's process in this environment variable.
+    static constexpr const char* RunnerVariable = "VELUNOR_RUNNER_PID";
+    // The runner a process was started by, from its environment; 0 when it
+    // carries no mark or the environment cannot be read.
+    static pid_t RunnerOf(pid_t pid);
 };

@@ -1,0 +1,31 @@
+// Test helper standing in for a slow toolkit: for "IN... cat output OUT
+// dont_ask" it waits a little (bounded), then writes the inputs joined to
+// OUT and prints "joined".
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <poll.h>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> inputs;
+    std::string output;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "output") == 0 && i + 1 < argc) {
+            output = argv[++i];
+        } else if (std::strcmp(argv[i], "cat") != 0 && std::strcmp(argv[i], "dont_ask") != 0) {
+            inputs.push_back(argv[i]);
+        }
+    }
+    if (output.empty())
+        return 2;
+    // Long enough that a caller polling every 50 ms sees it still running.
+    ::poll(nullptr, 0, 400);
+    std::ofstream out(output, std::ios::binary);
+    for (const std::string& in : inputs)
+        out << std::ifstream(in, std::ios::binary).rdbuf();
+    std::cout << "joined" << std::endl;
+    return out ? 0 : 1;
+}
