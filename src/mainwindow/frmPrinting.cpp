@@ -215,7 +215,7 @@ void frmPrinting::Form_Load()
     ui->picDoor->setPixmap(ui->imgDoor->pixmap());
 
     ui->List1->setHorizontalExtent(ListExtentPixels);
-    ui->List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ui->List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     sweepWorkFolders();
 

@@ -238,6 +238,7 @@ TEST_F(StartUp, ListScrollsSidewaysOverTwoThousandPixels)
     window->show();
     list->addItem("/a.jpg");
     QApplication::processEvents();
+    QApplication::processEvents();
     auto* bar = list->horizontalScrollBar();
     EXPECT_EQ(bar->maximum() + list->viewport()->width(), 2000);
     EXPECT_TRUE(bar->isVisible());

@@ -157,7 +157,7 @@ TEST_F(Commands, AboutBoxThenFocusOnMoveUp)
     EXPECT_FALSE(body.contains('\n'));
     EXPECT_TRUE(body.contains("Velunor"));
     EXPECT_TRUE(body.contains("2026"));
-    EXPECT_EQ(QApplication::focusWidget(), tool(6));
+    EXPECT_EQ(window->focusWidget(), tool(6));
 }
 
 TEST_F(Commands, BrowseCancelKeepsTheTypedFolderAndChoosingReplacesIt)
@@ -182,7 +182,7 @@ TEST_F(Commands, BrowseCancelKeepsTheTypedFolderAndChoosingReplacesIt)
     EXPECT_EQ(prompt, "Please select a folder:");
     EXPECT_TRUE(onlyFolders);
     EXPECT_EQ(path->text(), "/my/typed/folder");
-    EXPECT_EQ(QApplication::focusWidget(), tool(6));
+    EXPECT_EQ(window->focusWidget(), tool(6));
 
     const QString chosen = tmp() + "/chosen";
     ASSERT_TRUE(QDir().mkpath(chosen));
@@ -331,7 +331,7 @@ TEST_F(Commands, ConvertWithAnEmptyListAsksForAFile)
     click("Command3");
     EXPECT_EQ(title, "Add File");
     EXPECT_EQ(body, "Please add a file");
-    EXPECT_EQ(QApplication::focusWidget(), tool(6));
+    EXPECT_EQ(window->focusWidget(), tool(6));
     EXPECT_FALSE(QFileInfo::exists(settingsFile()));
 }
 
