@@ -228,6 +228,62 @@ TEST_F(PdfCtlTest, RectangleIsMeasuredFromTheTopLeftAndFitKeepsProportions)
     EXPECT_LE(r.image.at(10, 60)[0], 40);    // the dark block, now at 50..75
 }
 
+TEST_F(PdfCtlTest, TwoColourPicturesKeepTheirColoursLosslessly)
+{
+    // Navy and yellow, 1 bit a pixel: an indexed image, not black and white.
+    FIBITMAP* dib = FreeImage_Allocate(200, 100, 1);
+    RGBQUAD* pal = FreeImage_GetPalette(dib);
+    pal[0] = RGBQUAD{128, 0, 0, 0};   // B, G, R: navy
+    pal[1] = RGBQUAD{0, 255, 255, 0}; // yellow
+    RgbImage ref{200, 100, std::vector<uint8_t>(200 * 100 * 3)};
+    for (int y = 0; y < 100; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, 99 - y);
+        for (int x = 0; x < 200; ++x) {
+            const bool one = (x / 10 + y / 10) % 2 == 1;
+            if (one)
+                line[x / 8] |= BYTE(0x80 >> (x % 8));
+            uint8_t* p = ref.at(x, y);
+            p[0] = one ? 255 : 0;
+            p[1] = one ? 255 : 0;
+            p[2] = one ? 0 : 128;
+        }
+    }
+    const QString bmp = dir.filePath("two.bmp");
+    ASSERT_TRUE(FreeImage_Save(FIF_BMP, dib, QFile::encodeName(bmp).constData(), 0));
+    FreeImage_Unload(dib);
+    const QString pdf = dir.filePath("two.pdf");
+    ASSERT_EQ(makePage(pdf, 2, 20, 2, 254, 127, 0, 0, 254, 127, bmp), 0);
+    EXPECT_EQ(qpdfProblems(pdf), QString());
+    const auto images = pdfImages(pdf);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0][5], "index");
+    EXPECT_EQ(images[0][7], "1");
+    EXPECT_EQ(meanAbsDiff(renderMupdf(pdf, 200).image, ref), 0.0);
+}
+
+TEST_F(PdfCtlTest, A32BitBitmapWithAnUnusedAlphaByteIsOpaque)
+{
+    // Many programs write 32-bit BMPs whose fourth byte is always 0; taken
+    // as alpha that would be an all-white page.
+    FIBITMAP* dib = FreeImage_Allocate(200, 100, 32);
+    for (int y = 0; y < 100; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, 99 - y);
+        for (int x = 0; x < 200; ++x) {
+            const uint8_t* p = img.at(x, y);
+            line[4 * x + FI_RGBA_RED] = p[0];
+            line[4 * x + FI_RGBA_GREEN] = p[1];
+            line[4 * x + FI_RGBA_BLUE] = p[2];
+            line[4 * x + FI_RGBA_ALPHA] = 0;
+        }
+    }
+    const QString bmp = dir.filePath("x8r8g8b8.bmp");
+    ASSERT_TRUE(FreeImage_Save(FIF_BMP, dib, QFile::encodeName(bmp).constData(), 0));
+    FreeImage_Unload(dib);
+    const QString pdf = dir.filePath("opaque.pdf");
+    ASSERT_EQ(makePage(pdf, 2, 100, 2, 254, 127, 0, 0, 254, 127, bmp), 0);
+    EXPECT_LE(meanAbsDiff(renderMupdf(pdf, 200).image, img), 1.0);
+}
+
 TEST_F(PdfCtlTest, PagesJoinWithTheToolkit)
 {
     const QString a = dir.filePath("a.pdf"), b = dir.filePath("b.pdf"), joined = dir.filePath("ab.pdf");
