@@ -2,11 +2,12 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QHash>
+#include <QMutex>
 
 #include <cctype>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -56,12 +57,32 @@ bool sameName(const QString& a, const QString& b)
     return !a.isEmpty() && a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-QByteArrayList commandArgs(pid_t pid)
+// The first two arguments of a process. Reading /proc/PID/cmdline reads the
+// process's memory, which is slow next to a 50 ms poll over every process,
+// so they are kept until the process (by id, start time and comm, which an
+// exec changes) is gone.
+QByteArrayList commandArgs(const ProcessList::Entry& e)
 {
-    const QByteArray raw = readSmallFile("/proc/" + QByteArray::number(pid) + "/cmdline", 8192);
+    struct Cached {
+        unsigned long long startTime;
+        QString comm;
+        QByteArrayList args;
+    };
+    static QMutex mutex;
+    static QHash<pid_t, Cached> cache;
+    QMutexLocker lock(&mutex);
+    const auto it = cache.constFind(e.pid);
+    if (it != cache.cend() && it->startTime == e.startTime && it->comm == e.comm)
+        return it->args;
+    const QByteArray raw = readSmallFile("/proc/" + QByteArray::number(e.pid) + "/cmdline", 8192);
     QByteArrayList args = raw.split('\0');
     if (!args.isEmpty() && args.last().isEmpty())
         args.removeLast();
+    while (args.size() > 2)
+        args.removeLast();
+    if (cache.size() > 4096)
+        cache.clear();
+    cache.insert(e.pid, Cached {e.startTime, e.comm, args});
     return args;
 }
 
@@ -116,11 +137,14 @@ std::vector<ProcessList::Entry> ProcessList::Snapshot()
         e.pid = pid_t(std::atol(d->d_name));
         e.comm = QString::fromUtf8(stat.mid(open + 1, close - open - 1));
         e.state = stat.at(close + 2);
-        e.ppid = pid_t(std::atol(stat.constData() + close + 4));
-        struct stat st {};
-        if (::stat(base.constData(), &st) != 0)
+        // Fields after comm: state ppid pgrp session tty tpgid flags minflt
+        // cminflt majflt cmajflt utime stime cutime cstime priority nice
+        // threads itrealvalue starttime.
+        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+        if (fields.size() < 20)
             continue;
-        e.uid = st.st_uid;
+        e.ppid = pid_t(fields.at(1).toLong());
+        e.startTime = fields.at(19).toULongLong();
         list.push_back(e);
     }
     ::closedir(dir);
@@ -136,7 +160,7 @@ bool ProcessList::NameMatches(const Entry& e, const QString& name)
     const QByteArray wanted = name.toUtf8();
     const bool truncated = wanted.size() > CommLength
         && sameName(e.comm, QString::fromUtf8(wanted.left(CommLength)));
-    const QByteArrayList args = commandArgs(e.pid);
+    const QByteArrayList args = commandArgs(e);
     if (args.isEmpty())
         return false;
     if (truncated)

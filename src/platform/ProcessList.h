@@ -13,8 +13,8 @@ public:
     struct Entry {
         pid_t pid = 0;
         pid_t ppid = 0;
-        uid_t uid = 0;     // real user id
         char state = '?';  // R, S, D, Z, ...
+        unsigned long long startTime = 0; // ticks after boot; tells reused ids apart
         QString comm;
     };
 

@@ -1,0 +1,141 @@
+// One toolkit run as the conversion job sees it (through DOSOutputs, polling
+// every 50 ms) against the same pdftk command timed alone.
+#include "engine/ToolkitSteps.h"
+#include "platform/DOSOutputs.h"
+#include "platform/MessageSink.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <cstdio>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+class StderrSink : public MessageSink {
+public:
+    void showMessage(const QString& title, const QString& text, MessageIcon) override
+    {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+    }
+    bool askOkCancel(const QString&, const QString&) override { return true; }
+};
+
+bool writePagePdf(const QString& path, int w, int h)
+{
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    auto object = [&](const QByteArray& body) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+    };
+    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + QByteArray::number(w) + ' '
+           + QByteArray::number(h) + "] >>");
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(offsets.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype off : offsets)
+        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(offsets.size() + 1)
+        + " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(pdf) == pdf.size();
+}
+
+double bareRunMs(const QStringList& args)
+{
+    QByteArrayList a8;
+    for (const QString& a : args)
+        a8 << a.toUtf8();
+    std::vector<char*> argv;
+    for (QByteArray& a : a8)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    QElapsedTimer clock;
+    clock.start();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        return -1;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double mean(const std::vector<double>& v)
+{
+    double s = 0;
+    for (double x : v)
+        s += x;
+    return v.empty() ? 0 : s / double(v.size());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    const QString toolkit = ToolkitSteps::ToolkitPath();
+    if (toolkit.isEmpty()) {
+        std::fprintf(stderr, "pdftk not found\n");
+        return 1;
+    }
+    QTemporaryDir dir;
+    WorkFolders folders;
+    folders.tmpDir = dir.filePath("tmpvelunor");
+    folders.pageDir = dir.filePath("jpgtmp");
+    QDir().mkpath(folders.tmpDir);
+    QDir().mkpath(folders.pageDir);
+    writePagePdf(folders.pageFile(0), 100, 400);
+    writePagePdf(folders.pageFile(1), 200, 400);
+    QFile::copy(folders.pageFile(0), folders.chainFile(1));
+
+    StderrSink sink;
+    DOSOutputs runner(sink);
+    ToolkitSteps steps(runner, folders);
+    const QStringList bareArgs = DOSOutputs::SplitCommandLine(steps.JoinCommandLine(1));
+    bareRunMs(bareArgs); // warm the file cache and the JVM's class data
+
+    std::vector<double> bare, viaRunner;
+    int failures = 0;
+    for (int i = 0; i < runs; ++i) {
+        bare.push_back(bareRunMs(bareArgs));
+        QElapsedTimer clock;
+        clock.start();
+        const ToolkitRunResult r = steps.RunJoin(1);
+        viaRunner.push_back(double(clock.nsecsElapsed()) / 1e6);
+        failures += r.outputExists ? 0 : 1;
+    }
+    const double overheadMedian = median(viaRunner) - median(bare);
+    const double overheadMean = mean(viaRunner) - mean(bare);
+    std::printf("bench_toolkit: %d join runs of two one-page PDFs (%s)\n", runs, qPrintable(toolkit));
+    std::printf("  bare pdftk          median %8.1f ms  mean %8.1f ms\n", median(bare), mean(bare));
+    std::printf("  through DOSOutputs  median %8.1f ms  mean %8.1f ms\n", median(viaRunner),
+                mean(viaRunner));
+    std::printf("  added by the runner median %8.1f ms  mean %8.1f ms  (one poll period: 50 ms)\n",
+                overheadMedian, overheadMean);
+    if (failures)
+        std::printf("  %d runs left no output file\n", failures);
+    return 0;
+}
