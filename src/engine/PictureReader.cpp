@@ -253,7 +253,13 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
             FreeImage_GetHeight(dib.get()) > 0) {
             if (tooLarge(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get()), error))
                 return nullptr;
-            FreeImageDiagnostics::Take();
+            // libjpeg fills a cut-off JPEG with grey and only warns: a page
+            // that is mostly grey is not what the user asked for.
+            const QString said = FreeImageDiagnostics::Take();
+            if (said.contains("Premature end", Qt::CaseInsensitive)) {
+                *error = "the file is incomplete (" + QString(said).replace('\n', "; ") + ")";
+                return nullptr;
+            }
             return dib;
         }
         lastFailure = withReason(QString("the file could not be decoded as %1").arg(formatName(format)));

@@ -500,6 +500,15 @@ TEST_F(PageMakerTest, UnreadableFilesAreRefusedByNameWithoutAnotherPicturesPage)
     ASSERT_TRUE(writeBytes(cut, png.left(png.size() / 2)));
     const PageResult rc = m().MakePage(3, cut, 90);
     expectRefused(3, cut, rc, "could not be decoded as PNG");
+    EXPECT_TRUE(rc.message.contains(" (")) << "FreeImage's own reason is part of the message";
+
+    // A JPEG cut short: libjpeg would fill the rest with grey.
+    const QString photo = pic("photo.jpg");
+    ASSERT_TRUE(saveRgb(testPattern(kW, kH), photo, FIF_JPEG, 24, JPEG_QUALITYSUPERB));
+    const QString cutJpeg = pic("cut.jpg");
+    QByteArray jpeg = readBytes(photo);
+    ASSERT_TRUE(writeBytes(cutJpeg, jpeg.left(jpeg.size() / 2)));
+    expectRefused(6, cutJpeg, m().MakePage(6, cutJpeg, 90), "incomplete");
 
     const QString missing = pic("gone.bmp");
     expectRefused(4, missing, m().MakePage(4, missing, 90), "does not exist");
@@ -512,8 +521,8 @@ TEST_F(PageMakerTest, UnreadableFilesAreRefusedByNameWithoutAnotherPicturesPage)
     const QString other = pic("other.bmp");
     const RgbImage otherImg = greyPattern(kW, kH);
     ASSERT_TRUE(saveRgb(otherImg, other, FIF_BMP));
-    ASSERT_TRUE(m().MakePage(6, other, 100).ok());
-    expectPage(6, otherImg, kLosslessSource);
+    ASSERT_TRUE(m().MakePage(7, other, 100).ok());
+    expectPage(7, otherImg, kLosslessSource);
 }
 
 TEST_F(PageMakerTest, DecompressionBombsAreRefusedBeforeDecoding)
