@@ -284,15 +284,4 @@ TEST_F(PdfCtlTest, A32BitBitmapWithAnUnusedAlphaByteIsOpaque)
     EXPECT_LE(meanAbsDiff(renderMupdf(pdf, 200).image, img), 1.0);
 }
 
-TEST_F(PdfCtlTest, PagesJoinWithTheToolkit)
-{
-    const QString a = dir.filePath("a.pdf"), b = dir.filePath("b.pdf"), joined = dir.filePath("ab.pdf");
-    ASSERT_EQ(makePage(a, 2, 80), 0);
-    ASSERT_EQ(makePage(b, 2, 80), 0);
-    const ProcessResult r = runProgram("pdftk", {a, b, "cat", "output", joined, "dont_ask"});
-    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
-    EXPECT_EQ(pdfPageCount(joined), 2);
-    EXPECT_EQ(qpdfProblems(joined), QString());
-}
-
 } // namespace
