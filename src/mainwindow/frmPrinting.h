@@ -97,6 +97,12 @@ public:
     // desktop's sans-serif.
     static QString ControlFontFamily();
 
+    // The widest texts the changing labels show.
+    static const QString WidestPageNumber;
+    static const QString WidestPercent;
+    static const QString WidestQualityWord;
+    static const QString WidestProgressCaption;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -104,6 +110,7 @@ protected:
 private:
     void applyDesignFonts();
     void rescaleLayout();
+    void fitCaptions();
     void sweepWorkFolders();
 
     std::unique_ptr<Ui::frmPrinting> ui;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QScrollBar>
 #include <QLabel>
 #include <QLineEdit>
@@ -74,7 +75,8 @@ TEST_F(StartUp, WindowCarriesTheDesignedControlsMenusAndTabOrder)
     // Positions are twips / 15.
     EXPECT_EQ(window->findChild<QWidget*>("List1")->geometry(), QRect(8, 94, 487, 326));
     EXPECT_EQ(window->findChild<QWidget*>("Command3")->geometry(), QRect(514, 418, 231, 55));
-    EXPECT_EQ(window->findChild<QWidget*>("lblText")->geometry(), QRect(6, 2, 139, 14));
+    EXPECT_EQ(window->findChild<QWidget*>("txtTitle")->geometry(), QRect(514, 92, 230, 19));
+    EXPECT_EQ(window->findChild<QWidget*>("cmdBrowse")->geometry(), QRect(696, 328, 49, 20));
     EXPECT_EQ(window->findChild<QWidget*>("prewImage")->geometry(), QRect(302, 484, 83, 15));
 
     const struct {
@@ -113,11 +115,19 @@ TEST_F(StartUp, WindowCarriesTheDesignedControlsMenusAndTabOrder)
 
     // Fonts: Tahoma (or the desktop's sans-serif) 9 pt; the named exceptions.
     const QString family = frmPrinting::ControlFontFamily();
+    // With a font wider than Tahoma every size shrinks by one factor.
+    const double normal = text("txtTitle")->font().pointSizeF();
     EXPECT_EQ(text("txtTitle")->font().family(), family);
-    EXPECT_DOUBLE_EQ(text("txtPath")->font().pointSizeF(), 9);
+    if (family == "Tahoma") {
+        EXPECT_DOUBLE_EQ(normal, 9);
+    }
+    EXPECT_LE(normal, 9);
+    EXPECT_GE(normal, 9 * 0.8);
+    EXPECT_DOUBLE_EQ(text("txtPath")->font().pointSizeF(), normal);
+    EXPECT_DOUBLE_EQ(label("Label2")->font().pointSizeF(), normal);
     EXPECT_TRUE(window->findChild<QWidget*>("Command3")->font().bold());
     EXPECT_TRUE(label("lblText")->font().bold());
-    EXPECT_DOUBLE_EQ(label("lblPB")->font().pointSizeF(), 7.5);
+    EXPECT_DOUBLE_EQ(label("lblPB")->font().pointSizeF(), normal * 7.5 / 9);
 
     // Menus, in order, with their items.
     QStringList menus;
@@ -222,13 +232,45 @@ TEST_F(StartUp, OnTwelveTwipsPerPixelTheWindowKeepsItsPixels)
     load(12);
     EXPECT_EQ(window->centralWidget()->size(), QSize(753, 504));
     EXPECT_EQ(window->findChild<QWidget*>("List1")->geometry(), QRect(8, 94, 487, 326));
-    EXPECT_EQ(window->findChild<QWidget*>("lblText")->geometry(), QRect(6, 2, 139, 14));
+    EXPECT_EQ(window->findChild<QWidget*>("txtKeywords")->geometry(), QRect(514, 280, 230, 19));
     EXPECT_EQ(tool(5)->geometry(), QRect(658, 0, 95, 66));
     // Fonts shrink with the twips so the text keeps its size in pixels;
     // txtPath's font is scaled once, like every other control's.
-    EXPECT_DOUBLE_EQ(text("txtTitle")->font().pointSizeF(), 9 * 0.8);
-    EXPECT_DOUBLE_EQ(text("txtPath")->font().pointSizeF(), 9 * 0.8);
-    EXPECT_DOUBLE_EQ(label("lblPB")->font().pointSizeF(), 7.5 * 0.8);
+    const double normal = text("txtTitle")->font().pointSizeF();
+    EXPECT_LE(normal, 9 * 0.8);
+    EXPECT_GE(normal, 9 * 0.8 * 0.8);
+    EXPECT_DOUBLE_EQ(text("txtPath")->font().pointSizeF(), normal);
+    EXPECT_DOUBLE_EQ(label("lblPB")->font().pointSizeF(), normal * 7.5 / 9);
+}
+
+TEST_F(StartUp, NoCaptionIsCutWhateverTheFont)
+{
+    load();
+    auto fits = [](QWidget* w, const QString& text, int room) {
+        const int need = QFontMetrics(w->font()).horizontalAdvance(text);
+        EXPECT_LE(need, room) << w->objectName().toStdString() << ": " << text.toStdString();
+    };
+    for (const char* name : {"Label2", "lblTitle", "lblCreateFor", "lblCreationDate", "lblSubject", "lblKeywords",
+                             "Label3", "lblJPG", "lblText"}) {
+        QLabel* l = label(name);
+        fits(l, l->text(), l->width());
+    }
+    fits(label("lblPageNum"), "Page Number Of Selected File: 32767", label("lblPageNum")->width());
+    fits(label("lblQuality"), "100%", label("lblQuality")->width());
+    fits(label("lblQtt"), "Medium", label("lblQtt")->width());
+    fits(label("lblPB"), "Removing Temporary Files...", label("lblPB")->width());
+    for (int i = 0; i < 7; ++i)
+        fits(tool(i), tool(i)->text(), tool(i)->width() - 4);
+    for (const char* name : {"Command1", "cmdBrowse"}) {
+        auto* b = window->findChild<QPushButton*>(name);
+        fits(b, b->text(), b->width() - 4);
+    }
+    // What grew stays in its own place: nothing overlaps its neighbour.
+    EXPECT_LT(label("Label2")->geometry().right(), label("lblPageNum")->x());
+    EXPECT_LT(label("lblJPG")->geometry().right(), label("lblQuality")->x());
+    EXPECT_LT(label("lblQuality")->geometry().right(), label("lblQtt")->x());
+    EXPECT_LE(label("lblQtt")->geometry().right(), text("txtTitle")->geometry().right());
+    EXPECT_TRUE(window->findChild<QWidget*>("List1")->geometry().contains(window->findChild<QWidget*>("picText")->geometry()));
 }
 
 TEST_F(StartUp, ListScrollsSidewaysOverTwoThousandPixels)
