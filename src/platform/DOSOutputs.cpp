@@ -231,7 +231,10 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
         if (!ProcessList::IsRunning(WatchedProcessName))
             running = false;
         YieldEvents();
-        timer.Wait(PollMilliSeconds);
+        // The pause is between polls: once the run is known to be over,
+        // waiting out another period would only delay the caller.
+        if (running)
+            timer.Wait(PollMilliSeconds);
     } while (running);
 
     const int readFd = readEnd.fd;

@@ -311,12 +311,18 @@ TEST_F(DOSOutputsTest, ChildStillRunningAfterTheRunIsWaitedForResponsively)
 
 TEST_F(DOSOutputsTest, AnotherProcessOfTheNameProlongsTheRunWhatEverItsCase)
 {
-    Spawned other(helper("vlnh2_sleeper"));
+    // A sleeper under a name of this test's own, so tests side by side do
+    // not meet.
+    QTemporaryDir dir;
+    const QString name = QStringLiteral("vd%1s").arg(::getpid());
+    ASSERT_TRUE(QFile::copy(helper("vlnh2_sleeper"), dir.filePath(name)));
+    Spawned other(dir.filePath(name));
     ASSERT_GT(other.pid, 0);
-    ASSERT_TRUE(QTest::qWaitFor([] { return ProcessList::IsRunning("vlnh2_sleeper"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ProcessList::IsRunning(name); }, 10000));
     // Our child starts a holder of the pipe and ends at once; the run must go
-    // on while a "VLNH2_SLEEPER" runs, and end once that one is gone.
-    WatchedProcessName = "VLNH2_SLEEPER";
+    // on while a process of the watched name (spelt in capitals) runs, and
+    // end once that one is gone.
+    WatchedProcessName = name.toUpper();
     pid_t spawner = 0, holder = 0;
     bool ownChildEndedDuringRun = false;
     bool killedDuringRun = false;

@@ -1,11 +1,14 @@
 #include "platform/KillProcessByName.h"
 #include "platform/ProcessList.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,41 +74,64 @@ struct Child {
     }
 };
 
-bool runningAs(pid_t pid, const char* comm)
+// Copies of the sleeper under names no other test process uses, so tests
+// running side by side never end each other's processes.
+struct Names {
+    QTemporaryDir dir;
+    QString base = QStringLiteral("vk%1").arg(::getpid());
+    QString sleeper(const QString& name)
+    {
+        const QString path = dir.filePath(name);
+        if (!QFile::exists(path))
+            QFile::copy(helper("vlnh2_sleeper"), path);
+        return path;
+    }
+    QByteArray lower() const { return base.toUtf8() + "s"; }
+};
+
+bool runningAs(pid_t pid, const QByteArray& comm)
 {
     for (const ProcessList::Entry& e : ProcessList::Snapshot())
         if (e.pid == pid)
-            return e.comm == comm && !ProcessList::IsZombie(e);
+            return e.comm == QString::fromUtf8(comm) && !ProcessList::IsZombie(e);
     return false;
 }
 
 TEST(KillProcessByName, EndsEveryProcessOfTheNameIgnoringCaseAndOnlyThose)
 {
-    Child lower1(helper("vlnh2_sleeper"));
-    Child lower2(helper("vlnh2_sleeper"));
-    Child upper(helper("VLNH2_SLEEPER"));
-    Child longer(helper("vlnh2_sleeperx"));
+    Names n;
+    const QByteArray name = n.lower();          // "vk<pid>s"
+    const QByteArray caps = name.toUpper();
+    Child lower1(n.sleeper(name));
+    Child lower2(n.sleeper(name));
+    Child upper(n.sleeper(caps));
+    Child longer(n.sleeper(name + "x"));
+    Child prefixed(n.sleeper("my" + name));
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return runningAs(lower1.pid, "vlnh2_sleeper") && runningAs(lower2.pid, "vlnh2_sleeper")
-            && runningAs(upper.pid, "VLNH2_SLEEPER") && runningAs(longer.pid, "vlnh2_sleeperx");
+        return runningAs(lower1.pid, name) && runningAs(lower2.pid, name)
+            && runningAs(upper.pid, caps) && runningAs(longer.pid, name + "x")
+            && runningAs(prefixed.pid, "my" + name);
     }, 10000));
-    EXPECT_TRUE(ProcessList::IsRunning("Vlnh2_Sleeper"));
-    EXPECT_FALSE(ProcessList::IsRunning("vlnh2_sleepe"));
-    EXPECT_FALSE(ProcessList::IsRunning("vlnh2_sleeper.bak"));
+    EXPECT_TRUE(ProcessList::IsRunning(QString::fromUtf8(name).replace(0, 2, "Vk")));
+    EXPECT_FALSE(ProcessList::IsRunning(QString::fromUtf8(name.chopped(1))));
+    EXPECT_FALSE(ProcessList::IsRunning(QString::fromUtf8(name + ".bak")));
 
-    KillProcessByName("VLNH2_sleeper");
+    // The spelling of the call does not matter either.
+    KillProcessByName(QString::fromUtf8(caps.left(3) + name.mid(3)));
     EXPECT_TRUE(lower1.endedBySigkill());
     EXPECT_TRUE(lower2.endedBySigkill());
     EXPECT_TRUE(upper.endedBySigkill());
-    // Only equal names match; and the caller itself is never ended.
+    // Only equal names match.
     EXPECT_TRUE(longer.alive());
-    EXPECT_FALSE(ProcessList::IsRunning("vlnh2_sleeper"));
+    EXPECT_TRUE(prefixed.alive());
+    EXPECT_FALSE(ProcessList::IsRunning(QString::fromUtf8(name)));
 }
 
 TEST(KillProcessByName, NoMatchEndsNothing)
 {
-    Child sleeper(helper("vlnh2_sleeperx"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return runningAs(sleeper.pid, "vlnh2_sleeperx"); }, 10000));
+    Names n;
+    Child sleeper(n.sleeper(n.lower()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runningAs(sleeper.pid, n.lower()); }, 10000));
     KillProcessByName("vlnh2-no-process-has-this-name");
     KillProcessByName(QString());
     EXPECT_TRUE(sleeper.alive());
@@ -113,8 +139,9 @@ TEST(KillProcessByName, NoMatchEndsNothing)
 
 TEST(KillProcessByName, ZombiesDoNotCountAsRunning)
 {
-    Child sleeper(helper("vlnh2_sleeper"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return runningAs(sleeper.pid, "vlnh2_sleeper"); }, 10000));
+    Names n;
+    Child sleeper(n.sleeper(n.lower()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runningAs(sleeper.pid, n.lower()); }, 10000));
     ::kill(sleeper.pid, SIGKILL);
     // Not reaped yet: a zombie of the name is still listed, but is no run.
     ASSERT_TRUE(QTest::qWaitFor([&] {
@@ -123,7 +150,7 @@ TEST(KillProcessByName, ZombiesDoNotCountAsRunning)
                 return ProcessList::IsZombie(e);
         return false;
     }, 10000));
-    EXPECT_FALSE(ProcessList::IsRunning("vlnh2_sleeper"));
+    EXPECT_FALSE(ProcessList::IsRunning(QString::fromUtf8(n.lower())));
 }
 
 // Debian's pdftk is "#!/usr/bin/env sh" running Java as a child: the process
@@ -154,24 +181,26 @@ TEST(KillProcessByName, ScriptRunGoesByTheScriptNameAndTakesItsChildAlong)
 // runner that is gone and our own runs are ended.
 TEST(KillProcessByName, SparesTheRunsOfAnotherLiveRunner)
 {
-    Child otherRunner(helper("vlnh2_sleeperx"));
-    Child gone(helper("vlnh2_sleeperx"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return runningAs(gone.pid, "vlnh2_sleeperx"); }, 10000));
+    Names n;
+    const QByteArray name = n.lower();
+    Child otherRunner(n.sleeper(name + "r"));
+    Child gone(n.sleeper(name + "r"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runningAs(gone.pid, name + "r"); }, 10000));
     const pid_t deadPid = gone.pid;
     ::kill(gone.pid, SIGKILL);
     ASSERT_TRUE(gone.endedBySigkill());
     const QByteArray var = QByteArray(ProcessList::RunnerVariable) + '=';
-    Child spared(helper("vlnh2_sleeper"), uid_t(-1), var + QByteArray::number(otherRunner.pid));
-    Child orphan(helper("vlnh2_sleeper"), uid_t(-1), var + QByteArray::number(deadPid));
-    Child mine(helper("vlnh2_sleeper"), uid_t(-1), var + QByteArray::number(::getpid()));
-    Child unmarked(helper("vlnh2_sleeper"));
+    Child spared(n.sleeper(name), uid_t(-1), var + QByteArray::number(otherRunner.pid));
+    Child orphan(n.sleeper(name), uid_t(-1), var + QByteArray::number(deadPid));
+    Child mine(n.sleeper(name), uid_t(-1), var + QByteArray::number(::getpid()));
+    Child unmarked(n.sleeper(name));
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return runningAs(spared.pid, "vlnh2_sleeper") && runningAs(orphan.pid, "vlnh2_sleeper")
-            && runningAs(mine.pid, "vlnh2_sleeper") && runningAs(unmarked.pid, "vlnh2_sleeper")
-            && runningAs(otherRunner.pid, "vlnh2_sleeperx");
+        return runningAs(spared.pid, name) && runningAs(orphan.pid, name)
+            && runningAs(mine.pid, name) && runningAs(unmarked.pid, name)
+            && runningAs(otherRunner.pid, name + "r");
     }, 10000));
     EXPECT_EQ(ProcessList::RunnerOf(spared.pid), otherRunner.pid);
-    KillProcessByName("vlnh2_sleeper");
+    KillProcessByName(QString::fromUtf8(name));
     EXPECT_TRUE(orphan.endedBySigkill());
     EXPECT_TRUE(mine.endedBySigkill());
     EXPECT_TRUE(unmarked.endedBySigkill());
@@ -183,12 +212,17 @@ TEST(KillProcessByName, LeavesOtherUsersProcessesAlone)
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to start a process as another user";
     const uid_t nobody = 65534;
-    Child theirs(helper("vlnh2_sleeper"), nobody);
-    Child ours(helper("vlnh2_sleeper"));
+    Names n;
+    const QByteArray name = n.lower();
+    const QString path = n.sleeper(name);
+    // The other user must be able to reach and run the copy.
+    ::chmod(QFile::encodeName(n.dir.path()).constData(), 0755);
+    Child theirs(path, nobody);
+    Child ours(path);
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return runningAs(theirs.pid, "vlnh2_sleeper") && runningAs(ours.pid, "vlnh2_sleeper");
+        return runningAs(theirs.pid, name) && runningAs(ours.pid, name);
     }, 10000));
-    KillProcessByName("vlnh2_sleeper");
+    KillProcessByName(QString::fromUtf8(name));
     EXPECT_TRUE(ours.endedBySigkill());
     EXPECT_TRUE(theirs.alive());
 }
