@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <malloc.h>
 
 namespace {
 enum ExitCode { kDone = 0, kFailed = 1, kUsage = 2, kNotReplaced = 3 };
@@ -25,6 +26,11 @@ int usageError(const QString& text)
 
 int main(int argc, char** argv)
 {
+    // Every page's picture buffers are megabytes. A fixed threshold keeps
+    // them in their own mappings, handed back when freed; glibc's sliding
+    // one would move them into the heap after the first page, where they
+    // stay, so the peak would creep up with the page count.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velunor-convert"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));

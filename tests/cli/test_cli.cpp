@@ -7,8 +7,12 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <tuple>
+#include <utility>
 
 using namespace testsupport;
 
@@ -260,4 +264,40 @@ TEST_F(CliTest, LeftoversOfAKilledRunGoAtTheNextStart)
     const auto r = run({"-t", "", "x.png"}); // ends early, after the start-up sweep
     EXPECT_NE(r.exitCode, 0);
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
+}
+
+TEST_F(CliTest, OnATerminalTheQuestionIsAskedAndTheCaptionsDrawABar)
+{
+    // script(1) gives the program a terminal; what we type comes through it.
+    if (QStandardPaths::findExecutable("script").isEmpty())
+        GTEST_SKIP() << "script(1) is not installed";
+    const QString pic = picture("a.png", FIF_PNG, 40, 20);
+    const QString existing = root + "/New PDF Document.pdf";
+    ASSERT_TRUE(writeFile(existing, "an older document"));
+    auto typed = [&](const QByteArray& answer) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", root + "/cache");
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(root);
+        const QString command = "'" + convertProgram() + "' -q 50 '" + pic + "'";
+        p.start("script", {"-qec", command, "/dev/null"});
+        EXPECT_TRUE(p.waitForStarted(30000));
+        p.write(answer);
+        p.waitForFinished(300000);
+        return std::make_pair(p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()));
+    };
+
+    auto [code, said] = typed("n\n");
+    EXPECT_EQ(code, 3);
+    EXPECT_TRUE(said.contains("The output filename exists, overwrite?")) << said.toStdString();
+    EXPECT_TRUE(said.contains("[y/N]"));
+    EXPECT_EQ(readAll(existing), "an older document");
+
+    std::tie(code, said) = typed("y\n");
+    EXPECT_EQ(code, 0) << said.toStdString();
+    EXPECT_TRUE(said.contains("\r\x1b[K[##############################] Preparing Files...")) << said.toStdString();
+    EXPECT_TRUE(said.contains("] Done.\r\n" + existing)) << said.toStdString();
+    EXPECT_EQ(pdfPageCount(existing), 1);
+    EXPECT_TRUE(leftovers().isEmpty());
 }
