@@ -64,6 +64,8 @@ TEST_F(StartUp, FirstStartShowsTheDesignedDefaults)
     // The skin is on.
     EXPECT_TRUE(SkinH_Attached());
     EXPECT_EQ(QApplication::style()->name().toLower(), "fusion");
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(0xEE, 0xF1, 0xF5));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Highlight), QColor(0x2F, 0x7B, 0xD0));
 }
 
 TEST_F(StartUp, WindowCarriesTheDesignedControlsMenusAndTabOrder)

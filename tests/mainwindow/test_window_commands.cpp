@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
@@ -209,13 +210,16 @@ TEST_F(Commands, WebsiteOpensTheInstalledReadme)
 
 TEST_F(Commands, ExitButtonFileExitAndCloseBoxAllUnloadTheSameWay)
 {
+    const QPalette unskinned = QApplication::palette();
     // Exit button.
     load();
     showActive();
     ASSERT_TRUE(SkinH_Attached());
+    ASSERT_NE(QApplication::palette().color(QPalette::Window), unskinned.color(QPalette::Window));
     QTest::mouseClick(tool(5), Qt::LeftButton);
     EXPECT_EQ(ended, 1);
     EXPECT_FALSE(SkinH_Attached());
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), unskinned.color(QPalette::Window));
     EXPECT_FALSE(window->isVisible());
 
     // File, Exit.
