@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
@@ -156,7 +157,15 @@ frmPrinting::frmPrinting(QWidget* parent)
             std::fflush(nullptr);
             std::_Exit(0);
         }
+        m_workArea.reset();
         QCoreApplication::exit(0);
+        // Leaving the event loop is the clean way out (the desktop keeps the
+        // clipboard). Should a folder search be yielding, nothing returns to
+        // the loop for a while: its next event pass ends the program instead.
+        QTimer::singleShot(0, []() {
+            std::fflush(nullptr);
+            std::_Exit(0);
+        });
     };
 }
 
