@@ -60,7 +60,11 @@ QStringList pageWidths(const QString& pdf, int pages)
 
 QString dumpDataValue(const QString& pdf, const QString& key)
 {
+    // Marked as this process's run, so that a job in a test program running
+    // alongside, which ends stray pdftk runs, leaves it alone.
+    qputenv(ProcessList::RunnerVariable, QByteArray::number(::getpid()));
     const auto r = runProgram("pdftk", {pdf, "dump_data_utf8"});
+    qunsetenv(ProcessList::RunnerVariable);
     const QStringList lines = r.out.split('\n');
     for (int i = 0; i + 1 < lines.size(); ++i)
         if (lines[i] == "InfoKey: " + key && lines[i + 1].startsWith("InfoValue: "))
