@@ -103,7 +103,7 @@ bool ConversionJob::CheckDocument(const QString& pdf, int pages, const DocumentI
         doc.processFile(QFile::encodeName(pdf).constData());
         const auto count = QPDFPageDocumentHelper(doc).getAllPages().size();
         if (count != size_t(pages))
-            return say(QStringLiteral("The finished document has %1 pages instead of %2.").arg(count).arg(pages));
+            return say(QStringLiteral("The finished document holds %1 of its %2 pages.").arg(count).arg(pages));
         QPDFObjectHandle dict = doc.getTrailer().getKey("/Info");
         if (!dict.isDictionary())
             return say(QStringLiteral("The document information was not written into the finished document."));

@@ -202,6 +202,12 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
     QDir().mkpath(fakeBin);
     ASSERT_TRUE(writeFile(fakeBin + "/pdftk", "#!/bin/sh\necho 'Error: this toolkit is broken' >&2\nexit 1\n"));
     QFile::setPermissions(fakeBin + "/pdftk", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // A toolkit that "succeeds" by copying its first input to its output:
+    // pages and information go missing without a word.
+    const QString lazyBin = root + "/lazybin";
+    QDir().mkpath(lazyBin);
+    ASSERT_TRUE(writeFile(lazyBin + "/pdftk", "#!/bin/sh\n/bin/cp \"$1\" \"$5\"\n"));
+    QFile::setPermissions(lazyBin + "/pdftk", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     struct Case {
         const char* what;
@@ -215,6 +221,8 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
         {"folder that cannot be made", {"-o", root + "/no/such", good}, {}, root + "/no/such"},
         {"missing toolkit", {"-o", out, good}, root + "/emptybin", "pdftk"},
         {"toolkit that fails", {"-o", out, good, good}, fakeBin, "this toolkit is broken"},
+        {"toolkit that loses a page", {"-o", out, good, good}, lazyBin, "holds 1 of its 2 pages"},
+        {"toolkit that drops the information", {"-o", out, good}, lazyBin, "document information (Title)"},
         {"empty title", {"-o", out + "/t1", "-t", "", good}, {}, "title"},
         {"dot title", {"-o", out + "/t2", "-t", ".", good}, {}, "\".\""},
         {"dot-dot title", {"-o", out + "/t3", "-t", "..", good}, {}, "\"..\""},
