@@ -6,6 +6,7 @@
 #include "platform/clsWaitableTimer.h"
 
 #include <QByteArrayList>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QStringDecoder>
@@ -374,6 +375,10 @@ void DOSOutputs::WaitForChild()
             m_waitLoop = outer;
             if (outer && m_childPid == 0)
                 outer->quit();
+            // exec returns at once while the application is quitting; sleep
+            // for the next event (the child's end is one) instead of spinning.
+            if (m_childPid != 0)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         } else {
             clsWaitableTimer().Wait(PollMilliSeconds);
         }
