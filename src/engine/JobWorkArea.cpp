@@ -96,34 +96,37 @@ bool JobWorkArea::Acquire(QString* error)
         QDir().mkpath(m_base);
         ::chmod(QFile::encodeName(m_base).constData(), 0700);
     }
-    const QByteArray lockPath = QFile::encodeName(lockPathFor(m_base, m_runName));
-    // A sweeper that is removing an older program's leftovers under the same
-    // number holds its lock and unlinks the file; then we start again on a
-    // fresh file. Bounded, so a wedged folder cannot hang us.
+    // Normally run-<pid>. A lock under that name held by a live program (a
+    // program of another PID namespace sharing this folder, or a sweeper
+    // busy removing an old run of that number) sends us to run-<pid>-1, -2...
+    // A lock file unlinked between our open() and flock() by a sweeper is
+    // tried again under the same name.
+    const QString pidName = QLatin1String(kRunPrefix) + QString::number(::getpid());
+    QString lastError;
     for (int attempt = 0; attempt < 20; ++attempt) {
+        const QString name = attempt < 2 ? pidName : pidName + '-' + QString::number(attempt - 1);
+        const QByteArray lockPath = QFile::encodeName(lockPathFor(m_base, name));
         const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
-            if (error)
-                *error = QStringLiteral("The lock file %1 could not be made: %2.")
-                             .arg(QFile::decodeName(lockPath), errnoText(errno));
-            return false;
+            lastError = QStringLiteral("The lock file %1 could not be made: %2.")
+                            .arg(QFile::decodeName(lockPath), errnoText(errno));
+            continue;
         }
-        if (::flock(fd, LOCK_EX) != 0) {
-            const int err = errno;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            lastError = QStringLiteral("The lock file %1 could not be locked: %2.")
+                            .arg(QFile::decodeName(lockPath), errnoText(errno));
             ::close(fd);
-            if (error)
-                *error = QStringLiteral("The lock file %1 could not be locked: %2.")
-                             .arg(QFile::decodeName(lockPath), errnoText(err));
-            return false;
+            continue;
         }
         if (sameFile(fd, lockPath)) {
+            m_runName = name;
             m_lockFd = fd;
             return true;
         }
         ::close(fd);
     }
     if (error)
-        *error = QStringLiteral("The lock file %1 could not be locked.").arg(QFile::decodeName(lockPath));
+        *error = lastError;
     return false;
 }
 

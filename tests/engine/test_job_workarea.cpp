@@ -107,3 +107,26 @@ TEST(JobWorkArea, NoPrivateFolderIsAnErrorInWords)
     EXPECT_FALSE(area.CreateFolders(&error));
     EXPECT_FALSE(error.isEmpty());
 }
+
+TEST(JobWorkArea, ANameHeldByAnotherLiveProgramIsNeverShared)
+{
+    // Another PID namespace sharing the cache can have a live program with
+    // our number: its lock sends us to another name, its folder stays.
+    QTemporaryDir tmp;
+    const QString taken = tmp.path() + "/run-" + QString::number(getpid());
+    makeRun(tmp.path(), "run-" + QString::number(getpid()), true);
+    const int other = ::open(QFile::encodeName(taken + ".lock").constData(), O_RDWR);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    {
+        JobWorkArea area(tmp.path());
+        area.SweepLeftovers({});
+        ASSERT_TRUE(area.IsHeld());
+        EXPECT_NE(area.RunFolder(), taken);
+        ASSERT_TRUE(area.CreateFolders());
+        EXPECT_TRUE(QFileInfo(area.Folders().pageDir).isDir());
+        EXPECT_TRUE(QFileInfo::exists(taken + "/jpgtmp/0.pdf"));
+    }
+    EXPECT_TRUE(QFileInfo::exists(taken + "/jpgtmp/0.pdf"));
+    ::close(other);
+}
