@@ -27,14 +27,16 @@ public:
     QString Outputs() const;
     QString ExecuteCommand(const QString& CommandLine = QString());
 
-    // The child of the last run, when it is still alive after the loop
-    // ended (0 otherwise). WaitForChild waits for it with the window
-    // responsive and reaps it.
+    // Whether the child of the last run is still alive after its loop
+    // ended. WaitForChild waits for it with the window responsive, reaps it
+    // and gathers the rest of its text into UnreadOutputs.
     bool ChildRunning();
     void WaitForChild();
 
     // Splits a command line into arguments: blanks separate, double quotes
-    // group and are removed.
+    // group and are removed; a backslash escapes a quote (2n backslashes
+    // before a quote give n, 2n + 1 give n and a literal quote), elsewhere
+    // backslashes are plain characters.
     static QStringList SplitCommandLine(const QString& commandLine);
 
     // Whether the last ExecuteCommand started a child (false after one of
