@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -142,9 +143,14 @@ TEST_F(JobTest, TwoEntriesMakeTheDocumentWithTheCaptionsInOrder)
     io.title = "Report, final";
     io.keywords = "one two";
     ASSERT_TRUE(writeFile(output(), "old document"));
+    // A second name for the old document: replaced by a rename, it keeps
+    // the old bytes, while a copy over it would have rewritten them.
+    const QString held = root + "/held.pdf";
+    ASSERT_EQ(::link(QFile::encodeName(output()).constData(), QFile::encodeName(held).constData()), 0);
     io.answerOk = true;
 
     EXPECT_EQ(job.Run(), ConversionJob::Outcome::Done) << io.events.join('\n').toStdString();
+    EXPECT_EQ(readAll(held), "old document");
     EXPECT_EQ(io.captions, (QStringList{"Preparing Files...", "Preparing Files...0%", "Preparing Files...100%",
                                         "Now Start Creating...", "Creating...100%", "Removing Temporary Files...",
                                         "Done."}));
@@ -189,6 +195,7 @@ TEST_F(JobTest, UnreadablePictureStopsTheJobWithOneMessage)
     ASSERT_TRUE(writeFile(bad, "this is not a picture"));
     io.entries = {picture("good.png", 20, 10), bad, picture("never.png", 20, 10)};
     io.outputFolder = root + "/out/";
+    ASSERT_TRUE(writeFile(output(), "old document")); // and OK to replace it
     // A second start from the event loop while this job runs is refused.
     ConversionJob::Outcome inner = ConversionJob::Outcome::Done;
     io.onYield = [&] {
@@ -208,7 +215,7 @@ TEST_F(JobTest, UnreadablePictureStopsTheJobWithOneMessage)
     expectEnabledAgain();
     EXPECT_FALSE(io.captions.contains("Done."));
     EXPECT_TRUE(io.events.filter(QRegularExpression("^(open|beep)")).isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(output()));
+    EXPECT_EQ(readAll(output()), "old document"); // a failed job leaves it whole
     EXPECT_TRUE(workFoldersGone());
     // The settings file stays as the job wrote it, trailing "/" removed.
     EXPECT_TRUE(readAll(settings).endsWith("\"" + (root + "/out").toUtf8() + "\"\r\n"));
