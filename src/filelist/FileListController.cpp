@@ -3,6 +3,7 @@
 #include "filelist/DropIntake.h"
 #include "filelist/FileSearch.h"
 #include "filelist/ListCollation.h"
+#include "filelist/ListPaintThrottle.h"
 #include "platform/CCommonDialogs.h"
 #include "platform/EventPump.h"
 #include "platform/FolderChooser.h"
@@ -40,14 +41,23 @@ FileListController::FileListController(const FileListWidgets& widgets, CCommonDi
 {
     if (m_w.List1) {
         m_w.List1->setSelectionMode(QAbstractItemView::SingleSelection);
+        // A search or a Sort adds entries one at a time with an event pass
+        // after each, and every addition lays the whole view out again: with
+        // entries measured one by one and the layout done at once, adding n
+        // entries costs n squared. Every entry is one line of text, and
+        // batched layout spreads the rest over the following passes.
+        m_w.List1->setUniformItemSizes(true);
+        m_w.List1->setLayoutMode(QListView::Batched);
         // A click or a key that moves the selection updates the page number.
         connect(m_w.List1, &QListWidget::itemSelectionChanged, this, [this]() {
             if (m_quiet == 0)
                 List1_Click();
         });
     }
-    if (m_w.List2)
+    if (m_w.List2) {
+        m_w.List2->setUniformItemSizes(true);
         m_w.List2->hide();
+    }
     m_drops = new DropIntake(*this, m_w.List1, m_w.picText, m_w.picDoor, this);
 }
 
@@ -286,12 +296,16 @@ void FileListController::AddFolder()
         m_w.lblText->setText(SearchingText);
 
     bool told = false;
-    FileSearch::SearchFolder(folder, [self, &told](const QString& path) {
-        // The window may have gone away during an event pass.
-        if (!self)
-            return false;
-        return self->appendOne(path, &told);
-    });
+    {
+        ListPaintThrottle throttle(m_w.List1);
+        FileSearch::SearchFolder(folder, [self, &told, &throttle](const QString& path) {
+            // The window may have gone away during an event pass.
+            if (!self)
+                return false;
+            throttle.entryAdded();
+            return self->appendOne(path, &told);
+        });
+    }
     if (!self)
         return;
 
@@ -340,8 +354,10 @@ void FileListController::menuSort_Click()
         QuietScope quiet(m_quiet);
         m_w.List1->clear();
     }
+    ListPaintThrottle throttle(m_w.List1);
     m_sortNext = 0;
     while (m_sortNext >= 0 && m_sortNext < buffer->count()) {
+        throttle.entryAdded();
         m_w.List1->addItem(buffer->item(m_sortNext)->text());
         ++m_sortNext;
         YieldEvents();

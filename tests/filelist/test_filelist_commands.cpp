@@ -123,6 +123,7 @@ TEST_F(FileListWindow, SortIgnoresCaseAndLeavesNothingSelected)
     EXPECT_EQ(selectedRow(), -1);
     EXPECT_EQ(List2->count(), 0);
     EXPECT_TRUE(List2->isHidden());
+    EXPECT_TRUE(List1->updatesEnabled());
     EXPECT_EQ(lblPageNum->text(), kPage + "2");
     // Sort has no prologue: the start-up picture stays.
     EXPECT_FALSE(picDoor->isHidden());

@@ -193,6 +193,7 @@ TEST_F(FileListWindow, AddFolderAppendsTheTreeAndShowsSearchingMeanwhile)
     EXPECT_TRUE(picText->isHidden());
     EXPECT_TRUE(picDoor->isHidden());
     EXPECT_EQ(window->focusWidget(), tools[6]);
+    EXPECT_TRUE(List1->updatesEnabled()); // painting is back on after the search
 
     // The same folder again gives every picture twice.
     chooseFolderWhenAsked(tmp.path());
