@@ -1,5 +1,6 @@
 #include "filelist/FileSearch.h"
 
+#include "filelist/FileListController.h"
 #include "filelist/ListCollation.h"
 
 #include <QDir>
@@ -7,6 +8,7 @@
 #include <QListWidget>
 #include <QPointer>
 #include <algorithm>
+#include <vector>
 
 namespace FileSearch {
 
@@ -48,16 +50,16 @@ static bool isSearchedFolder(const QFileInfo& info)
     return !info.isSymLink() && info.isDir() && !info.fileName().startsWith(QLatin1Char('.'));
 }
 
-bool SearchFolder(const QString& folder, const AppendFunction& append, const YieldFunction& yield)
+// Lists one folder: appends its pictures and returns its subfolders, all in
+// listing order. False when `append` refused.
+static bool searchOne(const QString& folder, const AppendFunction& append, const YieldFunction& yield,
+                      QStringList* subfolders)
 {
-    // Every subfolder is remembered and searched, however many there are.
-    QStringList subfolders;
-    const QStringList names = ListFolder(folder);
-    for (const QString& name : names) {
+    for (const QString& name : ListFolder(folder)) {
         const QString path = JoinPath(folder, name);
         const QFileInfo info(path);
         if (isSearchedFolder(info)) {
-            subfolders.append(path);
+            subfolders->append(path);
         } else if (IsPictureName(name)) {
             if (!append(path))
                 return false;
@@ -67,8 +69,31 @@ bool SearchFolder(const QString& folder, const AppendFunction& append, const Yie
             yield();
         }
     }
-    for (const QString& sub : subfolders) {
-        if (!SearchFolder(sub, append, yield))
+    return true;
+}
+
+bool SearchFolder(const QString& folder, const AppendFunction& append, const YieldFunction& yield)
+{
+    // Depth first, each folder's pictures before its subfolders' trees. The
+    // pending subfolders of every level are kept here rather than on the call
+    // stack, so a deep tree cannot exhaust it; every subfolder is searched,
+    // however many a folder has.
+    struct Level {
+        QStringList subfolders;
+        qsizetype next = 0;
+    };
+    std::vector<Level> pending(1);
+    if (!searchOne(folder, append, yield, &pending.back().subfolders))
+        return false;
+    while (!pending.empty()) {
+        Level& level = pending.back();
+        if (level.next >= level.subfolders.size()) {
+            pending.pop_back();
+            continue;
+        }
+        const QString sub = level.subfolders.at(level.next++);
+        pending.emplace_back();
+        if (!searchOne(sub, append, yield, &pending.back().subfolders))
             return false;
     }
     return true;
@@ -78,7 +103,7 @@ bool SearchFolder(const QString& folder, QListWidget& list)
 {
     QPointer<QListWidget> target(&list);
     return SearchFolder(folder, [target](const QString& path) {
-        if (!target || target->count() >= 32767)
+        if (!target || target->count() >= FileListController::MaxEntries)
             return false;
         target->addItem(path);
         return true;

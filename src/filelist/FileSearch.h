@@ -37,7 +37,7 @@ QStringList ListFolder(const QString& folder);
 bool SearchFolder(const QString& folder, const AppendFunction& append,
                   const YieldFunction& yield = YieldEvents);
 
-// The same, appending to a list widget directly, up to 32,767 entries.
+// The same, appending to a list widget directly, up to the list's 32,767 entries.
 bool SearchFolder(const QString& folder, QListWidget& list);
 
 } // namespace FileSearch

@@ -274,3 +274,23 @@ TEST_F(FileListWindow, FolderSearchStopsAtTheLimitAndSaysSoOnce)
     EXPECT_FALSE(FileSearch::SearchFolder(tmp.path(), *List1));
     EXPECT_EQ(List1->count(), FileListController::MaxEntries);
 }
+
+TEST(FileSearch, ADeepTreeIsSearchedToTheBottomDepthFirst)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    // Hundreds of levels, each adding "/d" and a picture.
+    QString folder = tmp.path();
+    QStringList expected;
+    for (int depth = 0; folder.size() < 1500; ++depth) {
+        touch(folder + "/p.jpg");
+        expected.append(folder + "/p.jpg");
+        folder += "/d";
+        makeDir(folder);
+    }
+    // A sibling at the top comes after the whole deep branch.
+    makeDir(tmp.path() + "/e");
+    touch(tmp.path() + "/e/last.png");
+    expected.append(tmp.path() + "/e/last.png");
+    EXPECT_EQ(search(tmp.path()), expected);
+}
