@@ -75,7 +75,7 @@ void DropIntake::intake(QDropEvent* event)
         if (IsPicturePath(path))
             pictures.append(path);
     }
-    m_controller.AppendPaths(pictures);
+    m_controller.AppendPaths(pictures, FileListController::Report::Queued);
     m_controller.HideHintIfListed();
 }
 

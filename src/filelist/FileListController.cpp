@@ -125,37 +125,42 @@ bool FileListController::listIsFull() const
     return m_w.List1->count() >= MaxEntries;
 }
 
-void FileListController::tellListFull(bool* told)
+void FileListController::tellListFull(bool* told, Report report)
 {
     if (told && *told)
         return;
     if (told)
         *told = true;
-    m_sink.showMessage(QStringLiteral("Velunor"),
-                       QStringLiteral("The file list is full: it holds at most %L1 files, so the "
-                                      "remaining files were not added.")
-                           .arg(MaxEntries),
-                       MessageIcon::Exclamation);
+    const QString text = QStringLiteral("The file list is full: it holds at most %L1 files, so the "
+                                        "remaining files were not added.")
+                             .arg(MaxEntries);
+    if (report == Report::Queued) {
+        QMetaObject::invokeMethod(
+            this, [this, text]() { m_sink.showMessage(QStringLiteral("Velunor"), text, MessageIcon::Exclamation); },
+            Qt::QueuedConnection);
+        return;
+    }
+    m_sink.showMessage(QStringLiteral("Velunor"), text, MessageIcon::Exclamation);
 }
 
-bool FileListController::appendOne(const QString& path, bool* told)
+bool FileListController::appendOne(const QString& path, bool* told, Report report)
 {
     if (!m_w.List1)
         return false;
     if (listIsFull()) {
-        tellListFull(told);
+        tellListFull(told, report);
         return false;
     }
     m_w.List1->addItem(path);
     return true;
 }
 
-int FileListController::AppendPaths(const QStringList& paths)
+int FileListController::AppendPaths(const QStringList& paths, Report report)
 {
     bool told = false;
     int added = 0;
     for (const QString& path : paths) {
-        if (!appendOne(path, &told))
+        if (!appendOne(path, &told, report))
             break;
         ++added;
     }

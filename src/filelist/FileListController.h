@@ -51,8 +51,10 @@ public:
     // Appends paths at the end of the list, selection unchanged, as long as
     // it holds fewer than MaxEntries; the first path that does not fit ends
     // the appending and is reported once, in a "Velunor" message. Returns how
-    // many were appended.
-    int AppendPaths(const QStringList& paths);
+    // many were appended. A drop reports after the drop has finished
+    // (Queued), so the dragging program is not left waiting on a message box.
+    enum class Report { Now, Queued };
+    int AppendPaths(const QStringList& paths, Report report = Report::Now);
     // Hides the drop hint when the list holds entries.
     void HideHintIfListed();
 
@@ -76,9 +78,9 @@ private:
     void moveSelected(int step);
     void addFile();
     // Appends one path; false (with one message per *told) when full.
-    bool appendOne(const QString& path, bool* told);
+    bool appendOne(const QString& path, bool* told, Report report = Report::Now);
     bool listIsFull() const;
-    void tellListFull(bool* told);
+    void tellListFull(bool* told, Report report);
     void finishSortNow();
 
     FileListWidgets m_w;

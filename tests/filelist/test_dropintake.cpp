@@ -149,6 +149,9 @@ TEST_P(DropOnto, ADropThatWouldOverfillTheListStopsAndSaysSoOnce)
     drop(filesData({"/q/a.jpg", "/q/b.jpg", "/q/c.jpg"}));
     EXPECT_EQ(List1->count(), FileListController::MaxEntries);
     EXPECT_EQ(List1->item(FileListController::MaxEntries - 1)->text(), "/q/a.jpg");
+    // The message comes once the drop has finished.
+    EXPECT_TRUE(sink.messages.empty());
+    QApplication::processEvents();
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].title, "Velunor");
 }
