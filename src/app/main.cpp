@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QIcon>
 
+#include <malloc.h>
+
 namespace {
 
 // The README as installed beside the program; in a build tree, the one of
@@ -25,6 +27,9 @@ QString documentationFile()
 
 int main(int argc, char** argv)
 {
+    // Page pictures are megabytes each; a fixed mmap threshold hands their
+    // buffers back after every page, so memory stays flat over long jobs.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velunor"));
     QApplication::setApplicationVersion(QStringLiteral(VELUNOR_VERSION));
