@@ -26,17 +26,7 @@ QString convertProgram()
     return QCoreApplication::applicationDirPath() + "/../../src/cli/velunor-convert";
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 // Every run gets its own cache, configuration and application-data folders,
 // so the test can see what it leaves behind.

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -14,6 +15,10 @@ struct ProcessResult {
     QString err;
 };
 ProcessResult runProgram(const QString& program, const QStringList& args, int timeoutMs = 120000);
+
+// Whole-file reads and writes for fixtures; empty / false on any failure.
+QByteArray readAll(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
 
 // Number of pages of a PDF as pdfinfo reports it; -1 when pdfinfo fails.
 int pdfPageCount(const QString& pdf);

@@ -7,13 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include "TestSupport.h"
+
+using testsupport::readAll;
+using testsupport::writeFile;
 
 namespace {
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 } // namespace
 
 TEST(FolderTree, RemovesEverythingButNeverFollowsLinks)

@@ -10,13 +10,12 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "TestSupport.h"
+
+using testsupport::readAll;
+using testsupport::writeFile;
 
 namespace {
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 // Leftovers as a program numbered `pid` would leave them.
 void makeRun(const QString& base, const QString& name, bool withLockFile)

@@ -7,18 +7,12 @@
 
 #include <QDir>
 #include <unistd.h>
+#include "TestSupport.h"
+
+using testsupport::readAll;
+using testsupport::writeFile;
 
 namespace {
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 } // namespace
 
 TEST(SettingsFile, WritesSixQuotedRecordsAndReadsThemBack)
