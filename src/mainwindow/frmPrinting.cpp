@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QMessageBox>
@@ -118,6 +119,12 @@ frmPrinting::frmPrinting(QWidget* parent)
 
     // The window has the fixed size its layout was drawn for.
     ui->centralwidget->setFixedSize(753, 504);
+
+    // Enter presses the focused button, as Space does.
+    for (QAbstractButton* b : std::as_const(m_toolbar))
+        b->installEventFilter(this);
+    for (QAbstractButton* b : {ui->Command1, ui->cmdBrowse, ui->Command3})
+        b->installEventFilter(this);
 
     connect(ui->Command1, &QPushButton::clicked, this, &frmPrinting::Command1_Click);
     connect(ui->cmdBrowse, &QPushButton::clicked, this, &frmPrinting::cmdBrowse_Click);
@@ -413,6 +420,16 @@ bool frmPrinting::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == ui->Slider1 && event->type() == QEvent::MouseButtonRelease)
         Slider1_Click();
+    if (event->type() == QEvent::KeyPress && watched != ui->Slider1) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (button && enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (!key->isAutoRepeat())
+                button->click();
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -339,6 +339,45 @@ TEST_F(Commands, ConvertWithAnEmptyListAsksForAFile)
     EXPECT_FALSE(QFileInfo::exists(settingsFile()));
 }
 
+TEST_F(Commands, EnterPressesTheFocusedButton)
+{
+    load();
+    showActive();
+    // "Now" takes Enter as it takes a click.
+    auto* now = window->findChild<QPushButton*>("Command1");
+    text("txtCreationDate")->setText("typed by the user");
+    now->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), now);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(text("txtCreationDate")->text().size(), 22);
+
+    // So does a toolbar button, also by the keypad's Enter.
+    QTest::mouseClick(tool(3), Qt::LeftButton); // uncovers the list
+    ASSERT_EQ(window->fileList()->AppendPaths({"/p/a.jpg", "/p/b.jpg"}), 2);
+    auto* list = window->findChild<QListWidget*>("List1");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+    ASSERT_EQ(list->currentRow(), 1);
+    tool(6)->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), tool(6));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(list->item(0)->text(), "/p/b.jpg");
+    EXPECT_EQ(list->item(1)->text(), "/p/a.jpg");
+
+    // And "Convert To PDF Now": with an empty list it asks for a file.
+    QTest::mouseClick(tool(3), Qt::LeftButton);
+    ASSERT_EQ(list->count(), 0);
+    QString title;
+    whenModalOpens([&](QWidget* modal) {
+        title = modal->windowTitle();
+        pressButton(modal, "OK");
+    });
+    auto* convert = window->findChild<QPushButton*>("Command3");
+    convert->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), convert);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(title, "Add File");
+}
+
 } // namespace
 
 #include "test_window_commands.moc"
