@@ -257,7 +257,10 @@ bool CCommonDialogs::ShowOpen()
     }
     if (!mDefExt.isEmpty())
         dialog.setDefaultSuffix(mDefExt);
-    dialog.setDirectory(QDir::currentPath());
+    // The desktop's open dialog moves the current folder to the folder of
+    // the file chosen, so the next one opens where the user left off.
+    dialog.setDirectory(!mOpenFolder.isEmpty() && QFileInfo(mOpenFolder).isDir() ? mOpenFolder
+                                                                                 : QDir::currentPath());
     if (!initialName.isEmpty())
         dialog.selectFile(initialName);
 
@@ -270,6 +273,7 @@ bool CCommonDialogs::ShowOpen()
     mFilename = file;
     mFileTitle = fileTitleOf(file);
     mPath = FolderOf(file);
+    mOpenFolder = QFileInfo(file).absolutePath();
     return true;
 }
 

@@ -117,4 +117,6 @@ private:
     QString mFileTitle;
     QString mFilter;
     QString mFilename;
+    // Where the next ShowOpen starts: the folder of the last file chosen.
+    QString mOpenFolder;
 };

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -250,6 +251,40 @@ TEST_F(FileListWindow, AddByTheOpenDialogAppendsAnyFileTwiceOver)
     EXPECT_TRUE(picText->isHidden());
     EXPECT_TRUE(dialogs.Filename().isEmpty());
     EXPECT_EQ(selectedRow(), -1);
+}
+
+TEST_F(FileListWindow, TheNextOpenDialogStartsInTheFolderOfTheLastChosenFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    touch(dir.filePath("a.jpg"));
+    ASSERT_NE(QDir(dir.path()).canonicalPath(), QDir::current().canonicalPath());
+    QStringList startedIn;
+    // Adds a.jpg from the folder, then opens the dialog twice more and cancels.
+    for (int round = 0; round < 3; ++round) {
+        whenModalOpens([&](QWidget* modal) {
+            auto* fd = qobject_cast<QFileDialog*>(modal);
+            auto* edit = fd ? fd->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+            if (!edit) {
+                ADD_FAILURE() << "not the open dialog";
+                modal->close();
+                return;
+            }
+            startedIn << QDir(fd->directory().absolutePath()).canonicalPath();
+            if (round > 0) {
+                EXPECT_TRUE(pressButton(modal, "Cancel"));
+                return;
+            }
+            fd->setDirectory(dir.path());
+            edit->setText("a.jpg");
+            if (!pressButton(modal, "Open") || fd->isVisible())
+                static_cast<QDialog*>(fd)->accept();
+        });
+        clickTool(0);
+    }
+    EXPECT_EQ(entries(), QStringList({dir.filePath("a.jpg")}));
+    const QString folder = QDir(dir.path()).canonicalPath();
+    EXPECT_EQ(startedIn, QStringList({QDir::current().canonicalPath(), folder, folder}));
 }
 
 TEST_F(FileListWindow, ExitAsksTheWindowToClose)
