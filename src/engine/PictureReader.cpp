@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
 #include <QLocale>
 
 #include <algorithm>
@@ -163,6 +165,46 @@ FiBitmap onWhite(FIBITMAP* dib32)
     return FiBitmap(FreeImage_Composite(dib32, FALSE, &white, nullptr));
 }
 
+// FreeImage here takes only BMPs with the 40-byte header (or the OS/2 one);
+// the BITMAPV4/V5 headers that ImageMagick and GIMP write, and RLE BMPs whose
+// last row ends with an end-of-line code, it refuses as invalid. Qt's reader
+// takes them; palettes and 1-bit pictures are kept as such.
+FiBitmap readBmpWithQt(const QString& path, QString* error)
+{
+    QImageReader reader(path, "bmp");
+    const QSize size = reader.size();
+    if (!size.isValid() || !PictureReader::WithinLimit(size.width(), size.height(), error))
+        return nullptr;
+    reader.setAllocationLimit(0); // the size has been checked against our own limit
+    QImage img = reader.read();
+    if (img.isNull())
+        return nullptr;
+    int bpp = 32;
+    if (img.format() == QImage::Format_Mono || img.format() == QImage::Format_MonoLSB) {
+        img = img.convertToFormat(QImage::Format_Mono);
+        bpp = 1;
+    } else if (img.format() == QImage::Format_Indexed8) {
+        bpp = 8;
+    } else {
+        img = img.convertToFormat(img.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    }
+    // QImage's 32-bit pixels are B, G, R, A in memory, as FreeImage's are.
+    FiBitmap dib(FreeImage_ConvertFromRawBits(img.bits(), img.width(), img.height(), int(img.bytesPerLine()), unsigned(bpp),
+                                              FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK, TRUE));
+    if (!dib)
+        return nullptr;
+    if (bpp <= 8) {
+        RGBQUAD* pal = FreeImage_GetPalette(dib.get());
+        const QList<QRgb> table = img.colorTable();
+        for (int i = 0; i < (1 << bpp) && i < table.size(); ++i)
+            pal[i] = RGBQUAD{BYTE(qBlue(table[i])), BYTE(qGreen(table[i])), BYTE(qRed(table[i])), 0};
+    } else if (!img.hasAlphaChannel()) {
+        FiBitmap rgb(FreeImage_ConvertTo24Bits(dib.get()));
+        return rgb;
+    }
+    return dib;
+}
+
 } // namespace
 
 qint64 PictureReader::MaxPixels() { return qint64(20000) * 20000; }
@@ -263,6 +305,16 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
             return dib;
         }
         lastFailure = withReason(QString("the file could not be decoded as %1").arg(formatName(format)));
+        if (format == FIF_BMP) {
+            QString limit;
+            FiBitmap fromQt = readBmpWithQt(path, &limit);
+            if (fromQt)
+                return fromQt;
+            if (!limit.isEmpty()) {
+                *error = limit;
+                return nullptr;
+            }
+        }
     }
     *error = lastFailure;
     return nullptr;

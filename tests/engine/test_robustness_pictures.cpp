@@ -1,0 +1,157 @@
+// Pictures as other programs write them.
+#include "PictureCheck.h"
+#include "RecordingMessageSink.h"
+#include "TestSupport.h"
+
+#include "engine/PageMaker.h"
+
+#include <FreeImage.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+constexpr int kW = 200, kH = 100;
+
+void put16(QByteArray& a, quint16 v)
+{
+    a += char(v & 0xFF);
+    a += char(v >> 8);
+}
+
+void put32(QByteArray& a, quint32 v)
+{
+    put16(a, quint16(v & 0xFFFF));
+    put16(a, quint16(v >> 16));
+}
+
+// A bottom-up BMP with a BITMAPV4HEADER (108 bytes) or BITMAPV5HEADER (124),
+// as ImageMagick and GIMP write them; `palette` (if any) follows the header.
+QByteArray longHeaderBmp(int headerSize, int w, int h, int bpp, quint32 compression, const QList<quint32>& palette,
+                         const QByteArray& pixels)
+{
+    QByteArray info;
+    put32(info, quint32(headerSize));
+    put32(info, quint32(w));
+    put32(info, quint32(h));
+    put16(info, 1);
+    put16(info, quint16(bpp));
+    put32(info, compression);
+    put32(info, quint32(pixels.size()));
+    put32(info, 7874); // 200 per inch
+    put32(info, 7874);
+    put32(info, quint32(palette.size()));
+    put32(info, 0);
+    put32(info, 0x00FF0000); // masks, used with BI_BITFIELDS only
+    put32(info, 0x0000FF00);
+    put32(info, 0x000000FF);
+    put32(info, 0xFF000000);
+    put32(info, 0x73524742); // 'sRGB'
+    info += QByteArray(headerSize - info.size(), '\0');
+    QByteArray pal;
+    for (quint32 c : palette)
+        put32(pal, c);
+    QByteArray file("BM");
+    put32(file, quint32(14 + info.size() + pal.size() + pixels.size()));
+    put32(file, 0);
+    put32(file, quint32(14 + info.size() + pal.size()));
+    return file + info + pal + pixels;
+}
+
+class RobustPictureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        folders = WorkFolders{dir.filePath("tmpvelunor"), dir.filePath("jpgtmp")};
+        ASSERT_TRUE(QDir().mkpath(folders.tmpDir));
+        ASSERT_TRUE(QDir().mkpath(folders.pageDir));
+        maker = std::make_unique<PageMaker>(folders, sink, [] {});
+        maker->BeginJob();
+    }
+
+    QString pic(const QString& name) const { return dir.filePath(name); }
+
+    // The page exists and mupdf draws it at 200 dpi like `expected`.
+    void expectLooksLike(int i, const RgbImage& expected, double tolerance)
+    {
+        const Rendered mupdf = renderMupdf(folders.pageFile(i), 200);
+        ASSERT_TRUE(mupdf.ok);
+        const double d = meanAbsDiff(mupdf.image, expected);
+        EXPECT_GE(d, 0) << "rendered " << mupdf.image.w << "x" << mupdf.image.h;
+        EXPECT_LE(d, tolerance);
+    }
+
+    QTemporaryDir dir;
+    WorkFolders folders;
+    RecordingMessageSink sink;
+    std::unique_ptr<PageMaker> maker;
+};
+
+TEST_F(RobustPictureTest, BmpWithV4OrV5HeaderOrRleEndOfLineBeforeTheEndMakesARightPage)
+{
+    // 24-bit colour with a V5 header.
+    const RgbImage img = testPattern(kW, kH);
+    QByteArray rows;
+    for (int y = kH - 1; y >= 0; --y) {
+        for (int x = 0; x < kW; ++x) {
+            const uint8_t* p = img.at(x, y);
+            rows += char(p[2]);
+            rows += char(p[1]);
+            rows += char(p[0]);
+        }
+    }
+    const QString v5 = pic("gimp.bmp");
+    ASSERT_TRUE(writeFile(v5, longHeaderBmp(124, kW, kH, 24, 0, {}, rows)));
+    PageResult r = maker->MakePage(0, v5, 100);
+    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+    expectLooksLike(0, img, 1.0);
+
+    // 8-bit grey palette with a V4 header: the palette follows the long
+    // header, and the page stays grey.
+    const RgbImage grey = greyPattern(kW, kH);
+    QList<quint32> greys;
+    for (quint32 v = 0; v < 256; ++v)
+        greys.append(v << 16 | v << 8 | v);
+    QByteArray indices;
+    for (int y = kH - 1; y >= 0; --y)
+        for (int x = 0; x < kW; ++x)
+            indices += char(grey.at(x, y)[0]);
+    const QString v4 = pic("magick.bmp");
+    ASSERT_TRUE(writeFile(v4, longHeaderBmp(108, kW, kH, 8, 0, greys, indices)));
+    r = maker->MakePage(1, v4, 100);
+    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+    expectLooksLike(1, grey, 1.0);
+    const auto images = pdfImages(folders.pageFile(1));
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].value(5), "gray");
+
+    // RLE8 whose last row ends with an end-of-line code before the
+    // end-of-bitmap code, as ImageMagick writes it: left half black, right
+    // half white.
+    QByteArray rle;
+    for (int y = 0; y < kH; ++y)
+        rle += QByteArray("\x64\x00\x64\x01\x00\x00", 6);
+    rle += QByteArray("\x00\x01", 2);
+    QByteArray bmp = longHeaderBmp(124, kW, kH, 8, 1, {0x000000, 0xFFFFFF}, rle);
+    bmp[14] = 40; // a plain header: only the RLE coding is at stake
+    bmp.remove(14 + 40, 124 - 40);
+    bmp[10] = char(14 + 40 + 8);
+    const QString rlePath = pic("magick-rle.bmp");
+    ASSERT_TRUE(writeFile(rlePath, bmp));
+    r = maker->MakePage(2, rlePath, 100);
+    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+    RgbImage halves{kW, kH, std::vector<uint8_t>(size_t(kW) * kH * 3, 0)};
+    for (int y = 0; y < kH; ++y)
+        for (int x = kW / 2; x < kW; ++x)
+            std::fill_n(halves.at(x, y), 3, uint8_t(255));
+    expectLooksLike(2, halves, 2.0);
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+} // namespace
