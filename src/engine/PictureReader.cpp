@@ -205,6 +205,40 @@ FiBitmap readBmpWithQt(const QString& path, QString* error)
     return dib;
 }
 
+// Float RGB(A) pictures whose values all lie in 0..1 are display values, as
+// other programs show them: scaled to 0..255. (FreeImage here has no such
+// conversion; tone mapping them would wash the picture out.) Null when some
+// value is outside 0..1: that is a high-dynamic-range picture.
+FiBitmap floatToEightBits(FIBITMAP* dib)
+{
+    const bool alpha = FreeImage_GetImageType(dib) == FIT_RGBAF;
+    const unsigned channels = alpha ? 4 : 3;
+    const unsigned w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
+    for (unsigned y = 0; y < h; ++y) {
+        const float* line = reinterpret_cast<const float*>(FreeImage_GetScanLine(dib, int(y)));
+        for (unsigned k = 0; k < w * channels; ++k) {
+            if (!(line[k] >= 0.0f && line[k] <= 1.0f)) // NaN too
+                return nullptr;
+        }
+    }
+    FiBitmap out(FreeImage_Allocate(int(w), int(h), alpha ? 32 : 24));
+    if (!out)
+        return nullptr;
+    const unsigned step = alpha ? 4 : 3;
+    for (unsigned y = 0; y < h; ++y) {
+        const float* src = reinterpret_cast<const float*>(FreeImage_GetScanLine(dib, int(y)));
+        BYTE* dst = FreeImage_GetScanLine(out.get(), int(y));
+        for (unsigned x = 0; x < w; ++x, src += channels, dst += step) {
+            dst[FI_RGBA_RED] = BYTE(src[0] * 255.0f + 0.5f);
+            dst[FI_RGBA_GREEN] = BYTE(src[1] * 255.0f + 0.5f);
+            dst[FI_RGBA_BLUE] = BYTE(src[2] * 255.0f + 0.5f);
+            if (alpha)
+                dst[FI_RGBA_ALPHA] = BYTE(src[3] * 255.0f + 0.5f);
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 qint64 PictureReader::MaxPixels() { return qint64(20000) * 20000; }
@@ -342,7 +376,9 @@ FiBitmap PictureReader::Normalise(FiBitmap dib, QString* error)
         break;
     case FIT_RGBF:
     case FIT_RGBAF: {
-        FiBitmap eight(FreeImage_ConvertTo24Bits(dib.get()));
+        FiBitmap eight = floatToEightBits(dib.get());
+        if (!eight)
+            eight.reset(FreeImage_ConvertTo24Bits(dib.get()));
         if (!eight)
             eight.reset(FreeImage_ToneMapping(dib.get(), FITMO_DRAGO03));
         dib = std::move(eight);

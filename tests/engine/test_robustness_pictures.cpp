@@ -154,4 +154,23 @@ TEST_F(RobustPictureTest, BmpWithV4OrV5HeaderOrRleEndOfLineBeforeTheEndMakesARig
     EXPECT_TRUE(sink.messages.empty());
 }
 
+TEST_F(RobustPictureTest, FloatColourTiffLooksLikeItsValuesNotToneMapped)
+{
+    const RgbImage img = testPattern(kW, kH);
+    FIBITMAP* rgbf = FreeImage_AllocateT(FIT_RGBF, kW, kH);
+    for (int y = 0; y < kH; ++y) {
+        auto* line = reinterpret_cast<FIRGBF*>(FreeImage_GetScanLine(rgbf, kH - 1 - y));
+        for (int x = 0; x < kW; ++x) {
+            const uint8_t* p = img.at(x, y);
+            line[x] = FIRGBF{p[0] / 255.0f, p[1] / 255.0f, p[2] / 255.0f};
+        }
+    }
+    const QString path = pic("scientific.tif");
+    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, rgbf, QFile::encodeName(path).constData(), TIFF_NONE));
+    FreeImage_Unload(rgbf);
+    const PageResult r = maker->MakePage(0, path, 100);
+    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+    expectLooksLike(0, img, 1.5);
+}
+
 } // namespace
