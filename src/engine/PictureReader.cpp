@@ -292,6 +292,11 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         *error = "it is a folder, not a picture file";
         return nullptr;
     }
+    // A pipe or device has no size to check and may never end: not opened.
+    if (!info.isFile()) {
+        *error = "it is not a regular file but a pipe, device or socket";
+        return nullptr;
+    }
     if (!info.isReadable()) {
         *error = "the file cannot be read (permission denied)";
         return nullptr;

@@ -1,4 +1,4 @@
-// Pictures as other programs write them.
+// Pictures as other programs write them, and paths that are no files.
 #include "PictureCheck.h"
 #include "RecordingMessageSink.h"
 #include "TestSupport.h"
@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -171,6 +173,17 @@ TEST_F(RobustPictureTest, FloatColourTiffLooksLikeItsValuesNotToneMapped)
     const PageResult r = maker->MakePage(0, path, 100);
     ASSERT_TRUE(r.ok()) << qPrintable(r.message);
     expectLooksLike(0, img, 1.5);
+}
+
+TEST_F(RobustPictureTest, PipeNamedLikeAPictureIsRefusedWithoutWaitingForAWriter)
+{
+    const QString fifo = pic("camera.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const PageResult r = maker->MakePage(0, fifo, 90);
+    EXPECT_EQ(r.status, PageResult::PictureError);
+    EXPECT_TRUE(r.message.contains(fifo)) << qPrintable(r.message);
+    EXPECT_TRUE(r.message.contains("not a regular file")) << qPrintable(r.message);
+    EXPECT_FALSE(QFileInfo::exists(folders.pageFile(0)));
 }
 
 } // namespace
