@@ -2,6 +2,7 @@
 
 #include "platform/EventPump.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <unistd.h>
@@ -102,7 +103,8 @@ bool ConsoleJobIo::askOkCancel(const QString& title, const QString& text)
     if (m_opt.yes)
         return true;
     endBarLine();
-    const QString target = QFileInfo(m_opt.outputFolder + QLatin1Char('/') + m_opt.title + QStringLiteral(".pdf")).absoluteFilePath();
+    const QString target =
+        QDir::cleanPath(QFileInfo(m_opt.outputFolder + QLatin1Char('/') + m_opt.title + QStringLiteral(".pdf")).absoluteFilePath());
     if (!m_in || isatty(fileno(m_in)) != 1 || !m_terminal) {
         ++m_messages;
         print(title + QStringLiteral(": ") + text + QStringLiteral(" (") + target

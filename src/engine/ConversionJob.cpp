@@ -137,7 +137,8 @@ void ConversionJob::yield()
 void ConversionJob::trimOutputFolder()
 {
     QString folder = m_in.OutputFolder();
-    if (folder.endsWith(QLatin1Char('/'))) {
+    // The root stays "/": without its "/" it would read as no folder at all.
+    if (folder.endsWith(QLatin1Char('/')) && folder != QLatin1String("/")) {
         folder.chop(1);
         m_in.SetOutputFolder(folder);
     }
@@ -145,7 +146,8 @@ void ConversionJob::trimOutputFolder()
 
 QString ConversionJob::outputPathNow() const
 {
-    return m_in.OutputFolder() + QLatin1Char('/') + m_in.Title() + QStringLiteral(".pdf");
+    const QString folder = m_in.OutputFolder();
+    return folder + (folder == QLatin1String("/") ? QString() : QStringLiteral("/")) + m_in.Title() + QStringLiteral(".pdf");
 }
 
 void ConversionJob::writeSettings()
