@@ -90,7 +90,9 @@ bool DropIntake::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
         // While the list is locked the targets refuse, so the cursor says so.
-        if (!m_controller.AcceptsChanges()) {
+        // A drag that cannot be copied is refused too: taken as a move, it
+        // would tell the file manager to remove the files it dragged.
+        if (!m_controller.AcceptsChanges() || !(drag->possibleActions() & Qt::CopyAction)) {
             drag->ignore();
         } else {
             drag->setDropAction(Qt::CopyAction);
@@ -102,7 +104,7 @@ bool DropIntake::eventFilter(QObject* watched, QEvent* event)
         return true;
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
-        if (!m_controller.AcceptsChanges()) {
+        if (!m_controller.AcceptsChanges() || !(drop->possibleActions() & Qt::CopyAction)) {
             drop->ignore();
             return true;
         }

@@ -46,19 +46,17 @@ protected:
         bool dropAccepted = false;
         Qt::DropAction action = Qt::IgnoreAction;
     };
-    Outcome drop(QMimeData* data)
+    Outcome drop(QMimeData* data, Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction)
     {
         std::unique_ptr<QMimeData> owned(data);
         Outcome out;
         QWidget* w = target();
         const QPoint at = w->rect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, data, Qt::LeftButton,
-                              Qt::NoModifier);
+        QDragEnterEvent enter(at, offered, data, Qt::LeftButton, Qt::NoModifier);
         enter.ignore();
         QApplication::sendEvent(w, &enter);
         out.enterAccepted = enter.isAccepted();
-        QDropEvent dropEvent(QPointF(at), Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, data, Qt::LeftButton,
-                             Qt::NoModifier);
+        QDropEvent dropEvent(QPointF(at), offered, data, Qt::LeftButton, Qt::NoModifier);
         dropEvent.setDropAction(Qt::MoveAction);
         dropEvent.ignore();
         QApplication::sendEvent(w, &dropEvent);
@@ -137,6 +135,21 @@ TEST_P(DropOnto, LockedTargetsRefuseTheDrag)
     EXPECT_EQ(picDoor->isHidden(), doorWasHidden);
     controller->SetLocked(false);
     drop(filesData({"/p/a.jpg"}));
+    EXPECT_EQ(entries(), QStringList({"/p/a.jpg"}));
+}
+
+TEST_P(DropOnto, ADragThatCanOnlyMoveIsRefusedSoTheSourceKeepsItsFiles)
+{
+    // A file manager offers only "move" while Shift is held; a drop taken as
+    // a move tells it to remove the files it dragged.
+    const bool doorWasHidden = picDoor->isHidden();
+    const Outcome out = drop(filesData({"/p/a.jpg"}), Qt::MoveAction);
+    EXPECT_FALSE(out.enterAccepted);
+    EXPECT_FALSE(out.dropAccepted);
+    EXPECT_TRUE(entries().isEmpty());
+    EXPECT_EQ(picDoor->isHidden(), doorWasHidden);
+    // Offered as a copy, the same drag is taken.
+    drop(filesData({"/p/a.jpg"}), Qt::CopyAction | Qt::MoveAction);
     EXPECT_EQ(entries(), QStringList({"/p/a.jpg"}));
 }
 
