@@ -8,9 +8,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <langinfo.h>
 #include <malloc.h>
 
 namespace {
@@ -34,6 +36,17 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velunor-convert"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+
+    // Qt holds names as text: bytes that are no valid text in the system's
+    // encoding (a Latin-1 name on a UTF-8 system) do not come back, so the
+    // picture would be missed or a folder of another name made.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray raw(argv[i]);
+        if (QFile::encodeName(QFile::decodeName(raw)) != raw)
+            return usageError(QStringLiteral("\"%1\" is not valid text in the system's encoding (%2); "
+                                             "please rename the file or folder.")
+                                  .arg(QFile::decodeName(raw), QString::fromLocal8Bit(nl_langinfo(CODESET))));
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

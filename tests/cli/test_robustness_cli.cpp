@@ -1,0 +1,61 @@
+// velunor-convert given names Qt cannot hold as text.
+#include "TestSupport.h"
+
+#include <FreeImage.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+QString cliProgram()
+{
+    const QString build = qEnvironmentVariable("VELUNOR_BUILD_DIR");
+    if (!build.isEmpty())
+        return build + "/src/cli/velunor-convert";
+    return QCoreApplication::applicationDirPath() + "/../../src/cli/velunor-convert";
+}
+
+} // namespace
+
+TEST(RobustCli, NameThatIsNoValidTextIsRefusedNotMissedOrPutElsewhere)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString root = tmp.path();
+    const QString good = root + "/good.png";
+    ASSERT_TRUE(writeTestPicture(good, FIF_PNG, 40, 20));
+    // "café.png" and the folder "dé" in Latin-1: the byte E9 alone.
+    const QByteArray root8 = QFile::encodeName(root);
+    ASSERT_EQ(std::rename(QFile::encodeName(good).constData(), (root8 + "/caf\xe9.png").constData()), 0);
+    ASSERT_TRUE(writeTestPicture(good, FIF_PNG, 40, 20));
+    ASSERT_EQ(::mkdir((root8 + "/d\xe9").constData(), 0755), 0);
+
+    // The shell makes the bytes; QProcess would pass only text.
+    const QString script = "export XDG_CACHE_HOME=\"$1/cache\"; cd \"$1\" || exit 99; "
+                           "case $2 in folder) exec \"$0\" -o \"$(printf 'd\\351')\" -y good.png ;; "
+                           "picture) exec \"$0\" -y \"$(printf 'caf\\351.png')\" ;; esac";
+    for (const char* what : {"folder", "picture"}) {
+        SCOPED_TRACE(what);
+        const ProcessResult r = runProgram("sh", {"-c", script, cliProgram(), root, what});
+        EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("not valid text")) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+    // No document anywhere, least of all in a folder of another name.
+    struct stat st {};
+    EXPECT_NE(::stat((root8 + "/d\xef\xbf\xbd").constData(), &st), 0);
+    EXPECT_NE(::stat((root8 + "/d\xe9/New PDF Document.pdf").constData(), &st), 0);
+    EXPECT_TRUE(QDir(root).entryList({"*.pdf"}, QDir::Files).isEmpty());
+    // QTemporaryDir cannot remove names it cannot hold as text.
+    ::unlink((root8 + "/caf\xe9.png").constData());
+    ::rmdir((root8 + "/d\xe9").constData());
+}
