@@ -172,10 +172,12 @@ FiBitmap onWhite(FIBITMAP* dib32)
 FiBitmap readBmpWithQt(const QString& path, QString* error)
 {
     QImageReader reader(path, "bmp");
+    // A top-down BMP reports a negative height here.
     const QSize size = reader.size();
-    if (!size.isValid() || !PictureReader::WithinLimit(size.width(), size.height(), error))
+    if (size.width() != -1 && !PictureReader::WithinLimit(qAbs(size.width()), qAbs(size.height()), error))
         return nullptr;
-    reader.setAllocationLimit(0); // the size has been checked against our own limit
+    // Qt's own guard, raised to our limit at 4 bytes a pixel.
+    reader.setAllocationLimit(int((PictureReader::MaxPixels() * 4 >> 20) + 1));
     QImage img = reader.read();
     if (img.isNull())
         return nullptr;

@@ -114,6 +114,16 @@ TEST_F(RobustPictureTest, BmpWithV4OrV5HeaderOrRleEndOfLineBeforeTheEndMakesARig
     ASSERT_TRUE(r.ok()) << qPrintable(r.message);
     expectLooksLike(0, img, 1.0);
 
+    // The same stored top-down, as a negative height says.
+    QByteArray topDown;
+    for (int y = kH - 1; y >= 0; --y)
+        topDown += rows.mid(y * kW * 3, kW * 3);
+    const QString v5TopDown = pic("gimp-top-down.bmp");
+    ASSERT_TRUE(writeFile(v5TopDown, longHeaderBmp(124, kW, -kH, 24, 0, {}, topDown)));
+    r = maker->MakePage(3, v5TopDown, 100);
+    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+    expectLooksLike(3, img, 1.0);
+
     // 8-bit grey palette with a V4 header: the palette follows the long
     // header, and the page stays grey.
     const RgbImage grey = greyPattern(kW, kH);
