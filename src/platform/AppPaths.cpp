@@ -10,10 +10,12 @@
 namespace AppPaths {
 
 namespace {
+// A relative XDG folder is invalid and ignored, as the base-directory rules
+// say: it would name another folder in every current folder.
 QString envOr(const char* name, const QString& fallback)
 {
     const QString v = qEnvironmentVariable(name);
-    return v.isEmpty() ? fallback : v;
+    return v.isEmpty() || QDir::isRelativePath(v) ? fallback : v;
 }
 } // namespace
 
