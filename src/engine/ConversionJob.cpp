@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QString kVelunor = QStringLiteral("Velunor");
@@ -177,8 +178,14 @@ bool ConversionJob::makeOutputFolder(QString* error) const
     if (::mkdir(f8.constData(), 0777) == 0)
         return true;
     const int err = errno;
-    if (QFileInfo(folder).isDir())
-        return true;
+    if (QFileInfo(folder).isDir()) {
+        // Said now, not after every page has been made and joined.
+        if (::access(f8.constData(), W_OK | X_OK) == 0)
+            return true;
+        *error = QStringLiteral("The output folder %1 cannot be written: %2.")
+                     .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
     if (err == EEXIST)
         *error = QStringLiteral("The output folder %1 could not be made: a file of that name is in the way.").arg(folder);
     else

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,4 +59,41 @@ TEST(RobustCli, NameThatIsNoValidTextIsRefusedNotMissedOrPutElsewhere)
     // QTemporaryDir cannot remove names it cannot hold as text.
     ::unlink((root8 + "/caf\xe9.png").constData());
     ::rmdir((root8 + "/d\xe9").constData());
+}
+
+TEST(RobustCli, OutputFolderThatCannotBeWrittenIsSaidBeforeAnyPageIsMade)
+{
+    // Permissions bind only a user other than root: as root the program runs
+    // as "nobody".
+    QStringList prefix;
+    uid_t uid = ::geteuid();
+    gid_t gid = ::getegid();
+    if (uid == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (!nobody || runProgram("setpriv", {"--version"}).exitCode != 0)
+            GTEST_SKIP() << "needs the user nobody and setpriv";
+        uid = nobody->pw_uid;
+        gid = nobody->pw_gid;
+        prefix = {"setpriv", "--reuid=" + QString::number(uid), "--regid=" + QString::number(gid), "--clear-groups"};
+    }
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString root = tmp.path();
+    ASSERT_EQ(::chmod(QFile::encodeName(root).constData(), 0755), 0);
+    const QString pic = root + "/a.png";
+    ASSERT_TRUE(writeTestPicture(pic, FIF_PNG, 40, 20));
+    const QString cache = root + "/cache", out = root + "/read-only";
+    ASSERT_TRUE(QDir().mkpath(cache));
+    ASSERT_TRUE(QDir().mkpath(out));
+    ASSERT_EQ(::chown(QFile::encodeName(cache).constData(), uid, gid), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(out).constData(), 0555), 0);
+
+    const QStringList args = prefix + QStringList{"env", "XDG_CACHE_HOME=" + cache, "HOME=" + root, cliProgram(),
+                                                  "-o", out, "-y", pic, pic};
+    const ProcessResult r = runProgram(args.first(), args.mid(1));
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("The output folder " + out + " cannot be written")) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("Preparing Files...0%")) << r.err.toStdString();
+    EXPECT_TRUE(QDir(out).isEmpty());
+    ::chmod(QFile::encodeName(out).constData(), 0755);
 }
