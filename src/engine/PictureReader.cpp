@@ -241,6 +241,131 @@ FiBitmap floatToEightBits(FIBITMAP* dib)
     return out;
 }
 
+// FreeImage's own Exif reader trusts the counts and offsets in the file: a
+// photo whose Exif block claims more entries than it holds crashes it. So a
+// JPEG reaches FreeImage without its Exif segments, and the one value we
+// need, the orientation, is read here with every offset checked.
+int exifOrientation(const QByteArray& tiff)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(tiff.constData());
+    const qsizetype n = tiff.size();
+    if (n < 8 || !((p[0] == 'I' && p[1] == 'I') || (p[0] == 'M' && p[1] == 'M')))
+        return 1;
+    const bool le = p[0] == 'I';
+    auto rd16 = [&](qsizetype at) { return le ? le16(p + at) : be16(p + at); };
+    auto rd32 = [&](qsizetype at) {
+        return le ? quint32(le16(p + at)) | quint32(le16(p + at + 2)) << 16 : be32(p + at);
+    };
+    if (rd16(2) != 42)
+        return 1;
+    const quint32 ifd = rd32(4);
+    if (ifd > quint32(n - 2))
+        return 1;
+    const int count = rd16(ifd);
+    for (int i = 0; i < count; ++i) {
+        const qsizetype e = qsizetype(ifd) + 2 + 12 * qsizetype(i);
+        if (e + 12 > n)
+            break;
+        if (rd16(e) != 0x112)
+            continue;
+        const int type = rd16(e + 2);
+        const quint32 v = type == 3 ? rd16(e + 8) : type == 4 ? rd32(e + 8) : 1;
+        return v >= 1 && v <= 8 ? int(v) : 1;
+    }
+    return 1;
+}
+
+// The JPEG without its Exif (APP1 "Exif") segments; *orientation from the first.
+QByteArray jpegWithoutExif(const QByteArray& jpeg, int* orientation)
+{
+    *orientation = 1;
+    const auto* p = reinterpret_cast<const unsigned char*>(jpeg.constData());
+    const qsizetype n = jpeg.size();
+    if (n < 4 || p[0] != 0xFF || p[1] != 0xD8)
+        return jpeg;
+    QByteArray out = jpeg.left(2);
+    qsizetype pos = 2;
+    bool first = true;
+    while (pos + 4 <= n && p[pos] == 0xFF) {
+        const unsigned char marker = p[pos + 1];
+        if (marker == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            break; // the image data, or a marker without length: the rest as it is
+        const qsizetype length = be16(p + pos + 2);
+        if (length < 2 || pos + 2 + length > n) {
+            if (marker == 0xE1) // a cut-off APP1 that might be Exif: no image follows anyway
+                return out;
+            break;
+        }
+        const bool exif = marker == 0xE1 && length >= 8 && std::memcmp(p + pos + 4, "Exif\0\0", 6) == 0;
+        if (exif) {
+            if (first)
+                *orientation = exifOrientation(jpeg.mid(pos + 10, length - 8));
+            first = false;
+        } else {
+            out.append(jpeg.constData() + pos, 2 + length);
+        }
+        pos += 2 + length;
+    }
+    out.append(jpeg.constData() + pos, n - pos);
+    return out;
+}
+
+// Turns a decoded picture upright by its Exif orientation (1 to 8).
+FiBitmap upright(FiBitmap dib, int orientation)
+{
+    switch (orientation) {
+    case 2:
+        FreeImage_FlipHorizontal(dib.get());
+        return dib;
+    case 3:
+        return FiBitmap(FreeImage_Rotate(dib.get(), 180));
+    case 4:
+        FreeImage_FlipVertical(dib.get());
+        return dib;
+    case 5: {
+        FiBitmap r(FreeImage_Rotate(dib.get(), 90));
+        if (r)
+            FreeImage_FlipVertical(r.get());
+        return r;
+    }
+    case 6:
+        return FiBitmap(FreeImage_Rotate(dib.get(), -90));
+    case 7: {
+        FiBitmap r(FreeImage_Rotate(dib.get(), -90));
+        if (r)
+            FreeImage_FlipVertical(r.get());
+        return r;
+    }
+    case 8:
+        return FiBitmap(FreeImage_Rotate(dib.get(), 90));
+    default:
+        return dib;
+    }
+}
+
+// A JPEG decoded without FreeImage seeing its Exif block, then turned upright.
+FiBitmap loadJpeg(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return nullptr;
+    int orientation = 1;
+    QByteArray jpeg = jpegWithoutExif(f.readAll(), &orientation);
+    f.close();
+    FIMEMORY* mem = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(jpeg.data()), DWORD(jpeg.size()));
+    if (!mem)
+        return nullptr;
+    FiBitmap dib(FreeImage_LoadFromMemory(FIF_JPEG, mem, JPEG_ACCURATE));
+    FreeImage_CloseMemory(mem);
+    if (!dib || orientation == 1)
+        return dib;
+    return upright(std::move(dib), orientation);
+}
+
 } // namespace
 
 qint64 PictureReader::MaxPixels() { return qint64(20000) * 20000; }
@@ -326,12 +451,11 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         qint64 w = 0, h = 0;
         if (DeclaredSize(path, format, &w, &h) && tooLarge(w, h, error))
             return nullptr;
-        int flags = 0;
+        FiBitmap dib;
         if (format == FIF_JPEG)
-            flags = JPEG_EXIFROTATE | JPEG_ACCURATE;
-        else if (format == FIF_ICO)
-            flags = ICO_MAKEALPHA;
-        FiBitmap dib(FreeImage_Load(FREE_IMAGE_FORMAT(format), p8.constData(), flags));
+            dib = loadJpeg(path);
+        else
+            dib.reset(FreeImage_Load(FREE_IMAGE_FORMAT(format), p8.constData(), format == FIF_ICO ? ICO_MAKEALPHA : 0));
         if (dib && FreeImage_HasPixels(dib.get()) && FreeImage_GetWidth(dib.get()) > 0 &&
             FreeImage_GetHeight(dib.get()) > 0) {
             if (tooLarge(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get()), error))

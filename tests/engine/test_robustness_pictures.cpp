@@ -185,6 +185,48 @@ TEST_F(RobustPictureTest, FloatColourTiffLooksLikeItsValuesNotToneMapped)
     expectLooksLike(0, img, 1.5);
 }
 
+// A JPEG with an Exif APP1 segment (TIFF structure `tiff`) after SOI.
+QByteArray withExif(const QByteArray& jpeg, const QByteArray& tiff)
+{
+    const QByteArray exif = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray app1("\xFF\xE1", 2);
+    app1 += char((exif.size() + 2) >> 8);
+    app1 += char((exif.size() + 2) & 0xFF);
+    return jpeg.left(2) + app1 + exif + jpeg.mid(2);
+}
+
+TEST_F(RobustPictureTest, ExifThatLiesAboutItsSizeDoesNotCrashAndBigEndianOrientationTurns)
+{
+    const RgbImage img = testPattern(kW, kH);
+    const QString plain = pic("plain.jpg");
+    ASSERT_TRUE(saveRgb(img, plain, FIF_JPEG, 24, JPEG_QUALITYSUPERB | JPEG_SUBSAMPLING_444));
+    const QByteArray jpeg = readAll(plain);
+
+    // One IFD that claims 65,535 entries and holds one (Software "A").
+    const QByteArray liar("II*\0\x08\0\0\0\xFF\xFF\x31\x01\x02\0\x02\0\0\0A\0\0\0", 22);
+    const QString bad = pic("lying-exif.jpg");
+    ASSERT_TRUE(writeFile(bad, withExif(jpeg, liar)));
+    PageResult r = maker->MakePage(0, bad, 100);
+    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+    expectLooksLike(0, img, 2.5);
+
+    // Motorola byte order, orientation 8 after another entry: turned a
+    // quarter counter-clockwise to be upright.
+    const QByteArray mm("MM\0*\0\0\0\x08\0\x02"
+                        "\x01\x0F\0\x02\0\0\0\x04" "AB\0\0"
+                        "\x01\x12\0\x03\0\0\0\x01\0\x08\0\0"
+                        "\0\0\0\0", 38);
+    const QString turned = pic("camera.jpg");
+    ASSERT_TRUE(writeFile(turned, withExif(jpeg, mm)));
+    r = maker->MakePage(1, turned, 100);
+    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+    RgbImage upright{kH, kW, std::vector<uint8_t>(img.px.size())};
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
+            std::copy_n(img.at(x, y), 3, upright.at(y, kW - 1 - x));
+    expectLooksLike(1, upright, 2.5);
+}
+
 TEST_F(RobustPictureTest, PipeNamedLikeAPictureIsRefusedWithoutWaitingForAWriter)
 {
     const QString fifo = pic("camera.png");
