@@ -93,6 +93,33 @@ bool iffSize(QFile& f, qint64* width, qint64* height)
     return false;
 }
 
+// FreeImage walks the chunks up to BODY subtracting each size from the FORM
+// size, and loops for ever once a size runs past it (its count is unsigned)
+// or past the end of the file. Walked here the same way first, with checks.
+bool iffChunksFit(const QString& path)
+{
+    QFile f(path);
+    unsigned char head[12];
+    if (!f.open(QIODevice::ReadOnly) || f.read(reinterpret_cast<char*>(head), 12) != 12)
+        return false;
+    const qint64 fileSize = f.size();
+    qint64 remaining = qint64(be32(head + 4)) - 4;
+    qint64 pos = 12;
+    while (remaining >= 8 && pos + 8 <= fileSize) {
+        unsigned char chunk[8];
+        if (!f.seek(pos) || f.read(reinterpret_cast<char*>(chunk), 8) != 8)
+            return false;
+        if (std::memcmp(chunk, "BODY", 4) == 0)
+            return true;
+        const qint64 size = be32(chunk + 4);
+        if (size + 8 > remaining || pos + 8 + size > fileSize)
+            return false;
+        remaining -= size + 8;
+        pos += size + 8;
+    }
+    return false;
+}
+
 // JPEG: the frame header (SOFn) holds the size. FreeImage's header-only load
 // reads a whole progressive JPEG, so the markers are walked here instead.
 bool jpegSize(QFile& f, qint64* width, qint64* height)
@@ -451,6 +478,10 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         qint64 w = 0, h = 0;
         if (DeclaredSize(path, format, &w, &h) && tooLarge(w, h, error))
             return nullptr;
+        if (format == FIF_IFF && !iffChunksFit(path)) {
+            lastFailure = "the IFF file is damaged: its chunks do not fit in the file";
+            continue;
+        }
         FiBitmap dib;
         if (format == FIF_JPEG)
             dib = loadJpeg(path);

@@ -227,6 +227,32 @@ TEST_F(RobustPictureTest, ExifThatLiesAboutItsSizeDoesNotCrashAndBigEndianOrient
     expectLooksLike(1, upright, 2.5);
 }
 
+TEST_F(RobustPictureTest, IffWhoseChunkSizeRunsPastTheFileIsRefusedNotLoopedOn)
+{
+    // A 4 x 2 one-plane ILBM whose BMHD chunk claims 8 MB.
+    QByteArray bmhd("BMHD\x00\x80\x00\x14", 8);
+    bmhd += QByteArray("\x00\x04\x00\x02\0\0\0\0\x01\0\0\0\0\0\x0A\x0A\x00\x04\x00\x02", 20);
+    QByteArray body("BODY\0\0\0\x04", 8);
+    body += QByteArray("\xF0\0\xF0\0", 4);
+    QByteArray form = "ILBM" + bmhd + body;
+    QByteArray iff("FORM", 4);
+    for (int shift : {24, 16, 8, 0})
+        iff += char((form.size() >> shift) & 0xFF);
+    iff += form;
+    const QString path = pic("damaged.iff");
+    ASSERT_TRUE(writeFile(path, iff));
+    const PageResult r = maker->MakePage(0, path, 90);
+    EXPECT_EQ(r.status, PageResult::PictureError);
+    EXPECT_TRUE(r.message.contains(path)) << qPrintable(r.message);
+    EXPECT_TRUE(r.message.contains("damaged")) << qPrintable(r.message);
+
+    // The same with the right size is a picture.
+    iff[16 + 1] = 0;
+    const QString good = pic("good.iff");
+    ASSERT_TRUE(writeFile(good, iff));
+    EXPECT_TRUE(maker->MakePage(1, good, 90).ok());
+}
+
 TEST_F(RobustPictureTest, PipeNamedLikeAPictureIsRefusedWithoutWaitingForAWriter)
 {
     const QString fifo = pic("camera.png");
