@@ -8,6 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 QString quoted(const QString& path) { return "\"" + QDir::toNativeSeparators(path) + "\""; }
@@ -62,16 +68,12 @@ void PageMaker::yieldOnce()
         m_yield();
 }
 
-bool PageMaker::writeTempBitmap(const QString& entryPath, QString* error)
+namespace {
+
+// Decodes the picture and writes it as the temporary bitmap.
+bool decodeToBitmap(const QString& entryPath, int format, const QString& temp, QString* error)
 {
-    // Gone before decoding, so a picture that fails can never be replaced by
-    // the previous entry's bitmap.
-    const QString temp = m_folders.tempBitmap();
-    if (QFileInfo::exists(temp) && !QFile::remove(temp)) {
-        *error = QString("the temporary bitmap %1 could not be replaced").arg(quoted(temp));
-        return false;
-    }
-    FiBitmap dib = PictureReader::Read(entryPath, m_format, error);
+    FiBitmap dib = PictureReader::Read(entryPath, format, error);
     if (!dib)
         return false;
     // A BMP holds 8 bits per channel at most, and no transparency that
@@ -88,6 +90,84 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, QString* error)
         return false;
     }
     return true;
+}
+
+bool startsAsJpeg(const QString& path)
+{
+    if (!QFileInfo(path).isFile()) // a pipe would wait for a writer
+        return false;
+    QFile f(path);
+    char head[3];
+    return f.open(QIODevice::ReadOnly) && f.read(head, 3) == 3 && head[0] == '\xFF' && head[1] == '\xD8' &&
+           head[2] == '\xFF';
+}
+
+} // namespace
+
+bool PageMaker::writeTempBitmap(const QString& entryPath, QString* error)
+{
+    // Gone before decoding, so a picture that fails can never be replaced by
+    // the previous entry's bitmap.
+    const QString temp = m_folders.tempBitmap();
+    if (QFileInfo::exists(temp) && !QFile::remove(temp)) {
+        *error = QString("the temporary bitmap %1 could not be replaced").arg(quoted(temp));
+        return false;
+    }
+    // FreeImage's decoders crash on some damaged files (PSD, TIFF...): the
+    // decoding runs in a child process, so such a file fails as a picture
+    // instead of ending the program with its list. JPEGs, the photos that
+    // make most pages, are decoded here: libjpeg checks its input, their
+    // Exif reaches FreeImage no more, and a fork costs about a tenth of a
+    // photo's page.
+    if (startsAsJpeg(entryPath))
+        return decodeToBitmap(entryPath, m_format, temp, error);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return decodeToBitmap(entryPath, m_format, temp, error);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return decodeToBitmap(entryPath, m_format, temp, error);
+    }
+    if (pid == 0) {
+        ::close(fds[0]);
+        QString reason;
+        const bool ok = decodeToBitmap(entryPath, m_format, temp, &reason);
+        const QByteArray said = reason.toUtf8();
+        for (qsizetype done = 0; done < said.size();) {
+            const ssize_t n = ::write(fds[1], said.constData() + done, size_t(said.size() - done));
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        ::_exit(ok ? 0 : 1);
+    }
+    ::close(fds[1]);
+    QByteArray said;
+    char buf[1024];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n > 0)
+            said.append(buf, n);
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return true;
+    QFile::remove(temp); // a decoder that crashed may have left part of one
+    if (!said.isEmpty())
+        *error = QString::fromUtf8(said);
+    else if (WIFSIGNALED(status))
+        *error = QString("the picture decoder crashed on it (%1); the file is probably damaged")
+                     .arg(QString::fromLocal8Bit(::strsignal(WTERMSIG(status))));
+    else
+        *error = "the picture decoder failed on it; the file is probably damaged";
+    return false;
 }
 
 PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)

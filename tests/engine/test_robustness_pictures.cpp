@@ -253,6 +253,40 @@ TEST_F(RobustPictureTest, IffWhoseChunkSizeRunsPastTheFileIsRefusedNotLoopedOn)
     EXPECT_TRUE(maker->MakePage(1, good, 90).ok());
 }
 
+TEST_F(RobustPictureTest, DamagedFileThatCrashesTheDecoderFailsAloneAndTheNextPageIsMade)
+{
+    // An 8 x 2 TIFF of 1 bit with 128 samples a pixel: FreeImage's TIFF
+    // reader ends the process on an assertion.
+    const QByteArray pixels(2 * 128, '\x55');
+    const quint16 entries[][3] = {{256, 3, 8}, {257, 3, 2},   {258, 3, 1},   {259, 3, 1}, {262, 3, 1},
+                                  {273, 4, 8}, {277, 3, 128}, {278, 3, 2},   {279, 4, quint16(pixels.size())}};
+    QByteArray tiff("II*\0", 4);
+    put32(tiff, quint32(8 + pixels.size()));
+    tiff += pixels;
+    put16(tiff, quint16(std::size(entries)));
+    for (const auto& e : entries) {
+        put16(tiff, e[0]);
+        put16(tiff, e[1]);
+        put32(tiff, 1);
+        put32(tiff, e[2]);
+    }
+    put32(tiff, 0);
+    const QString bad = pic("scan.tif");
+    ASSERT_TRUE(writeFile(bad, tiff));
+    const PageResult r = maker->MakePage(0, bad, 90);
+    EXPECT_EQ(r.status, PageResult::PictureError);
+    EXPECT_TRUE(r.message.contains(bad)) << qPrintable(r.message);
+    EXPECT_TRUE(r.message.contains("damaged")) << qPrintable(r.message);
+    EXPECT_FALSE(QFileInfo::exists(folders.pageFile(0)));
+    EXPECT_FALSE(QFileInfo::exists(folders.tempBitmap()));
+
+    const QString good = pic("next.png");
+    const RgbImage img = testPattern(kW, kH);
+    ASSERT_TRUE(saveRgb(img, good, FIF_PNG));
+    ASSERT_TRUE(maker->MakePage(1, good, 100).ok());
+    expectLooksLike(1, img, 1.0);
+}
+
 TEST_F(RobustPictureTest, PipeNamedLikeAPictureIsRefusedWithoutWaitingForAWriter)
 {
     const QString fifo = pic("camera.png");
