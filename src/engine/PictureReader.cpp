@@ -302,6 +302,27 @@ int exifOrientation(const QByteArray& tiff)
     return 1;
 }
 
+// A TIFF's own Orientation tag (first directory), 1 when absent or unreadable.
+// FreeImage ignores it, so a camera's TIFF would stand on its side.
+int tiffOrientation(const QString& path)
+{
+    QFile f(path);
+    unsigned char head[8];
+    if (!f.open(QIODevice::ReadOnly) || f.read(reinterpret_cast<char*>(head), 8) != 8)
+        return 1;
+    const bool le = head[0] == 'I';
+    const quint32 ifd = le ? quint32(le16(head + 4)) | quint32(le16(head + 6)) << 16 : be32(head + 4);
+    unsigned char count[2];
+    if (!f.seek(ifd) || f.read(reinterpret_cast<char*>(count), 2) != 2)
+        return 1;
+    const int entries = le ? le16(count) : be16(count);
+    // Header and directory as one small TIFF for exifOrientation.
+    QByteArray tiff(reinterpret_cast<const char*>(head), 4);
+    tiff += le ? QByteArray("\x08\0\0\0", 4) : QByteArray("\0\0\0\x08", 4);
+    tiff += QByteArray(reinterpret_cast<const char*>(count), 2) + f.read(qint64(12) * qMin(entries, 4096));
+    return exifOrientation(tiff);
+}
+
 // The JPEG without its Exif (APP1 "Exif") segments; *orientation from the first.
 QByteArray jpegWithoutExif(const QByteArray& jpeg, int* orientation)
 {
@@ -491,6 +512,16 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
             FreeImage_GetHeight(dib.get()) > 0) {
             if (tooLarge(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get()), error))
                 return nullptr;
+            if (format == FIF_TIFF) {
+                const int orientation = tiffOrientation(path);
+                if (orientation != 1) {
+                    dib = upright(std::move(dib), orientation);
+                    if (!dib) {
+                        *error = withReason("the picture could not be turned upright");
+                        return nullptr;
+                    }
+                }
+            }
             // libjpeg fills a cut-off JPEG with grey and only warns: a page
             // that is mostly grey is not what the user asked for.
             const QString said = FreeImageDiagnostics::Take();

@@ -287,6 +287,39 @@ TEST_F(RobustPictureTest, DamagedFileThatCrashesTheDecoderFailsAloneAndTheNextPa
     expectLooksLike(1, img, 1.0);
 }
 
+TEST_F(RobustPictureTest, TiffWithAnOrientationTagIsUpright)
+{
+    // 8-bit grey, stored as the camera saw it; Orientation 6 says the top
+    // row is the right-hand column of the upright picture.
+    const RgbImage grey = greyPattern(kW, kH);
+    QByteArray pixels;
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
+            pixels += char(grey.at(x, y)[0]);
+    const quint16 entries[][3] = {{256, 3, kW}, {257, 3, kH}, {258, 3, 8},  {259, 3, 1},  {262, 3, 1},
+                                  {273, 4, 8},  {274, 3, 6},  {277, 3, 1},  {278, 3, kH}, {279, 4, quint16(kW * kH)}};
+    QByteArray tiff("II*\0", 4);
+    put32(tiff, quint32(8 + pixels.size()));
+    tiff += pixels;
+    put16(tiff, quint16(std::size(entries)));
+    for (const auto& e : entries) {
+        put16(tiff, e[0]);
+        put16(tiff, e[1]);
+        put32(tiff, 1);
+        put32(tiff, e[2]);
+    }
+    put32(tiff, 0);
+    const QString path = pic("camera.tif");
+    ASSERT_TRUE(writeFile(path, tiff));
+    const PageResult r = maker->MakePage(0, path, 100);
+    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+    RgbImage upright{kH, kW, std::vector<uint8_t>(grey.px.size())};
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
+            std::copy_n(grey.at(x, y), 3, upright.at(kH - 1 - y, x));
+    expectLooksLike(0, upright, 1.0);
+}
+
 TEST_F(RobustPictureTest, PipeNamedLikeAPictureIsRefusedWithoutWaitingForAWriter)
 {
     const QString fifo = pic("camera.png");
