@@ -1,3 +1,5 @@
+#include "LsanSuppressions.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -7,8 +9,7 @@ extern "C" const char* __asan_default_options() { return "detect_leaks=1"; }
 extern "C" const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
 extern "C" const char* __lsan_default_suppressions()
 {
-    return "leak:libfontconfig\nleak:libdbus\nleak:libQt6Gui\nleak:libQt6Core\nleak:libglib\n"
-           "leak:libgobject\nleak:libfreeimage\n";
+    return kLsanSuppressions;
 }
 
 // Every test program gets a real QApplication (offscreen in CI), so widget
