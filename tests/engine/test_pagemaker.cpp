@@ -54,18 +54,6 @@ void putBe32(QByteArray& a, int at, quint32 v)
     a[at + 3] = char(v);
 }
 
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Each channel to one of 6 levels: 216 colours, so a GIF holds it exactly.
 RgbImage posterised(RgbImage img)
 {
@@ -117,7 +105,7 @@ QString capturingStderr(const QString& file, F f)
     dup2(saved, 2);
     ::close(fd);
     ::close(saved);
-    return QString::fromUtf8(readBytes(file));
+    return QString::fromUtf8(readAll(file));
 }
 
 class PageMakerTest : public ::testing::Test {
@@ -420,10 +408,10 @@ TEST_F(PageMakerTest, ExifOrientedPhotoIsUprightAndSizedByTheTurnedPicture)
     app1 += char(0);
     app1 += char(exif.size() + 2);
     app1 += exif;
-    QByteArray jpeg = readBytes(plain);
+    QByteArray jpeg = readAll(plain);
     jpeg.insert(2, app1);
     const QString turned = pic("phone.jpg");
-    ASSERT_TRUE(writeBytes(turned, jpeg));
+    ASSERT_TRUE(writeFile(turned, jpeg));
 
     const PageResult r = m().MakePage(0, turned, 100);
     ASSERT_TRUE(r.ok()) << qPrintable(r.message);
@@ -470,7 +458,7 @@ TEST_F(PageMakerTest, DeepPixelTypesBecomeAStandardBitmapAndARightPage)
         const PageResult r = m().MakePage(i, c.path, 100);
         ASSERT_TRUE(r.ok()) << qPrintable(c.path) << ": " << qPrintable(r.message);
         // The temporary bitmap is one any program reads: 24 or 8 bits.
-        const QByteArray bmp = readBytes(folders.tempBitmap());
+        const QByteArray bmp = readAll(folders.tempBitmap());
         ASSERT_GT(bmp.size(), 30);
         EXPECT_EQ(quint8(bmp[28]) | quint8(bmp[29]) << 8, c.bmpBits) << qPrintable(c.path);
         expectPage(i, c.expected, kLosslessSource);
@@ -487,17 +475,17 @@ TEST_F(PageMakerTest, UnreadableFilesAreRefusedByNameWithoutAnotherPicturesPage)
     ASSERT_TRUE(QFileInfo::exists(folders.tempBitmap()));
 
     const QString empty = pic("empty.png");
-    ASSERT_TRUE(writeBytes(empty, {}));
+    ASSERT_TRUE(writeFile(empty, {}));
     expectRefused(1, empty, m().MakePage(1, empty, 90), "empty");
 
     const QString text = pic("notes.jpg");
-    ASSERT_TRUE(writeBytes(text, "These are not the pixels you are looking for.\n"));
+    ASSERT_TRUE(writeFile(text, "These are not the pixels you are looking for.\n"));
     expectRefused(2, text, m().MakePage(2, text, 90), "not a picture");
 
     // A PNG cut in the middle of its pixel data.
     const QString cut = pic("cut.png");
-    QByteArray png = readBytes(good);
-    ASSERT_TRUE(writeBytes(cut, png.left(png.size() / 2)));
+    QByteArray png = readAll(good);
+    ASSERT_TRUE(writeFile(cut, png.left(png.size() / 2)));
     const PageResult rc = m().MakePage(3, cut, 90);
     expectRefused(3, cut, rc, "could not be decoded as PNG");
     EXPECT_TRUE(rc.message.contains(" (")) << "FreeImage's own reason is part of the message";
@@ -506,8 +494,8 @@ TEST_F(PageMakerTest, UnreadableFilesAreRefusedByNameWithoutAnotherPicturesPage)
     const QString photo = pic("photo.jpg");
     ASSERT_TRUE(saveRgb(testPattern(kW, kH), photo, FIF_JPEG, 24, JPEG_QUALITYSUPERB));
     const QString cutJpeg = pic("cut.jpg");
-    QByteArray jpeg = readBytes(photo);
-    ASSERT_TRUE(writeBytes(cutJpeg, jpeg.left(jpeg.size() / 2)));
+    QByteArray jpeg = readAll(photo);
+    ASSERT_TRUE(writeFile(cutJpeg, jpeg.left(jpeg.size() / 2)));
     expectRefused(6, cutJpeg, m().MakePage(6, cutJpeg, 90), "incomplete");
 
     const QString missing = pic("gone.bmp");
@@ -532,13 +520,13 @@ TEST_F(PageMakerTest, DecompressionBombsAreRefusedBeforeDecoding)
     // A valid 1 x 1 PNG whose header is changed to 100,000 x 100,000.
     const QString small = pic("small.png");
     ASSERT_TRUE(saveRgb(testPattern(1, 1), small, FIF_PNG));
-    QByteArray png = readBytes(small);
+    QByteArray png = readAll(small);
     ASSERT_EQ(png.mid(12, 4), QByteArray("IHDR"));
     putBe32(png, 16, 100000);
     putBe32(png, 20, 100000);
     putBe32(png, 29, crc32(png.mid(12, 17)));
     const QString bomb = pic("bomb.png");
-    ASSERT_TRUE(writeBytes(bomb, png));
+    ASSERT_TRUE(writeFile(bomb, png));
     expectRefused(0, bomb, m().MakePage(0, bomb, 90), "100,000 x 100,000 pixels");
 
     // A GIF declaring 65,535 x 65,535 (FreeImage has no header-only GIF load).
@@ -547,13 +535,13 @@ TEST_F(PageMakerTest, DecompressionBombsAreRefusedBeforeDecoding)
                                    "\x02" "\x02\x44\x01" "\0" ";";
     const QByteArray gif(gifBytes, sizeof gifBytes - 1);
     const QString gifBomb = pic("bomb.gif");
-    ASSERT_TRUE(writeBytes(gifBomb, gif));
+    ASSERT_TRUE(writeFile(gifBomb, gif));
     expectRefused(1, gifBomb, m().MakePage(1, gifBomb, 90), "65,535 x 65,535 pixels");
 
     // A JPEG whose frame header says 60,000 x 60,000, named .jpg.
     const QString jpgSmall = pic("small.jpg");
     ASSERT_TRUE(saveRgb(testPattern(16, 16), jpgSmall, FIF_JPEG));
-    QByteArray jpg = readBytes(jpgSmall);
+    QByteArray jpg = readAll(jpgSmall);
     const int sof = jpg.indexOf(QByteArray("\xFF\xC0", 2));
     ASSERT_GT(sof, 0);
     jpg[sof + 5] = char(0xEA);
@@ -561,7 +549,7 @@ TEST_F(PageMakerTest, DecompressionBombsAreRefusedBeforeDecoding)
     jpg[sof + 7] = char(0xEA);
     jpg[sof + 8] = char(0x60);
     const QString jpgBomb = pic("bomb.jpg");
-    ASSERT_TRUE(writeBytes(jpgBomb, jpg));
+    ASSERT_TRUE(writeFile(jpgBomb, jpg));
     expectRefused(2, jpgBomb, m().MakePage(2, jpgBomb, 90), "60,000 x 60,000 pixels");
 }
 
