@@ -32,6 +32,25 @@ void put32(QByteArray& a, quint32 v)
     put16(a, quint16(v >> 16));
 }
 
+// A little-endian TIFF: the pixels, then one directory whose entries
+// (tag, type, value) each hold one value.
+template <size_t N>
+QByteArray littleEndianTiff(const QByteArray& pixels, const quint16 (&entries)[N][3])
+{
+    QByteArray tiff("II*\0", 4);
+    put32(tiff, quint32(8 + pixels.size()));
+    tiff += pixels;
+    put16(tiff, quint16(N));
+    for (const auto& e : entries) {
+        put16(tiff, e[0]);
+        put16(tiff, e[1]);
+        put32(tiff, 1);
+        put32(tiff, e[2]);
+    }
+    put32(tiff, 0);
+    return tiff;
+}
+
 // A bottom-up BMP with a BITMAPV4HEADER (108 bytes) or BITMAPV5HEADER (124),
 // as ImageMagick and GIMP write them; `palette` (if any) follows the header.
 QByteArray longHeaderBmp(int headerSize, int w, int h, int bpp, quint32 compression, const QList<quint32>& palette,
@@ -260,17 +279,7 @@ TEST_F(RobustPictureTest, DamagedFileThatCrashesTheDecoderFailsAloneAndTheNextPa
     const QByteArray pixels(2 * 128, '\x55');
     const quint16 entries[][3] = {{256, 3, 8}, {257, 3, 2},   {258, 3, 1},   {259, 3, 1}, {262, 3, 1},
                                   {273, 4, 8}, {277, 3, 128}, {278, 3, 2},   {279, 4, quint16(pixels.size())}};
-    QByteArray tiff("II*\0", 4);
-    put32(tiff, quint32(8 + pixels.size()));
-    tiff += pixels;
-    put16(tiff, quint16(std::size(entries)));
-    for (const auto& e : entries) {
-        put16(tiff, e[0]);
-        put16(tiff, e[1]);
-        put32(tiff, 1);
-        put32(tiff, e[2]);
-    }
-    put32(tiff, 0);
+    const QByteArray tiff = littleEndianTiff(pixels, entries);
     const QString bad = pic("scan.tif");
     ASSERT_TRUE(writeFile(bad, tiff));
     const PageResult r = maker->MakePage(0, bad, 90);
@@ -298,17 +307,7 @@ TEST_F(RobustPictureTest, TiffWithAnOrientationTagIsUpright)
             pixels += char(grey.at(x, y)[0]);
     const quint16 entries[][3] = {{256, 3, kW}, {257, 3, kH}, {258, 3, 8},  {259, 3, 1},  {262, 3, 1},
                                   {273, 4, 8},  {274, 3, 6},  {277, 3, 1},  {278, 3, kH}, {279, 4, quint16(kW * kH)}};
-    QByteArray tiff("II*\0", 4);
-    put32(tiff, quint32(8 + pixels.size()));
-    tiff += pixels;
-    put16(tiff, quint16(std::size(entries)));
-    for (const auto& e : entries) {
-        put16(tiff, e[0]);
-        put16(tiff, e[1]);
-        put32(tiff, 1);
-        put32(tiff, e[2]);
-    }
-    put32(tiff, 0);
+    const QByteArray tiff = littleEndianTiff(pixels, entries);
     const QString path = pic("camera.tif");
     ASSERT_TRUE(writeFile(path, tiff));
     const PageResult r = maker->MakePage(0, path, 100);
