@@ -94,7 +94,6 @@ void ConsoleJobIo::Yield()
 void ConsoleJobIo::showMessage(const QString& title, const QString& text, MessageIcon)
 {
     endBarLine();
-    ++m_messages;
     print(title + QStringLiteral(": ") + text + QLatin1Char('\n'));
 }
 
@@ -106,7 +105,6 @@ bool ConsoleJobIo::askOkCancel(const QString& title, const QString& text)
     const QString target =
         QDir::cleanPath(QFileInfo(m_opt.outputFolder + QLatin1Char('/') + m_opt.title + QStringLiteral(".pdf")).absoluteFilePath());
     if (!m_in || isatty(fileno(m_in)) != 1 || !m_terminal) {
-        ++m_messages;
         print(title + QStringLiteral(": ") + text + QStringLiteral(" (") + target
               + QStringLiteral(")\nNot replaced: there is no terminal to ask; use --yes to replace it.\n"));
         return false;

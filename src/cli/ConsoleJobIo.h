@@ -57,9 +57,6 @@ public:
     void Beep() override {}
     void Yield() override;
 
-    // What the last message said (for the exit status and the tests).
-    bool ShowedMessage() const { return m_messages > 0; }
-
 private:
     void drawBar();
     void endBarLine();
@@ -74,5 +71,4 @@ private:
     int m_max = 100;
     int m_value = 0;
     bool m_barOpen = false;
-    int m_messages = 0;
 };
