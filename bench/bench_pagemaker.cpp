@@ -46,8 +46,9 @@ double floorOnce(const QString& photo, int quality, qint64* bytes)
 {
     QElapsedTimer t;
     t.start();
-    // The same decode flags the page maker uses for JPEG.
-    FIBITMAP* dib = FreeImage_Load(FIF_JPEG, QFile::encodeName(photo).constData(), JPEG_EXIFROTATE | JPEG_ACCURATE);
+    // The decode flags the page maker uses for JPEG (it reads the Exif
+    // orientation itself, FreeImage never sees the Exif block).
+    FIBITMAP* dib = FreeImage_Load(FIF_JPEG, QFile::encodeName(photo).constData(), JPEG_ACCURATE);
     if (!dib)
         return -1;
     JpegEncoder enc;
