@@ -155,7 +155,6 @@ frmPrinting::frmPrinting(QWidget* parent)
     m_fileList = new FileListController(w, m_dialogs, m_sink, this);
     connect(m_fileList, &FileListController::exitRequested, this, &QWidget::close);
     connect(ui->menuSort, &QAction::triggered, m_fileList, &FileListController::menuSort_Click);
-    connect(ui->List1, &QListWidget::itemClicked, m_fileList, [this]() { m_fileList->List1_Click(); });
 
     m_ender = [this]() {
         if (m_jobRunning) {
