@@ -242,6 +242,15 @@ void frmPrinting::Form_Load()
     update();
 }
 
+QList<QWidget*> frmPrinting::designControls() const
+{
+    // Only the window's own controls: the parts of compound widgets (scroll
+    // bars, the preview's surface) follow their owner.
+    QList<QWidget*> controls = ui->centralwidget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    controls += ui->picText->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    return controls;
+}
+
 void frmPrinting::rescaleLayout()
 {
     double tppX = m_tppX;
@@ -262,10 +271,7 @@ void frmPrinting::rescaleLayout()
     // Every control, those inside picText included. Fonts are read first so
     // that no control's new size leaks into another's through inheritance.
     // txtPath's font is scaled like every other (once), so it matches them.
-    // Only the window's own controls: the parts of compound widgets (scroll
-    // bars, the preview's surface) follow their owner.
-    QList<QWidget*> controls = ui->centralwidget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    controls += ui->picText->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    const QList<QWidget*> controls = designControls();
     QList<QFont> fonts;
     for (QWidget* c : std::as_const(controls))
         fonts.append(c->font());
@@ -352,8 +358,7 @@ void frmPrinting::fitCaptions()
     while (k > 0.8 && !fits(k))
         k -= 0.025;
     if (k < 1.0) {
-        QList<QWidget*> controls = ui->centralwidget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-        controls += ui->picText->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        const QList<QWidget*> controls = designControls();
         QList<QFont> fonts;
         for (QWidget* c : std::as_const(controls))
             fonts.append(c->font());

@@ -109,6 +109,8 @@ protected:
 
 private:
     void applyDesignFonts();
+    // The controls the layout scaling and the caption fitting resize.
+    QList<QWidget*> designControls() const;
     void rescaleLayout();
     void fitCaptions();
     void sweepWorkFolders();
