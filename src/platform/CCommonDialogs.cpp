@@ -264,16 +264,9 @@ bool CCommonDialogs::ShowOpen()
     if (!initialName.isEmpty())
         dialog.selectFile(initialName);
 
-    if (dialog.exec() != QDialog::Accepted)
+    if (dialog.exec() != QDialog::Accepted || !TakeChosenFile(dialog))
         return false;
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty())
-        return false;
-    const QString file = QDir::cleanPath(QFileInfo(chosen.first()).absoluteFilePath());
-    mFilename = file;
-    mFileTitle = fileTitleOf(file);
-    mPath = FolderOf(file);
-    mOpenFolder = QFileInfo(file).absolutePath();
+    mOpenFolder = QFileInfo(mFilename).absolutePath();
     return true;
 }
 
@@ -309,8 +302,11 @@ bool CCommonDialogs::ShowSave()
     dialog.selectNameFilter(filters.first());
     dialog.setDirectory(CutAtNul(mPath));
 
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
+    return dialog.exec() == QDialog::Accepted && TakeChosenFile(dialog);
+}
+
+bool CCommonDialogs::TakeChosenFile(const QFileDialog& dialog)
+{
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty())
         return false;

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
+class QFileDialog;
 class QWidget;
 
 // The standard dialogs (open, save, folder, colour, font, printer) behind one
@@ -103,6 +104,9 @@ public:
 
 private:
     QWidget* RequireOwner(const char* member) const;
+    // Fills Filename, FileTitle and Path from the file a confirmed open or
+    // save dialog holds; false (nothing changed) when it holds none.
+    bool TakeChosenFile(const QFileDialog& dialog);
 
     bool mFontUnderline = false;
     bool mFontItalic = false;
