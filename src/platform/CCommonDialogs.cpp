@@ -1,6 +1,7 @@
 #include "platform/CCommonDialogs.h"
 
 #include "platform/AppPaths.h"
+#include "platform/FolderChooser.h"
 #include "platform/RuntimeError.h"
 
 #include <QColorDialog>
@@ -154,22 +155,10 @@ bool CCommonDialogs::ShowPrinter()
 bool CCommonDialogs::ShowFolder()
 {
     QWidget* owner = RequireOwner("ShowFolder");
-    const QString heading = Title();
-    QFileDialog dialog(owner, heading);
-    dialog.setObjectName("folderDialog");
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly, true);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    if (!heading.isEmpty())
-        dialog.setLabelText(QFileDialog::LookIn, heading);
-    dialog.setDirectory(QDir::homePath());
-    if (dialog.exec() != QDialog::Accepted)
+    QString folder;
+    if (!ChooseFolder(owner, Title(), &folder))
         return false;
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty())
-        return false;
-    // cleanPath drops a trailing "/" but keeps the root as "/".
-    mPath = QDir::cleanPath(QFileInfo(chosen.first()).absoluteFilePath());
+    mPath = folder;
     mFilename.clear();
     mFileTitle.clear();
     return true;

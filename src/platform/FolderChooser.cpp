@@ -10,7 +10,8 @@ bool ChooseFolder(QWidget* owner, const QString& prompt, QString* path)
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setLabelText(QFileDialog::LookIn, prompt);
+    if (!prompt.isEmpty())
+        dialog.setLabelText(QFileDialog::LookIn, prompt);
     dialog.setDirectory(QDir::homePath());
     if (dialog.exec() != QDialog::Accepted)
         return false;
