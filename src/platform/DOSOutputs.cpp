@@ -193,7 +193,6 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
     writeEnd.fd = -1;
     m_outputs.clear();
     m_unread.clear();
-    m_childPid = 0;
     m_lastRunPid = pid;
 
     // Reaps the child, or keeps watching it, however the loop is left.
@@ -289,7 +288,6 @@ void DOSOutputs::keepChild(pid_t pid, int pidfd, int readFd)
         });
     }
     m_left.push_back(c);
-    m_childPid = pid;
 }
 
 void DOSOutputs::drain(int fd, bool untilEmpty)
@@ -341,8 +339,6 @@ void DOSOutputs::forget(std::size_t index)
     }
     if (c.pidfd >= 0)
         ::close(c.pidfd);
-    if (c.pid == m_childPid)
-        m_childPid = 0;
 }
 
 void DOSOutputs::reapEnded()
@@ -355,16 +351,24 @@ void DOSOutputs::reapEnded()
 bool DOSOutputs::ChildRunning()
 {
     reapEnded();
-    return m_childPid != 0;
+    return lastChildLeft();
+}
+
+bool DOSOutputs::lastChildLeft() const
+{
+    for (const LeftChild& c : m_left)
+        if (c.pid == m_lastRunPid)
+            return true;
+    return false;
 }
 
 void DOSOutputs::WaitForChild()
 {
     reapEnded();
-    while (m_childPid != 0) {
+    while (lastChildLeft()) {
         bool watched = false;
         for (const LeftChild& c : m_left)
-            if (c.pid == m_childPid && c.notifier)
+            if (c.pid == m_lastRunPid && c.notifier)
                 watched = true;
         if (watched) {
             // Sleeps in the event loop until the child's pidfd reports its end.
@@ -373,11 +377,11 @@ void DOSOutputs::WaitForChild()
             m_waitLoop = &loop;
             loop.exec();
             m_waitLoop = outer;
-            if (outer && m_childPid == 0)
+            if (outer && !lastChildLeft())
                 outer->quit();
             // exec returns at once while the application is quitting; sleep
             // for the next event (the child's end is one) instead of spinning.
-            if (m_childPid != 0)
+            if (lastChildLeft())
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         } else {
             clsWaitableTimer().Wait(PollMilliSeconds);

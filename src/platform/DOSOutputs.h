@@ -58,7 +58,6 @@ private:
     QString m_commandLine;
     QString m_outputs;
     QString m_unread;
-    int m_childPid = 0;
 
     // A child still alive when its run ended: reaped as soon as it exits,
     // whether or not anyone waits for it, so no zombie is left.
@@ -81,6 +80,8 @@ private:
     void drain(int fd, bool untilEmpty);
     void closeDrain(std::size_t index);
     void fail(const QString& text);
+    // Whether the last run's child is among the left children.
+    bool lastChildLeft() const;
 
     std::vector<LeftChild> m_left;
     std::vector<Drain> m_drains;
