@@ -157,7 +157,7 @@ frmPrinting::frmPrinting(QWidget* parent)
     connect(ui->menuSort, &QAction::triggered, m_fileList, &FileListController::menuSort_Click);
 
     m_ender = [this]() {
-        if (m_jobRunning) {
+        if (jobRunning()) {
             // A job is deep in its own event passes: end here and now. Its
             // final copy is atomic and the work folders go at the next start.
             std::fflush(nullptr);
@@ -579,8 +579,12 @@ void frmPrinting::FocusSweep()
 
 void frmPrinting::SetJobRunning(bool running)
 {
-    m_jobRunning = running;
     m_fileList->SetLocked(running);
+}
+
+bool frmPrinting::jobRunning() const
+{
+    return m_fileList->IsLocked();
 }
 
 void frmPrinting::OpenFolder(const QString& folder)

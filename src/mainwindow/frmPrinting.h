@@ -65,7 +65,8 @@ public:
     // the screen's logical DPI. Set before Form_Load.
     void setTwipsPerPixel(double x, double y);
 
-    bool jobRunning() const { return m_jobRunning; }
+    // A running job holds the file list.
+    bool jobRunning() const;
 
     // JobInputs
     int EntryCount() const override;
@@ -129,5 +130,4 @@ private:
     double m_tppY = 0;
     bool m_loaded = false;
     bool m_unloading = false;
-    bool m_jobRunning = false;
 };
