@@ -1,12 +1,10 @@
 #include "filelist/FileSearch.h"
 
-#include "filelist/FileListController.h"
 #include "filelist/ListCollation.h"
+#include "platform/AppPaths.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QListWidget>
-#include <QPointer>
 #include <algorithm>
 #include <vector>
 
@@ -20,13 +18,6 @@ bool IsPictureName(const QString& name)
             return true;
     }
     return false;
-}
-
-QString JoinPath(const QString& folder, const QString& name)
-{
-    if (folder.endsWith(QLatin1Char('/')))
-        return folder + name;
-    return folder + QLatin1Char('/') + name;
 }
 
 QStringList ListFolder(const QString& folder)
@@ -56,7 +47,7 @@ static bool searchOne(const QString& folder, const AppendFunction& append, const
                       QStringList* subfolders)
 {
     for (const QString& name : ListFolder(folder)) {
-        const QString path = JoinPath(folder, name);
+        const QString path = AppPaths::JoinPath(folder, name);
         const QFileInfo info(path);
         if (isSearchedFolder(info)) {
             subfolders->append(path);
@@ -97,17 +88,6 @@ bool SearchFolder(const QString& folder, const AppendFunction& append, const Yie
             return false;
     }
     return true;
-}
-
-bool SearchFolder(const QString& folder, QListWidget& list)
-{
-    QPointer<QListWidget> target(&list);
-    return SearchFolder(folder, [target](const QString& path) {
-        if (!target || target->count() >= FileListController::MaxEntries)
-            return false;
-        target->addItem(path);
-        return true;
-    });
 }
 
 } // namespace FileSearch

@@ -5,8 +5,6 @@
 #include <QStringList>
 #include <functional>
 
-class QListWidget;
-
 // The recursive folder search of "Add Folder": appends every picture of a
 // folder tree, by name alone, to the file list.
 namespace FileSearch {
@@ -18,10 +16,6 @@ using AppendFunction = std::function<bool(const QString& path)>;
 // A picture name ends, ignoring case, in .bmp .jpg .gif .png .tif .tiff
 // .jpeg; the whole name is tested, so ".jpg" alone passes.
 bool IsPictureName(const QString& name);
-
-// folder + "/" + name, without a second "/" when folder already ends in one
-// (the root "/").
-QString JoinPath(const QString& folder, const QString& name);
 
 // The entries of one folder (hidden ones included, "." and ".." left out)
 // in the order a file manager shows them: the user's locale, case ignored,
@@ -36,8 +30,5 @@ QStringList ListFolder(const QString& folder);
 // Returns false when `append` refused a path and the search stopped.
 bool SearchFolder(const QString& folder, const AppendFunction& append,
                   const YieldFunction& yield = YieldEvents);
-
-// The same, appending to a list widget directly, up to the list's 32,767 entries.
-bool SearchFolder(const QString& folder, QListWidget& list);
 
 } // namespace FileSearch

@@ -1,6 +1,7 @@
 #include "FileListFixture.h"
 #include "TestSupport.h"
 #include "filelist/FileSearch.h"
+#include "platform/AppPaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,9 +72,9 @@ TEST(FileSearch, PictureNamesAreTestedOnTheWholeNameWithTheDot)
 
 TEST(FileSearch, JoiningNeverDoublesTheSeparator)
 {
-    EXPECT_EQ(FileSearch::JoinPath("/", "photo.jpg"), "/photo.jpg");
-    EXPECT_EQ(FileSearch::JoinPath("/home/u", "photo.jpg"), "/home/u/photo.jpg");
-    EXPECT_EQ(FileSearch::JoinPath("/home/u/", "photo.jpg"), "/home/u/photo.jpg");
+    EXPECT_EQ(AppPaths::JoinPath("/", "photo.jpg"), "/photo.jpg");
+    EXPECT_EQ(AppPaths::JoinPath("/home/u", "photo.jpg"), "/home/u/photo.jpg");
+    EXPECT_EQ(AppPaths::JoinPath("/home/u/", "photo.jpg"), "/home/u/photo.jpg");
 }
 
 TEST(FileSearch, FolderTreeInFileManagerOrderPicturesBeforeSubfolders)
@@ -267,12 +268,6 @@ TEST_F(FileListWindow, FolderSearchStopsAtTheLimitAndSaysSoOnce)
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].title, "Velunor");
     EXPECT_EQ(lblText->text(), "Drag && Drop Files Here");
-
-    // The list widget form of the search stops there too.
-    List1->clear();
-    List1->addItems(many);
-    EXPECT_FALSE(FileSearch::SearchFolder(tmp.path(), *List1));
-    EXPECT_EQ(List1->count(), FileListController::MaxEntries);
 }
 
 TEST(FileSearch, ADeepTreeIsSearchedToTheBottomDepthFirst)
