@@ -1,6 +1,10 @@
 #include "FileListFixture.h"
 
+#include "TestSupport.h"
+
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTest>
 
 void FileListWindow::SetUp()
@@ -86,4 +90,26 @@ int FileListWindow::selectedRow() const
 {
     const auto items = List1->selectedItems();
     return items.isEmpty() ? -1 : List1->row(items.first());
+}
+
+QFileDialog* asOpenDialog(QWidget* modal, QLineEdit** fileName)
+{
+    auto* fd = qobject_cast<QFileDialog*>(modal);
+    *fileName = fd ? fd->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+    if (!*fileName) {
+        ADD_FAILURE() << "not the open dialog";
+        modal->close();
+        return nullptr;
+    }
+    return fd;
+}
+
+void openByName(QFileDialog* fd, QLineEdit* fileName, const QString& folder, const QString& name)
+{
+    fd->setDirectory(folder);
+    fileName->setText(name);
+    // The Open button follows the dialog's file model, which may still be
+    // reading the folder; accept() takes the typed name as the button would.
+    if (!testsupport::pressButton(fd, "Open") || fd->isVisible())
+        static_cast<QDialog*>(fd)->accept();
 }

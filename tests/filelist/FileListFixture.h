@@ -11,6 +11,15 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+class QFileDialog;
+class QLineEdit;
+
+// `modal` as the open dialog, with its file name box in *fileName; when it is
+// something else, a failure is recorded, the modal closed and null returned.
+QFileDialog* asOpenDialog(QWidget* modal, QLineEdit** fileName);
+// What a user does in the open dialog: go to `folder`, type `name`, press Open.
+void openByName(QFileDialog* fd, QLineEdit* fileName, const QString& folder, const QString& name);
+
 // A small window holding the widgets the file list works on, laid out like
 // the main window's list area, with a real controller over them.
 class FileListWindow : public ::testing::Test {

@@ -226,23 +226,12 @@ TEST_F(FileListWindow, AddByTheOpenDialogAppendsAnyFileTwiceOver)
     setEntries({"/p/a.jpg"});
     for (int round = 0; round < 2; ++round) {
         whenModalOpens([&](QWidget* modal) {
-            auto* fd = qobject_cast<QFileDialog*>(modal);
-            auto* edit = fd ? fd->findChild<QLineEdit*>("fileNameEdit") : nullptr;
-            if (!edit) {
-                ADD_FAILURE() << "not the open dialog";
-                modal->close();
+            QLineEdit* edit = nullptr;
+            QFileDialog* fd = asOpenDialog(modal, &edit);
+            if (!fd)
                 return;
-            }
-            // What a user does: choose "All Files", go to the folder, type
-            // the name, press Open.
-            fd->selectNameFilter(fd->nameFilters().last());
-            fd->setDirectory(dir.path());
-            edit->setText("notes.txt");
-            // The Open button follows the dialog's file model, which may
-            // still be reading the folder; accept() takes the typed name as
-            // the button would.
-            if (!pressButton(modal, "Open") || fd->isVisible())
-                static_cast<QDialog*>(fd)->accept();
+            fd->selectNameFilter(fd->nameFilters().last()); // "All Files"
+            openByName(fd, edit, dir.path(), "notes.txt");
             EXPECT_FALSE(fd->isVisible());
         });
         controller->CmdToolsBar_Click(0);
@@ -263,22 +252,16 @@ TEST_F(FileListWindow, TheNextOpenDialogStartsInTheFolderOfTheLastChosenFile)
     // Adds a.jpg from the folder, then opens the dialog twice more and cancels.
     for (int round = 0; round < 3; ++round) {
         whenModalOpens([&](QWidget* modal) {
-            auto* fd = qobject_cast<QFileDialog*>(modal);
-            auto* edit = fd ? fd->findChild<QLineEdit*>("fileNameEdit") : nullptr;
-            if (!edit) {
-                ADD_FAILURE() << "not the open dialog";
-                modal->close();
+            QLineEdit* edit = nullptr;
+            QFileDialog* fd = asOpenDialog(modal, &edit);
+            if (!fd)
                 return;
-            }
             startedIn << QDir(fd->directory().absolutePath()).canonicalPath();
             if (round > 0) {
                 EXPECT_TRUE(pressButton(modal, "Cancel"));
                 return;
             }
-            fd->setDirectory(dir.path());
-            edit->setText("a.jpg");
-            if (!pressButton(modal, "Open") || fd->isVisible())
-                static_cast<QDialog*>(fd)->accept();
+            openByName(fd, edit, dir.path(), "a.jpg");
         });
         clickTool(0);
     }

@@ -1,5 +1,6 @@
 // One walk through the real main window, as a user builds a list and makes
 // the document: the open dialog, a drop, Move Up, Sort, "Convert To PDF Now".
+#include "FileListFixture.h"
 #include "TestSupport.h"
 #include "filelist/FileListController.h"
 #include "mainwindow/frmPrinting.h"
@@ -132,18 +133,12 @@ TEST(WholeWay, OpenDialogDropMoveSortAndConvert)
         // Add: the open dialog, answered with c.jpg.
         QString dialogTitle;
         whenModalOpens([&](QWidget* modal) {
-            auto* fd = qobject_cast<QFileDialog*>(modal);
-            auto* edit = fd ? fd->findChild<QLineEdit*>("fileNameEdit") : nullptr;
-            if (!edit) {
-                ADD_FAILURE() << "not the open dialog";
-                modal->close();
+            QLineEdit* edit = nullptr;
+            QFileDialog* fd = asOpenDialog(modal, &edit);
+            if (!fd)
                 return;
-            }
             dialogTitle = fd->windowTitle();
-            fd->setDirectory(pics);
-            edit->setText("c.jpg");
-            if (!pressButton(modal, "Open") || fd->isVisible())
-                static_cast<QDialog*>(fd)->accept();
+            openByName(fd, edit, pics, "c.jpg");
         });
         QTest::mouseClick(toolButton(window, 0), Qt::LeftButton);
         EXPECT_EQ(dialogTitle, "Open Files");
