@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
-// Ends at once (SIGKILL) every process of this user whose executable name,
-// as the process list shows it (/proc/PID/comm), equals name ignoring case.
+// Ends at once (SIGKILL) every process of this user that goes by name, as
+// ProcessList::NameMatches decides (the same test the runner watches with),
+// and the children of each; runs that another live Velunor process started
+// are spared.
 void KillProcessByName(const QString& name);
