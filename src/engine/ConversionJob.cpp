@@ -242,11 +242,16 @@ ConversionJob::Outcome ConversionJob::fail(const QString& text)
     m_failure = text;
     if (!text.isEmpty())
         m_out.showMessage(kVelunor, text, MessageIcon::Critical);
+    abandonWork();
+    return Outcome::Failed;
+}
+
+void ConversionJob::abandonWork()
+{
     m_area.RemoveFolders([this] { yield(); });
     m_out.SetBarValue(0);
     m_out.SetCaption(QString());
     endAsCancel();
-    return Outcome::Failed;
 }
 
 ConversionJob::Outcome ConversionJob::Run()
@@ -377,10 +382,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
         return fail(lateProblem);
     if (target != confirmed && QFileInfo::exists(target)
         && !m_out.askOkCancel(QStringLiteral("Overwrite"), QStringLiteral("The output filename exists, overwrite?"))) {
-        m_area.RemoveFolders([this] { yield(); });
-        m_out.SetBarValue(0);
-        m_out.SetCaption(QString());
-        endAsCancel();
+        abandonWork();
         return Outcome::Cancelled;
     }
     if (!copyIntoPlace(work.finishedFile(), target, &error))

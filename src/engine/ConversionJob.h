@@ -57,6 +57,8 @@ private:
     Outcome runSteps();
     Outcome fail(const QString& text);
     void endAsCancel();
+    // After work has begun: the work folders go, bar and caption are cleared.
+    void abandonWork();
     void trimOutputFolder();
     QString outputPathNow() const;
     void writeSettings();
