@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "cli_program.h"
 
 #include <FreeImage.h>
 #include <QCoreApplication>
@@ -17,16 +18,6 @@
 using namespace testsupport;
 
 namespace {
-
-QString convertProgram()
-{
-    const QString build = qEnvironmentVariable("VELUNOR_BUILD_DIR");
-    if (!build.isEmpty())
-        return build + "/src/cli/velunor-convert";
-    return QCoreApplication::applicationDirPath() + "/../../src/cli/velunor-convert";
-}
-
-
 
 // Every run gets its own cache, configuration and application-data folders,
 // so the test can see what it leaves behind.

@@ -1,5 +1,6 @@
 // velunor-convert given names Qt cannot hold as text.
 #include "TestSupport.h"
+#include "cli_program.h"
 
 #include <FreeImage.h>
 #include <QCoreApplication>
@@ -14,18 +15,6 @@
 #include <unistd.h>
 
 using namespace testsupport;
-
-namespace {
-
-QString cliProgram()
-{
-    const QString build = qEnvironmentVariable("VELUNOR_BUILD_DIR");
-    if (!build.isEmpty())
-        return build + "/src/cli/velunor-convert";
-    return QCoreApplication::applicationDirPath() + "/../../src/cli/velunor-convert";
-}
-
-} // namespace
 
 TEST(RobustCli, NameThatIsNoValidTextIsRefusedNotMissedOrPutElsewhere)
 {
@@ -46,7 +35,7 @@ TEST(RobustCli, NameThatIsNoValidTextIsRefusedNotMissedOrPutElsewhere)
                            "picture) exec \"$0\" -y \"$(printf 'caf\\351.png')\" ;; esac";
     for (const char* what : {"folder", "picture"}) {
         SCOPED_TRACE(what);
-        const ProcessResult r = runProgram("sh", {"-c", script, cliProgram(), root, what});
+        const ProcessResult r = runProgram("sh", {"-c", script, convertProgram(), root, what});
         EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains("not valid text")) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
@@ -88,7 +77,7 @@ TEST(RobustCli, OutputFolderThatCannotBeWrittenIsSaidBeforeAnyPageIsMade)
     ASSERT_EQ(::chown(QFile::encodeName(cache).constData(), uid, gid), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(out).constData(), 0555), 0);
 
-    const QStringList args = prefix + QStringList{"env", "XDG_CACHE_HOME=" + cache, "HOME=" + root, cliProgram(),
+    const QStringList args = prefix + QStringList{"env", "XDG_CACHE_HOME=" + cache, "HOME=" + root, convertProgram(),
                                                   "-o", out, "-y", pic, pic};
     const ProcessResult r = runProgram(args.first(), args.mid(1));
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();

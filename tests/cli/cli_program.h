@@ -1,0 +1,12 @@
+#pragma once
+#include <QCoreApplication>
+#include <QString>
+
+// The velunor-convert built beside this test program.
+inline QString convertProgram()
+{
+    const QString build = qEnvironmentVariable("VELUNOR_BUILD_DIR");
+    if (!build.isEmpty())
+        return build + "/src/cli/velunor-convert";
+    return QCoreApplication::applicationDirPath() + "/../../src/cli/velunor-convert";
+}
