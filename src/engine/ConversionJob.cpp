@@ -254,6 +254,15 @@ void ConversionJob::abandonWork()
     endAsCancel();
 }
 
+void ConversionJob::showProgress(const QString& caption, int i)
+{
+    const int p = Percent(i, m_in.EntryCount());
+    if (p < 0)
+        return;
+    m_out.SetBarValue(p);
+    m_out.SetCaption(caption + QString::number(p) + QLatin1Char('%'));
+}
+
 ConversionJob::Outcome ConversionJob::Run()
 {
     if (s_running)
@@ -333,11 +342,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
             return fail(page.message.isEmpty() ? QStringLiteral("The picture %1 could not be read.").arg(entry) : page.message);
         if (!QFileInfo(work.pageFile(i)).isFile())
             return fail(QStringLiteral("The page for the picture %1 could not be written.").arg(entry));
-        const int p = Percent(i, m_in.EntryCount());
-        if (p >= 0) {
-            m_out.SetBarValue(p);
-            m_out.SetCaption(kPreparing + QString::number(p) + QLatin1Char('%'));
-        }
+        showProgress(kPreparing, i);
         yield();
     }
 
@@ -355,11 +360,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
             return fail(QString()); // the command runner has told the user
         if (!r.outputExists)
             return fail(toolkitFailure(QStringLiteral("add page %1 (%2)").arg(i + 1).arg(m_in.Entry(i)), r));
-        const int p = Percent(i, m_in.EntryCount());
-        if (p >= 0) {
-            m_out.SetBarValue(p);
-            m_out.SetCaption(kCreating + QString::number(p) + QLatin1Char('%'));
-        }
+        showProgress(kCreating, i);
         yield();
     }
 

@@ -59,6 +59,8 @@ private:
     void endAsCancel();
     // After work has begun: the work folders go, bar and caption are cleared.
     void abandonWork();
+    // Bar and caption (caption + "NN%") after entry i of the list.
+    void showProgress(const QString& caption, int i);
     void trimOutputFolder();
     QString outputPathNow() const;
     void writeSettings();
