@@ -1,6 +1,7 @@
 // One walk through the real main window, as a user builds a list and makes
 // the document: the open dialog, a drop, Move Up, Sort, "Convert To PDF Now".
 #include "FileListFixture.h"
+#include "ScopedEnv.h"
 #include "TestSupport.h"
 #include "filelist/FileListController.h"
 #include "mainwindow/frmPrinting.h"
@@ -54,23 +55,10 @@ public:
         set("XDG_CONFIG_HOME", root + "/config");
         set("XDG_CACHE_HOME", root + "/cache");
     }
-    ~PrivateWorld()
-    {
-        for (const auto& [name, value] : m_saved) {
-            if (value)
-                qputenv(name.constData(), *value);
-            else
-                qunsetenv(name.constData());
-        }
-    }
 
 private:
-    void set(const char* name, const QString& value)
-    {
-        m_saved[name] = qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt;
-        qputenv(name, QFile::encodeName(value));
-    }
-    std::map<QByteArray, std::optional<QByteArray>> m_saved;
+    void set(const char* name, const QString& value) { m_env.set(name, QFile::encodeName(value)); }
+    testsupport::ScopedEnv m_env;
 };
 
 QToolButton* toolButton(frmPrinting& w, int index)

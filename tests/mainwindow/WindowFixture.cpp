@@ -10,18 +10,10 @@
 #include <QTest>
 #include <QToolButton>
 
-void WindowFixture::setEnv(const char* name, const QByteArray& value)
-{
-    if (!m_savedEnv.count(name)) {
-        m_savedEnv[name] = qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name))
-                                                           : std::nullopt;
-    }
-    qputenv(name, value);
-}
-
 void WindowFixture::SetUp()
 {
     ASSERT_TRUE(m_tmp.isValid());
+    m_env = std::make_unique<testsupport::ScopedEnv>();
     for (const QString& d : {home(), appData(), cacheHome(), tmp() + "/config"})
         ASSERT_TRUE(QDir().mkpath(d));
     setEnv("HOME", QFile::encodeName(home()));
@@ -34,12 +26,7 @@ void WindowFixture::TearDown()
 {
     window.reset();
     SkinH_Detach();
-    for (const auto& [name, value] : m_savedEnv) {
-        if (value)
-            qputenv(name.constData(), *value);
-        else
-            qunsetenv(name.constData());
-    }
+    m_env.reset();
 }
 
 frmPrinting& WindowFixture::load(double twipsPerPixel)

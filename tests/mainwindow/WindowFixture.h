@@ -1,12 +1,11 @@
 #pragma once
+#include "ScopedEnv.h"
 #include "mainwindow/frmPrinting.h"
 
 #include <QByteArray>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <map>
 #include <memory>
-#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -21,7 +20,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    void setEnv(const char* name, const QByteArray& value);
+    void setEnv(const char* name, const QByteArray& value) { m_env->set(name, value); }
     QString home() const { return m_tmp.path() + "/home"; }
     QString appData() const { return m_tmp.path() + "/appdata"; }
     QString cacheHome() const { return m_tmp.path() + "/cache"; }
@@ -43,5 +42,5 @@ protected:
 
 private:
     QTemporaryDir m_tmp;
-    std::map<QByteArray, std::optional<QByteArray>> m_savedEnv;
+    std::unique_ptr<testsupport::ScopedEnv> m_env;
 };

@@ -1,3 +1,4 @@
+#include "ScopedEnv.h"
 #include "WindowFixture.h"
 
 #include "TestSupport.h"
@@ -62,22 +63,8 @@ protected:
 
 // Sets TZ for the life of the object and tells the C library.
 struct ZoneScope {
-    explicit ZoneScope(const char* tz)
-        : had(qEnvironmentVariableIsSet("TZ")), before(qgetenv("TZ"))
-    {
-        qputenv("TZ", tz);
-        tzset();
-    }
-    ~ZoneScope()
-    {
-        if (had)
-            qputenv("TZ", before);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-    bool had;
-    QByteArray before;
+    explicit ZoneScope(const char* tz) { env.set("TZ", tz); }
+    testsupport::ScopedEnv env{[] { tzset(); }};
 };
 
 TEST_F(Commands, NowWritesTheLocalTimeWithTheMachinesOwnOffset)
