@@ -22,6 +22,14 @@ QString oneLine(QString value)
     return value;
 }
 
+// The toolkit found, else its name in the program folder: the runner then
+// says it cannot be found.
+QString toolkitForCommand()
+{
+    const QString toolkit = ToolkitSteps::ToolkitPath();
+    return toolkit.isEmpty() ? AppPaths::JoinPath(AppPaths::ProgramFolder(), ToolkitName) : toolkit;
+}
+
 } // namespace
 
 ToolkitSteps::ToolkitSteps(DOSOutputs& runner, const WorkFolders& folders)
@@ -97,22 +105,16 @@ bool ToolkitSteps::WriteInfoFile(const DocumentInfo& info, QString* error) const
 
 QString ToolkitSteps::JoinCommandLine(int i) const
 {
-    QString toolkit = ToolkitPath();
-    if (toolkit.isEmpty()) // the runner then says it cannot be found
-        toolkit = AppPaths::JoinPath(AppPaths::ProgramFolder(), ToolkitName);
-    return QuoteArgument(toolkit) + u' ' + QuoteArgument(m_folders.chainFile(i)) + u' '
+    return QuoteArgument(toolkitForCommand()) + u' ' + QuoteArgument(m_folders.chainFile(i)) + u' '
         + QuoteArgument(m_folders.pageFile(i)) + QStringLiteral(" cat output ")
         + QuoteArgument(m_folders.chainFile(i + 1)) + QStringLiteral(" dont_ask");
 }
 
 QString ToolkitSteps::InfoCommandLine(int n) const
 {
-    QString toolkit = ToolkitPath();
-    if (toolkit.isEmpty())
-        toolkit = AppPaths::JoinPath(AppPaths::ProgramFolder(), ToolkitName);
     // The UTF-8 form: the plain one decodes "&#233;" and the like as
     // character references instead of taking the text as written.
-    return QuoteArgument(toolkit) + u' ' + QuoteArgument(m_folders.chainFile(n))
+    return QuoteArgument(toolkitForCommand()) + u' ' + QuoteArgument(m_folders.chainFile(n))
         + QStringLiteral(" update_info_utf8 ") + QuoteArgument(m_folders.infoFile())
         + QStringLiteral(" output ") + QuoteArgument(m_folders.finishedFile())
         + QStringLiteral(" dont_ask");
