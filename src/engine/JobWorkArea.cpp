@@ -151,9 +151,10 @@ void JobWorkArea::SweepLeftovers(const YieldFunction& yield)
 {
     if (m_base.isEmpty())
         return;
-    // Our own folder first becomes ours for the program's life.
-    Acquire();
-    RemoveFolders(yield);
+    // Our own folder first becomes ours for the program's life; without its
+    // lock it may be a live program's, so it is left alone.
+    if (Acquire())
+        RemoveFolders(yield);
 
     const QDir base(m_base);
     const QStringList names = base.entryList({QLatin1String(kRunPrefix) + '*'},

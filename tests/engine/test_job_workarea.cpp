@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 #include "TestSupport.h"
 
 using testsupport::readAll;
@@ -128,4 +129,30 @@ TEST(JobWorkArea, ANameHeldByAnotherLiveProgramIsNeverShared)
     }
     EXPECT_TRUE(QFileInfo::exists(taken + "/jpgtmp/0.pdf"));
     ::close(other);
+}
+
+TEST(JobWorkArea, WithoutALockTheSweepLeavesOurNamesFolderAlone)
+{
+    // Every name we could take is held by live programs: the folder under
+    // our own number is theirs, and the sweep must not clear it.
+    QTemporaryDir tmp;
+    const QString pidName = "run-" + QString::number(getpid());
+    makeRun(tmp.path(), pidName, true);
+    std::vector<int> held;
+    for (int k = 0; k <= 18; ++k) {
+        const QString name = k == 0 ? pidName : pidName + "-" + QString::number(k);
+        const int fd = ::open(QFile::encodeName(tmp.path() + "/" + name + ".lock").constData(),
+                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+        held.push_back(fd);
+    }
+    {
+        JobWorkArea area(tmp.path());
+        area.SweepLeftovers({});
+        EXPECT_FALSE(area.IsHeld());
+        EXPECT_TRUE(QFileInfo::exists(tmp.path() + "/" + pidName + "/jpgtmp/0.pdf"));
+    }
+    for (int fd : held)
+        ::close(fd);
 }
