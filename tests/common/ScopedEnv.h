@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 
+#include <ctime>
 #include <functional>
 #include <map>
 #include <optional>
@@ -22,6 +23,16 @@ public:
 private:
     std::function<void()> m_onChange;
     std::map<QByteArray, std::optional<QByteArray>> m_saved;
+};
+
+// The machine's time zone set to tz (a TZ value) for the life of the object,
+// the C library told at every change.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* tz) { m_env.set("TZ", tz); }
+
+private:
+    ScopedEnv m_env{[] { tzset(); }};
 };
 
 } // namespace testsupport

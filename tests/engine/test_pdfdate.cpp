@@ -1,37 +1,11 @@
+#include "ScopedEnv.h"
 #include "engine/PdfDate.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-
 namespace {
-// Runs with the machine's time zone set to tz, then puts the old one back.
-class TimeZone {
-public:
-    explicit TimeZone(const char* tz)
-    {
-        const char* old = std::getenv("TZ");
-        m_had = old != nullptr;
-        if (old)
-            m_old = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TimeZone()
-    {
-        if (m_had)
-            setenv("TZ", m_old.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_had = false;
-    std::string m_old;
-};
+using TimeZone = testsupport::ScopedTimeZone;
 
 QDateTime local(int y, int mo, int d, int h, int mi, int s)
 {

@@ -61,11 +61,7 @@ protected:
     OpenedUrls opened;
 };
 
-// Sets TZ for the life of the object and tells the C library.
-struct ZoneScope {
-    explicit ZoneScope(const char* tz) { env.set("TZ", tz); }
-    testsupport::ScopedEnv env{[] { tzset(); }};
-};
+using ZoneScope = testsupport::ScopedTimeZone;
 
 TEST_F(Commands, NowWritesTheLocalTimeWithTheMachinesOwnOffset)
 {
