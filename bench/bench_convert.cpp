@@ -124,7 +124,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const QString program = QCoreApplication::applicationDirPath() + "/../src/cli/velunor-convert";
+    const QString program = QCoreApplication::applicationDirPath() + "/velunor-convert";
     if (!QFileInfo(program).isExecutable()) {
         std::fprintf(stderr, "velunor-convert not built at %s\n", qPrintable(program));
         return 1;

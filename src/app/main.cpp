@@ -2,25 +2,18 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QIcon>
 
 #include <malloc.h>
 
 namespace {
 
-// The README as installed beside the program; in a build tree, the one of
-// the source tree it was built from.
+// The README beside the program, as installed (the build tree has the same
+// layout).
 QString documentationFile()
 {
-    const QString installed =
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(VELUNOR_DOC_FROM_BIN "/README.md"));
-    if (QFileInfo::exists(installed))
-        return QDir::cleanPath(installed);
-    const QString source = QStringLiteral(VELUNOR_SOURCE_README);
-    if (QFileInfo::exists(source))
-        return source;
-    return QDir::cleanPath(installed);
+    return QDir::cleanPath(
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(VELUNOR_DOC_FROM_BIN "/README.md")));
 }
 
 } // namespace

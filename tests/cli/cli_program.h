@@ -7,6 +7,6 @@ inline QString convertProgram()
 {
     const QString build = qEnvironmentVariable("VELUNOR_BUILD_DIR");
     if (!build.isEmpty())
-        return build + "/src/cli/velunor-convert";
-    return QCoreApplication::applicationDirPath() + "/../../src/cli/velunor-convert";
+        return build + "/bin/velunor-convert";
+    return QCoreApplication::applicationDirPath() + "/velunor-convert";
 }

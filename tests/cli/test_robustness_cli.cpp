@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -15,6 +16,24 @@
 #include <unistd.h>
 
 using namespace testsupport;
+
+namespace {
+// Copies a file or a folder tree, keeping permissions; false when `from`
+// does not exist or a copy fails.
+bool copyTree(const QString& from, const QString& to)
+{
+    const QFileInfo info(from);
+    if (info.isFile())
+        return QDir().mkpath(QFileInfo(to).absolutePath()) && QFile::copy(from, to);
+    if (!info.isDir() || !QDir().mkpath(to))
+        return false;
+    for (const QString& name : QDir(from).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (!copyTree(from + "/" + name, to + "/" + name))
+            return false;
+    }
+    return true;
+}
+} // namespace
 
 TEST(RobustCli, NameThatIsNoValidTextIsRefusedNotMissedOrPutElsewhere)
 {
@@ -77,8 +96,20 @@ TEST(RobustCli, OutputFolderThatCannotBeWrittenIsSaidBeforeAnyPageIsMade)
     ASSERT_EQ(::chown(QFile::encodeName(cache).constData(), uid, gid), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(out).constData(), 0555), 0);
 
-    const QStringList args = prefix + QStringList{"env", "XDG_CACHE_HOME=" + cache, "HOME=" + root, convertProgram(),
-                                                  "-o", out, "-y", pic, pic};
+    // The other user may not reach the build tree (a checkout in a private
+    // home): it runs a copy of the program and its helpers kept in the
+    // test's own folder, laid out as installed. Leak checking is off for it,
+    // as it may not read the suppressions file either.
+    QString program = convertProgram();
+    QStringList env{"env", "XDG_CACHE_HOME=" + cache, "HOME=" + root};
+    if (!prefix.isEmpty()) {
+        const QString from = QFileInfo(program).absolutePath() + "/..";
+        program = root + "/bin/velunor-convert";
+        ASSERT_TRUE(copyTree(from + "/bin/velunor-convert", program));
+        copyTree(from + "/libexec", root + "/libexec");
+        env << "ASAN_OPTIONS=detect_leaks=0";
+    }
+    const QStringList args = prefix + env + QStringList{program, "-o", out, "-y", pic, pic};
     const ProcessResult r = runProgram(args.first(), args.mid(1));
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("The output folder " + out + " cannot be written")) << r.err.toStdString();
