@@ -411,7 +411,7 @@ TEST_F(CommonDialogs, FontInAndOut)
         EXPECT_TRUE(f.underline());
         QFont chosen(family);
         chosen.setPointSize(13); // Qt's dialog offers whole points
-        chosen.setItalic(true);
+        // fonts-dejavu-core has Book and Bold faces only: ask for one of them.
         chosen.setBold(false);
         fd->setCurrentFont(chosen);
         EXPECT_TRUE(pressButton(fd, "OK"));
