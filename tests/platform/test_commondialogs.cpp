@@ -411,8 +411,15 @@ TEST_F(CommonDialogs, FontInAndOut)
         EXPECT_TRUE(f.underline());
         QFont chosen(family);
         chosen.setPointSize(13); // Qt's dialog offers whole points
-        // fonts-dejavu-core has Book and Bold faces only: ask for one of them.
         chosen.setBold(false);
+        // The dialog picks its face by style name, and the plain face's name
+        // differs between font packages ("Book" in fonts-dejavu-core alone).
+        for (const QString& style : QFontDatabase::styles(family)) {
+            if (QFontDatabase::weight(family, style) == QFont::Normal && !QFontDatabase::italic(family, style)) {
+                chosen.setStyleName(style);
+                break;
+            }
+        }
         fd->setCurrentFont(chosen);
         EXPECT_TRUE(pressButton(fd, "OK"));
     });
