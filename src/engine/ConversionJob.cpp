@@ -89,7 +89,8 @@ QString ConversionJob::TitleProblem(const QString& title)
                                   "Please type another title.")
                 .arg(c == QLatin1Char('\n') || c == QLatin1Char('\r')
                          ? QStringLiteral("a line break")
-                         : QStringLiteral("a control character (U+%1)").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper());
+                         : QStringLiteral("a control character (U+%1)")
+                               .arg(QString::number(c.unicode(), 16).rightJustified(4, QLatin1Char('0')).toUpper()));
     }
     // 255 bytes is the longest name the usual Linux file systems take.
     if (QFile::encodeName(title + QStringLiteral(".pdf")).size() > 255)
