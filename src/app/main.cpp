@@ -1,9 +1,11 @@
 #include "mainwindow/frmPrinting.h"
+#include "platform/SignalNotifier.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
 
+#include <csignal>
 #include <malloc.h>
 
 namespace {
@@ -29,6 +31,10 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("velunor"));
 
     frmPrinting window;
+    // A logout (SIGHUP) or a polite kill (SIGTERM) ends the program as File,
+    // Exit does, also in the middle of a job.
+    SignalNotifier stop({SIGTERM, SIGHUP});
+    QObject::connect(&stop, &SignalNotifier::Arrived, &window, [&window] { window.menuExit_Click(); });
     QApplication::setWindowIcon(window.windowIcon());
     window.setDocumentationFile(documentationFile());
     window.Form_Load();

@@ -4,16 +4,24 @@
 #include "engine/JobWorkArea.h"
 #include "engine/PdfDate.h"
 #include "platform/DOSOutputs.h"
+#include "platform/SignalNotifier.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QStringEncoder>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <langinfo.h>
 #include <malloc.h>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 enum ExitCode { kDone = 0, kFailed = 1, kUsage = 2, kNotReplaced = 3 };
@@ -23,6 +31,37 @@ int usageError(const QString& text)
     std::fprintf(stderr, "velunor-convert: %s\nTry 'velunor-convert --help' for more information.\n",
                  text.toLocal8Bit().constData());
     return kUsage;
+}
+
+// D:YYYYMMDDHHmmSS with an optional zone: Z, or +HH'mm' / -HH'mm' (the
+// closing apostrophe may be left out, as many writers do).
+bool isPdfDate(const QString& text)
+{
+    static const QRegularExpression re(QStringLiteral(
+        "^D:(\\d{4})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(?:Z|[+-](\\d{2})'(\\d{2})'?)?$"));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return false;
+    auto in = [&m](int group, int lo, int hi) {
+        if (m.captured(group).isEmpty())
+            return true;
+        const int v = m.captured(group).toInt();
+        return v >= lo && v <= hi;
+    };
+    return in(2, 1, 12) && in(3, 1, 31) && in(4, 0, 23) && in(5, 0, 59) && in(6, 0, 59) && in(7, 0, 23) && in(8, 0, 59);
+}
+
+// argv as text. Qt's own decoding drops a byte order mark at the start of an
+// argument, so "\uFEFFTitle" would lose it (and fail the round trip below):
+// it is valid text and is kept.
+QStringList argumentsAsText(int argc, char** argv)
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i) {
+        QStringDecoder decode(QStringDecoder::System, QStringConverter::Flag::ConvertInitialBom);
+        args << decode(QByteArray(argv[i]));
+    }
+    return args;
 }
 } // namespace
 
@@ -40,12 +79,14 @@ int main(int argc, char** argv)
     // Qt holds names as text: bytes that are no valid text in the system's
     // encoding (a Latin-1 name on a UTF-8 system) do not come back, so the
     // picture would be missed or a folder of another name made.
+    const QStringList arguments = argumentsAsText(argc, argv);
     for (int i = 1; i < argc; ++i) {
         const QByteArray raw(argv[i]);
-        if (QFile::encodeName(QFile::decodeName(raw)) != raw)
+        QStringEncoder encode(QStringEncoder::System, QStringConverter::Flag::ConvertInitialBom);
+        if (QByteArray(encode(arguments.at(i))) != raw)
             return usageError(QStringLiteral("\"%1\" is not valid text in the system's encoding (%2); "
                                              "please rename the file or folder.")
-                                  .arg(QFile::decodeName(raw), QString::fromLocal8Bit(nl_langinfo(CODESET))));
+                                  .arg(arguments.at(i), QString::fromLocal8Bit(nl_langinfo(CODESET))));
     }
 
     QCommandLineParser parser;
@@ -68,7 +109,7 @@ int main(int argc, char** argv)
     parser.addPositionalArgument("PICTURE", "Picture files (BMP, JPEG, PNG, GIF, TIFF, ICO, PCX, PSD, IFF), one page each.",
                                  "PICTURE...");
 
-    if (!parser.parse(QCoreApplication::arguments()))
+    if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(kDone);
@@ -82,6 +123,10 @@ int main(int argc, char** argv)
     opt.subject = parser.value(subject);
     opt.keywords = parser.value(keywords);
     opt.creationDate = parser.isSet(date) ? parser.value(date) : PdfDateString();
+    if (!isPdfDate(opt.creationDate))
+        return usageError(QStringLiteral("the creation date must be a PDF date such as D:20240131154500+01'00 "
+                                         "(D:YYYYMMDDHHmmSS, then Z, +HH'mm' or -HH'mm' or nothing), not \"%1\".")
+                              .arg(opt.creationDate));
     opt.outputFolder = parser.isSet(outputDir) ? parser.value(outputDir) : QDir::currentPath();
     opt.yes = parser.isSet(yes);
     bool ok = false;
@@ -91,15 +136,31 @@ int main(int argc, char** argv)
 
     // Work folders of this run, locked for its life; leftovers of killed
     // runs (of this program or the window) go first.
-    JobWorkArea workArea;
-    workArea.SweepLeftovers();
-
+    auto workArea = std::make_unique<JobWorkArea>();
     ConsoleJobIo io(opt);
     DOSOutputs runner(io);
-    ConversionJob job(io, io, runner, workArea);
+    ConversionJob job(io, io, runner, *workArea);
     job.SetWriteSettings(false);
 
-    switch (job.Run()) {
+    // SIGTERM, SIGINT, SIGHUP: the toolkit run ends, the work folder goes,
+    // and the exit status is 128 + the signal, as a shell expects. The job
+    // hears it at its next event pass (after every page, every 50 ms in a
+    // toolkit run); the earlier document is replaced whole or not at all.
+    SignalNotifier stop({SIGTERM, SIGINT, SIGHUP});
+    const auto endBySignal = [&](int sig) {
+        runner.EndRuns();
+        workArea.reset();
+        std::fprintf(stderr, "\nvelunor-convert: stopped (%s).\n", strsignal(sig));
+        std::fflush(nullptr);
+        ::_exit(128 + sig);
+    };
+    QObject::connect(&stop, &SignalNotifier::Arrived, endBySignal);
+    workArea->SweepLeftovers();
+
+    const ConversionJob::Outcome outcome = job.Run();
+    if (const int sig = stop.Pending())
+        endBySignal(sig);
+    switch (outcome) {
     case ConversionJob::Outcome::Done:
         std::printf("%s\n", QFileInfo(job.OutputPath()).absoluteFilePath().toLocal8Bit().constData());
         return kDone;

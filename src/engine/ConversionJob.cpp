@@ -3,6 +3,7 @@
 #include "engine/JobInputs.h"
 #include "engine/JobOutputs.h"
 #include "engine/JobWorkArea.h"
+#include "engine/OutputPlacement.h"
 #include "engine/PageMaker.h"
 #include "engine/SettingsFile.h"
 #include "platform/AppPaths.h"
@@ -11,7 +12,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 // Use qpdf without its deprecated PointerHolder API.
 #ifndef POINTERHOLDER_TRANSITION
@@ -81,8 +81,17 @@ QString ConversionJob::TitleProblem(const QString& title)
     if (title.contains(QLatin1Char('/')))
         return QStringLiteral("The document title \"%1\" cannot name a file because it holds \"/\". "
                               "Please type another title.").arg(title);
-    if (title.contains(QChar(0)))
-        return QStringLiteral("The document title cannot name a file because it holds a null character.");
+    for (const QChar c : title) {
+        // A line break or another control character in a file name breaks
+        // every list of names (ls, scripts, file managers).
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral("The document title cannot name a file because it holds %1. "
+                                  "Please type another title.")
+                .arg(c == QLatin1Char('\n') || c == QLatin1Char('\r')
+                         ? QStringLiteral("a line break")
+                         : QStringLiteral("a control character (U+%1)")
+                               .arg(QString::number(c.unicode(), 16).rightJustified(4, QLatin1Char('0')).toUpper()));
+    }
     // 255 bytes is the longest name the usual Linux file systems take.
     if (QFile::encodeName(title + QStringLiteral(".pdf")).size() > 255)
         return QStringLiteral("The document title is too long to name a file. Please type a shorter title.");
@@ -194,42 +203,6 @@ bool ConversionJob::makeOutputFolder(QString* error) const
     return false;
 }
 
-bool ConversionJob::copyIntoPlace(const QString& from, const QString& to, QString* error) const
-{
-    QFile src(from);
-    if (!src.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("The finished document could not be read: %1.").arg(src.errorString());
-        return false;
-    }
-    // A temporary file in the output folder, renamed over the old document
-    // only when complete: the old one is replaced whole or not at all.
-    QSaveFile dst(to);
-    dst.setDirectWriteFallback(false);
-    if (!dst.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("The document %1 could not be written: %2.").arg(to, dst.errorString());
-        return false;
-    }
-    QByteArray buf;
-    while (!src.atEnd()) {
-        buf = src.read(1 << 20);
-        if (buf.isEmpty() && src.error() != QFileDevice::NoError)
-            break;
-        if (dst.write(buf) != buf.size())
-            break;
-    }
-    if (src.error() != QFileDevice::NoError) {
-        dst.cancelWriting();
-        dst.commit();
-        *error = QStringLiteral("The finished document could not be read: %1.").arg(src.errorString());
-        return false;
-    }
-    if (!dst.commit()) {
-        *error = QStringLiteral("The document %1 could not be written: %2.").arg(to, dst.errorString());
-        return false;
-    }
-    return true;
-}
-
 void ConversionJob::endAsCancel()
 {
     m_out.SetConvertEnabled(true);
@@ -299,7 +272,12 @@ ConversionJob::Outcome ConversionJob::runSteps()
     QString confirmed;
     {
         const QString target = outputPathNow();
-        if (QFileInfo::exists(target)) {
+        // Told now, not after every page has been made.
+        const QString placeProblem = OutputPlacement::Problem(target);
+        if (!placeProblem.isEmpty())
+            return fail(placeProblem);
+        // A symbolic link, even a dangling one, is an entry of that name.
+        if (OutputPlacement::EntryAt(target) != OutputPlacement::Entry::None) {
             if (!m_out.askOkCancel(QStringLiteral("Overwrite"), QStringLiteral("The output filename exists, overwrite?"))) {
                 endAsCancel();
                 return Outcome::Cancelled;
@@ -381,12 +359,17 @@ ConversionJob::Outcome ConversionJob::runSteps()
     const QString lateProblem = TitleProblem(m_in.Title());
     if (!lateProblem.isEmpty())
         return fail(lateProblem);
-    if (target != confirmed && QFileInfo::exists(target)
+    const bool exists = OutputPlacement::EntryAt(target) != OutputPlacement::Entry::None;
+    if (target != confirmed && exists
         && !m_out.askOkCancel(QStringLiteral("Overwrite"), QStringLiteral("The output filename exists, overwrite?"))) {
         abandonWork();
         return Outcome::Cancelled;
     }
-    if (!copyIntoPlace(work.finishedFile(), target, &error))
+    // Replaces the entry only when the copy has been read back whole from
+    // the output disk; otherwise the earlier document stays as it was.
+    OutputPlacement placement(work.tmpDir);
+    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, n, info, why); };
+    if (!placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, &error))
         return fail(error);
 
     m_out.SetBarValue(0);

@@ -65,7 +65,6 @@ private:
     QString outputPathNow() const;
     void writeSettings();
     bool makeOutputFolder(QString* error) const;
-    bool copyIntoPlace(const QString& from, const QString& to, QString* error) const;
     void yield();
 
     JobInputs& m_in;

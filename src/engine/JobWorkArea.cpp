@@ -1,6 +1,7 @@
 #include "engine/JobWorkArea.h"
 
 #include "engine/FolderTree.h"
+#include "engine/OutputPlacement.h"
 #include "platform/AppPaths.h"
 
 #include <QDir>
@@ -153,8 +154,10 @@ void JobWorkArea::SweepLeftovers(const YieldFunction& yield)
         return;
     // Our own folder first becomes ours for the program's life; without its
     // lock it may be a live program's, so it is left alone.
-    if (Acquire())
+    if (Acquire()) {
+        OutputPlacement::SweepNote(Folders().tmpDir);
         RemoveFolders(yield);
+    }
 
     const QDir base(m_base);
     const QStringList names = base.entryList({QLatin1String(kRunPrefix) + '*'},
@@ -176,6 +179,8 @@ void JobWorkArea::SweepLeftovers(const YieldFunction& yield)
         if (fd < 0)
             continue;
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && sameFile(fd, lockPath)) {
+            // A name its placement had in an output folder when it was killed.
+            OutputPlacement::SweepNote(AppPaths::JoinPath(AppPaths::JoinPath(m_base, runName), "tmpvelunor"));
             RemoveFolderTree(AppPaths::JoinPath(m_base, runName), yield);
             ::unlink(lockPath.constData());
         }

@@ -445,3 +445,16 @@ QStringList DOSOutputs::SplitCommandLine(const QString& commandLine)
         args << current;
     return args;
 }
+
+void DOSOutputs::EndRuns()
+{
+    const pid_t self = ::getpid();
+    for (const ProcessList::Entry& e : ProcessList::Snapshot()) {
+        if (e.pid != self && !ProcessList::IsZombie(e) && ProcessList::RunnerOf(e.pid) == self)
+            ::kill(e.pid, SIGKILL);
+    }
+    // Only a child not yet reaped is waited for: its number is still ours.
+    siginfo_t info {};
+    if (m_lastRunPid > 0 && ::waitid(P_PID, id_t(m_lastRunPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+        ::waitpid(m_lastRunPid, nullptr, 0);
+}

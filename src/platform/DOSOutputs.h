@@ -33,6 +33,12 @@ public:
     bool ChildRunning();
     void WaitForChild();
 
+    // Ends at once (SIGKILL) every process this program's runs started that
+    // is still running (the children and what they started, known by their
+    // VELUNOR_RUNNER_PID mark), and reaps the last run's child: for a
+    // program that is ending itself.
+    void EndRuns();
+
     // Splits a command line into arguments: blanks separate, double quotes
     // group and are removed; a backslash escapes a quote (2n backslashes
     // before a quote give n, 2n + 1 give n and a literal quote), elsewhere

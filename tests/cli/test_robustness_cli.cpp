@@ -69,7 +69,7 @@ TEST(RobustCli, NameThatIsNoValidTextIsRefusedNotMissedOrPutElsewhere)
     ::rmdir((root8 + "/d\xe9").constData());
 }
 
-TEST(RobustCli, OutputFolderThatCannotBeWrittenIsSaidBeforeAnyPageIsMade)
+TEST(RobustCli, OutputThatCannotBeWrittenOrReplacedIsSaidBeforeAnyPageIsMade)
 {
     // Permissions bind only a user other than root: as root the program runs
     // as "nobody".
@@ -90,11 +90,9 @@ TEST(RobustCli, OutputFolderThatCannotBeWrittenIsSaidBeforeAnyPageIsMade)
     ASSERT_EQ(::chmod(QFile::encodeName(root).constData(), 0755), 0);
     const QString pic = root + "/a.png";
     ASSERT_TRUE(writeTestPicture(pic, FIF_PNG, 40, 20));
-    const QString cache = root + "/cache", out = root + "/read-only";
+    const QString cache = root + "/cache";
     ASSERT_TRUE(QDir().mkpath(cache));
-    ASSERT_TRUE(QDir().mkpath(out));
     ASSERT_EQ(::chown(QFile::encodeName(cache).constData(), uid, gid), 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(out).constData(), 0555), 0);
 
     // The other user may not reach the build tree (a checkout in a private
     // home): it runs a copy of the program and its helpers kept in the
@@ -109,11 +107,37 @@ TEST(RobustCli, OutputFolderThatCannotBeWrittenIsSaidBeforeAnyPageIsMade)
         copyTree(from + "/libexec", root + "/libexec");
         env << "ASAN_OPTIONS=detect_leaks=0";
     }
-    const QStringList args = prefix + env + QStringList{program, "-o", out, "-y", pic, pic};
-    const ProcessResult r = runProgram(args.first(), args.mid(1));
-    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains("The output folder " + out + " cannot be written")) << r.err.toStdString();
-    EXPECT_FALSE(r.err.contains("Preparing Files...0%")) << r.err.toStdString();
-    EXPECT_TRUE(QDir(out).isEmpty());
-    ::chmod(QFile::encodeName(out).constData(), 0755);
+    const struct Row {
+        const char* folder;
+        mode_t mode;
+        bool othersDocument; // a document of root's is there (only when run as root)
+        const char* said;
+    } rows[] = {
+        {"read-only", 0555, false, "cannot be written"},
+        // Like /tmp: everyone may write, only an entry's owner replace it.
+        {"shared", 01777, true, "belongs to another user in a shared folder"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.folder);
+        if (row.othersDocument && prefix.isEmpty())
+            continue;
+        const QString out = root + "/" + row.folder, document = out + "/New PDF Document.pdf";
+        ASSERT_TRUE(QDir().mkpath(out));
+        if (row.othersDocument) {
+            ASSERT_TRUE(writeFile(document, "root's document"));
+        }
+        ASSERT_EQ(::chmod(QFile::encodeName(out).constData(), row.mode), 0);
+        const QStringList args = prefix + env + QStringList{program, "-o", out, "-y", pic, pic};
+        const ProcessResult r = runProgram(args.first(), args.mid(1));
+        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(out)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(row.said)) << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains("Preparing Files...")) << r.err.toStdString();
+        EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+                  row.othersDocument ? 1 : 0);
+        if (row.othersDocument) {
+            EXPECT_EQ(readAll(document), QByteArray("root's document"));
+        }
+        ::chmod(QFile::encodeName(out).constData(), 0755);
+    }
 }

@@ -78,9 +78,11 @@ TEST(JobProgress, DividesFirstInDoublePrecision)
 
 TEST(JobTitle, TitlesThatCannotNameAFile)
 {
-    for (const QString& t : QStringList{"", ".", "..", "a/b", "/", "../x", QString(300, QChar(u'x'))})
+    for (const QString& t : QStringList{"", ".", "..", "a/b", "/", "../x", QString(300, QChar(u'x')), "two\nlines",
+                                        "carriage\rreturn", "tab\there", QString("del") + QChar(0x7f), QString("c1") + QChar(0x85)})
         EXPECT_FALSE(ConversionJob::TitleProblem(t).isEmpty()) << t.toStdString();
-    for (const QString& t : QStringList{"New PDF Document", "Report, final", ".hidden-ish", "...", "Résumé 2024", "a\\b"})
+    for (const QString& t : QStringList{"New PDF Document", "Report, final", ".hidden-ish", "...", "Résumé 2024", "a\\b",
+                                        QChar(0xFEFF) + QString("after a byte order mark")})
         EXPECT_TRUE(ConversionJob::TitleProblem(t).isEmpty()) << t.toStdString();
 }
 
