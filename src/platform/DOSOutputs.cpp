@@ -25,6 +25,20 @@
 
 extern char** environ;
 
+bool DOSOutputs::LocaleIsUtf8()
+{
+    // The character type a child takes from the environment: LC_ALL, then
+    // LC_CTYPE, then LANG; none of them means "C".
+    QByteArray name;
+    for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        name = qgetenv(var);
+        if (!name.isEmpty())
+            break;
+    }
+    name = name.toLower();
+    return name.contains("utf-8") || name.contains("utf8");
+}
+
 QString WatchedProcessName;
 
 namespace {
@@ -170,11 +184,20 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
         // Velunor processes whose run it is.
         const QByteArray mark = QByteArray(ProcessList::RunnerVariable) + '=';
         const QByteArray ownMark = mark + QByteArray::number(::getpid());
+        // Our command lines and the files we hand over are UTF-8 whatever
+        // the locale; a child under a C or Latin-1 locale (pdftk's Java
+        // reading the information file) would take them for another
+        // encoding, so it gets a UTF-8 character type.
+        static const QByteArray utf8All("LC_ALL=C.UTF-8");
+        const bool utf8Locale = LocaleIsUtf8();
         std::vector<char*> envp;
         for (char** e = environ; e && *e; ++e)
-            if (std::strncmp(*e, mark.constData(), size_t(mark.size())) != 0)
+            if (std::strncmp(*e, mark.constData(), size_t(mark.size())) != 0 &&
+                (utf8Locale || std::strncmp(*e, "LC_ALL=", 7) != 0))
                 envp.push_back(*e);
         envp.push_back(const_cast<char*>(ownMark.constData()));
+        if (!utf8Locale)
+            envp.push_back(const_cast<char*>(utf8All.constData()));
         envp.push_back(nullptr);
         // glibc reports a failed exec here, so a missing program is known at once.
         spawnError = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data());

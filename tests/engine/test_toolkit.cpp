@@ -1,4 +1,5 @@
 #include "RecordingMessageSink.h"
+#include "ScopedEnv.h"
 #include "TestSupport.h"
 #include "engine/ToolkitSteps.h"
 #include "platform/DOSOutputs.h"
@@ -13,10 +14,13 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <unistd.h>
 
 using testsupport::pdfInfoField;
 using testsupport::runProgram;
+using testsupport::ScopedEnv;
 
 namespace {
 
@@ -62,9 +66,10 @@ QString dumpDataValue(const QString& pdf, const QString& key)
 {
     // Marked as this process's run, so that a job in a test program running
     // alongside, which ends stray pdftk runs, leaves it alone.
-    qputenv(ProcessList::RunnerVariable, QByteArray::number(::getpid()));
+    ScopedEnv env;
+    env.set(ProcessList::RunnerVariable, QByteArray::number(::getpid()));
+    env.set("LC_ALL", "C.UTF-8"); // its output is read as UTF-8
     const auto r = runProgram("pdftk", {pdf, "dump_data_utf8"});
-    qunsetenv(ProcessList::RunnerVariable);
     const QStringList lines = r.out.split('\n');
     for (int i = 0; i + 1 < lines.size(); ++i)
         if (lines[i] == "InfoKey: " + key && lines[i + 1].startsWith("InfoValue: "))
@@ -235,17 +240,31 @@ TEST_F(ToolkitStepsTest, ThreePagesJoinInOrderAndCarryAllSevenFields)
     EXPECT_TRUE(ourRunsLeft().isEmpty()) << qPrintable(ourRunsLeft().join(' '));
 }
 
-TEST_F(ToolkitStepsTest, OnePageTakesOnlyTheInfoStep)
+TEST_F(ToolkitStepsTest, OnePageTakesOnlyTheInfoStepAndKeepsItsTextUnderAnyLocale)
 {
     makePages(1);
     ToolkitSteps steps(runner, folders);
     ASSERT_TRUE(steps.WriteInfoFile(sampleInfo()));
-    const ToolkitRunResult r = steps.RunInfo(1);
-    EXPECT_TRUE(r.outputExists) << qPrintable(r.output);
-    EXPECT_EQ(runner.CommandLine(), steps.InfoCommandLine(1));
-    EXPECT_TRUE(steps.InfoCommandLine(1).contains(ToolkitSteps::QuoteArgument(folders.chainFile(1))));
-    EXPECT_EQ(pageWidths(folders.finishedFile(), 1), QStringList({"100"}));
-    expectAllSevenFields(folders.finishedFile());
+    // The information file is UTF-8 whatever locale the program runs under
+    // (a script started by cron has none).
+    const struct {
+        const char* lcAll;
+        const char* lang;
+    } locales[] = {{"", "C.UTF-8"}, {"C", "C.UTF-8"}, {"", ""}, {"POSIX", "en_US.ISO-8859-1"}};
+    for (const auto& l : locales) {
+        SCOPED_TRACE(std::string("LC_ALL=") + l.lcAll + " LANG=" + l.lang);
+        ScopedEnv env;
+        env.set("LC_ALL", l.lcAll);
+        env.set("LC_CTYPE", "");
+        env.set("LANG", l.lang);
+        QFile::remove(folders.finishedFile());
+        const ToolkitRunResult r = steps.RunInfo(1);
+        EXPECT_TRUE(r.outputExists) << qPrintable(r.output);
+        EXPECT_EQ(runner.CommandLine(), steps.InfoCommandLine(1));
+        EXPECT_TRUE(steps.InfoCommandLine(1).contains(ToolkitSteps::QuoteArgument(folders.chainFile(1))));
+        EXPECT_EQ(pageWidths(folders.finishedFile(), 1), QStringList({"100"}));
+        expectAllSevenFields(folders.finishedFile());
+    }
 }
 
 TEST_F(ToolkitStepsTest, FailedRunReportsNoOutputAndTheToolkitsWords)
