@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Draws Velunor's icons and start-up picture with ImageMagick. The results are
+# Draws Velunor's icons and start-up picture with ImageMagick, and renders the
+# application icon's PNG sizes from its SVG with rsvg-convert. The results are
 # committed; run this only to change them.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -46,19 +47,13 @@ draw convert -fill white -stroke '#4a5866' -strokewidth 3 \
   -stroke none -fill '#c0392b' -draw 'rectangle 6,30 46,48' \
   -fill white -font "$BOLD" -pointsize 15 -gravity northwest -annotate +8+30 'PDF'
 
-# Application icon: a stack of pictures turning into one document.
-convert -size 256x256 xc:none \
-  -fill '#dff0ff' -stroke '#2f5d8a' -strokewidth 8 -draw 'roundrectangle 14,30 130,130 14,14' \
-  -draw 'roundrectangle 34,50 150,150 14,14' \
-  -stroke none -fill '#4f9a4a' -draw 'polygon 44,142 80,96 104,120 118,106 142,142' \
-  -fill '#f2b233' -draw 'circle 122,76 122,88' \
-  -fill white -stroke '#4a5866' -strokewidth 8 \
-  -draw 'path "M 120,96 L 202,96 L 240,134 L 240,246 L 120,246 Z"' \
-  -draw 'path "M 202,96 L 202,134 L 240,134"' \
-  -stroke none -fill '#c0392b' -draw 'rectangle 104,168 226,212' \
-  -fill white -font "$BOLD" -pointsize 36 -gravity northwest -annotate +118+170 'PDF' \
-  icons/velunor.png
-convert icons/velunor.png -filter Lanczos -resize 48x48 icons/velunor-48.png
+# Application icon: a stack of pictures turning into one document. Drawn as
+# icons/velunor.svg (the scalable icon of the hicolor theme); every PNG size
+# the window and the theme use is rendered from it.
+rsvg-convert -w 256 -h 256 icons/velunor.svg -o icons/velunor.png
+for s in 16 22 24 32 48 64 128; do
+  rsvg-convert -w $s -h $s icons/velunor.svg -o icons/velunor-$s.png
+done
 
 # Start-up picture, 749 x 411: what the program does, in three steps.
 convert -size 749x411 gradient:'#f7fbff'-'#dbe8f4' \
