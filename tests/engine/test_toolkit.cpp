@@ -12,10 +12,19 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTest>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 using testsupport::pdfInfoField;
 using testsupport::runProgram;
@@ -106,6 +115,46 @@ QStringList ourRunsLeft()
         if (!ProcessList::IsZombie(e) && ProcessList::RunnerOf(e.pid) == ::getpid())
             left << e.comm;
     return left;
+}
+
+// A process the test starts with one more environment entry (if any) and
+// ends, reaped, when it goes.
+struct Started {
+    pid_t pid = 0;
+    Started(const QString& program, const QByteArray& extraEnv)
+    {
+        const QByteArray p = QFile::encodeName(program);
+        char* argv[] = {const_cast<char*>(p.constData()), nullptr};
+        std::vector<char*> envp;
+        for (char** e = environ; *e; ++e)
+            envp.push_back(*e);
+        if (!extraEnv.isEmpty())
+            envp.push_back(const_cast<char*>(extraEnv.constData()));
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, envp.data()) != 0)
+            pid = 0;
+    }
+    bool endedBySigkill()
+    {
+        int status = 0;
+        return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL
+            && (pid = 0) == 0;
+    }
+    ~Started()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+bool liveNamed(pid_t pid, const QString& comm)
+{
+    for (const ProcessList::Entry& e : ProcessList::Snapshot())
+        if (e.pid == pid)
+            return e.comm == comm && !ProcessList::IsZombie(e);
+    return false;
 }
 
 class ToolkitStepsTest : public ::testing::Test {
@@ -361,6 +410,34 @@ TEST_F(ToolkitStepsTest, FailedJoinReportsTheToolkitsWordsAndLeavesNoOutput)
         qputenv("PATH", oldPath);
         QFile::remove(folders.chainFile(1));
     }
+}
+
+// Before the joins, the stray runs of both programs go: those a Velunor
+// program that is gone started. The user's own runs of either stay.
+TEST(ToolkitStrays, StrayRunsOfBothProgramsEndTheUsersOwnStay)
+{
+    QTemporaryDir dir;
+    pid_t dead = 0;
+    {
+        Started gone(VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper", {});
+        dead = gone.pid;
+    }
+    const QByteArray strayMark = QByteArray(ProcessList::RunnerVariable) + '=' + QByteArray::number(dead);
+    std::vector<std::unique_ptr<Started>> strays, own;
+    for (const QString tool : {"qpdf", "pdftk"}) {
+        ASSERT_TRUE(QFile::copy(VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper", dir.filePath(tool)));
+        strays.push_back(std::make_unique<Started>(dir.filePath(tool), strayMark));
+        own.push_back(std::make_unique<Started>(dir.filePath(tool), QByteArray()));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return liveNamed(strays[0]->pid, "qpdf") && liveNamed(strays[1]->pid, "pdftk")
+            && liveNamed(own[0]->pid, "qpdf") && liveNamed(own[1]->pid, "pdftk");
+    }, 10000));
+    ToolkitSteps::EndStrayRuns();
+    for (auto& s : strays)
+        EXPECT_TRUE(s->endedBySigkill());
+    EXPECT_TRUE(liveNamed(own[0]->pid, "qpdf"));
+    EXPECT_TRUE(liveNamed(own[1]->pid, "pdftk"));
 }
 
 // A toolkit that is not a process named "qpdf" once it runs ends the

@@ -1,6 +1,5 @@
 #include "RecordingMessageSink.h"
 #include "platform/DOSOutputs.h"
-#include "platform/KillProcessByName.h"
 #include "platform/ProcessList.h"
 
 #include <QDir>
@@ -69,6 +68,23 @@ struct Spawned {
     ~Spawned() { end(); }
 };
 
+// Ends this process's children of the given name (runs of our own, which
+// KillProcessByName rightly spares).
+void endOurChildren(const QString& comm)
+{
+    for (const ProcessList::Entry& e : ProcessList::Snapshot())
+        if (e.ppid == ::getpid() && e.comm == comm && !ProcessList::IsZombie(e))
+            ::kill(e.pid, SIGKILL);
+}
+
+bool noLiveChildNamed(const QString& comm)
+{
+    for (const ProcessList::Entry& e : ProcessList::Snapshot())
+        if (e.ppid == ::getpid() && e.comm == comm && !ProcessList::IsZombie(e))
+            return false;
+    return true;
+}
+
 int countOpenFds()
 {
     return int(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size());
@@ -113,7 +129,7 @@ protected:
     void TearDown() override
     {
         if (runner.ChildRunning()) {
-            KillProcessByName("vlnh2_chunks");
+            endOurChildren("vlnh2_chunks");
             runner.WaitForChild();
         }
         WatchedProcessName.clear();
@@ -299,7 +315,7 @@ TEST_F(DOSOutputsTest, ChildStillRunningAfterTheRunIsWaitedForResponsively)
     bool handled = false;
     QTimer::singleShot(0, [&] {
         handled = true;
-        KillProcessByName("vlnh2_chunks");
+        endOurChildren("vlnh2_chunks");
     });
     runner.WaitForChild();
     EXPECT_TRUE(handled);
@@ -307,6 +323,25 @@ TEST_F(DOSOutputsTest, ChildStillRunningAfterTheRunIsWaitedForResponsively)
     EXPECT_EQ(countZombieChildren(), 0);
     // The pipe was drained, not cut: the child's text is all there.
     EXPECT_EQ(everything(), "0123456789");
+}
+
+// A run ends as soon as its own child has: the pause between two polls is
+// cut short by the child's exit, and what the child wrote is all read.
+TEST_F(DOSOutputsTest, OwnChildsExitEndsThePauseAtOnce)
+{
+    WatchedProcessName = "vlnh2_chunks";
+    // Handled in the first cycle's event pass, after its name check found
+    // the child running: the child ends before the pause begins.
+    QTimer::singleShot(0, [&] {
+        endOurChildren("vlnh2_chunks");
+        EXPECT_TRUE(QTest::qWaitFor([] { return noLiveChildNamed("vlnh2_chunks"); }, 10000));
+    });
+    runner.ExecuteCommand(quoted(helper("vlnh2_chunks")) + " 10 10 --hold");
+    EXPECT_EQ(runner.LastRunPace().waits, 1);
+    EXPECT_EQ(runner.LastRunPace().cutShort, 1);
+    EXPECT_EQ(runner.Outputs(), "0123456789");
+    EXPECT_FALSE(runner.ChildRunning());
+    EXPECT_EQ(runner.LastExitCode(), 128 + SIGKILL);
 }
 
 TEST_F(DOSOutputsTest, AnotherProcessOfTheNameProlongsTheRunWhatEverItsCase)
@@ -348,6 +383,9 @@ TEST_F(DOSOutputsTest, AnotherProcessOfTheNameProlongsTheRunWhatEverItsCase)
     EXPECT_TRUE(ownChildEndedDuringRun);
     EXPECT_TRUE(killedDuringRun);
     EXPECT_EQ(overs, 1);
+    // Our child's exit cut one pause short; the run then kept its pace.
+    EXPECT_EQ(runner.LastRunPace().cutShort, 1);
+    EXPECT_EQ(runner.LastExitCode(), 0);
     EXPECT_GT(holder, 0);
     if (holder > 0)
         ::kill(holder, SIGKILL);
