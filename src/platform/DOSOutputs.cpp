@@ -31,6 +31,7 @@ namespace {
 
 constexpr int ReadSize = 1024;
 constexpr int PollMilliSeconds = 50;
+constexpr int DrainReads = 64; // 64 KiB, the pipe's usual size
 
 // Keeps our descriptors clear of 0, 1 and 2, so that the child's dup2 onto
 // them never meets one of its own sources.
@@ -217,10 +218,12 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
     bool childEnded = false;
     do {
         // Once our own child has ended, whatever it wrote is taken now, in
-        // reads of the usual size, rather than one read per period.
+        // reads of the usual size, rather than one read per period; at most
+        // a full pipe's worth, so a descendant that goes on writing cannot
+        // keep the cycle from the event loop.
         childEnded = childEnded || readableNow(pidfd);
         bool again = somethingToRead(readEnd.fd);
-        while (again) {
+        for (int reads = 1; again; ++reads) {
             ssize_t n;
             do
                 n = ::read(readEnd.fd, buffer, ReadSize);
@@ -231,7 +234,7 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
             const QString text = n > 0 ? QString(decoder.decode(QByteArrayView(buffer, n))) : QString();
             m_outputs += text;
             emit ReceiveOutputs(text);
-            again = running && childEnded && somethingToRead(readEnd.fd);
+            again = running && childEnded && reads < DrainReads && somethingToRead(readEnd.fd);
         }
         if (!ProcessList::IsRunning(WatchedProcessName))
             running = false;
