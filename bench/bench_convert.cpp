@@ -1,14 +1,9 @@
-// Conversion speed and memory: velunor-convert against the bare toolkit
-// chain it drives, and against GraphicsMagick and img2pdf, on Debian's
-// mate-backgrounds photos. Prints figures; judges nothing.
-#include "engine/PageMaker.h"
-#include "engine/ToolkitSteps.h"
-#include "engine/WorkFolders.h"
-#include "platform/DOSOutputs.h"
-#include "platform/MessageSink.h"
-
+// Conversion speed, memory and work disk: velunor-convert against
+// GraphicsMagick and img2pdf on Debian's mate-backgrounds photos, and its
+// growth with the page count. Prints figures; judges nothing.
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +14,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -29,26 +25,56 @@ namespace {
 
 struct Measure {
     double seconds = 0;
-    long peakKb = 0;    // wait4's ru_maxrss: the child or any child it waited for
-    long ownPeakKb = 0; // the child's own VmHWM, read while it runs
+    long ownPeakKb = 0;     // the program's own VmHWM, read while it runs
+    long toolkitPeakKb = 0; // the largest VmHWM of any process it started
+    long diskPeakKb = 0;    // the most the watched folder held at once
     int exitCode = -1;
 };
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 // VmHWM of a running process, in kB (0 once it has ended).
 long highWaterKb(pid_t pid)
 {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
+    for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return 0;
 }
 
-// Runs argv[0] (looked up on PATH) with its output thrown away; wall time
-// and the child's peak memory from wait4.
-Measure runMeasured(const QStringList& args)
+// The largest VmHWM among the descendants of pid (the toolkit's runs, and
+// pdftk's Java under its script).
+long descendantsPeakKb(pid_t pid)
+{
+    long peak = 0;
+    for (const QByteArray& child : readFile(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).split(' ')) {
+        const pid_t c = pid_t(child.toLong());
+        if (c > 0)
+            peak = std::max({peak, highWaterKb(c), descendantsPeakKb(c)});
+    }
+    return peak;
+}
+
+// Disk space the files under folder take (blocks, as the disk counts them).
+long folderKb(const QString& folder)
+{
+    long kb = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(it.next()).constData(), &st) == 0)
+            kb += long(st.st_blocks / 2);
+    }
+    return kb;
+}
+
+// Runs argv[0] (looked up on PATH) with its output thrown away; wall time,
+// peak memory (its own and its children's) and the peak of diskFolder.
+Measure runMeasured(const QStringList& args, const QString& diskFolder = QString())
 {
     std::vector<QByteArray> store;
     std::vector<char*> argv;
@@ -67,35 +93,30 @@ Measure runMeasured(const QStringList& args)
     QElapsedTimer t;
     t.start();
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&fa);
-        return m;
-    }
+    const int spawned = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
+    if (spawned != 0)
+        return m;
     int status = 0;
     rusage ru {};
-    // The high-water mark only grows, so the last reading before the end is
-    // the peak but for the last 2 ms.
+    // High-water marks only grow: the last reading before an end is the
+    // peak but for the last few milliseconds.
     for (;;) {
         m.ownPeakKb = std::max(m.ownPeakKb, highWaterKb(pid));
+        m.toolkitPeakKb = std::max(m.toolkitPeakKb, descendantsPeakKb(pid));
+        if (!diskFolder.isEmpty())
+            m.diskPeakKb = std::max(m.diskPeakKb, folderKb(diskFolder));
         if (wait4(pid, &status, WNOHANG, &ru) == pid)
             break;
-        usleep(2000);
+        usleep(3000);
     }
-    m.seconds = t.nsecsElapsed() / 1e9;
-    m.peakKb = ru.ru_maxrss;
+    m.seconds = double(t.nsecsElapsed()) / 1e9;
+    // A child too short to be sampled still counts through wait4.
+    if (m.ownPeakKb == 0)
+        m.ownPeakKb = ru.ru_maxrss;
     m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return m;
 }
-
-class QuietSink : public MessageSink {
-public:
-    void showMessage(const QString& title, const QString& text, MessageIcon) override
-    {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-    }
-    bool askOkCancel(const QString&, const QString&) override { return true; }
-};
 
 QStringList photos(int count)
 {
@@ -107,15 +128,14 @@ QStringList photos(int count)
     return out;
 }
 
-Measure convert(const QString& program, const QStringList& pics, const QString& outDir)
+double mb(long kb)
 {
-    return runMeasured(QStringList{program, "-y", "-q", "85", "-o", outDir, "-t", "bench"} + pics);
+    return double(kb) / 1024.0;
 }
 
-void row(const char* what, const Measure& m, const char* note = "")
+const char* failed(const Measure& m)
 {
-    std::printf("  %-40s %8.2f s %9.1f MB %9.1f MB  %s%s\n", what, m.seconds, m.ownPeakKb / 1024.0,
-                m.peakKb / 1024.0, m.exitCode == 0 ? "" : "(FAILED) ", note);
+    return m.exitCode == 0 ? "" : "  (FAILED)";
 }
 
 } // namespace
@@ -130,109 +150,64 @@ int main(int argc, char** argv)
         return 1;
     }
     QTemporaryDir tmp;
-    // Work folders of the runs below stay out of the user's own cache.
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(tmp.path() + "/cache"));
+    // Work folders of the runs below stay out of the user's own cache, in
+    // a folder whose size is watched.
+    const QString cache = tmp.path() + "/cache";
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
     const QString out = tmp.path() + "/out";
     QDir().mkpath(out);
-
-    const QStringList pics = photos(24);
-    if (pics.size() < 24) {
+    if (photos(24).size() < 24) {
         std::fprintf(stderr, "the photos of mate-backgrounds are missing\n");
         return 1;
     }
-    std::printf("24 photos from /usr/share/backgrounds/mate/nature (12, each twice), quality 85\n");
-    std::printf("  %-40s %10s %12s %12s\n", "", "wall", "own peak", "with kids");
+    auto convert = [&](const QStringList& pics) {
+        return runMeasured(QStringList {program, "-y", "-q", "85", "-o", out, "-t", "bench"} + pics, cache);
+    };
+    auto gm = [&](const QStringList& pics) {
+        return runMeasured(QStringList {"gm", "convert"} + pics + QStringList {"-quality", "85", out + "/gm.pdf"});
+    };
 
     // Warm the file cache and the Java runtime once, unmeasured.
-    convert(program, pics.mid(0, 2), out);
+    convert(photos(2));
 
-    // The machine is shared and Java's start varies: each figure is the best
-    // of three rounds, taken in turn so load hits all of them alike.
-    const WorkFolders folders{tmp.path() + "/work/tmpvelunor", tmp.path() + "/work/jpgtmp"};
-    QDir().mkpath(folders.tmpDir);
-    QDir().mkpath(folders.pageDir);
-    QuietSink sink;
-    DOSOutputs runner(sink);
-    ToolkitSteps steps(runner, folders);
-    steps.WriteInfoFile({"bench", "Velunor", "D:20240131154500+01'00", "New Subject", ""});
-    QStringList lines;
-    for (int i = 1; i < pics.size(); ++i)
-        lines << steps.JoinCommandLine(i);
-    lines << steps.InfoCommandLine(int(pics.size()));
-
+    // The machine is shared: each figure of the 24 photos is the best of
+    // three rounds, taken in turn so that load hits all of them alike.
+    const QStringList pics24 = photos(24);
     auto best = [](Measure& b, const Measure& m) {
-        if ((b.exitCode != 0 && m.exitCode == 0) || (b.exitCode == m.exitCode && m.seconds < b.seconds))
+        if (b.exitCode != 0 || (m.exitCode == 0 && m.seconds < b.seconds))
             b = m;
     };
-    Measure ours, pages, chain, runnerChain;
+    Measure ours, gm24, i2p;
     for (int round = 0; round < 3; ++round) {
-        best(ours, convert(program, pics, out));
-
-        // The page maker alone, in this process, on the same pictures.
-        PageMaker maker(folders, sink, YieldFunction());
-        maker.BeginJob();
-        QElapsedTimer t;
-        t.start();
-        Measure p;
-        p.exitCode = 0;
-        for (int i = 0; i < pics.size(); ++i)
-            if (!maker.MakePage(i, pics[i], 85).ok())
-                p.exitCode = 1;
-        p.seconds = t.nsecsElapsed() / 1e9;
-        p.ownPeakKb = highWaterKb(getpid()); // this whole bench process
-        best(pages, p);
-
-        // The bare toolkit chain: the very command lines of a job, back to back.
-        Measure c;
-        c.exitCode = 0;
-        t.restart();
-        QFile::remove(folders.chainFile(1));
-        QFile::copy(folders.pageFile(0), folders.chainFile(1));
-        for (const QString& line : lines) {
-            const Measure m = runMeasured(DOSOutputs::SplitCommandLine(line));
-            if (m.exitCode != 0)
-                c.exitCode = m.exitCode;
-            c.peakKb = std::max(c.peakKb, m.peakKb);
-            c.ownPeakKb = std::max(c.ownPeakKb, m.ownPeakKb);
-        }
-        c.seconds = t.nsecsElapsed() / 1e9;
-        best(chain, c);
-
-        // The same runs through the command runner, as the job makes them.
-        Measure r;
-        r.exitCode = 0;
-        t.restart();
-        QFile::remove(folders.chainFile(1));
-        QFile::copy(folders.pageFile(0), folders.chainFile(1));
-        for (int i = 1; i < pics.size(); ++i)
-            if (!steps.RunJoin(i).outputExists)
-                r.exitCode = 1;
-        if (!steps.RunInfo(int(pics.size())).outputExists)
-            r.exitCode = 1;
-        r.seconds = t.nsecsElapsed() / 1e9;
-        best(runnerChain, r);
+        best(ours, convert(pics24));
+        best(gm24, gm(pics24));
+        best(i2p, runMeasured(QStringList {"img2pdf"} + pics24 + QStringList {"-o", out + "/img2pdf.pdf"}));
     }
-    row("velunor-convert", ours);
-    row("page maker (in process, 24 pages)", pages, "(own: the bench process)");
-    row("bare pdftk chain (23 joins + info)", chain, "(per pdftk run)");
-    row("same chain through DOSOutputs", runnerChain);
-    const double floor = pages.seconds + chain.seconds;
-    std::printf("  velunor-convert / (page maker + bare chain) = %.2f (target <= 1.3)\n", ours.seconds / floor);
-    std::printf("  our overhead above page maker + chain: %.2f s\n", ours.seconds - floor);
-
-    const Measure gm = runMeasured(QStringList{"gm", "convert"} + pics + QStringList{"-quality", "85", out + "/gm.pdf"});
-    row("gm convert -quality 85", gm);
-    const Measure i2p = runMeasured(QStringList{"img2pdf"} + pics + QStringList{"-o", out + "/img2pdf.pdf"});
-    row("img2pdf (embeds the JPEGs as they are)", i2p);
-    if (gm.peakKb > 0)
-        std::printf("  velunor-convert peak / gm peak = %.3f own, %.3f with pdftk (target < 0.25)\n",
-                    double(ours.ownPeakKb) / gm.peakKb, double(ours.peakKb) / gm.peakKb);
+    std::printf("24 photos from /usr/share/backgrounds/mate/nature (12, each twice), quality 85, best of 3\n");
+    std::printf("  %-44s %8s %10s %12s %10s\n", "", "wall", "own peak", "toolkit peak", "work disk");
+    std::printf("  %-44s %7.2fs %8.1f MB %9.1f MB %7.1f MB%s\n", "velunor-convert", ours.seconds, mb(ours.ownPeakKb),
+                mb(ours.toolkitPeakKb), mb(ours.diskPeakKb), failed(ours));
+    std::printf("  %-44s %7.2fs %8.1f MB%s\n", "gm convert -quality 85", gm24.seconds, mb(gm24.ownPeakKb),
+                failed(gm24));
+    std::printf("  %-44s %7.2fs %8.1f MB%s\n", "img2pdf (embeds the JPEGs, no re-encoding)", i2p.seconds,
+                mb(i2p.ownPeakKb), failed(i2p));
+    std::printf("  velunor-convert / gm: time %.2f (target <= 1.5), own peak memory %.3f\n",
+                ours.seconds / gm24.seconds, double(ours.ownPeakKb) / double(std::max(1L, gm24.ownPeakKb)));
 
     std::printf("\nGrowth with the page count (velunor-convert, photos cycled)\n");
-    for (int n : {1, 10, 25, 50}) {
-        const Measure m = convert(program, photos(n), out);
-        std::printf("  %2d pages %8.2f s  own peak %6.1f MB  with pdftk %6.1f MB  %6.3f s/page%s\n", n, m.seconds,
-                    m.ownPeakKb / 1024.0, m.peakKb / 1024.0, m.seconds / n, m.exitCode == 0 ? "" : "  (FAILED)");
+    std::printf("  %5s %8s %8s %10s %12s %10s %10s\n", "pages", "wall", "s/page", "own peak", "toolkit peak",
+                "work disk", "document");
+    Measure last;
+    for (int n : {1, 10, 50, 200}) {
+        last = convert(photos(n));
+        std::printf("  %5d %7.2fs %8.3f %7.1f MB %9.1f MB %7.1f MB %7.1f MB%s\n", n, last.seconds, last.seconds / n,
+                    mb(last.ownPeakKb), mb(last.toolkitPeakKb), mb(last.diskPeakKb),
+                    double(QFileInfo(out + "/bench.pdf").size()) / 1e6, failed(last));
     }
+    const Measure gm200 = gm(photos(200));
+    std::printf("  gm convert on the same 200 photos: %.2f s, peak memory %.1f MB%s\n", gm200.seconds,
+                mb(gm200.ownPeakKb), failed(gm200));
+    std::printf("  velunor-convert / gm at 200 pages: time %.2f (target <= 3), own peak memory %.3f\n",
+                last.seconds / gm200.seconds, double(last.ownPeakKb) / double(std::max(1L, gm200.ownPeakKb)));
     return 0;
 }

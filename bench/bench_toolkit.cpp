@@ -1,5 +1,7 @@
-// One toolkit run as the conversion job sees it (through DOSOutputs, polling
-// every 50 ms) against the same pdftk command timed alone.
+// One join as the conversion job makes it (qpdf through DOSOutputs) against
+// the pdftk join it replaced, each timed bare and through the runner, on a
+// small chain file (one page) and a large one (84 photo pages).
+#include "engine/PageMaker.h"
 #include "engine/ToolkitSteps.h"
 #include "platform/DOSOutputs.h"
 #include "platform/MessageSink.h"
@@ -8,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -99,12 +102,49 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-double mean(const std::vector<double>& v)
+struct Timings {
+    std::vector<double> bare, viaRunner;
+    int waits = 0, cutShort = 0, failures = 0;
+};
+
+// runs joins of (chain, page) into out, bare and through the runner in turn.
+Timings timeJoins(DOSOutputs& runner, const QString& tool, const QStringList& args, const QString& out, int runs)
 {
-    double s = 0;
-    for (double x : v)
-        s += x;
-    return v.empty() ? 0 : s / double(v.size());
+    Timings t;
+    QString line;
+    for (const QString& a : args)
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + ToolkitSteps::QuoteArgument(a);
+    bareRunMs(args); // warm the file cache (and a JVM's class data)
+    for (int i = 0; i < runs; ++i) {
+        // Alternate which goes first, so neither always meets a warm cache.
+        if (i % 2 == 0)
+            t.bare.push_back(bareRunMs(args));
+        QFile::remove(out);
+        WatchedProcessName = tool;
+        QElapsedTimer clock;
+        clock.start();
+        runner.ExecuteCommand(line);
+        if (runner.ChildRunning())
+            runner.WaitForChild();
+        t.viaRunner.push_back(double(clock.nsecsElapsed()) / 1e6);
+        t.waits += runner.LastRunPace().waits;
+        t.cutShort += runner.LastRunPace().cutShort;
+        t.failures += QFileInfo(out).size() > 0 ? 0 : 1;
+        if (i % 2 == 1)
+            t.bare.push_back(bareRunMs(args));
+    }
+    return t;
+}
+
+void report(const char* what, const Timings& t, int runs)
+{
+    std::vector<double> paired;
+    for (std::size_t i = 0; i < t.bare.size(); ++i)
+        paired.push_back(t.viaRunner[i] - t.bare[i]);
+    std::printf("  %-34s bare %7.1f ms  through DOSOutputs %7.1f ms  added %6.1f ms  (medians; "
+                "%.1f pauses a run, %d cut short by the exit)%s\n",
+                what, median(t.bare), median(t.viaRunner), median(paired), double(t.waits) / runs, t.cutShort,
+                t.failures ? "  SOME RUNS FAILED" : "");
 }
 
 } // namespace
@@ -112,56 +152,69 @@ double mean(const std::vector<double>& v)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
-    const QString toolkit = ToolkitSteps::ToolkitPath();
-    if (toolkit.isEmpty()) {
-        std::fprintf(stderr, "pdftk not found\n");
+    const QString qpdf = ToolkitSteps::ToolPath("qpdf");
+    const QString pdftk = ToolkitSteps::ToolPath("pdftk");
+    if (qpdf.isEmpty() || pdftk.isEmpty()) {
+        std::fprintf(stderr, "qpdf or pdftk not found\n");
         return 1;
     }
     QTemporaryDir dir;
-    WorkFolders folders;
-    folders.tmpDir = dir.filePath("tmpvelunor");
-    folders.pageDir = dir.filePath("jpgtmp");
-    QDir().mkpath(folders.tmpDir);
-    QDir().mkpath(folders.pageDir);
-    writePagePdf(folders.pageFile(0), 100, 400);
-    writePagePdf(folders.pageFile(1), 200, 400);
-    QFile::copy(folders.pageFile(0), folders.chainFile(1));
-
     StderrSink sink;
     DOSOutputs runner(sink);
-    ToolkitSteps steps(runner, folders);
-    const QStringList bareArgs = DOSOutputs::SplitCommandLine(steps.JoinCommandLine(1));
-    bareRunMs(bareArgs); // warm the file cache and the JVM's class data
 
-    std::vector<double> bare, viaRunner;
-    int failures = 0;
-    for (int i = 0; i < runs; ++i) {
-        // Alternate which goes first, so neither always meets a warm cache.
-        if (i % 2 == 0)
-            bare.push_back(bareRunMs(bareArgs));
-        QElapsedTimer clock;
-        clock.start();
-        const ToolkitRunResult r = steps.RunJoin(1);
-        viaRunner.push_back(double(clock.nsecsElapsed()) / 1e6);
-        failures += r.outputExists ? 0 : 1;
-        if (i % 2 == 1)
-            bare.push_back(bareRunMs(bareArgs));
+    // Small: two one-page files.
+    const QString a = dir.filePath("a.pdf"), b = dir.filePath("b.pdf"), out = dir.filePath("out.pdf");
+    writePagePdf(a, 100, 400);
+    writePagePdf(b, 200, 400);
+    // Large: 84 pages of the photos as the page maker makes them, plus one.
+    const QDir photos("/usr/share/backgrounds/mate/nature");
+    const QStringList names = photos.entryList({"*.jpg"}, QDir::Files, QDir::Name);
+    if (names.isEmpty()) {
+        std::fprintf(stderr, "the photos of mate-backgrounds are missing\n");
+        return 1;
     }
-    std::vector<double> paired;
-    for (std::size_t i = 0; i < bare.size(); ++i)
-        paired.push_back(viaRunner[i] - bare[i]);
-    const double fastestBare = *std::min_element(bare.begin(), bare.end());
-    const double fastestRunner = *std::min_element(viaRunner.begin(), viaRunner.end());
-    std::printf("bench_toolkit: %d join runs of two one-page PDFs (%s), each timed bare and "
-                "through the runner in turn\n", runs, qPrintable(toolkit));
-    std::printf("  bare pdftk          fastest %7.1f ms  median %7.1f ms  mean %7.1f ms\n",
-                fastestBare, median(bare), mean(bare));
-    std::printf("  through DOSOutputs  fastest %7.1f ms  median %7.1f ms  mean %7.1f ms\n",
-                fastestRunner, median(viaRunner), mean(viaRunner));
-    std::printf("  added by the runner fastest %7.1f ms  median of pairs %7.1f ms  "
-                "(one poll period: 50 ms)\n", fastestRunner - fastestBare, median(paired));
-    if (failures)
-        std::printf("  %d runs left no output file\n", failures);
+    WorkFolders folders{dir.filePath("tmpvelunor"), dir.filePath("jpgtmp")};
+    QDir().mkpath(folders.tmpDir);
+    QDir().mkpath(folders.pageDir);
+    PageMaker maker(folders, sink, YieldFunction());
+    maker.BeginJob();
+    // A page file of its own for each page: qpdf would share the objects
+    // of a file named twice.
+    QStringList bigArgs {qpdf, "--empty", "--pages"};
+    for (int i = 0; i < 84; ++i) {
+        const QString photo = photos.filePath(names[i % names.size()]);
+        if (!maker.MakePage(i, photo, 85).ok()) {
+            std::fprintf(stderr, "no page for %s\n", qPrintable(photo));
+            return 1;
+        }
+        bigArgs << folders.pageFile(i);
+    }
+    const QString big = dir.filePath("big.pdf");
+    bigArgs << "--" << big;
+    bareRunMs(bigArgs);
+    const QString page = folders.pageFile(0);
+
+    ToolkitSteps steps(runner, folders);
+    // The job's own join line, with its files replaced.
+    auto qpdfArgs = [&](const QString& chain, const QString& pg) {
+        QStringList args = DOSOutputs::SplitCommandLine(steps.JoinCommandLine(1));
+        args.replace(args.indexOf(folders.chainFile(1)), chain);
+        args.replace(args.indexOf(folders.pageFile(1)), pg);
+        args.replace(args.indexOf(folders.chainFile(2)), out);
+        return args;
+    };
+    auto pdftkArgs = [&](const QString& chain, const QString& pg) {
+        return QStringList {pdftk, chain, pg, "cat", "output", out, "dont_ask"};
+    };
+    std::printf("bench_toolkit: one join, %d runs each, bare and through the runner in turn\n", runs);
+    std::printf("  small: two one-page files; large: %.1f MB, 84 photo pages, plus one page\n",
+                double(QFileInfo(big).size()) / 1e6);
+    report("qpdf join, small", timeJoins(runner, "qpdf", qpdfArgs(a, b), out, runs), runs);
+    report("pdftk join, small", timeJoins(runner, "pdftk", pdftkArgs(a, b), out, runs), runs);
+    const int bigRuns = std::max(1, runs / 2);
+    report("qpdf join, large", timeJoins(runner, "qpdf", qpdfArgs(big, page), out, bigRuns), bigRuns);
+    report("pdftk join, large", timeJoins(runner, "pdftk", pdftkArgs(big, page), out, bigRuns), bigRuns);
     return 0;
 }

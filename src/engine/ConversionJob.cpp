@@ -8,7 +8,6 @@
 #include "engine/SettingsFile.h"
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
-#include "platform/KillProcessByName.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -42,12 +41,22 @@ struct RunningFlag {
     RunningFlag& operator=(const RunningFlag&) = delete;
 };
 
-QString toolkitFailure(const QString& what, const ToolkitRunResult& r)
+QString workDiskFull(const QString& workFolder, const QString& what)
+{
+    return QStringLiteral("The work disk is full: there is no room left in %1 to %2 (%3). "
+                          "Please free some space on that disk and try again.")
+        .arg(workFolder, what, QString::fromLocal8Bit(std::strerror(ENOSPC)));
+}
+
+QString toolkitFailure(const QString& what, const ToolkitRunResult& r, const QString& workFolder)
 {
     const QString said = r.output.trimmed();
+    if (r.diskFull)
+        return workDiskFull(workFolder, what)
+            + (said.isEmpty() ? QString() : QStringLiteral(" %1 said:\n\n%2").arg(r.tool, said));
     if (said.isEmpty())
-        return QStringLiteral("The PDF toolkit pdftk could not %1; it wrote no output file and said nothing.").arg(what);
-    return QStringLiteral("The PDF toolkit pdftk could not %1. It said:\n\n%2").arg(what, said);
+        return QStringLiteral("The PDF toolkit %1 could not %2; it wrote no output file and said nothing.").arg(r.tool, what);
+    return QStringLiteral("The PDF toolkit %1 could not %2. It said:\n\n%3").arg(r.tool, what, said);
 }
 } // namespace
 
@@ -300,10 +309,11 @@ ConversionJob::Outcome ConversionJob::runSteps()
         return fail(error.isEmpty() ? QStringLiteral("The document information file %1 could not be written.").arg(work.infoFile())
                                     : error);
     // Found out now rather than after every page has been made.
-    if (ToolkitSteps::ToolkitPath().isEmpty())
-        return fail(QStringLiteral("The PDF toolkit pdftk was found neither in %1 nor on the PATH. "
-                                   "Please install it (Debian package \"pdftk\").")
-                        .arg(AppPaths::ProgramFolder()));
+    const QString missingTool = ToolkitSteps::MissingTool();
+    if (!missingTool.isEmpty())
+        return fail(QStringLiteral("The PDF toolkit %1 was found neither in %2 nor on the PATH. "
+                                   "Please install it (Debian package \"%1\").")
+                        .arg(missingTool, AppPaths::ProgramFolder()));
 
     m_out.SetCaption(kPreparing);
     m_out.SetBarRange(0, 100);
@@ -325,19 +335,23 @@ ConversionJob::Outcome ConversionJob::runSteps()
     }
 
     m_out.SetBarValue(100);
-    KillProcessByName(QStringLiteral("pdftk"));
+    ToolkitSteps::EndStrayRuns();
     m_out.SetCaption(QStringLiteral("Now Start Creating..."));
 
     QFile::remove(work.chainFile(1));
-    if (!QFile::copy(work.pageFile(0), work.chainFile(1)))
-        return fail(QStringLiteral("The work file %1 could not be written.").arg(work.chainFile(1)));
+    if (!QFile::copy(work.pageFile(0), work.chainFile(1))) {
+        QFile::remove(work.chainFile(1));
+        return fail(ToolkitSteps::NoRoomFor(work.tmpDir, QFileInfo(work.pageFile(0)).size())
+                        ? workDiskFull(work.tmpDir, QStringLiteral("copy the first page"))
+                        : QStringLiteral("The work file %1 could not be written.").arg(work.chainFile(1)));
+    }
 
     for (int i = 1; i < n; ++i) {
         const ToolkitRunResult r = steps.RunJoin(i);
         if (!r.started)
             return fail(QString()); // the command runner has told the user
-        if (!r.outputExists)
-            return fail(toolkitFailure(QStringLiteral("add page %1 (%2)").arg(i + 1).arg(m_in.Entry(i)), r));
+        if (!r.ok)
+            return fail(toolkitFailure(QStringLiteral("add page %1 (%2)").arg(i + 1).arg(m_in.Entry(i)), r, work.tmpDir));
         showProgress(kCreating, i);
         yield();
     }
@@ -346,8 +360,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
         const ToolkitRunResult r = steps.RunInfo(m_in.EntryCount());
         if (!r.started)
             return fail(QString());
-        if (!r.outputExists)
-            return fail(toolkitFailure(QStringLiteral("write the document information"), r));
+        if (!r.ok)
+            return fail(toolkitFailure(QStringLiteral("write the document information"), r, work.tmpDir));
     }
     QString problem;
     if (!CheckDocument(work.finishedFile(), n, info, &problem))

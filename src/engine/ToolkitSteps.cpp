@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
+#include "platform/KillProcessByName.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,9 +10,11 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-namespace {
+#include <cerrno>
+#include <cstring>
+#include <sys/statvfs.h>
 
-const QString ToolkitName = QStringLiteral("pdftk");
+namespace {
 
 // One line per value: a line break inside a value would start a new record.
 QString oneLine(QString value)
@@ -22,12 +25,17 @@ QString oneLine(QString value)
     return value;
 }
 
-// The toolkit found, else its name in the program folder: the runner then
+// The program found, else its name in the program folder: the runner then
 // says it cannot be found.
-QString toolkitForCommand()
+QString toolForCommand(const QString& tool)
 {
-    const QString toolkit = ToolkitSteps::ToolkitPath();
-    return toolkit.isEmpty() ? AppPaths::JoinPath(AppPaths::ProgramFolder(), ToolkitName) : toolkit;
+    const QString path = ToolkitSteps::ToolPath(tool);
+    return ToolkitSteps::QuoteArgument(path.isEmpty() ? AppPaths::JoinPath(AppPaths::ProgramFolder(), tool) : path);
+}
+
+qint64 fileSize(const QString& path)
+{
+    return QFileInfo(path).size();
 }
 
 } // namespace
@@ -37,13 +45,41 @@ ToolkitSteps::ToolkitSteps(DOSOutputs& runner, const WorkFolders& folders)
 {
 }
 
-QString ToolkitSteps::ToolkitPath()
+// The join is qpdf's: a native program that starts in milliseconds, where
+// pdftk starts a Java machine for every run. The information file is in
+// pdftk's own format, so pdftk writes the information.
+const QString ToolkitSteps::JoinTool = QStringLiteral("qpdf");
+const QString ToolkitSteps::InfoTool = QStringLiteral("pdftk");
+
+QString ToolkitSteps::ToolPath(const QString& tool)
 {
-    const QString beside = AppPaths::JoinPath(AppPaths::ProgramFolder(), ToolkitName);
+    const QString beside = AppPaths::JoinPath(AppPaths::ProgramFolder(), tool);
     const QFileInfo fi(beside);
     if (fi.isFile() && fi.isExecutable())
         return beside;
-    return QStandardPaths::findExecutable(ToolkitName);
+    return QStandardPaths::findExecutable(tool);
+}
+
+QString ToolkitSteps::MissingTool()
+{
+    for (const QString& tool : {JoinTool, InfoTool})
+        if (ToolPath(tool).isEmpty())
+            return tool;
+    return {};
+}
+
+void ToolkitSteps::EndStrayRuns()
+{
+    for (const QString& tool : {JoinTool, InfoTool})
+        KillProcessByName(tool);
+}
+
+bool ToolkitSteps::NoRoomFor(const QString& folder, qint64 bytes)
+{
+    struct statvfs fs {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &fs) != 0)
+        return false;
+    return qint64(fs.f_bavail) * qint64(fs.f_frsize) < bytes;
 }
 
 QString ToolkitSteps::QuoteArgument(const QString& arg)
@@ -105,16 +141,18 @@ bool ToolkitSteps::WriteInfoFile(const DocumentInfo& info, QString* error) const
 
 QString ToolkitSteps::JoinCommandLine(int i) const
 {
-    return QuoteArgument(toolkitForCommand()) + u' ' + QuoteArgument(m_folders.chainFile(i)) + u' '
-        + QuoteArgument(m_folders.pageFile(i)) + QStringLiteral(" cat output ")
-        + QuoteArgument(m_folders.chainFile(i + 1)) + QStringLiteral(" dont_ask");
+    // Warnings about a damaged input that qpdf repaired are no failure; the
+    // streams are copied as they are, not decoded and compressed again.
+    return toolForCommand(JoinTool) + QStringLiteral(" --warning-exit-0 --stream-data=preserve --empty --pages ")
+        + QuoteArgument(m_folders.chainFile(i)) + u' ' + QuoteArgument(m_folders.pageFile(i))
+        + QStringLiteral(" -- ") + QuoteArgument(m_folders.chainFile(i + 1));
 }
 
 QString ToolkitSteps::InfoCommandLine(int n) const
 {
     // The UTF-8 form: the plain one decodes "&#233;" and the like as
     // character references instead of taking the text as written.
-    return QuoteArgument(toolkitForCommand()) + u' ' + QuoteArgument(m_folders.chainFile(n))
+    return toolForCommand(InfoTool) + u' ' + QuoteArgument(m_folders.chainFile(n))
         + QStringLiteral(" update_info_utf8 ") + QuoteArgument(m_folders.infoFile())
         + QStringLiteral(" output ") + QuoteArgument(m_folders.finishedFile())
         + QStringLiteral(" dont_ask");
@@ -122,21 +160,29 @@ QString ToolkitSteps::InfoCommandLine(int n) const
 
 ToolkitRunResult ToolkitSteps::RunJoin(int i)
 {
-    return run(JoinCommandLine(i), m_folders.chainFile(i + 1));
+    ToolkitRunResult r = run(JoinTool, JoinCommandLine(i), m_folders.chainFile(i + 1),
+                             fileSize(m_folders.chainFile(i)) + fileSize(m_folders.pageFile(i)));
+    // Kept with every page before it, chain files made the work disk grow
+    // with the square of the page count.
+    if (r.ok)
+        QFile::remove(m_folders.chainFile(i));
+    return r;
 }
 
 ToolkitRunResult ToolkitSteps::RunInfo(int n)
 {
-    return run(InfoCommandLine(n), m_folders.finishedFile());
+    return run(InfoTool, InfoCommandLine(n), m_folders.finishedFile(), fileSize(m_folders.chainFile(n)));
 }
 
-ToolkitRunResult ToolkitSteps::run(const QString& commandLine, const QString& expectedOutput)
+ToolkitRunResult ToolkitSteps::run(const QString& tool, const QString& commandLine, const QString& expectedOutput,
+                                   qint64 inputBytes)
 {
     // A file left by an earlier run must not pass for this run's result.
     QFile::remove(expectedOutput);
-    WatchedProcessName = ToolkitName;
+    WatchedProcessName = tool;
     m_runner.setCommandLine(commandLine);
     ToolkitRunResult result;
+    result.tool = tool;
     m_runner.ExecuteCommand(QString());
     result.started = m_runner.LastRunStarted();
     // The watch is by name; our own run must be over before the next one
@@ -144,7 +190,17 @@ ToolkitRunResult ToolkitSteps::run(const QString& commandLine, const QString& ex
     if (result.started && m_runner.ChildRunning())
         m_runner.WaitForChild();
     result.output = result.started ? m_runner.Outputs() + m_runner.UnreadOutputs() : QString();
+    result.exitCode = result.started ? m_runner.LastExitCode() : -1;
     const QFileInfo out(expectedOutput);
     result.outputExists = out.isFile() && out.size() > 0;
+    // An output written in part (a full disk, a crash) is no result.
+    result.ok = result.started && result.outputExists && result.exitCode <= 0;
+    if (result.started && !result.ok) {
+        // The output is what would have needed the room: about the size of
+        // the inputs.
+        result.diskFull = result.output.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))
+            || NoRoomFor(QFileInfo(expectedOutput).path(), inputBytes);
+        QFile::remove(expectedOutput);
+    }
     return result;
 }

@@ -45,6 +45,7 @@ namespace {
 
 constexpr int ReadSize = 1024;
 constexpr int PollMilliSeconds = 50;
+constexpr int DrainReads = 64; // 64 KiB, the pipe's usual size
 
 // Keeps our descriptors clear of 0, 1 and 2, so that the child's dup2 onto
 // them never meets one of its own sources.
@@ -71,15 +72,12 @@ bool somethingToRead(int fd)
     return (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
-bool reaped(pid_t pid)
+// Whether the descriptor reports something at once (a pidfd: the process
+// has ended).
+bool readableNow(int fd)
 {
-    int status = 0;
-    pid_t r;
-    do
-        r = ::waitpid(pid, &status, WNOHANG);
-    while (r < 0 && errno == EINTR);
-    // ECHILD: somebody else reaped it; it is gone either way.
-    return r == pid || (r < 0 && errno == ECHILD);
+    pollfd p {fd, POLLIN, 0};
+    return fd >= 0 && ::poll(&p, 1, 0) > 0;
 }
 
 // Closes the read end however the run is left (the timer wait may throw).
@@ -217,6 +215,8 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
     m_outputs.clear();
     m_unread.clear();
     m_lastRunPid = pid;
+    m_exitCode = -1;
+    m_pace = Pace();
 
     // Reaps the child, or keeps watching it, however the loop is left.
     struct ChildGuard {
@@ -238,8 +238,15 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
     QStringDecoder decoder(QStringDecoder::Utf8);
     char buffer[ReadSize];
     bool running = closed;
+    bool childEnded = false;
     do {
-        if (somethingToRead(readEnd.fd)) {
+        // Once our own child has ended, whatever it wrote is taken now, in
+        // reads of the usual size, rather than one read per period; at most
+        // a full pipe's worth, so a descendant that goes on writing cannot
+        // keep the cycle from the event loop.
+        childEnded = childEnded || readableNow(pidfd);
+        bool again = somethingToRead(readEnd.fd);
+        for (int reads = 1; again; ++reads) {
             ssize_t n;
             do
                 n = ::read(readEnd.fd, buffer, ReadSize);
@@ -250,14 +257,22 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
             const QString text = n > 0 ? QString(decoder.decode(QByteArrayView(buffer, n))) : QString();
             m_outputs += text;
             emit ReceiveOutputs(text);
+            again = running && childEnded && reads < DrainReads && somethingToRead(readEnd.fd);
         }
         if (!ProcessList::IsRunning(WatchedProcessName))
             running = false;
         YieldEvents();
         // The pause is between polls: once the run is known to be over,
-        // waiting out another period would only delay the caller.
-        if (running)
-            timer.Wait(PollMilliSeconds);
+        // waiting out another period would only delay the caller. The end
+        // of our own child ends the pause at once (only once: another
+        // process of the watched name keeps the usual pace).
+        if (running) {
+            ++m_pace.waits;
+            if (timer.WaitOrWake(PollMilliSeconds, childEnded ? -1 : pidfd)) {
+                ++m_pace.cutShort;
+                childEnded = true;
+            }
+        }
     } while (running);
 
     const int readFd = readEnd.fd;
@@ -265,6 +280,19 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
     childGuard.settle(readFd);
     emit CommandOver();
     return m_outputs;
+}
+
+bool DOSOutputs::reaped(pid_t pid)
+{
+    int status = 0;
+    pid_t r;
+    do
+        r = ::waitpid(pid, &status, WNOHANG);
+    while (r < 0 && errno == EINTR);
+    if (r == pid && pid == m_lastRunPid)
+        m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    // ECHILD: somebody else reaped it; it is gone either way.
+    return r == pid || (r < 0 && errno == ECHILD);
 }
 
 void DOSOutputs::keepChild(pid_t pid, int pidfd, int readFd)

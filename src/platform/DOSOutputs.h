@@ -59,6 +59,18 @@ public:
     // the loop itself read.
     QString UnreadOutputs() const { return m_unread; }
 
+    // How the last run's child ended once it has been reaped: its exit
+    // code, or 128 + the signal that ended it; -1 while that is not known.
+    int LastExitCode() const { return m_exitCode; }
+
+    // The last run's pauses between polls: how many there were, and how
+    // many of them the exit of its own child cut short.
+    struct Pace {
+        int waits = 0;
+        int cutShort = 0;
+    };
+    Pace LastRunPace() const { return m_pace; }
+
 signals:
     void ReceiveOutputs(const QString& CommandOutputs);
     void CommandOver();
@@ -85,6 +97,9 @@ private:
         QSocketNotifier* notifier = nullptr;
     };
     void keepChild(pid_t pid, int pidfd, int readFd);
+    // Reaps the process if it has ended (noting how, for the last run's
+    // child); true when it is gone.
+    bool reaped(pid_t pid);
     void reapEnded();
     void forget(std::size_t index);
     void drain(int fd, bool untilEmpty);
@@ -98,4 +113,6 @@ private:
     QEventLoop* m_waitLoop = nullptr;
     pid_t m_lastRunPid = 0;
     bool m_started = false;
+    int m_exitCode = -1;
+    Pace m_pace;
 };

@@ -6,7 +6,7 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <set>
+#include <map>
 #include <unistd.h>
 
 namespace {
@@ -37,17 +37,21 @@ bool ours(pid_t pid)
     return pid != ::getpid() && realUid(pid, &uid) && uid == ::getuid();
 }
 
-// A run that another Velunor process (still alive) has under way is its
-// work in progress, not a stray: ending it would spoil that job.
-bool runOfAnotherLiveRunner(pid_t pid, const std::vector<ProcessList::Entry>& list)
+// A stray is a run that a Velunor program started (it carries the runner's
+// mark) and whose program is gone: nobody waits for it any more. A run
+// without the mark is the user's own and is never touched; a run of a
+// live program (this one included) is that program's work in progress.
+// A live process under the runner's id that started after the run is a
+// newcomer that merely reuses the id.
+bool strayRun(const ProcessList::Entry& run, const std::vector<ProcessList::Entry>& list)
 {
-    const pid_t runner = ProcessList::RunnerOf(pid);
+    const pid_t runner = ProcessList::RunnerOf(run.pid);
     if (runner <= 0 || runner == ::getpid())
         return false;
     for (const ProcessList::Entry& e : list)
         if (e.pid == runner)
-            return !ProcessList::IsZombie(e);
-    return false;
+            return ProcessList::IsZombie(e) || e.startTime > run.startTime;
+    return true;
 }
 
 } // namespace
@@ -57,28 +61,31 @@ void KillProcessByName(const QString& name)
     if (name.isEmpty())
         return;
     const std::vector<ProcessList::Entry> list = ProcessList::Snapshot();
-    std::set<pid_t> doomed;
+    std::map<pid_t, pid_t> doomed; // process -> the runner whose mark it carries
     for (const ProcessList::Entry& e : list)
         if (!ProcessList::IsZombie(e) && ProcessList::NameMatches(e, name) && ours(e.pid)
-            && !runOfAnotherLiveRunner(e.pid, list))
-            doomed.insert(e.pid);
+            && strayRun(e, list))
+            doomed.emplace(e.pid, ProcessList::RunnerOf(e.pid));
     // A run of a script (Debian's pdftk is one) does its work in a child
-    // process: end the children of every ended process too, or they would
-    // go on writing the files the caller is about to reuse.
-    std::set<pid_t> tree = doomed;
+    // process: end the children of every ended run too, or they would go on
+    // writing the files the caller is about to reuse. Only children that
+    // carry the same mark: the run's own, not something it handed over.
+    std::map<pid_t, pid_t> tree = doomed;
     for (bool grown = true; grown;) {
         grown = false;
-        for (const ProcessList::Entry& e : list)
-            if (!tree.count(e.pid) && tree.count(e.ppid) && !ProcessList::IsZombie(e)
-                && ours(e.pid) && !runOfAnotherLiveRunner(e.pid, list)) {
-                tree.insert(e.pid);
-                grown = true;
-            }
+        for (const ProcessList::Entry& e : list) {
+            const auto parent = tree.find(e.ppid);
+            if (parent == tree.end() || tree.count(e.pid) || ProcessList::IsZombie(e) || !ours(e.pid)
+                || ProcessList::RunnerOf(e.pid) != parent->second)
+                continue;
+            tree.emplace(e.pid, parent->second);
+            grown = true;
+        }
     }
     // Failures (a process that ended meanwhile) are passed over.
-    for (pid_t pid : doomed)
+    for (const auto& [pid, runner] : doomed)
         ::kill(pid, SIGKILL);
-    for (pid_t pid : tree)
+    for (const auto& [pid, runner] : tree)
         if (!doomed.count(pid))
             ::kill(pid, SIGKILL);
 }

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTimerEvent>
 
 namespace {
@@ -52,12 +53,17 @@ clsWaitableTimer::~clsWaitableTimer()
 
 void clsWaitableTimer::Wait(int MilliSeconds)
 {
+    WaitOrWake(MilliSeconds, -1);
+}
+
+bool clsWaitableTimer::WaitOrWake(int MilliSeconds, int wakeFd)
+{
     if (!QCoreApplication::instance())
         raise(QStringLiteral("No event loop to wait in: the application object does not exist."));
     if (MilliSeconds <= 0) {
         // The timer is due at once: one pass of the event loop.
         QCoreApplication::processEvents();
-        return;
+        return false;
     }
     QEventLoop loop;
     TimerTarget target(loop);
@@ -67,14 +73,30 @@ void clsWaitableTimer::Wait(int MilliSeconds)
     if (target.timerId == 0)
         raise(QStringLiteral("The timer could not be created."));
     m_timer = target.timerId;
-    // The loop sleeps in the dispatcher until an event or the timer comes;
-    // a nested handler that quits other loops cannot end this one early.
-    while (!target.fired) {
+    bool woken = false;
+    QSocketNotifier* wake = nullptr;
+    if (wakeFd >= 0) {
+        wake = new QSocketNotifier(QSocketNotifier::Read, &target);
+        wake->setSocket(wakeFd);
+        QObject::connect(wake, &QSocketNotifier::activated, &target, [&] {
+            wake->setEnabled(false);
+            woken = true;
+            loop.quit();
+        });
+        wake->setEnabled(true);
+    }
+    // The loop sleeps in the dispatcher until an event, the timer or the
+    // wake descriptor comes; a nested handler that quits other loops cannot
+    // end this one early.
+    while (!target.fired && !woken) {
         loop.exec();
         // exec returns at once while the application is quitting; sleep
         // for the next event instead of spinning.
-        if (!target.fired)
+        if (!target.fired && !woken)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    if (target.timerId)
+        target.killTimer(target.timerId);
     m_timer = 0;
+    return woken && !target.fired;
 }

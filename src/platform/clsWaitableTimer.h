@@ -11,6 +11,10 @@ public:
     clsWaitableTimer& operator=(const clsWaitableTimer&) = delete;
 
     void Wait(int MilliSeconds);
+    // The same wait, also ended as soon as the descriptor wakeFd becomes
+    // readable (a child's pidfd reports its exit so). True when that ended
+    // it before the time was up; a negative wakeFd waits as Wait does.
+    bool WaitOrWake(int MilliSeconds, int wakeFd);
     bool holdsTimer() const { return m_timer != 0; }
 
 private:

@@ -179,16 +179,22 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
     const QString good = picture("good.png", FIF_PNG, 40, 20);
     const QString bad = root + "/pics/holiday.jpg";
     ASSERT_TRUE(writeFile(bad, "not a picture at all"));
-    const QString fakeBin = root + "/fakebin";
-    QDir().mkpath(fakeBin);
-    ASSERT_TRUE(writeFile(fakeBin + "/pdftk", "#!/bin/sh\necho 'Error: this toolkit is broken' >&2\nexit 1\n"));
-    QFile::setPermissions(fakeBin + "/pdftk", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    // A toolkit that "succeeds" by copying its first input to its output:
+    // Stand-ins for one toolkit program each, found before the real ones.
+    auto fakeTool = [&](const QString& folder, const QString& tool, const QByteArray& script) {
+        QDir().mkpath(root + "/" + folder);
+        const QString path = root + "/" + folder + "/" + tool;
+        EXPECT_TRUE(writeFile(path, "#!/bin/sh\n" + script));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return root + "/" + folder + ":" + qEnvironmentVariable("PATH");
+    };
+    const QString failingJoin = fakeTool("failbin", "qpdf", "echo 'qpdf: this join is broken' >&2\nexit 2\n");
+    // Written in part, then a failure: the exit status tells.
+    const QString halfJoin
+        = fakeTool("halfbin", "qpdf", "for a; do last=$a; done\necho '%PDF-1.5' > \"$last\"\nexit 2\n");
+    // Programs that "succeed" by copying their first input to their output:
     // pages and information go missing without a word.
-    const QString lazyBin = root + "/lazybin";
-    QDir().mkpath(lazyBin);
-    ASSERT_TRUE(writeFile(lazyBin + "/pdftk", "#!/bin/sh\n/bin/cp \"$1\" \"$5\"\n"));
-    QFile::setPermissions(lazyBin + "/pdftk", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString lazyJoin = fakeTool("lazyjoin", "qpdf", "/bin/cp \"$5\" \"$8\"\n");
+    const QString lazyInfo = fakeTool("lazyinfo", "pdftk", "/bin/cp \"$1\" \"$5\"\n");
 
     struct Case {
         const char* what;
@@ -200,10 +206,12 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
     const QList<Case> cases = {
         {"unreadable picture", {"-o", out, good, bad}, {}, bad},
         {"folder that cannot be made", {"-o", root + "/no/such", good}, {}, root + "/no/such"},
-        {"missing toolkit", {"-o", out, good}, root + "/emptybin", "pdftk"},
-        {"toolkit that fails", {"-o", out, good, good}, fakeBin, "this toolkit is broken"},
-        {"toolkit that loses a page", {"-o", out, good, good}, lazyBin, "holds 1 of its 2 pages"},
-        {"toolkit that drops the information", {"-o", out, good}, lazyBin, "document information (Title)"},
+        {"missing toolkit", {"-o", out, good}, root + "/emptybin", "toolkit qpdf was found neither"},
+        {"join that fails", {"-o", out, good, good}, failingJoin, "qpdf could not add page 2"},
+        {"join that fails, in qpdf's words", {"-o", out, good, good}, failingJoin, "qpdf: this join is broken"},
+        {"join that fails after writing part", {"-o", out, good, good}, halfJoin, "qpdf could not add page 2"},
+        {"toolkit that loses a page", {"-o", out, good, good}, lazyJoin, "holds 1 of its 2 pages"},
+        {"toolkit that drops the information", {"-o", out, good}, lazyInfo, "document information (Title)"},
         {"empty title", {"-o", out + "/t1", "-t", "", good}, {}, "title"},
         {"dot title", {"-o", out + "/t2", "-t", ".", good}, {}, "\".\""},
         {"dot-dot title", {"-o", out + "/t3", "-t", "..", good}, {}, "\"..\""},

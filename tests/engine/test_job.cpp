@@ -1,5 +1,6 @@
 #include "test_job_support.h"
 
+#include "ScopedEnv.h"
 #include "TestSupport.h"
 #include "engine/ConversionJob.h"
 #include "engine/JobWorkArea.h"
@@ -9,10 +10,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -258,4 +264,67 @@ TEST_F(JobTest, TitleChangedDuringTheJobToAnExistingFileIsAskedAgain)
     EXPECT_FALSE(QFileInfo::exists(root + "/out/New PDF Document.pdf"));
     EXPECT_TRUE(workFoldersGone());
     expectEnabledAgain();
+}
+
+// The work disk holds the page files and at most two chain files at a time;
+// a work disk too small even for that is told as full, naming the folder.
+// Each work disk is a small tmpfs mounted as the cache folder.
+TEST_F(JobTest, WorkDiskHoldsThePagesAndTwoChainFilesAndSaysWhenFull)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs as the work disk needs root";
+    // Noise, so that the pages are about as big as the document parts.
+    quint32 seed = 12345;
+    const int pages = 8;
+    for (int p = 0; p < pages; ++p) {
+        QImage img(500, 400, QImage::Format_RGB888);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width() * 3; ++x)
+                img.scanLine(y)[x] = uchar((seed = seed * 1664525u + 1013904223u) >> 24);
+        const QString path = root + QString("/pics/noise%1.bmp").arg(p);
+        ASSERT_TRUE(img.save(path));
+        io.entries << path;
+    }
+    ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done) << io.events.join('\n').toStdString();
+    const qint64 document = QFileInfo(output()).size();
+    const qint64 bitmap = 500 * 400 * 3 + (1 << 16);
+
+    struct Case {
+        const char* what;
+        double documents; // room for this many documents, besides the bitmap
+        bool done;
+    };
+    // All chain files kept would need 1 + (1 + ... + 8) / 8 + 1 = 6.5
+    // documents; pages plus two chain files need 3.
+    for (const Case& c : {Case{"room for the pages and two chain files", 3.5, true},
+                          Case{"room for the pages alone", 1.6, false}}) {
+        SCOPED_TRACE(c.what);
+        const QString disk = root + "/disk";
+        QDir().mkpath(disk);
+        const QByteArray size = "size=" + QByteArray::number(qint64(document * c.documents) + bitmap);
+        if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, size.constData()) != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+        auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
+        {
+            ScopedEnv env;
+            env.set("XDG_CACHE_HOME", QFile::encodeName(disk));
+            RecordingJobIo io2;
+            io2.entries = io.entries;
+            io2.outputFolder = root + "/out-" + QString::number(c.done);
+            JobWorkArea area2;
+            DOSOutputs runner2{io2};
+            ConversionJob job2{io2, io2, runner2, area2};
+            job2.SetSettingsPath(settings);
+            const auto outcome = job2.Run();
+            EXPECT_EQ(outcome == ConversionJob::Outcome::Done, c.done) << io2.events.join('\n').toStdString();
+            if (c.done) {
+                EXPECT_EQ(pdfPageCount(io2.outputFolder + "/" + io2.title + ".pdf"), pages);
+            } else {
+                ASSERT_EQ(io2.messages().size(), 1);
+                EXPECT_TRUE(io2.messages()[0].contains("The work disk is full")) << qPrintable(io2.messages()[0]);
+                EXPECT_TRUE(io2.messages()[0].contains(disk + "/velunor/")) << qPrintable(io2.messages()[0]);
+                EXPECT_FALSE(QFileInfo::exists(io2.outputFolder + "/" + io2.title + ".pdf"));
+            }
+        }
+    }
 }

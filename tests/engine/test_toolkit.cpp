@@ -1,22 +1,32 @@
 #include "RecordingMessageSink.h"
 #include "ScopedEnv.h"
 #include "TestSupport.h"
+#include "engine/PageMaker.h"
 #include "engine/ToolkitSteps.h"
 #include "platform/DOSOutputs.h"
 #include "platform/ProcessList.h"
 
+#include <FreeImage.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTest>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 using testsupport::pdfInfoField;
 using testsupport::runProgram;
@@ -62,19 +72,42 @@ QStringList pageWidths(const QString& pdf, int pages)
     return widths;
 }
 
-QString dumpDataValue(const QString& pdf, const QString& key)
+// pdftk run directly, marked as this process's run like the runner's own.
+testsupport::ProcessResult runPdftk(const QStringList& args)
 {
-    // Marked as this process's run, so that a job in a test program running
-    // alongside, which ends stray pdftk runs, leaves it alone.
     ScopedEnv env;
     env.set(ProcessList::RunnerVariable, QByteArray::number(::getpid()));
     env.set("LC_ALL", "C.UTF-8"); // its output is read as UTF-8
-    const auto r = runProgram("pdftk", {pdf, "dump_data_utf8"});
-    const QStringList lines = r.out.split('\n');
+    return runProgram("pdftk", args);
+}
+
+QString dumpDataValue(const QString& pdf, const QString& key)
+{
+    const QStringList lines = runPdftk({pdf, "dump_data_utf8"}).out.split('\n');
     for (int i = 0; i + 1 < lines.size(); ++i)
         if (lines[i] == "InfoKey: " + key && lines[i + 1].startsWith("InfoValue: "))
             return lines[i + 1].mid(11);
     return "<missing>";
+}
+
+// What an independent reader sees of a document: page sizes, every image
+// (size, colour, encoding, bytes; not its object number) and each page
+// rendered.
+QStringList documentSeen(const QString& pdf, const QString& renderDir)
+{
+    static const QRegularExpression pageLine(R"(^Page\s+\d+ (size|rot):)");
+    QStringList seen = runProgram("pdfinfo", {"-f", "1", "-l", "99", pdf}).out.split('\n').filter(pageLine);
+    for (const QString& line : runProgram("pdfimages", {"-list", pdf}).out.split('\n').mid(2)) {
+        QStringList cols = line.simplified().split(' ');
+        if (cols.size() > 12)
+            cols.remove(10, 2);
+        seen << cols.join(' ');
+    }
+    QDir().mkpath(renderDir);
+    runProgram("pdftoppm", {"-r", "20", pdf, renderDir + "/p"});
+    for (const QString& page : QDir(renderDir).entryList(QDir::Files, QDir::Name))
+        seen << page + ' ' + QString::number(qHash(testsupport::readAll(renderDir + '/' + page)));
+    return seen;
 }
 
 // Live processes started by this process's runners (the script and its Java).
@@ -85,6 +118,46 @@ QStringList ourRunsLeft()
         if (!ProcessList::IsZombie(e) && ProcessList::RunnerOf(e.pid) == ::getpid())
             left << e.comm;
     return left;
+}
+
+// A process the test starts with one more environment entry (if any) and
+// ends, reaped, when it goes.
+struct Started {
+    pid_t pid = 0;
+    Started(const QString& program, const QByteArray& extraEnv)
+    {
+        const QByteArray p = QFile::encodeName(program);
+        char* argv[] = {const_cast<char*>(p.constData()), nullptr};
+        std::vector<char*> envp;
+        for (char** e = environ; *e; ++e)
+            envp.push_back(*e);
+        if (!extraEnv.isEmpty())
+            envp.push_back(const_cast<char*>(extraEnv.constData()));
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, envp.data()) != 0)
+            pid = 0;
+    }
+    bool endedBySigkill()
+    {
+        int status = 0;
+        return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL
+            && (pid = 0) == 0;
+    }
+    ~Started()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+bool liveNamed(pid_t pid, const QString& comm)
+{
+    for (const ProcessList::Entry& e : ProcessList::Snapshot())
+        if (e.pid == pid)
+            return e.comm == comm && !ProcessList::IsZombie(e);
+    return false;
 }
 
 class ToolkitStepsTest : public ::testing::Test {
@@ -167,45 +240,50 @@ TEST_F(ToolkitStepsTest, InfoFileThatCannotBeWrittenNamesTheFile)
 TEST_F(ToolkitStepsTest, CommandLinesAreTheJoinAndInfoStepsWithQuotedPaths)
 {
     ToolkitSteps steps(runner, folders);
-    const QString tk = ToolkitSteps::ToolkitPath();
-    ASSERT_FALSE(tk.isEmpty());
-    const QString q = ToolkitSteps::QuoteArgument(tk);
+    const QString qpdf = ToolkitSteps::ToolPath("qpdf");
+    const QString pdftk = ToolkitSteps::ToolPath("pdftk");
+    ASSERT_FALSE(qpdf.isEmpty());
+    ASSERT_FALSE(pdftk.isEmpty());
     auto Q = [](const QString& p) { return ToolkitSteps::QuoteArgument(p); };
-    EXPECT_EQ(steps.JoinCommandLine(1), q + ' ' + Q(folders.tmpDir + "/tmp1.pdf") + ' '
-                                            + Q(folders.pageDir + "/1.pdf") + " cat output "
-                                            + Q(folders.tmpDir + "/tmp2.pdf") + " dont_ask");
-    EXPECT_EQ(steps.InfoCommandLine(3), q + ' ' + Q(folders.tmpDir + "/tmp3.pdf")
+    EXPECT_EQ(steps.JoinCommandLine(1), Q(qpdf) + " --warning-exit-0 --stream-data=preserve --empty --pages "
+                                            + Q(folders.tmpDir + "/tmp1.pdf") + ' ' + Q(folders.pageDir + "/1.pdf")
+                                            + " -- " + Q(folders.tmpDir + "/tmp2.pdf"));
+    EXPECT_EQ(steps.InfoCommandLine(3), Q(pdftk) + ' ' + Q(folders.tmpDir + "/tmp3.pdf")
                                             + " update_info_utf8 " + Q(folders.tmpDir + "/info.txt")
                                             + " output " + Q(folders.tmpDir + "/tmpx.pdf")
                                             + " dont_ask");
     // Split again, the paths come back whole.
     EXPECT_EQ(DOSOutputs::SplitCommandLine(steps.JoinCommandLine(12)),
-              QStringList({tk, folders.chainFile(12), folders.pageFile(12), "cat", "output",
-                           folders.chainFile(13), "dont_ask"}));
+              QStringList({qpdf, "--warning-exit-0", "--stream-data=preserve", "--empty", "--pages",
+                           folders.chainFile(12), folders.pageFile(12), "--", folders.chainFile(13)}));
     EXPECT_EQ(ToolkitSteps::QuoteArgument("/plain/path.pdf"), "/plain/path.pdf");
     EXPECT_EQ(ToolkitSteps::QuoteArgument("/my files/a.pdf"), "\"/my files/a.pdf\"");
     EXPECT_EQ(ToolkitSteps::QuoteArgument("a\"b\\"), "\"a\\\"b\\\\\"");
 }
 
-TEST(ToolkitPath, IsLookedForBesideTheProgramFirstThenOnPath)
+TEST(ToolPath, EachProgramIsLookedForBesideTheProgramFirstThenOnPath)
 {
-    const QString onPath = QStandardPaths::findExecutable("pdftk");
-    ASSERT_FALSE(onPath.isEmpty());
-    EXPECT_EQ(ToolkitSteps::ToolkitPath(), onPath);
-    // A program of our own in a folder of its own, with and without a
-    // toolkit beside it.
-    QTemporaryDir dir;
-    const QString program = dir.filePath("velunor probe");
-    ASSERT_TRUE(QFile::copy(VELUNOR_TEST_HELPER_DIR "/vlnh2_tkpath", program));
-    EXPECT_EQ(runProgram(program, {}).out.trimmed(), onPath);
-    const QString beside = dir.filePath("pdftk");
-    QFile f(beside);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("#!/bin/sh\n");
-    f.close();
-    EXPECT_EQ(runProgram(program, {}).out.trimmed(), onPath) << "not executable: passed over";
-    ASSERT_TRUE(f.setPermissions(f.permissions() | QFile::ExeOwner));
-    EXPECT_EQ(runProgram(program, {}).out.trimmed(), beside);
+    for (const QString tool : {"qpdf", "pdftk"}) {
+        SCOPED_TRACE(qPrintable(tool));
+        const QString onPath = QStandardPaths::findExecutable(tool);
+        ASSERT_FALSE(onPath.isEmpty());
+        EXPECT_EQ(ToolkitSteps::ToolPath(tool), onPath);
+        // A program of our own in a folder of its own, with and without the
+        // toolkit program beside it.
+        QTemporaryDir dir;
+        const QString program = dir.filePath("velunor probe");
+        ASSERT_TRUE(QFile::copy(VELUNOR_TEST_HELPER_DIR "/vlnh2_tkpath", program));
+        EXPECT_EQ(runProgram(program, {tool}).out.trimmed(), onPath);
+        const QString beside = dir.filePath(tool);
+        QFile f(beside);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\n");
+        f.close();
+        EXPECT_EQ(runProgram(program, {tool}).out.trimmed(), onPath) << "not executable: passed over";
+        ASSERT_TRUE(f.setPermissions(f.permissions() | QFile::ExeOwner));
+        EXPECT_EQ(runProgram(program, {tool}).out.trimmed(), beside);
+    }
+    EXPECT_EQ(ToolkitSteps::MissingTool(), QString());
 }
 
 TEST_F(ToolkitStepsTest, ThreePagesJoinInOrderAndCarryAllSevenFields)
@@ -213,23 +291,29 @@ TEST_F(ToolkitStepsTest, ThreePagesJoinInOrderAndCarryAllSevenFields)
     makePages(3);
     ToolkitSteps steps(runner, folders);
     ASSERT_TRUE(steps.WriteInfoFile(sampleInfo()));
-    QStringList ran;
+    QStringList ran, watched;
     for (int i = 1; i <= 2; ++i) {
         const ToolkitRunResult r = steps.RunJoin(i);
         ran << runner.CommandLine();
+        watched << WatchedProcessName;
         EXPECT_TRUE(r.started);
-        EXPECT_TRUE(r.outputExists) << qPrintable(r.output);
+        EXPECT_TRUE(r.ok) << qPrintable(r.output);
+        EXPECT_EQ(r.exitCode, 0);
         // This run is over before the next starts.
         EXPECT_FALSE(runner.ChildRunning());
         EXPECT_TRUE(ourRunsLeft().isEmpty());
+        // The chain file joined is gone once the next one is made.
+        EXPECT_FALSE(QFile::exists(folders.chainFile(i)));
+        EXPECT_TRUE(QFile::exists(folders.chainFile(i + 1)));
     }
     const ToolkitRunResult info = steps.RunInfo(3);
     ran << runner.CommandLine();
+    watched << WatchedProcessName;
     EXPECT_TRUE(info.started);
-    EXPECT_TRUE(info.outputExists) << qPrintable(info.output);
+    EXPECT_TRUE(info.ok) << qPrintable(info.output);
     EXPECT_EQ(ran, QStringList({steps.JoinCommandLine(1), steps.JoinCommandLine(2),
                                 steps.InfoCommandLine(3)}));
-    EXPECT_EQ(WatchedProcessName, "pdftk");
+    EXPECT_EQ(watched, QStringList({"qpdf", "qpdf", "pdftk"}));
     EXPECT_TRUE(sink.messages.empty());
 
     EXPECT_EQ(testsupport::pdfPageCount(folders.chainFile(3)), 3);
@@ -238,6 +322,42 @@ TEST_F(ToolkitStepsTest, ThreePagesJoinInOrderAndCarryAllSevenFields)
     expectAllSevenFields(folders.finishedFile());
     // Nothing of our toolkit runs is left (other programs may run pdftk).
     EXPECT_TRUE(ourRunsLeft().isEmpty()) << qPrintable(ourRunsLeft().join(' '));
+}
+
+// The joins were pdftk's; qpdf's must give the same document.
+TEST_F(ToolkitStepsTest, QpdfJoinsGiveTheDocumentPdftkJoinsGave)
+{
+    PageMaker maker(folders, sink, YieldFunction());
+    maker.BeginJob();
+    const int bpp[] = {24, 8, 32};
+    for (int i = 0; i < 3; ++i) {
+        const QString pic = base.filePath(QString("pic%1.png").arg(i));
+        ASSERT_TRUE(testsupport::writeTestPicture(pic, FIF_PNG, 120 + 40 * i, 200 - 30 * i, bpp[i]));
+        ASSERT_TRUE(maker.MakePage(i, pic, 85).ok());
+    }
+    ToolkitSteps steps(runner, folders);
+    ASSERT_TRUE(steps.WriteInfoFile(sampleInfo()));
+    const QString byPdftk = base.filePath("pdftk.pdf");
+    const QString pdftkChain = base.filePath("chain");
+    ASSERT_TRUE(QFile::copy(folders.pageFile(0), pdftkChain + "1.pdf"));
+    for (int i = 1; i < 3; ++i)
+        ASSERT_EQ(runPdftk({pdftkChain + QString::number(i) + ".pdf", folders.pageFile(i), "cat", "output",
+                            pdftkChain + QString::number(i + 1) + ".pdf", "dont_ask"}).exitCode, 0);
+    ASSERT_EQ(runPdftk({pdftkChain + "3.pdf", "update_info_utf8", folders.infoFile(), "output", byPdftk,
+                        "dont_ask"}).exitCode, 0);
+
+    ASSERT_TRUE(QFile::copy(folders.pageFile(0), folders.chainFile(1)));
+    for (int i = 1; i < 3; ++i)
+        ASSERT_TRUE(steps.RunJoin(i).ok) << qPrintable(runner.Outputs());
+    ASSERT_TRUE(steps.RunInfo(3).ok);
+
+    const QStringList seen = documentSeen(folders.finishedFile(), base.filePath("ours"));
+    EXPECT_EQ(seen.filter("size:").size(), 3);
+    EXPECT_EQ(seen.filter(" jpeg ").size(), 3) << qPrintable(seen.join('\n'));
+    EXPECT_EQ(seen.filter(".ppm ").size(), 3);
+    EXPECT_EQ(seen.join('\n').toStdString(), documentSeen(byPdftk, base.filePath("theirs")).join('\n').toStdString());
+    expectAllSevenFields(folders.finishedFile());
+    expectAllSevenFields(byPdftk);
 }
 
 TEST_F(ToolkitStepsTest, OnePageTakesOnlyTheInfoStepAndKeepsItsTextUnderAnyLocale)
@@ -259,7 +379,7 @@ TEST_F(ToolkitStepsTest, OnePageTakesOnlyTheInfoStepAndKeepsItsTextUnderAnyLocal
         env.set("LANG", l.lang);
         QFile::remove(folders.finishedFile());
         const ToolkitRunResult r = steps.RunInfo(1);
-        EXPECT_TRUE(r.outputExists) << qPrintable(r.output);
+        EXPECT_TRUE(r.ok) << qPrintable(r.output);
         EXPECT_EQ(runner.CommandLine(), steps.InfoCommandLine(1));
         EXPECT_TRUE(steps.InfoCommandLine(1).contains(ToolkitSteps::QuoteArgument(folders.chainFile(1))));
         EXPECT_EQ(pageWidths(folders.finishedFile(), 1), QStringList({"100"}));
@@ -267,42 +387,95 @@ TEST_F(ToolkitStepsTest, OnePageTakesOnlyTheInfoStepAndKeepsItsTextUnderAnyLocal
     }
 }
 
-TEST_F(ToolkitStepsTest, FailedRunReportsNoOutputAndTheToolkitsWords)
+// A run fails when it writes no output, and also when it ends badly after
+// writing part of it (a full disk): either way its words are kept, nothing
+// of its output is left, and the chain file it read stays.
+TEST_F(ToolkitStepsTest, FailedJoinReportsTheToolkitsWordsAndLeavesNoOutput)
 {
-    // Page file 1 is missing: the join cannot work.
-    makePages(1);
-    ToolkitSteps steps(runner, folders);
-    const QString stale = folders.chainFile(2);
-    ASSERT_TRUE(QFile::copy(folders.pageFile(0), stale)); // an old file does not count
-    const ToolkitRunResult r = steps.RunJoin(1);
-    EXPECT_TRUE(r.started);
-    EXPECT_FALSE(r.outputExists);
-    EXPECT_FALSE(QFile::exists(stale));
-    EXPECT_FALSE(r.output.trimmed().isEmpty());
+    QTemporaryDir bin;
+    const QString halfWriter = bin.filePath("qpdf");
+    ASSERT_TRUE(testsupport::writeFile(halfWriter, "#!/bin/sh\nfor a; do last=$a; done\n"
+                                                   "echo partial > \"$last\"\necho 'qpdf: write failed' >&2\nexit 2\n"));
+    ASSERT_TRUE(QFile::setPermissions(halfWriter, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray oldPath = qgetenv("PATH");
+    auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
+    struct Case {
+        const char* what;
+        bool pageMissing;
+        bool halfWritten;
+        const char* said;
+    };
+    for (const Case& c : {Case{"page file missing", true, false, "1.pdf"},
+                          Case{"written in part, then failed", false, true, "qpdf: write failed"}}) {
+        SCOPED_TRACE(c.what);
+        makePages(2);
+        qputenv("PATH", c.halfWritten ? QFile::encodeName(bin.path()) + ':' + oldPath : oldPath);
+        if (c.pageMissing)
+            QFile::remove(folders.pageFile(1));
+        ToolkitSteps steps(runner, folders);
+        const QString stale = folders.chainFile(2);
+        ASSERT_TRUE(QFile::copy(folders.pageFile(0), stale)); // an old file does not count
+        const ToolkitRunResult r = steps.RunJoin(1);
+        EXPECT_TRUE(r.started);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.tool, "qpdf");
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_FALSE(r.diskFull);
+        EXPECT_FALSE(QFile::exists(stale));
+        EXPECT_TRUE(QFile::exists(folders.chainFile(1)));
+        EXPECT_TRUE(r.output.contains(c.said)) << qPrintable(r.output);
+        qputenv("PATH", oldPath);
+        QFile::remove(folders.chainFile(1));
+    }
 }
 
-// A toolkit that is not a process named "pdftk" once it runs ends the
+// Before the joins, the stray runs of both programs go: those a Velunor
+// program that is gone started. (Which runs are spared, the user's own
+// among them, is KillProcessByName's own test, under names no real program
+// has, so that no job running alongside waits on them.)
+TEST(ToolkitStrays, StrayRunsOfBothProgramsEnd)
+{
+    QTemporaryDir dir;
+    pid_t dead = 0;
+    {
+        Started gone(VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper", {});
+        dead = gone.pid;
+    }
+    const QByteArray strayMark = QByteArray(ProcessList::RunnerVariable) + '=' + QByteArray::number(dead);
+    std::vector<std::unique_ptr<Started>> strays;
+    for (const QString tool : {"qpdf", "pdftk"}) {
+        ASSERT_TRUE(QFile::copy(VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper", dir.filePath(tool)));
+        strays.push_back(std::make_unique<Started>(dir.filePath(tool), strayMark));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return liveNamed(strays[0]->pid, "qpdf") && liveNamed(strays[1]->pid, "pdftk");
+    }, 10000));
+    ToolkitSteps::EndStrayRuns();
+    for (auto& s : strays)
+        EXPECT_TRUE(s->endedBySigkill());
+}
+
+// A toolkit that is not a process named "qpdf" once it runs ends the
 // runner's loop at its first cycle; the step still returns only after the
 // run is over, with its output file and its words.
 TEST_F(ToolkitStepsTest, StepWaitsForItsOwnRunWhenTheNameWatchEndsEarly)
 {
     QTemporaryDir bin;
-    const QString fake = bin.filePath("pdftk");
+    const QString fake = bin.filePath("qpdf");
     QFile f(fake);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("#!/bin/sh\nexec \"" VELUNOR_TEST_HELPER_DIR "/vlnh2_slowcp\" \"$@\"\n");
     f.close();
     ASSERT_TRUE(f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    makePages(2);
     const QByteArray oldPath = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(bin.path()) + ':' + oldPath);
     auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
-    ASSERT_EQ(ToolkitSteps::ToolkitPath(), fake);
-
-    makePages(2);
+    ASSERT_EQ(ToolkitSteps::ToolPath("qpdf"), fake);
     ToolkitSteps steps(runner, folders);
     const ToolkitRunResult r = steps.RunJoin(1);
     EXPECT_TRUE(r.started);
-    EXPECT_TRUE(r.outputExists);
+    EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.output, "joined\n");
     EXPECT_FALSE(runner.ChildRunning());
     EXPECT_TRUE(ourRunsLeft().isEmpty());

@@ -1,5 +1,5 @@
-// Test helper: prints where the toolkit steps find pdftk when run from the
-// folder this program lies in.
+// Test helper: prints where the toolkit steps find the program named by its
+// argument when run from the folder this program lies in.
 #include "engine/ToolkitSteps.h"
 
 #include <QCoreApplication>
@@ -8,6 +8,8 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    std::printf("%s\n", qPrintable(ToolkitSteps::ToolkitPath()));
+    if (argc < 2)
+        return 2;
+    std::printf("%s\n", qPrintable(ToolkitSteps::ToolPath(QString::fromUtf8(argv[1]))));
     return 0;
 }

@@ -1,6 +1,5 @@
 #include "RecordingMessageSink.h"
 #include "platform/DOSOutputs.h"
-#include "platform/KillProcessByName.h"
 #include "platform/ProcessList.h"
 
 #include <QDir>
@@ -11,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -69,6 +69,15 @@ struct Spawned {
     ~Spawned() { end(); }
 };
 
+// Ends this process's children of the given name (runs of our own, which
+// KillProcessByName rightly spares).
+void endOurChildren(const QString& comm)
+{
+    for (const ProcessList::Entry& e : ProcessList::Snapshot())
+        if (e.ppid == ::getpid() && e.comm == comm && !ProcessList::IsZombie(e))
+            ::kill(e.pid, SIGKILL);
+}
+
 int countOpenFds()
 {
     return int(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size());
@@ -113,7 +122,7 @@ protected:
     void TearDown() override
     {
         if (runner.ChildRunning()) {
-            KillProcessByName("vlnh2_chunks");
+            endOurChildren("vlnh2_chunks");
             runner.WaitForChild();
         }
         WatchedProcessName.clear();
@@ -299,7 +308,7 @@ TEST_F(DOSOutputsTest, ChildStillRunningAfterTheRunIsWaitedForResponsively)
     bool handled = false;
     QTimer::singleShot(0, [&] {
         handled = true;
-        KillProcessByName("vlnh2_chunks");
+        endOurChildren("vlnh2_chunks");
     });
     runner.WaitForChild();
     EXPECT_TRUE(handled);
@@ -307,6 +316,35 @@ TEST_F(DOSOutputsTest, ChildStillRunningAfterTheRunIsWaitedForResponsively)
     EXPECT_EQ(countZombieChildren(), 0);
     // The pipe was drained, not cut: the child's text is all there.
     EXPECT_EQ(everything(), "0123456789");
+}
+
+// A run ends as soon as its own child has: the pause between two polls is
+// cut short by the child's exit, and what the child wrote is all read.
+TEST_F(DOSOutputsTest, OwnChildsExitEndsThePauseAtOnce)
+{
+    WatchedProcessName = "vlnh2_chunks";
+    // Handled in the first cycle's event pass, after its name check found
+    // the child running: the child ends before the pause begins.
+    QTimer::singleShot(0, [&] {
+        pid_t ours = 0;
+        for (const ProcessList::Entry& e : ProcessList::Snapshot())
+            if (e.ppid == ::getpid() && e.comm == "vlnh2_chunks")
+                ours = e.pid;
+        ASSERT_GT(ours, 0);
+        ::kill(ours, SIGKILL);
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            for (const ProcessList::Entry& e : ProcessList::Snapshot())
+                if (e.pid == ours)
+                    return ProcessList::IsZombie(e);
+            return true;
+        }, 10000));
+    });
+    runner.ExecuteCommand(quoted(helper("vlnh2_chunks")) + " 10 10 --hold");
+    EXPECT_EQ(runner.LastRunPace().waits, 1);
+    EXPECT_EQ(runner.LastRunPace().cutShort, 1);
+    EXPECT_EQ(runner.Outputs(), "0123456789");
+    EXPECT_FALSE(runner.ChildRunning());
+    EXPECT_EQ(runner.LastExitCode(), 128 + SIGKILL);
 }
 
 TEST_F(DOSOutputsTest, AnotherProcessOfTheNameProlongsTheRunWhatEverItsCase)
@@ -320,7 +358,8 @@ TEST_F(DOSOutputsTest, AnotherProcessOfTheNameProlongsTheRunWhatEverItsCase)
     ASSERT_GT(other.pid, 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return ProcessList::IsRunning(name); }, 10000));
     // Our child starts a holder of the pipe and ends at once; the run must go
-    // on while a process of the watched name (spelt in capitals) runs, and
+    // on while a process of the watched name (spelt in capitals) runs, at
+    // its usual pace (our child's end cuts one pause short at most), and
     // end once that one is gone.
     WatchedProcessName = name.toUpper();
     pid_t spawner = 0, holder = 0;
@@ -333,21 +372,26 @@ TEST_F(DOSOutputsTest, AnotherProcessOfTheNameProlongsTheRunWhatEverItsCase)
         spawner = w.value(1).toInt();
         holder = w.value(3).trimmed().toInt();
         // Still inside the run: wait for our own child to end, then end the
-        // other process of the watched name.
+        // other process of the watched name a while later.
         ownChildEndedDuringRun = QTest::qWaitFor([&] {
             for (const ProcessList::Entry& e : ProcessList::Snapshot())
                 if (e.pid == spawner)
                     return ProcessList::IsZombie(e);
             return true;
         }, 10000);
-        killedDuringRun = true;
-        other.end();
+        QTimer::singleShot(200, [&] {
+            killedDuringRun = true;
+            other.end();
+        });
     });
     runner.ExecuteCommand(quoted(helper("vlnh2_spawner")) + ' ' + quoted(helper("vlnh2_chunks")) +
                           " 0 1 --hold");
     EXPECT_TRUE(ownChildEndedDuringRun);
     EXPECT_TRUE(killedDuringRun);
     EXPECT_EQ(overs, 1);
+    EXPECT_LE(runner.LastRunPace().cutShort, 1);
+    EXPECT_GT(runner.LastRunPace().waits, runner.LastRunPace().cutShort);
+    EXPECT_EQ(runner.LastExitCode(), 0);
     EXPECT_GT(holder, 0);
     if (holder > 0)
         ::kill(holder, SIGKILL);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -45,6 +46,8 @@ struct Child {
         if (pid == 0) {
             if (::setgid(asUser) != 0 || ::setuid(asUser) != 0)
                 ::_exit(126);
+            if (!extraEnv.isEmpty())
+                ::putenv(const_cast<char*>(extraEnv.constData()));
             ::execve(argv[0], argv, environ);
             ::_exit(127);
         }
@@ -97,16 +100,32 @@ bool runningAs(pid_t pid, const QByteArray& comm)
     return false;
 }
 
-TEST(KillProcessByName, EndsEveryProcessOfTheNameIgnoringCaseAndOnlyThose)
+// The mark a runner gives its children, naming the runner's process.
+QByteArray markOf(pid_t runner)
+{
+    return QByteArray(ProcessList::RunnerVariable) + '=' + QByteArray::number(runner);
+}
+
+// The id of a process that has ended: a Velunor program that was killed.
+pid_t deadProcess()
+{
+    Child gone(helper("vlnh2_sleeper"));
+    ::kill(gone.pid, SIGKILL);
+    gone.endedBySigkill();
+    return gone.pid;
+}
+
+TEST(KillProcessByName, EndsStrayRunsOfTheNameIgnoringCaseAndOnlyThose)
 {
     Names n;
     const QByteArray name = n.lower();          // "vk<pid>s"
     const QByteArray caps = name.toUpper();
-    Child lower1(n.sleeper(name));
-    Child lower2(n.sleeper(name));
-    Child upper(n.sleeper(caps));
-    Child longer(n.sleeper(name + "x"));
-    Child prefixed(n.sleeper("my" + name));
+    const QByteArray stray = markOf(deadProcess());
+    Child lower1(n.sleeper(name), uid_t(-1), stray);
+    Child lower2(n.sleeper(name), uid_t(-1), stray);
+    Child upper(n.sleeper(caps), uid_t(-1), stray);
+    Child longer(n.sleeper(name + "x"), uid_t(-1), stray);
+    Child prefixed(n.sleeper("my" + name), uid_t(-1), stray);
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return runningAs(lower1.pid, name) && runningAs(lower2.pid, name)
             && runningAs(upper.pid, caps) && runningAs(longer.pid, name + "x")
@@ -116,6 +135,10 @@ TEST(KillProcessByName, EndsEveryProcessOfTheNameIgnoringCaseAndOnlyThose)
     EXPECT_FALSE(ProcessList::IsRunning(QString::fromUtf8(name.chopped(1))));
     EXPECT_FALSE(ProcessList::IsRunning(QString::fromUtf8(name + ".bak")));
 
+    // No name, or a name nothing goes by, ends nothing.
+    KillProcessByName("vlnh2-no-process-has-this-name");
+    KillProcessByName(QString());
+    EXPECT_TRUE(lower1.alive());
     // The spelling of the call does not matter either.
     KillProcessByName(QString::fromUtf8(caps.left(3) + name.mid(3)));
     EXPECT_TRUE(lower1.endedBySigkill());
@@ -125,16 +148,6 @@ TEST(KillProcessByName, EndsEveryProcessOfTheNameIgnoringCaseAndOnlyThose)
     EXPECT_TRUE(longer.alive());
     EXPECT_TRUE(prefixed.alive());
     EXPECT_FALSE(ProcessList::IsRunning(QString::fromUtf8(name)));
-}
-
-TEST(KillProcessByName, NoMatchEndsNothing)
-{
-    Names n;
-    Child sleeper(n.sleeper(n.lower()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return runningAs(sleeper.pid, n.lower()); }, 10000));
-    KillProcessByName("vlnh2-no-process-has-this-name");
-    KillProcessByName(QString());
-    EXPECT_TRUE(sleeper.alive());
 }
 
 TEST(KillProcessByName, ZombiesDoNotCountAsRunning)
@@ -155,10 +168,10 @@ TEST(KillProcessByName, ZombiesDoNotCountAsRunning)
 
 // Debian's pdftk is "#!/usr/bin/env sh" running Java as a child: the process
 // list shows "sh" for it, so it goes by the script's name instead, and its
-// child ends with it.
+// child (which carries the same mark) ends with it.
 TEST(KillProcessByName, ScriptRunGoesByTheScriptNameAndTakesItsChildAlong)
 {
-    Child script(helper("vlnh2_script"));
+    Child script(helper("vlnh2_script"), uid_t(-1), markOf(deadProcess()));
     pid_t worker = 0;
     ASSERT_TRUE(QTest::qWaitFor([&] {
         for (const ProcessList::Entry& e : ProcessList::Snapshot())
@@ -176,35 +189,44 @@ TEST(KillProcessByName, ScriptRunGoesByTheScriptNameAndTakesItsChildAlong)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !runningAs(worker, "vlnh2_sleeper"); }, 10000));
 }
 
-// Two Velunor processes of one user must not spoil each other's jobs: a run
-// marked as another live runner's is no stray. Unmarked runs, runs of a
-// runner that is gone and our own runs are ended.
-TEST(KillProcessByName, SparesTheRunsOfAnotherLiveRunner)
+// Only a run that a Velunor program started and that nobody waits for any
+// more is a stray: the user's own runs (no mark), the runs of another live
+// Velunor and our own runs are work in progress and are never signalled.
+TEST(KillProcessByName, OnlyRunsOfAVelunorProgramThatIsGoneAreStrays)
 {
     Names n;
     const QByteArray name = n.lower();
     Child otherRunner(n.sleeper(name + "r"));
-    Child gone(n.sleeper(name + "r"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return runningAs(gone.pid, name + "r"); }, 10000));
-    const pid_t deadPid = gone.pid;
-    ::kill(gone.pid, SIGKILL);
-    ASSERT_TRUE(gone.endedBySigkill());
-    const QByteArray var = QByteArray(ProcessList::RunnerVariable) + '=';
-    Child spared(n.sleeper(name), uid_t(-1), var + QByteArray::number(otherRunner.pid));
-    Child orphan(n.sleeper(name), uid_t(-1), var + QByteArray::number(deadPid));
-    Child mine(n.sleeper(name), uid_t(-1), var + QByteArray::number(::getpid()));
-    Child unmarked(n.sleeper(name));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runningAs(otherRunner.pid, name + "r"); }, 10000));
+    struct Case {
+        const char* what;
+        QByteArray mark;
+        bool ended;
+    };
+    const Case cases[] = {
+        {"the user's own run", {}, false},
+        {"run of another live Velunor", markOf(otherRunner.pid), false},
+        {"run of this program", markOf(::getpid()), false},
+        {"run of a Velunor that was killed", markOf(deadProcess()), true},
+    };
+    std::vector<std::unique_ptr<Child>> runs;
+    for (const Case& c : cases)
+        runs.push_back(std::make_unique<Child>(n.sleeper(name), uid_t(-1), c.mark));
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return runningAs(spared.pid, name) && runningAs(orphan.pid, name)
-            && runningAs(mine.pid, name) && runningAs(unmarked.pid, name)
-            && runningAs(otherRunner.pid, name + "r");
+        for (const auto& r : runs)
+            if (!runningAs(r->pid, name))
+                return false;
+        return true;
     }, 10000));
-    EXPECT_EQ(ProcessList::RunnerOf(spared.pid), otherRunner.pid);
+    EXPECT_EQ(ProcessList::RunnerOf(runs[1]->pid), otherRunner.pid);
     KillProcessByName(QString::fromUtf8(name));
-    EXPECT_TRUE(orphan.endedBySigkill());
-    EXPECT_TRUE(mine.endedBySigkill());
-    EXPECT_TRUE(unmarked.endedBySigkill());
-    EXPECT_TRUE(spared.alive());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(cases[i].what);
+        if (cases[i].ended)
+            EXPECT_TRUE(runs[i]->endedBySigkill());
+        else
+            EXPECT_TRUE(runs[i]->alive());
+    }
 }
 
 TEST(KillProcessByName, LeavesOtherUsersProcessesAlone)
@@ -217,8 +239,9 @@ TEST(KillProcessByName, LeavesOtherUsersProcessesAlone)
     const QString path = n.sleeper(name);
     // The other user must be able to reach and run the copy.
     ::chmod(QFile::encodeName(n.dir.path()).constData(), 0755);
-    Child theirs(path, nobody);
-    Child ours(path);
+    const QByteArray stray = markOf(deadProcess());
+    Child theirs(path, nobody, stray);
+    Child ours(path, uid_t(-1), stray);
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return runningAs(theirs.pid, name) && runningAs(ours.pid, name);
     }, 10000));
