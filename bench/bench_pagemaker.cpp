@@ -1,8 +1,11 @@
 // Page maker speed on real photos, against the floor (FreeImage decode plus
 // libjpeg-turbo encode of the same pixels, no BMP and no PDF) and against
-// GraphicsMagick's `gm convert photo.jpg -quality 85 page.pdf`.
+// GraphicsMagick's `gm convert photo.jpg -quality 85 page.pdf`; then the cost
+// of decoding in the velunor-decode helper rather than in process.
 //
 // Usage: bench_pagemaker [photo.jpg ...]   (default: the mate-backgrounds photos)
+#include "engine/DecodeStep.h"
+#include "engine/DecoderProcess.h"
 #include "engine/JpegEncoder.h"
 #include "engine/PageMaker.h"
 #include "engine/PictureReader.h"
@@ -68,6 +71,54 @@ double gmOnce(const QString& gm, const QString& photo, const QString& out, int q
     if (!p.waitForFinished(120000) || p.exitCode() != 0)
         return -1;
     return t.nsecsElapsed() / 1e6;
+}
+
+// Best of `reps` runs of the decode step on `picture`, in the helper or here.
+double decodeStepOnce(DecoderProcess* helper, const QString& picture, const QString& bitmap, int reps)
+{
+    std::vector<double> t;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer clock;
+        clock.start();
+        int w = 0, h = 0;
+        QString error;
+        const bool ok = helper ? helper->Run(picture, FIF_PNG, bitmap, &w, &h, &error)
+                               : DecodeStep::WriteTempBitmap(picture, FIF_PNG, bitmap, &w, &h, &error);
+        if (!ok) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return -1;
+        }
+        t.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    return best(t);
+}
+
+// What a page costs more when its picture is decoded in the helper: the
+// same decode step there and in process, on a tiny PNG and on a photo
+// written as PNG.
+void helperCost(const QString& photo, const QTemporaryDir& tmp)
+{
+    const QString tiny = tmp.filePath("tiny.png"), big = tmp.filePath("photo.png"), bitmap = tmp.filePath("h.bmp");
+    FIBITMAP* dib = FreeImage_Allocate(64, 64, 24);
+    FreeImage_Save(FIF_PNG, dib, QFile::encodeName(tiny).constData(), 0);
+    FreeImage_Unload(dib);
+    dib = FreeImage_Load(FIF_JPEG, QFile::encodeName(photo).constData(), 0);
+    FreeImage_Save(FIF_PNG, dib, QFile::encodeName(big).constData(), PNG_Z_BEST_SPEED);
+    const unsigned w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
+    FreeImage_Unload(dib);
+    DecoderProcess helper(YieldEvents);
+    std::printf("\nDecoding in the velunor-decode helper, best of 15, ms:\n%-22s %8s %8s %8s\n", "picture",
+                "helper", "here", "cost");
+    const struct {
+        QString path;
+        QString name;
+    } cases[] = {{tiny, "64x64 PNG"}, {big, QString("%1x%2 PNG (photo)").arg(w).arg(h)}};
+    for (const auto& c : cases) {
+        const double inHelper = decodeStepOnce(&helper, c.path, bitmap, 15);
+        const double here = decodeStepOnce(nullptr, c.path, bitmap, 15);
+        std::printf("%-22s %8.2f %8.2f %8.2f\n", qPrintable(c.name), inHelper, here, inHelper - here);
+    }
+    std::printf("The cost is the helper's start and end, paid by every picture that is not a JPEG.\n");
 }
 
 } // namespace
@@ -147,5 +198,6 @@ int main(int argc, char** argv)
     std::printf("Peak memory: this process %.1f MB (largest photo decoded: %.1f MB as 24-bit); "
                 "gm %.1f MB.\n",
                 self.ru_maxrss / 1024.0, largest * 3 / 1048576.0, children.ru_maxrss / 1024.0);
+    helperCost(photos.first(), tmp);
     return 0;
 }
