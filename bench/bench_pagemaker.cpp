@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <sys/resource.h>
 #include <vector>
 
@@ -44,6 +45,15 @@ double median(std::vector<double> v)
 }
 
 double best(const std::vector<double>& v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
+
+// This process's CPU time in ms: what a page costs us, whatever else the
+// machine runs meanwhile.
+double cpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
 
 double floorOnce(const QString& photo, int quality, qint64* bytes)
 {
@@ -152,20 +162,24 @@ int main(int argc, char** argv)
                 quality, reps);
     std::printf("%-18s %11s %8s %8s %6s %8s %6s %9s %9s\n", "photo", "pixels", "floor", "page", "p/f",
                 "gm", "p/gm", "page KB", "gm KB");
-    double sumFloor = 0, sumPage = 0, sumGm = 0;
+    double sumFloor = 0, sumPage = 0, sumGm = 0, cpuFloor = 0, cpuPage = 0;
     double medFloor = 0, medPage = 0, medGm = 0;
     qint64 largest = 0;
     for (const QString& photo : photos) {
-        std::vector<double> floorT, pageT, gmT;
+        std::vector<double> floorT, pageT, gmT, floorC, pageC;
         qint64 jpegBytes = 0;
         const QString gmOut = tmp.filePath("gm.pdf");
         // Interleaved, so a busy moment of the machine hits all three alike.
         for (int r = 0; r < reps; ++r) {
+            double c = cpuMs();
             floorT.push_back(floorOnce(photo, quality, &jpegBytes));
+            floorC.push_back(cpuMs() - c);
             QElapsedTimer t;
             t.start();
+            c = cpuMs();
             const PageResult res = maker.MakePage(0, photo, quality);
             pageT.push_back(res.ok() ? t.nsecsElapsed() / 1e6 : -1);
+            pageC.push_back(cpuMs() - c);
             if (!res.ok())
                 std::fprintf(stderr, "%s\n", qPrintable(res.message));
             if (!gm.isEmpty())
@@ -181,6 +195,8 @@ int main(int argc, char** argv)
         sumFloor += f;
         sumPage += p;
         sumGm += g;
+        cpuFloor += best(floorC);
+        cpuPage += best(pageC);
         std::printf("%-18s %5lldx%-5lld %8.1f %8.1f %6.2f %8.1f %6.2f %9lld %9lld\n",
                     qPrintable(QFileInfo(photo).fileName().left(18)), w, h, f, p, p / f, g, g > 0 ? p / g : 0,
                     QFileInfo(folders.pageFile(0)).size() / 1024, QFileInfo(gmOut).size() / 1024);
@@ -190,7 +206,9 @@ int main(int argc, char** argv)
                 sumPage / sumFloor, sumGm / n, sumGm > 0 ? sumPage / sumGm : 0);
     std::printf("%-18s %11s %8.1f %8.1f %6.2f %8.1f %6.2f\n", "mean of medians", "", medFloor / n, medPage / n,
                 medPage / medFloor, medGm / n, medGm > 0 ? medPage / medGm : 0);
-    std::printf("Target: page/floor <= 1.30 and page/gm < 1.00.\n");
+    std::printf("%-18s %11s %8.1f %8.1f %6.2f   (CPU time of this process)\n", "mean of best CPU", "",
+                cpuFloor / n, cpuPage / n, cpuPage / cpuFloor);
+    std::printf("Target: page/floor <= 1.15 and page/gm < 1.00.\n");
 
     rusage self{}, children{};
     getrusage(RUSAGE_SELF, &self);

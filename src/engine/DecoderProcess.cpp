@@ -166,7 +166,6 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
     if (timedOut) {
         *error = QString("the picture decoder did not finish within %1 seconds; the file is probably damaged")
                      .arg(m_options.timeLimitMs / 1000.0);
-        QFile::remove(bitmap);
         return false;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == DecodeStep::Decoded) {
@@ -177,10 +176,8 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
         if (okW && okH && *width > 0 && *height > 0)
             return true;
         *error = QString("the picture decoder gave no size (%1)").arg(text);
-        QFile::remove(bitmap);
         return false;
     }
-    QFile::remove(bitmap); // a decoder that crashed may have left part of one
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
         *error = "the picture decoder was killed (by the system, perhaps for want of memory)";
     else if (WIFSIGNALED(status))

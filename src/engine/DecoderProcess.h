@@ -26,7 +26,8 @@ public:
     DecoderProcess(const DecoderProcess&) = delete;
     DecoderProcess& operator=(const DecoderProcess&) = delete;
 
-    // DecodeStep::WriteTempBitmap in the helper; the same results.
+    // DecodeStep::WriteTempBitmap in the helper; the same results, but a
+    // helper that failed may leave part of a bitmap: the caller removes it.
     bool Run(const QString& picture, int format, const QString& bitmap, int* width, int* height, QString* error);
 
 private:

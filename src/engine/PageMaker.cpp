@@ -81,22 +81,20 @@ bool startsAsJpeg(const QString& path)
 
 bool PageMaker::writeTempBitmap(const QString& entryPath, int* width, int* height, QString* error)
 {
-    // Gone before decoding, so a picture that fails can never be replaced by
-    // the previous entry's bitmap.
+    // The decode step overwrites the previous entry's bitmap, or removes it
+    // when this picture fails (here too, should the helper die).
     const QString temp = m_folders.tempBitmap();
-    if (QFileInfo::exists(temp) && !QFile::remove(temp)) {
-        *error = QString("the temporary bitmap %1 could not be replaced").arg(quoted(temp));
-        return false;
-    }
     // FreeImage's decoders crash, hang or ask for gigabytes on some damaged
     // files (PSD, TIFF...): those run in the velunor-decode helper, so such a
     // file fails as a picture instead of ending or freezing the program.
     // JPEGs, the photos that make most pages, are decoded here: libjpeg
     // checks its input, their Exif reaches FreeImage no more, their size is
     // checked first, and the helper would cost a tenth of a photo's page.
-    if (startsAsJpeg(entryPath))
-        return DecodeStep::WriteTempBitmap(entryPath, m_format, temp, width, height, error);
-    return m_decoder.Run(entryPath, m_format, temp, width, height, error);
+    const bool ok = startsAsJpeg(entryPath) ? DecodeStep::WriteTempBitmap(entryPath, m_format, temp, width, height, error)
+                                            : m_decoder.Run(entryPath, m_format, temp, width, height, error);
+    if (!ok)
+        QFile::remove(temp);
+    return ok;
 }
 
 PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
