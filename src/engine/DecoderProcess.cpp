@@ -169,7 +169,7 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
         return false;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == DecodeStep::Decoded) {
-        const QStringList size = text.split(' ');
+        const QStringList size = text.section('\n', -1).split(' '); // its last line
         bool okW = false, okH = false;
         *width = size.value(0).toInt(&okW);
         *height = size.value(1).toInt(&okH);

@@ -394,6 +394,8 @@ QByteArray jpegWithoutExif(const QByteArray& jpeg, int* orientation)
         }
         pos += 2 + length;
     }
+    if (first) // no Exif: the file as it is, not a copy
+        return jpeg;
     out.append(jpeg.constData() + pos, n - pos);
     return out;
 }
