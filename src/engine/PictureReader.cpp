@@ -36,7 +36,7 @@ QString withReason(const QString& sentence)
 struct Declared {
     qint64 width = 0, height = 0;
     int bitsPerPixel = 32; // as FreeImage allocates it; 32 when the header does not say
-    bool pageReady = false; // 1-bit, 8-bit or 24-bit: no 8-bit copy follows
+    bool pageReady = false; // no 8-bit copy follows
 };
 
 // A copy of one 32-bit and one 24-bit picture at most follows the decoding
@@ -459,8 +459,10 @@ bool declared(const QString& path, int format, Declared* d)
     d->width = FreeImage_GetWidth(head.get());
     d->height = FreeImage_GetHeight(head.get());
     d->bitsPerPixel = int(FreeImage_GetBPP(head.get()));
-    d->pageReady = FreeImage_GetImageType(head.get()) == FIT_BITMAP &&
-                   (d->bitsPerPixel == 1 || d->bitsPerPixel == 8 || d->bitsPerPixel == 24);
+    // As Normalise leaves it: 24-bit, 1-bit, or 8-bit grey, none transparent.
+    const int bpp = d->bitsPerPixel;
+    d->pageReady = FreeImage_GetImageType(head.get()) == FIT_BITMAP && !FreeImage_IsTransparent(head.get()) &&
+                   (bpp == 24 || bpp == 1 || (bpp == 8 && FreeImage_GetColorType(head.get()) == FIC_MINISBLACK));
     return true;
 }
 
