@@ -1,51 +1,102 @@
 #include "engine/DecodeStep.h"
 
-#include "engine/FreeImageDiagnostics.h"
 #include "engine/PictureReader.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
 
-unsigned readProc(void* buffer, unsigned size, unsigned count, fi_handle f)
+void put16(unsigned char*& p, unsigned v)
 {
-    return unsigned(std::fread(buffer, size, count, static_cast<FILE*>(f)));
+    *p++ = (unsigned char)(v);
+    *p++ = (unsigned char)(v >> 8);
 }
-unsigned writeProc(void* buffer, unsigned size, unsigned count, fi_handle f)
+void put32(unsigned char*& p, quint32 v)
 {
-    return unsigned(std::fwrite(buffer, size, count, static_cast<FILE*>(f)));
+    put16(p, v & 0xFFFF);
+    put16(p, v >> 16);
 }
-int seekProc(fi_handle f, long offset, int origin) { return std::fseek(static_cast<FILE*>(f), offset, origin); }
-long tellProc(fi_handle f) { return std::ftell(static_cast<FILE*>(f)); }
+
+// Writes all of `parts` at the start of `fd`; false with errno.
+bool writeAll(int fd, iovec* parts, int count)
+{
+    off_t at = 0;
+    while (count > 0) {
+        const ssize_t n = ::pwritev(fd, parts, count, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+        for (size_t left = size_t(n); count > 0 && left > 0;) {
+            const size_t take = qMin(left, parts->iov_len);
+            parts->iov_base = static_cast<char*>(parts->iov_base) + take;
+            parts->iov_len -= take;
+            left -= take;
+            if (parts->iov_len == 0) {
+                ++parts;
+                --count;
+            }
+        }
+        while (count > 0 && parts->iov_len == 0) {
+            ++parts;
+            --count;
+        }
+    }
+    return true;
+}
 
 // Writes the BMP over the previous temporary bitmap in place, cut to its new
 // length, rather than replacing it: the file's pages stay in the page cache
-// from one page to the next, which saves a third of the cost of writing it.
+// from one page to the next. FreeImage's rows are already a BMP's (bottom
+// up, each padded to 4 bytes), so header, palette and pixels go in one
+// write instead of one per row: together a third of the cost of writing it.
 // False with errno on failure.
 bool saveBmpInPlace(FIBITMAP* dib, const QString& path)
 {
+    const unsigned bpp = FreeImage_GetBPP(dib);
+    if (FreeImage_GetImageType(dib) != FIT_BITMAP || (bpp != 1 && bpp != 8 && bpp != 24)) {
+        errno = EINVAL; // Normalise gives nothing else
+        return false;
+    }
+    const quint32 colours = bpp == 24 ? 0 : 1u << bpp;
+    const quint32 pixels = FreeImage_GetPitch(dib) * FreeImage_GetHeight(dib);
+    const quint32 offset = 14 + 40 + 4 * colours;
+    unsigned char head[54];
+    unsigned char* p = head;
+    *p++ = 'B';
+    *p++ = 'M';
+    put32(p, offset + pixels);
+    put32(p, 0);
+    put32(p, offset);
+    put32(p, 40);
+    put32(p, FreeImage_GetWidth(dib));
+    put32(p, FreeImage_GetHeight(dib));
+    put16(p, 1);
+    put16(p, bpp);
+    put32(p, 0); // BI_RGB
+    put32(p, pixels);
+    put32(p, FreeImage_GetDotsPerMeterX(dib));
+    put32(p, FreeImage_GetDotsPerMeterY(dib));
+    put32(p, 0); // all 2^bpp colours
+    put32(p, 0);
+    iovec parts[3] = {{head, sizeof head},
+                      {FreeImage_GetPalette(dib), 4 * colours},
+                      {FreeImage_GetBits(dib), pixels}};
+
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    FILE* f = ::fdopen(fd, "w"); // fdopen never truncates
-    if (!f) {
-        ::close(fd);
-        return false;
-    }
-    FreeImageIO io{readProc, writeProc, seekProc, tellProc};
-    errno = 0;
-    bool ok = FreeImage_SaveToHandle(FIF_BMP, dib, &io, f, BMP_DEFAULT) && std::fflush(f) == 0;
-    const long end = std::ftell(f);
-    ok = ok && end > 0 && ::ftruncate(fd, end) == 0;
+    bool ok = writeAll(fd, parts, 3) && ::ftruncate(fd, off_t(offset) + pixels) == 0;
     const int saved = errno;
-    ok = std::fclose(f) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
     if (!ok && saved)
         errno = saved;
     return ok;
@@ -67,13 +118,9 @@ bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QStri
         QFile::remove(bitmap);
         return false;
     }
-    FreeImageDiagnostics::Collect();
     if (!saveBmpInPlace(dib.get(), bitmap)) {
-        QString said = errno ? QString::fromLocal8Bit(std::strerror(errno)) : QString();
-        if (const QString fi = FreeImageDiagnostics::Take(); !fi.isEmpty())
-            said += (said.isEmpty() ? "" : "; ") + QString(fi).replace('\n', "; ");
-        *error = QString("the temporary bitmap \"%1\" could not be written").arg(QDir::toNativeSeparators(bitmap)) +
-                 (said.isEmpty() ? QString() : " (" + said + ")");
+        *error = QString("the temporary bitmap \"%1\" could not be written (%2)")
+                     .arg(QDir::toNativeSeparators(bitmap), QString::fromLocal8Bit(std::strerror(errno)));
         QFile::remove(bitmap);
         return false;
     }
