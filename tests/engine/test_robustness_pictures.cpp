@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -388,6 +389,30 @@ TEST_F(RobustPictureTest, SlowDecodeKeepsTheWindowLiveAndEndsAtItsTimeLimit)
     EXPECT_TRUE(r.message.contains("did not finish within 0.5 seconds")) << qPrintable(r.message);
     for (const ProcessList::Entry& e : ProcessList::Snapshot())
         EXPECT_FALSE(e.ppid == ::getpid() && e.comm == "vlnh2_sleeper") << "left behind: " << e.pid;
+}
+
+TEST_F(RobustPictureTest, DecoderInheritsNoDescriptorButItsPipe)
+{
+    // A descriptor of ours that would survive an exec, as a lock taken
+    // without close-on-exec would; the stand-in decoder lists its own.
+    const int null = ::open("/dev/null", O_RDONLY);
+    const int ours = ::fcntl(null, F_DUPFD, 57);
+    ::close(null);
+    ASSERT_GE(ours, 57);
+    const QString lister = pic("list-fds");
+    ASSERT_TRUE(writeFile(lister, "#!/bin/sh\nls /proc/self/fd\nexit 1\n"));
+    ASSERT_EQ(::chmod(QFile::encodeName(lister).constData(), 0700), 0);
+    DecoderProcess::Options options = DecoderProcess::Defaults();
+    options.program = lister;
+    PageMaker listing(folders, sink, [] {}, 0, options);
+    listing.BeginJob();
+    const QString path = pic("any.png");
+    ASSERT_TRUE(saveRgb(testPattern(kW, kH), path, FIF_PNG));
+    const PageResult r = listing.MakePage(0, path, 90);
+    ::close(ours);
+    const QStringList fds = r.message.section(": ", -1).chopped(1).split('\n');
+    EXPECT_TRUE(fds.startsWith("0") && fds.contains("2")) << qPrintable(r.message);
+    EXPECT_FALSE(fds.contains(QString::number(ours))) << qPrintable(r.message);
 }
 
 TEST_F(RobustPictureTest, ExitWhileAPictureDecodesEndsTheDecoder)
