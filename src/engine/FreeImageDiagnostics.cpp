@@ -11,6 +11,7 @@
 namespace {
 
 thread_local QString t_messages;
+thread_local bool t_tiffFailed = false;
 
 void append(const QString& text)
 {
@@ -47,6 +48,7 @@ void onTiffError(const char* module, const char* fmt, va_list ap)
     // for the main directory; those "errors" are noise on ordinary files.
     if (line.contains("unknown tag"))
         return;
+    t_tiffFailed = true;
     append(line);
 }
 
@@ -74,7 +76,10 @@ void FreeImageDiagnostics::Collect()
 {
     Install();
     t_messages.clear();
+    t_tiffFailed = false;
 }
+
+bool FreeImageDiagnostics::TiffFailed() { return t_tiffFailed; }
 
 QString FreeImageDiagnostics::Take()
 {

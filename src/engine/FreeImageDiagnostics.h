@@ -10,4 +10,7 @@ public:
     static void Install();
     static void Collect();
     static QString Take();
+    // Whether libtiff reported an error (a strip it could not read...) since
+    // Collect(): FreeImage goes on regardless.
+    static bool TiffFailed();
 };

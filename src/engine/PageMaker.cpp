@@ -1,5 +1,6 @@
 #include "engine/PageMaker.h"
 
+#include "engine/DecodeStep.h"
 #include "engine/FreeImageDiagnostics.h"
 #include "engine/PdfCtl.h"
 #include "engine/PictureReader.h"
@@ -8,11 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -20,8 +16,9 @@ QString quoted(const QString& path) { return "\"" + QDir::toNativeSeparators(pat
 
 } // namespace
 
-PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, quintptr ownerWindow)
-    : m_folders(folders), m_sink(sink), m_yield(std::move(yield)), m_owner(ownerWindow)
+PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, quintptr ownerWindow,
+                     DecoderProcess::Options decoder)
+    : m_folders(folders), m_sink(sink), m_yield(yield), m_owner(ownerWindow), m_decoder(std::move(yield), std::move(decoder))
 {
     FreeImageDiagnostics::Install();
 }
@@ -70,28 +67,6 @@ void PageMaker::yieldOnce()
 
 namespace {
 
-// Decodes the picture and writes it as the temporary bitmap.
-bool decodeToBitmap(const QString& entryPath, int format, const QString& temp, QString* error)
-{
-    FiBitmap dib = PictureReader::Read(entryPath, format, error);
-    if (!dib)
-        return false;
-    // A BMP holds 8 bits per channel at most, and no transparency that
-    // other programs agree on.
-    dib = PictureReader::Normalise(std::move(dib), error);
-    if (!dib)
-        return false;
-    FreeImageDiagnostics::Collect();
-    if (!FreeImage_Save(FIF_BMP, dib.get(), QFile::encodeName(temp).constData(), BMP_DEFAULT)) {
-        QString said = FreeImageDiagnostics::Take();
-        *error = QString("the temporary bitmap %1 could not be written").arg(quoted(temp)) +
-                 (said.isEmpty() ? QString() : " (" + said.replace('\n', "; ") + ")");
-        QFile::remove(temp);
-        return false;
-    }
-    return true;
-}
-
 bool startsAsJpeg(const QString& path)
 {
     if (!QFileInfo(path).isFile()) // a pipe would wait for a writer
@@ -104,70 +79,22 @@ bool startsAsJpeg(const QString& path)
 
 } // namespace
 
-bool PageMaker::writeTempBitmap(const QString& entryPath, QString* error)
+bool PageMaker::writeTempBitmap(const QString& entryPath, int* width, int* height, QString* error)
 {
-    // Gone before decoding, so a picture that fails can never be replaced by
-    // the previous entry's bitmap.
+    // The decode step overwrites the previous entry's bitmap, or removes it
+    // when this picture fails (here too, should the helper die).
     const QString temp = m_folders.tempBitmap();
-    if (QFileInfo::exists(temp) && !QFile::remove(temp)) {
-        *error = QString("the temporary bitmap %1 could not be replaced").arg(quoted(temp));
-        return false;
-    }
-    // FreeImage's decoders crash on some damaged files (PSD, TIFF...): the
-    // decoding runs in a child process, so such a file fails as a picture
-    // instead of ending the program with its list. JPEGs, the photos that
-    // make most pages, are decoded here: libjpeg checks its input, their
-    // Exif reaches FreeImage no more, and a fork costs about a tenth of a
-    // photo's page.
-    if (startsAsJpeg(entryPath))
-        return decodeToBitmap(entryPath, m_format, temp, error);
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return decodeToBitmap(entryPath, m_format, temp, error);
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        return decodeToBitmap(entryPath, m_format, temp, error);
-    }
-    if (pid == 0) {
-        ::close(fds[0]);
-        QString reason;
-        const bool ok = decodeToBitmap(entryPath, m_format, temp, &reason);
-        const QByteArray said = reason.toUtf8();
-        for (qsizetype done = 0; done < said.size();) {
-            const ssize_t n = ::write(fds[1], said.constData() + done, size_t(said.size() - done));
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        ::_exit(ok ? 0 : 1);
-    }
-    ::close(fds[1]);
-    QByteArray said;
-    char buf[1024];
-    for (;;) {
-        const ssize_t n = ::read(fds[0], buf, sizeof buf);
-        if (n > 0)
-            said.append(buf, n);
-        else if (n == 0 || errno != EINTR)
-            break;
-    }
-    ::close(fds[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return true;
-    QFile::remove(temp); // a decoder that crashed may have left part of one
-    if (!said.isEmpty())
-        *error = QString::fromUtf8(said);
-    else if (WIFSIGNALED(status))
-        *error = QString("the picture decoder crashed on it (%1); the file is probably damaged")
-                     .arg(QString::fromLocal8Bit(::strsignal(WTERMSIG(status))));
-    else
-        *error = "the picture decoder failed on it; the file is probably damaged";
-    return false;
+    // FreeImage's decoders crash, hang or ask for gigabytes on some damaged
+    // files (PSD, TIFF...): those run in the velunor-decode helper, so such a
+    // file fails as a picture instead of ending or freezing the program.
+    // JPEGs, the photos that make most pages, are decoded here: libjpeg
+    // checks its input, their Exif reaches FreeImage no more, their size is
+    // checked first, and the helper would cost a tenth of a photo's page.
+    const bool ok = startsAsJpeg(entryPath) ? DecodeStep::WriteTempBitmap(entryPath, m_format, temp, width, height, error)
+                                            : m_decoder.Run(entryPath, m_format, temp, width, height, error);
+    if (!ok)
+        QFile::remove(temp);
+    return ok;
 }
 
 PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
@@ -196,22 +123,15 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
     m_format = FormatForExtension(entryPath, m_format);
 
     QString reason;
-    if (!writeTempBitmap(entryPath, &reason)) {
+    int w = 0, h = 0;
+    if (!writeTempBitmap(entryPath, &w, &h, &reason)) {
         FreeBox(box);
         result.status = PageResult::PictureError;
         result.message = QString("Cannot read the picture %1: %2.").arg(quoted(entryPath), reason);
         return result;
     }
     yieldOnce();
-
-    qint64 w = 0, h = 0;
-    if (!PictureReader::DeclaredSize(m_folders.tempBitmap(), FIF_BMP, &w, &h) || w <= 0 || h <= 0) {
-        FreeBox(box);
-        result.status = PageResult::PictureError;
-        result.message = QString("Cannot read the picture %1: the temporary bitmap %2 could not be measured.")
-                             .arg(quoted(entryPath), quoted(m_folders.tempBitmap()));
-        return result;
-    }
+    // The bitmap is measured as it is written: w x h are its pixels.
     yieldOnce();
 
     if (!check(SetStrProp(box, 14, "Velunor")))

@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/DecoderProcess.h"
 #include "engine/WorkFolders.h"
 #include "platform/EventPump.h"
 
@@ -22,7 +23,7 @@ struct PageResult {
 class PageMaker {
 public:
     PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield = YieldEvents,
-              quintptr ownerWindow = 0);
+              quintptr ownerWindow = 0, DecoderProcess::Options decoder = DecoderProcess::Defaults());
 
     // A job starts with format identifier 0 (BMP); it carries over between
     // pages when an extension is not in the table.
@@ -38,8 +39,9 @@ public:
     static qint64 MaxPixels();
 
 private:
-    // Decodes the entry and writes the temporary bitmap; false with *error.
-    bool writeTempBitmap(const QString& entryPath, QString* error);
+    // Decodes the entry and writes the temporary bitmap; its size, or false
+    // with *error.
+    bool writeTempBitmap(const QString& entryPath, int* width, int* height, QString* error);
     bool check(int result);
     void yieldOnce();
 
@@ -48,4 +50,5 @@ private:
     YieldFunction m_yield;
     quintptr m_owner;
     int m_format = 0;
+    DecoderProcess m_decoder;
 };

@@ -2,6 +2,7 @@
 
 #include "engine/FreeImageDiagnostics.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -29,6 +30,36 @@ QString withReason(const QString& sentence)
 {
     const QString said = FreeImageDiagnostics::Take();
     return said.isEmpty() ? sentence : sentence + " (" + QString(said).replace('\n', "; ") + ")";
+}
+
+// What FreeImage will allocate for a picture, learnt from its header.
+struct Declared {
+    qint64 width = 0, height = 0;
+    int bitsPerPixel = 32; // as FreeImage allocates it; 32 when the header does not say
+    bool pageReady = false; // no 8-bit copy follows
+};
+
+// A copy of one 32-bit and one 24-bit picture at most follows the decoding
+// (Normalise: conversion, then compositing onto white).
+constexpr int kCopyBytesPerPixel = 7;
+
+bool withinMemory(qint64 w, qint64 h, int bitsPerPixel, int copyBytesPerPixel, QString* error)
+{
+    const double bytes = double(w) * double(h) * (bitsPerPixel / 8.0 + copyBytesPerPixel);
+    if (bytes <= double(PictureReader::MaxDecodeBytes()))
+        return true;
+    const QLocale c(QLocale::English, QLocale::UnitedStates);
+    *error = QString("the picture is %1 x %2 pixels of %3 bits: decoding it would take %4 GB of memory, "
+                     "more than the limit of %5 GB")
+                 .arg(c.toString(w), c.toString(h), QString::number(bitsPerPixel),
+                      QString::number(bytes / 1e9, 'f', 1), QString::number(PictureReader::MaxDecodeBytes() / 1e9, 'f', 1));
+    return false;
+}
+
+bool withinMemory(const Declared& d, int extraCopies, QString* error)
+{
+    const int copy = d.pageReady ? 0 : kCopyBytesPerPixel;
+    return withinMemory(d.width, d.height, d.bitsPerPixel, copy + extraCopies * d.bitsPerPixel / 8, error);
 }
 
 quint32 be32(const unsigned char* p) { return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]; }
@@ -120,9 +151,10 @@ bool iffChunksFit(const QString& path)
     return false;
 }
 
-// JPEG: the frame header (SOFn) holds the size. FreeImage's header-only load
-// reads a whole progressive JPEG, so the markers are walked here instead.
-bool jpegSize(QFile& f, qint64* width, qint64* height)
+// JPEG: the frame header (SOFn) holds the size and the number of colour
+// components. FreeImage's header-only load reads a whole progressive JPEG, so
+// the markers are walked here instead.
+bool jpegSize(QIODevice& f, qint64* width, qint64* height, int* components = nullptr)
 {
     unsigned char soi[2];
     if (f.read(reinterpret_cast<char*>(soi), 2) != 2 || soi[0] != 0xFF || soi[1] != 0xD8)
@@ -147,11 +179,13 @@ bool jpegSize(QFile& f, qint64* width, qint64* height)
             return false;
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
-            unsigned char sof[5];
-            if (length < 7 || f.read(reinterpret_cast<char*>(sof), 5) != 5)
+            unsigned char sof[6];
+            if (length < 8 || f.read(reinterpret_cast<char*>(sof), 6) != 6)
                 return false;
             *height = be16(sof + 1);
             *width = be16(sof + 3);
+            if (components)
+                *components = sof[5];
             return true;
         }
         if (!f.seek(f.pos() + length - 2))
@@ -201,7 +235,9 @@ FiBitmap readBmpWithQt(const QString& path, QString* error)
     QImageReader reader(path, "bmp");
     // A top-down BMP reports a negative height here.
     const QSize size = reader.size();
-    if (size.width() != -1 && !PictureReader::WithinLimit(qAbs(size.width()), qAbs(size.height()), error))
+    // Qt's 32-bit picture, FreeImage's copy of it and a 24-bit one.
+    if (size.width() != -1 && (!PictureReader::WithinLimit(qAbs(size.width()), qAbs(size.height()), error) ||
+                               !withinMemory(qAbs(size.width()), qAbs(size.height()), 32, 4 + 3, error)))
         return nullptr;
     // Qt's own guard, raised to our limit at 4 bytes a pixel.
     reader.setAllocationLimit(int((PictureReader::MaxPixels() * 4 >> 20) + 1));
@@ -358,6 +394,8 @@ QByteArray jpegWithoutExif(const QByteArray& jpeg, int* orientation)
         }
         pos += 2 + length;
     }
+    if (first) // no Exif: the file as it is, not a copy
+        return jpeg;
     out.append(jpeg.constData() + pos, n - pos);
     return out;
 }
@@ -395,15 +433,60 @@ FiBitmap upright(FiBitmap dib, int orientation)
     }
 }
 
-// A JPEG decoded without FreeImage seeing its Exif block, then turned upright.
-FiBitmap loadJpeg(const QString& path)
+bool declared(const QString& path, int format, Declared* d)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return nullptr;
+    if (format == FIF_GIF || format == FIF_IFF || format == FIF_JPEG) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        if (format == FIF_JPEG) {
+            int components = 3;
+            if (!jpegSize(f, &d->width, &d->height, &components))
+                return false;
+            d->bitsPerPixel = components == 1 ? 8 : 24;
+            d->pageReady = true;
+            return true;
+        }
+        // Both are decoded to 8 bits with a palette (or 24 bits for a deep IFF).
+        return format == FIF_GIF ? gifSize(f, &d->width, &d->height) : iffSize(f, &d->width, &d->height);
+    }
+    if (!readableFormat(format) || !FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT(format)))
+        return false;
+    FiBitmap head(FreeImage_Load(FREE_IMAGE_FORMAT(format), QFile::encodeName(path).constData(),
+                                 FIF_LOAD_NOPIXELS));
+    if (!head)
+        return false;
+    d->width = FreeImage_GetWidth(head.get());
+    d->height = FreeImage_GetHeight(head.get());
+    d->bitsPerPixel = int(FreeImage_GetBPP(head.get()));
+    // As Normalise leaves it: 24-bit, 1-bit, or 8-bit grey, none transparent.
+    const int bpp = d->bitsPerPixel;
+    d->pageReady = FreeImage_GetImageType(head.get()) == FIT_BITMAP && !FreeImage_IsTransparent(head.get()) &&
+                   (bpp == 24 || bpp == 1 || (bpp == 8 && FreeImage_GetColorType(head.get()) == FIC_MINISBLACK));
+    return true;
+}
+
+bool isJpegStart(const QByteArray& head)
+{
+    return head.size() >= 3 && head[0] == '\xFF' && head[1] == '\xD8' && head[2] == '\xFF';
+}
+
+// A JPEG read once: its size checked from the frame header, then decoded
+// from memory without FreeImage seeing its Exif block, and turned upright.
+FiBitmap loadJpeg(const QByteArray& file, QString* error)
+{
     int orientation = 1;
-    QByteArray jpeg = jpegWithoutExif(f.readAll(), &orientation);
-    f.close();
+    QByteArray jpeg = jpegWithoutExif(file, &orientation);
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::ReadOnly);
+    Declared d;
+    int components = 3;
+    if (jpegSize(buffer, &d.width, &d.height, &components)) {
+        d.bitsPerPixel = components == 1 ? 8 : 24;
+        d.pageReady = true;
+        if (!PictureReader::WithinLimit(d.width, d.height, error) || !withinMemory(d, orientation == 1 ? 0 : 1, error))
+            return nullptr;
+    }
     FIMEMORY* mem = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(jpeg.data()), DWORD(jpeg.size()));
     if (!mem)
         return nullptr;
@@ -414,30 +497,60 @@ FiBitmap loadJpeg(const QString& path)
     return upright(std::move(dib), orientation);
 }
 
+bool tooLarge(qint64 w, qint64 h, QString* error) { return !PictureReader::WithinLimit(w, h, error); }
+
+// The checks every decoded picture passes; null with *error when one fails.
+FiBitmap accepted(FiBitmap dib, int format, const QString& path, QString* error)
+{
+    if (tooLarge(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get()), error))
+        return nullptr;
+    // libtiff reports a strip or tile it cannot read and FreeImage goes on,
+    // leaving garbage where the pixels should be.
+    if (FreeImageDiagnostics::TiffFailed()) {
+        *error = "the TIFF file is damaged or incomplete (" + FreeImageDiagnostics::Take().replace('\n', "; ") + ")";
+        return nullptr;
+    }
+    if (format == FIF_TIFF) {
+        const int orientation = tiffOrientation(path);
+        if (orientation != 1) {
+            dib = upright(std::move(dib), orientation);
+            if (!dib) {
+                *error = withReason("the picture could not be turned upright");
+                return nullptr;
+            }
+        }
+    }
+    // libjpeg fills a cut-off JPEG with grey and only warns: a page
+    // that is mostly grey is not what the user asked for.
+    const QString said = FreeImageDiagnostics::Take();
+    if (said.contains("Premature end", Qt::CaseInsensitive)) {
+        *error = "the file is incomplete (" + QString(said).replace('\n', "; ") + ")";
+        return nullptr;
+    }
+    return dib;
+}
+
+bool hasPixels(const FiBitmap& dib)
+{
+    return dib && FreeImage_HasPixels(dib.get()) && FreeImage_GetWidth(dib.get()) > 0 &&
+           FreeImage_GetHeight(dib.get()) > 0;
+}
+
 } // namespace
 
 qint64 PictureReader::MaxPixels() { return qint64(20000) * 20000; }
 
 int PictureReader::MaxSide() { return 65500; }
 
+qint64 PictureReader::MaxDecodeBytes() { return 1000000000; }
+
 bool PictureReader::DeclaredSize(const QString& path, int format, qint64* width, qint64* height)
 {
-    if (format == FIF_GIF || format == FIF_IFF || format == FIF_JPEG) {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            return false;
-        if (format == FIF_JPEG)
-            return jpegSize(f, width, height);
-        return format == FIF_GIF ? gifSize(f, width, height) : iffSize(f, width, height);
-    }
-    if (!readableFormat(format) || !FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT(format)))
+    Declared d;
+    if (!declared(path, format, &d))
         return false;
-    FiBitmap head(FreeImage_Load(FREE_IMAGE_FORMAT(format), QFile::encodeName(path).constData(),
-                                 FIF_LOAD_NOPIXELS));
-    if (!head)
-        return false;
-    *width = FreeImage_GetWidth(head.get());
-    *height = FreeImage_GetHeight(head.get());
+    *width = d.width;
+    *height = d.height;
     return true;
 }
 
@@ -452,8 +565,6 @@ bool PictureReader::WithinLimit(qint64 w, qint64 h, QString* error)
                       c.toString(20000), c.toString(PictureReader::MaxSide()));
     return false;
 }
-
-static bool tooLarge(qint64 w, qint64 h, QString* error) { return !PictureReader::WithinLimit(w, h, error); }
 
 FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
 {
@@ -472,14 +583,26 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         *error = "it is not a regular file but a pipe, device or socket";
         return nullptr;
     }
-    if (!info.isReadable()) {
-        *error = "the file cannot be read (permission denied)";
-        return nullptr;
-    }
     if (info.size() == 0) {
         *error = "the file is empty";
         return nullptr;
     }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.error() == QFileDevice::PermissionsError ? QString("the file cannot be read (permission denied)")
+                                                                : "the file cannot be read: " + file.errorString();
+        return nullptr;
+    }
+    // A JPEG, whatever its name says, is read once and decoded from memory.
+    if (isJpegStart(file.peek(3))) {
+        FiBitmap dib = loadJpeg(file.readAll(), error);
+        if (hasPixels(dib))
+            return accepted(std::move(dib), FIF_JPEG, path, error);
+        if (error->isEmpty())
+            *error = withReason(QString("the file could not be decoded as %1").arg(formatName(FIF_JPEG)));
+        return nullptr;
+    }
+    file.close();
     const QByteArray p8 = QFile::encodeName(path);
     int candidates[2];
     int count = 0;
@@ -496,41 +619,19 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
     for (int k = 0; k < count; ++k) {
         const int format = candidates[k];
         FreeImageDiagnostics::Collect();
-        qint64 w = 0, h = 0;
-        if (DeclaredSize(path, format, &w, &h) && tooLarge(w, h, error))
-            return nullptr;
+        Declared d;
+        if (declared(path, format, &d)) {
+            const int turned = format == FIF_TIFF && tiffOrientation(path) != 1 ? 1 : 0;
+            if (tooLarge(d.width, d.height, error) || !withinMemory(d, turned, error))
+                return nullptr;
+        }
         if (format == FIF_IFF && !iffChunksFit(path)) {
             lastFailure = "the IFF file is damaged: its chunks do not fit in the file";
             continue;
         }
-        FiBitmap dib;
-        if (format == FIF_JPEG)
-            dib = loadJpeg(path);
-        else
-            dib.reset(FreeImage_Load(FREE_IMAGE_FORMAT(format), p8.constData(), format == FIF_ICO ? ICO_MAKEALPHA : 0));
-        if (dib && FreeImage_HasPixels(dib.get()) && FreeImage_GetWidth(dib.get()) > 0 &&
-            FreeImage_GetHeight(dib.get()) > 0) {
-            if (tooLarge(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get()), error))
-                return nullptr;
-            if (format == FIF_TIFF) {
-                const int orientation = tiffOrientation(path);
-                if (orientation != 1) {
-                    dib = upright(std::move(dib), orientation);
-                    if (!dib) {
-                        *error = withReason("the picture could not be turned upright");
-                        return nullptr;
-                    }
-                }
-            }
-            // libjpeg fills a cut-off JPEG with grey and only warns: a page
-            // that is mostly grey is not what the user asked for.
-            const QString said = FreeImageDiagnostics::Take();
-            if (said.contains("Premature end", Qt::CaseInsensitive)) {
-                *error = "the file is incomplete (" + QString(said).replace('\n', "; ") + ")";
-                return nullptr;
-            }
-            return dib;
-        }
+        FiBitmap dib(FreeImage_Load(FREE_IMAGE_FORMAT(format), p8.constData(), format == FIF_ICO ? ICO_MAKEALPHA : 0));
+        if (hasPixels(dib))
+            return accepted(std::move(dib), format, path, error);
         lastFailure = withReason(QString("the file could not be decoded as %1").arg(formatName(format)));
         if (format == FIF_BMP) {
             QString limit;

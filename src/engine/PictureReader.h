@@ -22,6 +22,11 @@ public:
     static int MaxSide();
     // False, with *error saying why, for a size above those limits.
     static bool WithinLimit(qint64 width, qint64 height, QString* error);
+    // Most memory the decoding of one picture may take: the picture as
+    // FreeImage allocates it (16-bit and float samples included) and the
+    // 8-bit or turned copies made after. Checked from the header, before any
+    // pixel is decoded.
+    static qint64 MaxDecodeBytes();
 
     // Decodes `path`, trying FREE_IMAGE_FORMAT `preferred` first when the
     // content agrees, then the format the content shows. On failure returns

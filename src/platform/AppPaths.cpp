@@ -31,6 +31,11 @@ QString ProgramFolder()
     return dir;
 }
 
+QString HelperProgram(const QString& name)
+{
+    return QDir::cleanPath(ProgramFolder() + "/../libexec/velunor/" + name);
+}
+
 QString SettingsFilePath()
 {
     const QString appData = qEnvironmentVariable("APPDATA");

@@ -7,6 +7,10 @@ namespace AppPaths {
 // Folder of the running executable, without a trailing "/" (except "/").
 QString ProgramFolder();
 
+// A helper program of ours, as installed (and as laid out in the build tree):
+// <program folder>/../libexec/velunor/<name>.
+QString HelperProgram(const QString& name);
+
 // The settings file: $APPDATA/setting.dll when APPDATA is set, else
 // $XDG_CONFIG_HOME/velunor/setting.dll (default ~/.config/velunor).
 QString SettingsFilePath();

@@ -279,8 +279,9 @@ TEST_F(PageMakerTest, PageSizesFollowThePixels)
 
 TEST_F(PageMakerTest, PageFileIsNamedByEntryNumberAndYieldsTwicePerPage)
 {
-    const QString path = pic("a.png");
-    ASSERT_TRUE(saveRgb(testPattern(kW, kH), path, FIF_PNG));
+    // A JPEG is decoded in this process: no passes but the page's own two.
+    const QString path = pic("a.jpg");
+    ASSERT_TRUE(saveRgb(testPattern(kW, kH), path, FIF_JPEG));
     ASSERT_TRUE(m().MakePage(12, path, 80).ok());
     EXPECT_TRUE(QFileInfo::exists(folders.pageDir + "/12.pdf"));
     EXPECT_EQ(yields, 2);
@@ -513,44 +514,60 @@ TEST_F(PageMakerTest, UnreadableFilesAreRefusedByNameWithoutAnotherPicturesPage)
     expectPage(7, otherImg, kLosslessSource);
 }
 
+// A PNG whose header is changed to w x h, its checksum made right again.
+QByteArray pngClaiming(QByteArray png, quint32 w, quint32 h)
+{
+    putBe32(png, 16, w);
+    putBe32(png, 20, h);
+    putBe32(png, 29, crc32(png.mid(12, 17)));
+    return png;
+}
+
 TEST_F(PageMakerTest, DecompressionBombsAreRefusedBeforeDecoding)
 {
     EXPECT_GE(PageMaker::MaxPixels(), qint64(20000) * 20000);
 
-    // A valid 1 x 1 PNG whose header is changed to 100,000 x 100,000.
-    const QString small = pic("small.png");
-    ASSERT_TRUE(saveRgb(testPattern(1, 1), small, FIF_PNG));
-    QByteArray png = readAll(small);
-    ASSERT_EQ(png.mid(12, 4), QByteArray("IHDR"));
-    putBe32(png, 16, 100000);
-    putBe32(png, 20, 100000);
-    putBe32(png, 29, crc32(png.mid(12, 17)));
-    const QString bomb = pic("bomb.png");
-    ASSERT_TRUE(writeFile(bomb, png));
-    expectRefused(0, bomb, m().MakePage(0, bomb, 90), "100,000 x 100,000 pixels");
-
+    const QString png8 = pic("small.png"), png16 = pic("small16.png"), jpgSmall = pic("small.jpg");
+    ASSERT_TRUE(saveRgb(testPattern(1, 1), png8, FIF_PNG));
+    FIBITMAP* rgba16 = FreeImage_AllocateT(FIT_RGBA16, 1, 1);
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, rgba16, QFile::encodeName(png16).constData(), 0));
+    FreeImage_Unload(rgba16);
+    ASSERT_TRUE(saveRgb(testPattern(16, 16), jpgSmall, FIF_JPEG));
+    // A JPEG whose frame header claims w x h.
+    auto jpegClaiming = [&](quint16 w, quint16 h) {
+        QByteArray jpg = readAll(jpgSmall);
+        const int sof = jpg.indexOf(QByteArray("\xFF\xC0", 2));
+        EXPECT_GT(sof, 0);
+        jpg[sof + 5] = char(h >> 8);
+        jpg[sof + 6] = char(h);
+        jpg[sof + 7] = char(w >> 8);
+        jpg[sof + 8] = char(w);
+        return jpg;
+    };
     // A GIF declaring 65,535 x 65,535 (FreeImage has no header-only GIF load).
     static const char gifBytes[] = "GIF89a" "\xFF\xFF\xFF\xFF" "\0\0\0"  // screen, no colour table
                                    ",\0\0\0\0" "\xFF\xFF\xFF\xFF" "\0"  // one frame as large
                                    "\x02" "\x02\x44\x01" "\0" ";";
-    const QByteArray gif(gifBytes, sizeof gifBytes - 1);
-    const QString gifBomb = pic("bomb.gif");
-    ASSERT_TRUE(writeFile(gifBomb, gif));
-    expectRefused(1, gifBomb, m().MakePage(1, gifBomb, 90), "65,535 x 65,535 pixels");
-
-    // A JPEG whose frame header says 60,000 x 60,000, named .jpg.
-    const QString jpgSmall = pic("small.jpg");
-    ASSERT_TRUE(saveRgb(testPattern(16, 16), jpgSmall, FIF_JPEG));
-    QByteArray jpg = readAll(jpgSmall);
-    const int sof = jpg.indexOf(QByteArray("\xFF\xC0", 2));
-    ASSERT_GT(sof, 0);
-    jpg[sof + 5] = char(0xEA);
-    jpg[sof + 6] = char(0x60);
-    jpg[sof + 7] = char(0xEA);
-    jpg[sof + 8] = char(0x60);
-    const QString jpgBomb = pic("bomb.jpg");
-    ASSERT_TRUE(writeFile(jpgBomb, jpg));
-    expectRefused(2, jpgBomb, m().MakePage(2, jpgBomb, 90), "60,000 x 60,000 pixels");
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* reason;
+    } bombs[] = {
+        {"bomb.png", pngClaiming(readAll(png8), 100000, 100000), "100,000 x 100,000 pixels"},
+        {"bomb.gif", QByteArray(gifBytes, sizeof gifBytes - 1), "65,535 x 65,535 pixels"},
+        {"bomb.jpg", jpegClaiming(60000, 60000), "60,000 x 60,000 pixels"},
+        // Within the pixel limit, but not in memory: 2.9 GB of 16-bit RGBA,
+        // and 1.1 GB from a file of a few hundred bytes.
+        {"deep.png", pngClaiming(readAll(png16), 19000, 19000), "19,000 x 19,000 pixels of 64 bits"},
+        {"claims.jpg", jpegClaiming(19000, 19000), "19,000 x 19,000 pixels of 24 bits"},
+    };
+    int i = 0;
+    for (const auto& b : bombs) {
+        const QString path = pic(b.name);
+        ASSERT_TRUE(writeFile(path, b.bytes));
+        expectRefused(i, path, m().MakePage(i, path, 90), b.reason);
+        ++i;
+    }
 }
 
 TEST_F(PageMakerTest, DecoderChatterStaysOffTheTerminal)

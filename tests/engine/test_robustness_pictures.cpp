@@ -4,15 +4,23 @@
 #include "TestSupport.h"
 
 #include "engine/PageMaker.h"
+#include "platform/AppPaths.h"
+#include "platform/ProcessList.h"
 
 #include <FreeImage.h>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -32,22 +40,27 @@ void put32(QByteArray& a, quint32 v)
     put16(a, quint16(v >> 16));
 }
 
-// A little-endian TIFF: the pixels, then one directory whose entries
-// (tag, type, value) each hold one value.
+// A little-endian TIFF of one directory whose entries (tag, type, value)
+// each hold one value, and the pixels before or after it; StripOffsets (273)
+// is made to point at them.
 template <size_t N>
-QByteArray littleEndianTiff(const QByteArray& pixels, const quint16 (&entries)[N][3])
+QByteArray littleEndianTiff(const QByteArray& pixels, const quint16 (&entries)[N][3], bool pixelsFirst = true)
 {
     QByteArray tiff("II*\0", 4);
-    put32(tiff, quint32(8 + pixels.size()));
-    tiff += pixels;
+    const quint32 directorySize = 2 + 12 * N + 4;
+    put32(tiff, pixelsFirst ? quint32(8 + pixels.size()) : 8);
+    if (pixelsFirst)
+        tiff += pixels;
     put16(tiff, quint16(N));
     for (const auto& e : entries) {
         put16(tiff, e[0]);
         put16(tiff, e[1]);
         put32(tiff, 1);
-        put32(tiff, e[2]);
+        put32(tiff, e[0] == 273 ? (pixelsFirst ? 8 : 8 + directorySize) : e[2]); // StripOffsets
     }
     put32(tiff, 0);
+    if (!pixelsFirst)
+        tiff += pixels;
     return tiff;
 }
 
@@ -272,28 +285,49 @@ TEST_F(RobustPictureTest, IffWhoseChunkSizeRunsPastTheFileIsRefusedNotLoopedOn)
     EXPECT_TRUE(maker->MakePage(1, good, 90).ok());
 }
 
-TEST_F(RobustPictureTest, DamagedFileThatCrashesTheDecoderFailsAloneAndTheNextPageIsMade)
+TEST_F(RobustPictureTest, DamagedTiffFailsAloneByNameAndTheNextPageIsMade)
 {
     // An 8 x 2 TIFF of 1 bit with 128 samples a pixel: FreeImage's TIFF
     // reader ends the process on an assertion.
-    const QByteArray pixels(2 * 128, '\x55');
-    const quint16 entries[][3] = {{256, 3, 8}, {257, 3, 2},   {258, 3, 1},   {259, 3, 1}, {262, 3, 1},
-                                  {273, 4, 8}, {277, 3, 128}, {278, 3, 2},   {279, 4, quint16(pixels.size())}};
-    const QByteArray tiff = littleEndianTiff(pixels, entries);
-    const QString bad = pic("scan.tif");
-    ASSERT_TRUE(writeFile(bad, tiff));
-    const PageResult r = maker->MakePage(0, bad, 90);
-    EXPECT_EQ(r.status, PageResult::PictureError);
-    EXPECT_TRUE(r.message.contains(bad)) << qPrintable(r.message);
-    EXPECT_TRUE(r.message.contains("damaged")) << qPrintable(r.message);
-    EXPECT_FALSE(QFileInfo::exists(folders.pageFile(0)));
-    EXPECT_FALSE(QFileInfo::exists(folders.tempBitmap()));
-
-    const QString good = pic("next.png");
+    const QByteArray bits(2 * 128, '\x55');
+    const quint16 crasher[][3] = {{256, 3, 8}, {257, 3, 2},   {258, 3, 1}, {259, 3, 1}, {262, 3, 1},
+                                  {273, 4, 0}, {277, 3, 128}, {278, 3, 2}, {279, 4, quint16(bits.size())}};
+    // A single-strip 8-bit grey TIFF, pixels after the directory, cut in
+    // the middle of its pixels: libtiff reports the short strip and
+    // FreeImage would draw garbage below it.
+    const QByteArray grey(kW * kH, '\x80');
+    const quint16 plain[][3] = {{256, 3, kW}, {257, 3, kH}, {258, 3, 8},  {259, 3, 1},
+                                {262, 3, 1},  {273, 4, 0},  {277, 3, 1},  {278, 3, kH}, {279, 4, quint16(kW * kH)}};
+    const QByteArray whole = littleEndianTiff(grey, plain, false);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* reason;
+    } cases[] = {
+        {"crash.tif", littleEndianTiff(bits, crasher), "crashed on it"},
+        {"cut.tif", whole.left(whole.size() - kW * kH / 2), "damaged or incomplete"},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        const QString bad = pic(c.name);
+        ASSERT_TRUE(writeFile(bad, c.bytes));
+        const PageResult r = maker->MakePage(i, bad, 90);
+        EXPECT_EQ(r.status, PageResult::PictureError);
+        EXPECT_TRUE(r.message.contains(bad)) << qPrintable(r.message);
+        EXPECT_TRUE(r.message.contains(c.reason)) << qPrintable(r.message);
+        EXPECT_FALSE(QFileInfo::exists(folders.pageFile(i)));
+        EXPECT_FALSE(QFileInfo::exists(folders.tempBitmap()));
+        ++i;
+    }
+    // The whole one is a picture, and the next page is made.
+    const QString good = pic("whole.tif");
+    ASSERT_TRUE(writeFile(good, whole));
+    ASSERT_TRUE(maker->MakePage(i, good, 100).ok());
+    const QString next = pic("next.png");
     const RgbImage img = testPattern(kW, kH);
-    ASSERT_TRUE(saveRgb(img, good, FIF_PNG));
-    ASSERT_TRUE(maker->MakePage(1, good, 100).ok());
-    expectLooksLike(1, img, 1.0);
+    ASSERT_TRUE(saveRgb(img, next, FIF_PNG));
+    ASSERT_TRUE(maker->MakePage(i + 1, next, 100).ok());
+    expectLooksLike(i + 1, img, 1.0);
 }
 
 TEST_F(RobustPictureTest, TiffWithAnOrientationTagIsUpright)
@@ -328,6 +362,101 @@ TEST_F(RobustPictureTest, PipeNamedLikeAPictureIsRefusedWithoutWaitingForAWriter
     EXPECT_TRUE(r.message.contains(fifo)) << qPrintable(r.message);
     EXPECT_TRUE(r.message.contains("not a regular file")) << qPrintable(r.message);
     EXPECT_FALSE(QFileInfo::exists(folders.pageFile(0)));
+}
+
+// The decoding helper: a decode that takes long keeps the window live and
+// ends at its time limit; Exit in the middle ends the helper too; its memory
+// limit ends a decode that needs more.
+
+TEST_F(RobustPictureTest, SlowDecodeKeepsTheWindowLiveAndEndsAtItsTimeLimit)
+{
+    // A program that never answers stands in for a decoder stuck on a file.
+    DecoderProcess::Options stuck;
+    stuck.program = VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper";
+    stuck.timeLimitMs = 500;
+    int passes = 0;
+    PageMaker slow(folders, sink, [&] { ++passes, QCoreApplication::processEvents(); }, 0, stuck);
+    slow.BeginJob();
+    bool timerRan = false;
+    QTimer::singleShot(50, [&] { timerRan = true; });
+    const QString path = pic("stuck.png");
+    ASSERT_TRUE(saveRgb(testPattern(kW, kH), path, FIF_PNG));
+    const PageResult r = slow.MakePage(0, path, 90);
+    EXPECT_TRUE(timerRan) << "no event was handled while the picture decoded";
+    EXPECT_GT(passes, 2);
+    EXPECT_EQ(r.status, PageResult::PictureError);
+    EXPECT_TRUE(r.message.contains(path)) << qPrintable(r.message);
+    EXPECT_TRUE(r.message.contains("did not finish within 0.5 seconds")) << qPrintable(r.message);
+    for (const ProcessList::Entry& e : ProcessList::Snapshot())
+        EXPECT_FALSE(e.ppid == ::getpid() && e.comm == "vlnh2_sleeper") << "left behind: " << e.pid;
+}
+
+TEST_F(RobustPictureTest, DecoderInheritsNoDescriptorButItsPipe)
+{
+    // A descriptor of ours that would survive an exec, as a lock taken
+    // without close-on-exec would; the stand-in decoder lists its own.
+    const int null = ::open("/dev/null", O_RDONLY);
+    const int ours = ::fcntl(null, F_DUPFD, 57);
+    ::close(null);
+    ASSERT_GE(ours, 57);
+    const QString lister = pic("list-fds");
+    ASSERT_TRUE(writeFile(lister, "#!/bin/sh\nls /proc/self/fd\nexit 1\n"));
+    ASSERT_EQ(::chmod(QFile::encodeName(lister).constData(), 0700), 0);
+    DecoderProcess::Options options = DecoderProcess::Defaults();
+    options.program = lister;
+    PageMaker listing(folders, sink, [] {}, 0, options);
+    listing.BeginJob();
+    const QString path = pic("any.png");
+    ASSERT_TRUE(saveRgb(testPattern(kW, kH), path, FIF_PNG));
+    const PageResult r = listing.MakePage(0, path, 90);
+    ::close(ours);
+    const QStringList fds = r.message.section(": ", -1).chopped(1).split('\n');
+    EXPECT_TRUE(fds.startsWith("0") && fds.contains("2")) << qPrintable(r.message);
+    EXPECT_FALSE(fds.contains(QString::number(ours))) << qPrintable(r.message);
+}
+
+TEST_F(RobustPictureTest, ExitWhileAPictureDecodesEndsTheDecoder)
+{
+    // Large enough that the decoder is found at work, and ended there.
+    const QString big = pic("big.png");
+    FIBITMAP* grey = FreeImage_Allocate(8000, 8000, 8);
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, grey, QFile::encodeName(big).constData(), PNG_Z_BEST_SPEED));
+    FreeImage_Unload(grey);
+    const auto run = runProgram(VELUNOR_TEST_HELPER_DIR "/vlnh2_decodeexit",
+                                {dir.path(), big, AppPaths::HelperProgram("velunor-decode")});
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
+    const int pid = run.out.trimmed().toInt();
+    ASSERT_GT(pid, 0) << qPrintable(run.out);
+    // Its end, waited for as an event (it is no child of ours).
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) {
+        pollfd p{pidfd, POLLIN, 0};
+        EXPECT_EQ(::poll(&p, 1, 10000), 1) << "the decoder " << pid << " outlived its program";
+        ::close(pidfd);
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("tmpvelunor/tmp.bmp"))) << "the decoder went on to the end";
+}
+
+TEST_F(RobustPictureTest, DecodeOverTheDecodersMemoryLimitFailsByName)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space, so this build's decoder runs without "
+                    "its memory limit";
+#endif
+    // 100 MB of pixels: within the picture limits, not within 100 MB.
+    const QString big = pic("wide.png");
+    FIBITMAP* grey = FreeImage_Allocate(10000, 10000, 8);
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, grey, QFile::encodeName(big).constData(), PNG_Z_BEST_SPEED));
+    FreeImage_Unload(grey);
+    DecoderProcess::Options small = DecoderProcess::Defaults();
+    small.memoryLimit = 100000000;
+    PageMaker limited(folders, sink, [] {}, 0, small);
+    limited.BeginJob();
+    const PageResult r = limited.MakePage(0, big, 90);
+    EXPECT_EQ(r.status, PageResult::PictureError);
+    EXPECT_TRUE(r.message.contains(big)) << qPrintable(r.message);
+    EXPECT_TRUE(r.message.contains("more memory than the 0.1 GB")) << qPrintable(r.message);
+    EXPECT_FALSE(QFileInfo::exists(folders.tempBitmap()));
 }
 
 } // namespace

@@ -1,0 +1,92 @@
+// velunor-decode: the page maker's decoding helper. Decodes one picture into
+// the temporary bitmap in a process of its own, single-threaded, under a
+// memory limit; the page maker starts it, times it and reads its verdict.
+//
+//   velunor-decode --parent PID --memory-limit BYTES FORMAT PICTURE BITMAP
+//
+// Prints "width height" and exits 0, or prints the reason and exits with
+// one of DecodeStep::HelperExit.
+#include "engine/DecodeStep.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+void say(const char* text)
+{
+    for (size_t done = 0, n = std::strlen(text); done < n;) {
+        const ssize_t k = ::write(1, text + done, n - done);
+        if (k <= 0 && errno != EINTR)
+            return;
+        done += size_t(k > 0 ? k : 0);
+    }
+}
+
+[[noreturn]] void outOfMemory() { ::_exit(DecodeStep::OutOfMemory); }
+
+// A C allocation that failed under the limit comes back through the
+// decoder's own words.
+bool saysOutOfMemory(const QString& error)
+{
+    for (const char* words : {"out of memory", "lack of memory", "memory allocation", "allocation failed",
+                              "failed to allocate", "not enough memory", "insufficient memory", "cannot allocate"}) {
+        if (error.contains(QLatin1String(words), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+bool number(const char* text, long long* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtoll(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0';
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    long long parent = 0, limit = 0, format = 0;
+    if (argc != 8 || std::strcmp(argv[1], "--parent") != 0 || !number(argv[2], &parent) ||
+        std::strcmp(argv[3], "--memory-limit") != 0 || !number(argv[4], &limit) || !number(argv[5], &format)) {
+        std::fprintf(stderr, "usage: velunor-decode --parent PID --memory-limit BYTES FORMAT PICTURE BITMAP\n");
+        return DecodeStep::Usage;
+    }
+    // Ends with the program that waits for it, however that one ends (Exit
+    // in the middle of a job ends the window at once). Checked after, in
+    // case the parent went before the request was made.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != pid_t(parent))
+        return DecodeStep::ParentGone;
+#ifndef __SANITIZE_ADDRESS__
+    // (AddressSanitizer reserves terabytes of address space for itself, so a
+    // sanitized test build runs without this limit.)
+    if (limit > 0) {
+        const rlimit as{rlim_t(limit), rlim_t(limit)};
+        ::setrlimit(RLIMIT_AS, &as);
+    }
+#endif
+    std::set_new_handler(outOfMemory);
+
+    QString error;
+    int width = 0, height = 0;
+    if (DecodeStep::WriteTempBitmap(QFile::decodeName(argv[6]), int(format), QFile::decodeName(argv[7]), &width,
+                                    &height, &error)) {
+        std::printf("%d %d\n", width, height);
+        return DecodeStep::Decoded;
+    }
+    say(error.toUtf8().constData());
+    return saysOutOfMemory(error) ? DecodeStep::OutOfMemory : DecodeStep::Refused;
+}

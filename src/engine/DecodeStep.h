@@ -1,0 +1,20 @@
+#pragma once
+#include <QString>
+
+// The page maker's decode step: one picture in, the temporary bitmap out.
+// The same function runs in the page maker's own process (JPEGs) and in
+// the velunor-decode helper (every other format), so both give the same
+// bitmap and the same reasons.
+class DecodeStep {
+public:
+    // How velunor-decode ends. Decoded: it printed "width height"; Refused:
+    // it printed the reason; OutOfMemory: its memory limit was reached.
+    enum HelperExit { Decoded = 0, Refused = 1, Usage = 2, OutOfMemory = 3, ParentGone = 4 };
+
+    // Decodes `picture` (FREE_IMAGE_FORMAT `format` first, see
+    // PictureReader::Read) and writes it to `bitmap` as a BMP of 1, 8 or 24
+    // bits. True with the bitmap's size; false with *error, a sentence
+    // without the picture's name, and no bitmap left behind.
+    static bool WriteTempBitmap(const QString& picture, int format, const QString& bitmap, int* width, int* height,
+                                QString* error);
+};

@@ -1,0 +1,41 @@
+#pragma once
+#include "platform/EventPump.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <sys/types.h>
+
+// Runs the decode step in the velunor-decode helper, a single-threaded
+// program of ours: a damaged picture that crashes or hangs a decoder, or
+// asks for too much memory, ends that process, not ours. The caller's yield
+// runs while it waits, so the window stays live and Exit works at once.
+class DecoderProcess {
+public:
+    struct Options {
+        QString program;            // the helper program
+        int timeLimitMs = 120000;   // then it is killed
+        qint64 memoryLimit = 1500000000; // its address space, in bytes
+    };
+    // velunor-decode beside our programs, with the limits above.
+    static Options Defaults();
+
+    explicit DecoderProcess(YieldFunction yield, Options options = Defaults());
+    // A helper still running (the job is being torn down) is killed and reaped.
+    ~DecoderProcess();
+    DecoderProcess(const DecoderProcess&) = delete;
+    DecoderProcess& operator=(const DecoderProcess&) = delete;
+
+    // DecodeStep::WriteTempBitmap in the helper; the same results, but a
+    // helper that failed may leave part of a bitmap: the caller removes it.
+    bool Run(const QString& picture, int format, const QString& bitmap, int* width, int* height, QString* error);
+
+private:
+    void end();
+
+    YieldFunction m_yield;
+    Options m_options;
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    int m_pidfd = -1;
+};
