@@ -1,5 +1,6 @@
 # One static library per subsystem folder: every .cpp/.ui/.qrc in the folder
-# belongs to it, so adding a file needs no edit here.
+# belongs to it, so adding a file needs no edit here. Used where files come
+# and go often (engine); the settled folders list their files (below).
 function(velunor_subsystem name)
   cmake_parse_arguments(ARG "" "" "LINK" ${ARGN})
   file(GLOB _src CONFIGURE_DEPENDS
@@ -17,6 +18,40 @@ function(velunor_subsystem name)
     add_library(${name} INTERFACE ${_hdr})
     target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(${name} INTERFACE ${ARG_LINK})
+  endif()
+endfunction()
+
+# A static library of the files listed after SOURCES (sources and headers,
+# relative to the folder).
+function(velunor_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_LINK})
+endfunction()
+
+# Called at the end of a folder whose libraries list their files: a file of
+# the folder that no library lists would silently be left out of the build,
+# so configuring stops and names it.
+function(velunor_require_listed)
+  file(GLOB _present CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.ui
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+  get_directory_property(_targets BUILDSYSTEM_TARGETS)
+  set(_listed)
+  foreach(_t IN LISTS _targets)
+    get_target_property(_src ${_t} SOURCES)
+    foreach(_f IN LISTS _src)
+      get_filename_component(_abs ${_f} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+      list(APPEND _listed ${_abs})
+    endforeach()
+  endforeach()
+  list(REMOVE_ITEM _present ${_listed})
+  if(_present)
+    list(JOIN _present "\n  " _missing)
+    message(FATAL_ERROR "Not in any library of ${CMAKE_CURRENT_LIST_FILE}:\n  ${_missing}")
   endif()
 endfunction()
 

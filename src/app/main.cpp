@@ -1,4 +1,5 @@
 #include "mainwindow/frmPrinting.h"
+#include "platform/ProgramName.h"
 #include "platform/SignalNotifier.h"
 
 #include <QApplication>
@@ -26,7 +27,7 @@ int main(int argc, char** argv)
     // buffers back after every page, so memory stays flat over long jobs.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Velunor"));
+    QApplication::setApplicationName(ProgramName);
     QApplication::setApplicationVersion(QStringLiteral(VELUNOR_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("velunor"));
 

@@ -74,7 +74,7 @@ int main(int argc, char** argv)
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velunor-convert"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELUNOR_VERSION));
 
     // Qt holds names as text: bytes that are no valid text in the system's
     // encoding (a Latin-1 name on a UTF-8 system) do not come back, so the

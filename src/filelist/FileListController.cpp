@@ -8,6 +8,7 @@
 #include "platform/EventPump.h"
 #include "platform/FolderChooser.h"
 #include "platform/MessageSink.h"
+#include "platform/ProgramName.h"
 #include "platform/RuntimeError.h"
 
 #include <QAbstractButton>
@@ -136,11 +137,11 @@ void FileListController::tellListFull(bool* told, Report report)
                              .arg(MaxEntries);
     if (report == Report::Queued) {
         QMetaObject::invokeMethod(
-            this, [this, text]() { m_sink.showMessage(QStringLiteral("Velunor"), text, MessageIcon::Exclamation); },
+            this, [this, text]() { m_sink.showMessage(ProgramName, text, MessageIcon::Exclamation); },
             Qt::QueuedConnection);
         return;
     }
-    m_sink.showMessage(QStringLiteral("Velunor"), text, MessageIcon::Exclamation);
+    m_sink.showMessage(ProgramName, text, MessageIcon::Exclamation);
 }
 
 bool FileListController::appendOne(const QString& path, bool* told, Report report)

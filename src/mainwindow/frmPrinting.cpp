@@ -7,31 +7,29 @@
 #include "engine/PdfDate.h"
 #include "engine/SettingsFile.h"
 #include "filelist/FileListController.h"
+#include "mainwindow/CaptionFitter.h"
 #include "mainwindow/LayoutScaler.h"
 #include "mainwindow/QualityWords.h"
+#include "mainwindow/WindowJobIo.h"
+#include "mainwindow/WindowLayout.h"
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
 #include "platform/EventPump.h"
 #include "platform/FolderChooser.h"
+#include "platform/ProgramName.h"
 #include "platform/Skin.h"
 #include "preview/ShowImage.h"
 
-#include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QFontDatabase>
-#include <QFontMetrics>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QPushButton>
 #include <QMessageBox>
-#include <QScreen>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -57,25 +55,7 @@ QIcon resourceIcon(const QString& name)
     return icon;
 }
 
-QFont controlFont(double points, bool bold = false)
-{
-    QFont f(frmPrinting::ControlFontFamily());
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-}
-
 } // namespace
-
-QString frmPrinting::ControlFontFamily()
-{
-    static const QString family = []() {
-        if (QFontDatabase::hasFamily(QStringLiteral("Tahoma")))
-            return QStringLiteral("Tahoma");
-        return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
-    }();
-    return family;
-}
 
 frmPrinting::frmPrinting(QWidget* parent)
     : QMainWindow(parent)
@@ -115,7 +95,7 @@ frmPrinting::frmPrinting(QWidget* parent)
                                  .ToPixels(QRectF(4530, 7260, 1245, 225)));
     m_prewImage->lower();
 
-    applyDesignFonts();
+    WindowLayout::ApplyDesignFonts(*this, *ui);
 
     // The window has the fixed size its layout was drawn for.
     ui->centralwidget->setFixedSize(753, 504);
@@ -156,40 +136,11 @@ frmPrinting::frmPrinting(QWidget* parent)
     connect(m_fileList, &FileListController::exitRequested, this, &QWidget::close);
     connect(ui->menuSort, &QAction::triggered, m_fileList, &FileListController::menuSort_Click);
 
-    m_ender = [this]() {
-        if (jobRunning()) {
-            // A job is deep in its own event passes: end here and now. Its
-            // final copy is atomic and the work folders go at the next start.
-            std::fflush(nullptr);
-            std::_Exit(0);
-        }
-        m_workArea.reset();
-        QCoreApplication::exit(0);
-        // Leaving the event loop is the clean way out (the desktop keeps the
-        // clipboard). Should a folder search be yielding, nothing returns to
-        // the loop for a while: its next event pass ends the program instead.
-        QTimer::singleShot(0, []() {
-            std::fflush(nullptr);
-            std::_Exit(0);
-        });
-    };
+    m_jobIo = std::make_unique<WindowJobIo>(*ui, m_toolbar, *m_fileList, m_sink);
+    m_ender = [this]() { endProgram(); };
 }
 
 frmPrinting::~frmPrinting() = default;
-
-void frmPrinting::applyDesignFonts()
-{
-    // Tahoma 9 pt for every control that does not name another.
-    const QFont normal = controlFont(9);
-    setFont(normal);
-    const QList<QWidget*> controls = ui->centralwidget->findChildren<QWidget*>();
-    for (QWidget* c : controls)
-        c->setFont(normal);
-    ui->centralwidget->setFont(normal);
-    ui->Command3->setFont(controlFont(9, true));
-    ui->lblText->setFont(controlFont(9, true));
-    ui->lblPB->setFont(controlFont(7.5, true));
-}
 
 void frmPrinting::setTwipsPerPixel(double x, double y)
 {
@@ -204,9 +155,9 @@ void frmPrinting::Form_Load()
     m_loaded = true;
 
     SkinH_Attach();
-    m_dos = new DOSOutputs(*this, this);
+    m_dos = new DOSOutputs(m_sink, this);
     m_dialogs.Init(this);
-    setWindowTitle(QStringLiteral("Velunor"));
+    setWindowTitle(ProgramName);
     Slider1_Change();
 
     const QString settings = AppPaths::SettingsFilePath();
@@ -229,8 +180,8 @@ void frmPrinting::Form_Load()
 
     ui->txtCreationDate->setText(PdfDateString());
 
-    rescaleLayout();
-    fitCaptions();
+    WindowLayout::Rescale(*this, *ui, m_tppX, m_tppY);
+    CaptionFitter::Fit(*ui, m_toolbar);
 
     ui->picDoor->setPixmap(ui->imgDoor->pixmap());
 
@@ -240,161 +191,6 @@ void frmPrinting::Form_Load()
     sweepWorkFolders();
 
     update();
-}
-
-QList<QWidget*> frmPrinting::designControls() const
-{
-    // Only the window's own controls: the parts of compound widgets (scroll
-    // bars, the preview's surface) follow their owner.
-    QList<QWidget*> controls = ui->centralwidget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    controls += ui->picText->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    return controls;
-}
-
-void frmPrinting::rescaleLayout()
-{
-    double tppX = m_tppX;
-    double tppY = m_tppY;
-    if (tppX <= 0 || tppY <= 0) {
-        const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-        tppX = LayoutScaler::TwipsPerPixel(s ? s->logicalDotsPerInchX() : 96.0);
-        tppY = LayoutScaler::TwipsPerPixel(s ? s->logicalDotsPerInchY() : 96.0);
-    }
-    const LayoutScaler scaler(tppX, tppY);
-
-    // The client area keeps its designed size in pixels.
-    const QSize client = ui->centralwidget->size();
-    ui->centralwidget->setFixedSize(
-        scaler.ToPixels(QSizeF(client.width() * scaler.fx() * LayoutScaler::DesignTwipsPerPixel,
-                               client.height() * scaler.fy() * LayoutScaler::DesignTwipsPerPixel)));
-
-    // Every control, those inside picText included. Fonts are read first so
-    // that no control's new size leaks into another's through inheritance.
-    // txtPath's font is scaled like every other (once), so it matches them.
-    const QList<QWidget*> controls = designControls();
-    QList<QFont> fonts;
-    for (QWidget* c : std::as_const(controls))
-        fonts.append(c->font());
-    for (int i = 0; i < controls.size(); ++i) {
-        QWidget* c = controls[i];
-        c->setGeometry(scaler.Rescale(c->geometry()));
-        QFont f = fonts[i];
-        if (f.pointSizeF() > 0) {
-            f.setPointSizeF(scaler.ScaleFont(f.pointSizeF()));
-            c->setFont(f);
-        }
-    }
-    adjustSize();
-    setFixedSize(sizeHint());
-}
-
-const QString frmPrinting::WidestPageNumber = QStringLiteral("Page Number Of Selected File: 32767");
-const QString frmPrinting::WidestPercent = QStringLiteral("100%");
-const QString frmPrinting::WidestQualityWord = QStringLiteral("Medium");
-const QString frmPrinting::WidestProgressCaption = QStringLiteral("Removing Temporary Files...");
-
-namespace {
-
-int textWidth(const QWidget* w, const QString& text, const QFont& font)
-{
-    return QFontMetrics(font, const_cast<QWidget*>(w)).horizontalAdvance(text);
-}
-
-QFont scaledFont(QFont f, double k)
-{
-    f.setPointSizeF(f.pointSizeF() * k);
-    return f;
-}
-
-// Grows a label sideways until text fits, on the side its alignment leaves
-// free, never past the given limits.
-void widenLabel(QLabel* label, const QString& text, int leftLimit, int rightLimit)
-{
-    const int need = textWidth(label, text, label->font()) + 2;
-    QRect r = label->geometry();
-    if (need <= r.width())
-        return;
-    const Qt::Alignment a = label->alignment();
-    if (a & Qt::AlignRight) {
-        r.setLeft(std::max(leftLimit, r.right() + 1 - need));
-    } else if (a & Qt::AlignHCenter) {
-        const int grow = need - r.width();
-        r.setLeft(std::max(leftLimit, r.left() - grow / 2));
-        r.setRight(std::min(rightLimit, r.left() + need - 1));
-    } else {
-        r.setRight(std::min(rightLimit, r.left() + need - 1));
-    }
-    label->setGeometry(r);
-}
-
-} // namespace
-
-void frmPrinting::fitCaptions()
-{
-    // The layout was drawn for Tahoma; other fonts are often wider, and some
-    // captions are wider than their boxes even in Tahoma. No caption should
-    // be cut: labels grow into the free room beside them (and push the
-    // quality percentage along); buttons, which cannot grow, share one font
-    // factor, the largest at which every button caption fits.
-    struct Caption {
-        QWidget* widget;
-        QString text;
-        int room;
-    };
-    QList<Caption> buttons;
-    for (QPushButton* b : {ui->Command1, ui->cmdBrowse})
-        buttons.append({b, b->text(), b->width() - 4});
-    buttons.append({ui->Command3, ui->Command3->text(), ui->Command3->width() - ui->Command3->iconSize().width() - 16});
-    for (QToolButton* b : std::as_const(m_toolbar))
-        buttons.append({b, b->text(), b->width() - 4});
-    auto fits = [&](double factor) {
-        for (const Caption& c : buttons) {
-            if (textWidth(c.widget, c.text, scaledFont(c.widget->font(), factor)) > c.room)
-                return false;
-        }
-        return true;
-    };
-    double k = 1.0;
-    while (k > 0.8 && !fits(k))
-        k -= 0.025;
-    if (k < 1.0) {
-        const QList<QWidget*> controls = designControls();
-        QList<QFont> fonts;
-        for (QWidget* c : std::as_const(controls))
-            fonts.append(c->font());
-        for (int i = 0; i < controls.size(); ++i)
-            controls[i]->setFont(scaledFont(fonts[i], k));
-    }
-
-    // The field labels of the right-hand column may use the column's width.
-    const int columnRight = ui->txtTitle->geometry().right();
-    for (QLabel* l : {ui->lblTitle, ui->lblCreateFor, ui->lblCreationDate, ui->lblSubject, ui->lblKeywords, ui->Label3})
-        widenLabel(l, l->text(), l->x(), columnRight);
-
-    // "File List:" and the page number share the line above the list.
-    widenLabel(ui->Label2, ui->Label2->text(), ui->Label2->x(), ui->lblPageNum->x() - 4);
-    widenLabel(ui->lblPageNum, WidestPageNumber, ui->Label2->geometry().right() + 6, ui->lblPageNum->geometry().right());
-
-    // "Compress Quality:", the percentage and the word share one line.
-    widenLabel(ui->lblJPG, ui->lblJPG->text(), ui->lblJPG->x(), ui->lblQtt->x() - 40);
-    if (ui->lblQuality->x() < ui->lblJPG->geometry().right() + 5)
-        ui->lblQuality->move(ui->lblJPG->geometry().right() + 5, ui->lblQuality->y());
-    widenLabel(ui->lblQuality, WidestPercent, ui->lblQuality->x(), ui->lblQtt->x() - 4);
-    widenLabel(ui->lblQtt, WidestQualityWord, ui->lblQuality->geometry().right() + 4, ui->lblQtt->geometry().right());
-
-    // The drop hint box grows around its caption, within the list.
-    const int hintNeed = textWidth(ui->lblText, ui->lblText->text(), ui->lblText->font()) + 2;
-    if (hintNeed > ui->lblText->width()) {
-        const int margin = ui->lblText->x();
-        QRect box = ui->picText->geometry();
-        const int grow = hintNeed - ui->lblText->width();
-        box.adjust(-(grow + 1) / 2, 0, grow / 2, 0);
-        box = box.intersected(ui->List1->geometry());
-        ui->picText->setGeometry(box);
-        ui->lblText->setGeometry(margin, ui->lblText->y(), box.width() - 2 * margin, ui->lblText->height());
-    }
-
-    widenLabel(ui->lblPB, WidestProgressCaption, ui->pb->x(), ui->pb->geometry().right());
 }
 
 void frmPrinting::sweepWorkFolders()
@@ -408,6 +204,25 @@ void frmPrinting::closeEvent(QCloseEvent* event)
 {
     event->accept();
     Form_Unload();
+}
+
+void frmPrinting::endProgram()
+{
+    if (jobRunning()) {
+        // A job is deep in its own event passes: end here and now. Its final
+        // copy is atomic and the work folders go at the next start.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+    m_workArea.reset();
+    QCoreApplication::exit(0);
+    // Leaving the event loop is the clean way out (the desktop keeps the
+    // clipboard). Should a folder search be yielding, nothing returns to the
+    // loop for a while: its next event pass ends the program instead.
+    QTimer::singleShot(0, []() {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    });
 }
 
 void frmPrinting::Form_Unload()
@@ -450,7 +265,7 @@ void frmPrinting::cmdBrowse_Click()
     // Cancel keeps what the user had; only a chosen folder replaces it.
     if (ChooseFolder(this, QStringLiteral("Please select a folder:"), &chosen))
         ui->txtPath->setText(chosen);
-    FocusSweep();
+    m_fileList->FocusSweep();
 }
 
 // ---- Compress quality
@@ -481,7 +296,7 @@ void frmPrinting::menuExit_Click()
 
 void frmPrinting::Command3_Click()
 {
-    ConversionJob job(*this, *this, *m_dos, *m_workArea);
+    ConversionJob job(*m_jobIo, *m_jobIo, *m_dos, *m_workArea);
     job.Run();
 }
 
@@ -489,9 +304,8 @@ void frmPrinting::Command3_Click()
 
 QString frmPrinting::AboutText()
 {
-    return QStringLiteral("Velunor %1 \u00B7 2026 \u00B7 made by the Velunor developers")
-        .arg(QCoreApplication::applicationVersion().isEmpty() ? QStringLiteral("1.0")
-                                                              : QCoreApplication::applicationVersion());
+    return QStringLiteral("%1 %2 \u00B7 2026 \u00B7 made by the %1 developers")
+        .arg(ProgramName, QStringLiteral(VELUNOR_VERSION));
 }
 
 void frmPrinting::menuWeb_Click()
@@ -509,95 +323,10 @@ void frmPrinting::menuAbout_Click()
     box.setIcon(QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
-    FocusSweep();
-}
-
-// ---- What the conversion job reads
-
-int frmPrinting::EntryCount() const
-{
-    return ui->List1->count();
-}
-
-QString frmPrinting::Entry(int i) const
-{
-    const QListWidgetItem* item = ui->List1->item(i);
-    return item ? item->text() : QString();
-}
-
-QString frmPrinting::Title() const { return ui->txtTitle->text(); }
-QString frmPrinting::Author() const { return ui->txtCreateFor->text(); }
-QString frmPrinting::Subject() const { return ui->txtSubject->text(); }
-QString frmPrinting::Keywords() const { return ui->txtKeywords->text(); }
-QString frmPrinting::CreationDate() const { return ui->txtCreationDate->text(); }
-QString frmPrinting::OutputFolder() const { return ui->txtPath->text(); }
-void frmPrinting::SetOutputFolder(const QString& folder) { ui->txtPath->setText(folder); }
-int frmPrinting::Quality() const { return ui->Slider1->value(); }
-
-// ---- Where the conversion job reports
-
-void frmPrinting::showMessage(const QString& title, const QString& text, MessageIcon icon)
-{
-    m_sink.showMessage(title, text, icon);
-}
-
-bool frmPrinting::askOkCancel(const QString& title, const QString& text)
-{
-    return m_sink.askOkCancel(title, text);
-}
-
-void frmPrinting::SetCaption(const QString& caption)
-{
-    ui->lblPB->setText(caption);
-}
-
-void frmPrinting::SetBarRange(int minimum, int maximum)
-{
-    ui->pb->setRange(minimum, maximum);
-}
-
-void frmPrinting::SetBarValue(int value)
-{
-    ui->pb->setValue(value);
-}
-
-void frmPrinting::SetConvertEnabled(bool enabled)
-{
-    ui->Command3->setEnabled(enabled);
-}
-
-void frmPrinting::SetToolbarEnabled(bool enabled)
-{
-    for (QToolButton* b : std::as_const(m_toolbar))
-        b->setEnabled(enabled);
-}
-
-void frmPrinting::FocusSweep()
-{
     m_fileList->FocusSweep();
-}
-
-void frmPrinting::SetJobRunning(bool running)
-{
-    m_fileList->SetLocked(running);
 }
 
 bool frmPrinting::jobRunning() const
 {
     return m_fileList->IsLocked();
-}
-
-void frmPrinting::OpenFolder(const QString& folder)
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-}
-
-void frmPrinting::Beep()
-{
-    QApplication::beep();
-}
-
-void frmPrinting::Yield()
-{
-    YieldEvents();
 }

@@ -1,6 +1,4 @@
 #pragma once
-#include "engine/JobInputs.h"
-#include "engine/JobOutputs.h"
 #include "platform/CCommonDialogs.h"
 #include "platform/QtMessageSink.h"
 
@@ -14,14 +12,16 @@ class FileListController;
 class JobWorkArea;
 class QToolButton;
 class ShowImage;
+class WindowJobIo;
 
 namespace Ui {
 class frmPrinting;
 }
 
-// The program's one working window. It is also what the conversion job reads
-// its inputs from and reports to.
-class frmPrinting : public QMainWindow, public JobInputs, public JobOutputs {
+// The program's one working window: its start-up, its handlers and its end.
+// The conversion job reads and reports through WindowJobIo; the design's
+// layout is put on by WindowLayout and CaptionFitter.
+class frmPrinting : public QMainWindow {
     Q_OBJECT
 public:
     explicit frmPrinting(QWidget* parent = nullptr);
@@ -46,15 +46,11 @@ public:
     // The toolbar control array, by index 0..6.
     const QList<QToolButton*>& CmdToolsBar() const { return m_toolbar; }
     FileListController* fileList() const { return m_fileList; }
-    CCommonDialogs& commonDialogs() { return m_dialogs; }
-    DOSOutputs* dosOutputs() const { return m_dos; }
-    ShowImage* prewImage() const { return m_prewImage; }
 
     // The about box's one line.
     static QString AboutText();
     // The documentation "Website" opens (the installed README).
     void setDocumentationFile(const QString& path) { m_documentation = path; }
-    QString documentationFile() const { return m_documentation; }
 
     // What ends the program after the skin is off. By default: at once
     // (mid-job included) when a job runs, else by leaving the event loop.
@@ -68,53 +64,13 @@ public:
     // A running job holds the file list.
     bool jobRunning() const;
 
-    // JobInputs
-    int EntryCount() const override;
-    QString Entry(int i) const override;
-    QString Title() const override;
-    QString Author() const override;
-    QString Subject() const override;
-    QString Keywords() const override;
-    QString CreationDate() const override;
-    QString OutputFolder() const override;
-    void SetOutputFolder(const QString& folder) override;
-    int Quality() const override;
-
-    // JobOutputs
-    void showMessage(const QString& title, const QString& text, MessageIcon icon) override;
-    bool askOkCancel(const QString& title, const QString& text) override;
-    void SetCaption(const QString& caption) override;
-    void SetBarRange(int minimum, int maximum) override;
-    void SetBarValue(int value) override;
-    void SetConvertEnabled(bool enabled) override;
-    void SetToolbarEnabled(bool enabled) override;
-    void FocusSweep() override;
-    void SetJobRunning(bool running) override;
-    void OpenFolder(const QString& folder) override;
-    void Beep() override;
-    void Yield() override;
-
-    // Font of the controls: Tahoma when the system has it, else the
-    // desktop's sans-serif.
-    static QString ControlFontFamily();
-
-    // The widest texts the changing labels show.
-    static const QString WidestPageNumber;
-    static const QString WidestPercent;
-    static const QString WidestQualityWord;
-    static const QString WidestProgressCaption;
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void applyDesignFonts();
-    // The controls the layout scaling and the caption fitting resize.
-    QList<QWidget*> designControls() const;
-    void rescaleLayout();
-    void fitCaptions();
     void sweepWorkFolders();
+    void endProgram();
 
     std::unique_ptr<Ui::frmPrinting> ui;
     QList<QToolButton*> m_toolbar;
@@ -124,6 +80,7 @@ private:
     FileListController* m_fileList = nullptr;
     ShowImage* m_prewImage = nullptr;
     std::unique_ptr<JobWorkArea> m_workArea;
+    std::unique_ptr<WindowJobIo> m_jobIo;
     ProgramEnder m_ender;
     QString m_documentation;
     double m_tppX = 0;

@@ -7,7 +7,6 @@ class QWidget;
 class QtMessageSink : public MessageSink {
 public:
     explicit QtMessageSink(QWidget* owner = nullptr) : m_owner(owner) {}
-    void setOwner(QWidget* owner) { m_owner = owner; }
     void showMessage(const QString& title, const QString& text, MessageIcon icon) override;
     bool askOkCancel(const QString& title, const QString& text) override;
 

@@ -1,5 +1,6 @@
 #include "WindowFixture.h"
 
+#include "mainwindow/WindowLayout.h"
 #include "platform/Skin.h"
 
 #include <QAction>
@@ -116,7 +117,7 @@ TEST_F(StartUp, WindowCarriesTheDesignedControlsMenusAndTabOrder)
     EXPECT_TRUE(window->findChild<QWidget*>("List2")->isHidden());
 
     // Fonts: Tahoma (or the desktop's sans-serif) 9 pt; the named exceptions.
-    const QString family = frmPrinting::ControlFontFamily();
+    const QString family = WindowLayout::ControlFontFamily();
     // With a font wider than Tahoma every size shrinks by one factor.
     const double normal = text("txtTitle")->font().pointSizeF();
     EXPECT_EQ(text("txtTitle")->font().family(), family);

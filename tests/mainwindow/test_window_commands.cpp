@@ -144,6 +144,12 @@ TEST_F(Commands, AboutBoxThenFocusOnMoveUp)
     EXPECT_EQ(window->focusWidget(), tool(6));
 }
 
+TEST(About, NamesTheProjectVersion)
+{
+    EXPECT_TRUE(frmPrinting::AboutText().startsWith(QStringLiteral("Velunor " VELUNOR_PROJECT_VERSION " ")))
+        << frmPrinting::AboutText().toStdString();
+}
+
 TEST_F(Commands, BrowseCancelKeepsTheTypedFolderAndChoosingReplacesIt)
 {
     load();
