@@ -3,6 +3,7 @@
 #include "engine/FreeImageDiagnostics.h"
 #include "engine/PdfCtl.h"
 #include "engine/PictureReader.h"
+#include "engine/PictureTraits.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,6 +77,7 @@ bool decodeToBitmap(const QString& entryPath, int format, const QString& temp, Q
     FiBitmap dib = PictureReader::Read(entryPath, format, error);
     if (!dib)
         return false;
+    const PictureTraits traits = PictureTraits::Of(dib.get(), entryPath);
     // A BMP holds 8 bits per channel at most, and no transparency that
     // other programs agree on.
     dib = PictureReader::Normalise(std::move(dib), error);
@@ -86,6 +88,13 @@ bool decodeToBitmap(const QString& entryPath, int format, const QString& temp, Q
         QString said = FreeImageDiagnostics::Take();
         *error = QString("the temporary bitmap %1 could not be written").arg(quoted(temp)) +
                  (said.isEmpty() ? QString() : " (" + said.replace('\n', "; ") + ")");
+        QFile::remove(temp);
+        return false;
+    }
+    // The profile and subsampling go beside the bitmap, which cannot hold them.
+    if (!traits.Write(temp, int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get())))) {
+        *error = QString("the file %1 beside the temporary bitmap could not be written")
+                     .arg(quoted(PictureTraits::SideFile(temp)));
         QFile::remove(temp);
         return false;
     }
@@ -109,6 +118,7 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, QString* error)
     // Gone before decoding, so a picture that fails can never be replaced by
     // the previous entry's bitmap.
     const QString temp = m_folders.tempBitmap();
+    PictureTraits::Remove(temp);
     if (QFileInfo::exists(temp) && !QFile::remove(temp)) {
         *error = QString("the temporary bitmap %1 could not be replaced").arg(quoted(temp));
         return false;
@@ -160,6 +170,7 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, QString* error)
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return true;
     QFile::remove(temp); // a decoder that crashed may have left part of one
+    PictureTraits::Remove(temp);
     if (!said.isEmpty())
         *error = QString::fromUtf8(said);
     else if (WIFSIGNALED(status))
