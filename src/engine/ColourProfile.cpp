@@ -3,7 +3,6 @@
 #include <lcms2.h>
 
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -70,19 +69,10 @@ FiBitmap ColourProfile::CmykToSrgb(FIBITMAP* cmyk)
     FiBitmap rgb(FreeImage_Allocate(int(w), int(h), 24));
     if (!rgb)
         return nullptr;
-    std::vector<unsigned char> row(size_t(w) * 4);
-    for (unsigned y = 0; y < h; ++y) {
-        const BYTE* src = FreeImage_GetScanLine(cmyk, int(y));
-        // FreeImage keeps C, M, Y, K where R, G, B, A would be.
-        for (unsigned x = 0; x < w; ++x, src += 4) {
-            row[4 * x] = src[FI_RGBA_RED];
-            row[4 * x + 1] = src[FI_RGBA_GREEN];
-            row[4 * x + 2] = src[FI_RGBA_BLUE];
-            row[4 * x + 3] = src[FI_RGBA_ALPHA];
-        }
-        // TYPE_BGR_8 is FreeImage's byte order for 24-bit pictures.
-        cmsDoTransform(t.get(), row.data(), FreeImage_GetScanLine(rgb.get(), int(y)), w);
-    }
+    // FreeImage keeps the bytes C, M, Y, K in that order; TYPE_BGR_8 is its
+    // byte order for 24-bit pictures.
+    for (unsigned y = 0; y < h; ++y)
+        cmsDoTransform(t.get(), FreeImage_GetScanLine(cmyk, int(y)), FreeImage_GetScanLine(rgb.get(), int(y)), w);
     FreeImage_SetDotsPerMeterX(rgb.get(), FreeImage_GetDotsPerMeterX(cmyk));
     FreeImage_SetDotsPerMeterY(rgb.get(), FreeImage_GetDotsPerMeterY(cmyk));
     return rgb;

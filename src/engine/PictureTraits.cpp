@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <zlib.h>
+
 #include <cstring>
 
 namespace {
@@ -93,6 +95,51 @@ JpegHeader jpegHeaderOfFile(const QString& path)
     return walkJpeg([&f](qint64 at, qint64 n) { return f.seek(at) ? f.read(n) : QByteArray(); });
 }
 
+// A PNG's iCCP profile, inflated; empty when it has none. (FreeImage here
+// hands no profile on from PNGs.)
+QByteArray pngProfile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.read(8) != QByteArray("\x89PNG\r\n\x1A\n", 8))
+        return {};
+    for (int guard = 0; guard < 10000; ++guard) {
+        const QByteArray head = f.read(8);
+        if (head.size() != 8)
+            return {};
+        const auto* h = reinterpret_cast<const unsigned char*>(head.constData());
+        const quint32 length = quint32(h[0]) << 24 | quint32(h[1]) << 16 | quint32(h[2]) << 8 | h[3];
+        const QByteArray type = head.mid(4);
+        if (type == "IDAT" || type == "IEND" || length > quint32(kMaxProfile))
+            return {}; // the profile comes before the pixels
+        if (type != "iCCP") {
+            if (!f.seek(f.pos() + qint64(length) + 4))
+                return {};
+            continue;
+        }
+        const QByteArray data = f.read(length);
+        const qsizetype name = data.indexOf('\0');
+        if (data.size() != qsizetype(length) || name < 0 || name + 2 > data.size() || data[name + 1] != 0)
+            return {};
+        z_stream z{};
+        if (inflateInit(&z) != Z_OK)
+            return {};
+        QByteArray out;
+        char buf[16384];
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData() + name + 2));
+        z.avail_in = uInt(data.size() - name - 2);
+        int rc = Z_OK;
+        while (rc == Z_OK && out.size() <= kMaxProfile) {
+            z.next_out = reinterpret_cast<Bytef*>(buf);
+            z.avail_out = sizeof buf;
+            rc = inflate(&z, Z_NO_FLUSH);
+            out.append(buf, qsizetype(sizeof buf - z.avail_out));
+        }
+        inflateEnd(&z);
+        return rc == Z_STREAM_END ? out : QByteArray();
+    }
+    return {};
+}
+
 } // namespace
 
 PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
@@ -100,8 +147,12 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
     PictureTraits t;
     if (!decoded)
         return t;
-    if (FIICCPROFILE* icc = FreeImage_GetICCProfile(decoded); icc && icc->data && icc->size > 0) {
-        const QByteArray bytes(static_cast<const char*>(icc->data), qsizetype(icc->size));
+    QByteArray bytes;
+    if (FIICCPROFILE* icc = FreeImage_GetICCProfile(decoded); icc && icc->data && icc->size > 0)
+        bytes = QByteArray(static_cast<const char*>(icc->data), qsizetype(icc->size));
+    else
+        bytes = pngProfile(sourcePath);
+    if (!bytes.isEmpty()) {
         // Only a profile for what the pixels are: a CMYK picture's profile
         // has done its work by the time the pixels are RGB.
         const int channels = ColourProfile::Channels(bytes);
