@@ -3,6 +3,8 @@
 // GraphicsMagick's `gm convert photo.jpg -quality 85 page.pdf`.
 //
 // Usage: bench_pagemaker [photo.jpg ...]   (default: the mate-backgrounds photos)
+#include "StderrSink.h"
+
 #include "engine/JpegEncoder.h"
 #include "engine/PageMaker.h"
 #include "engine/PictureReader.h"
@@ -24,15 +26,6 @@
 #include <vector>
 
 namespace {
-
-class StderrSink : public MessageSink {
-public:
-    void showMessage(const QString& title, const QString& text, MessageIcon) override
-    {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-    }
-    bool askOkCancel(const QString&, const QString&) override { return true; }
-};
 
 double median(std::vector<double> v)
 {

@@ -1,5 +1,7 @@
 // One toolkit run as the conversion job sees it (through DOSOutputs, polling
 // every 50 ms) against the same pdftk command timed alone.
+#include "StderrSink.h"
+
 #include "engine/ToolkitSteps.h"
 #include "platform/DOSOutputs.h"
 #include "platform/MessageSink.h"
@@ -22,15 +24,6 @@
 extern char** environ;
 
 namespace {
-
-class StderrSink : public MessageSink {
-public:
-    void showMessage(const QString& title, const QString& text, MessageIcon) override
-    {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-    }
-    bool askOkCancel(const QString&, const QString&) override { return true; }
-};
 
 bool writePagePdf(const QString& path, int w, int h)
 {
