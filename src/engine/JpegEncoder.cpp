@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace {
 
@@ -25,6 +26,45 @@ void onError(j_common_ptr cinfo)
 
 void quietly(j_common_ptr, int) {}
 
+// Output into one growing malloc'ed block that stays ours on any error
+// (libjpeg's own memory destination frees blocks it has handed out).
+struct MemoryDestination {
+    jpeg_destination_mgr pub;
+    unsigned char* data = nullptr;
+    size_t size = 0;
+    size_t used = 0;
+};
+
+void initDestination(j_compress_ptr cinfo)
+{
+    auto* d = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    d->size = 64 * 1024;
+    d->data = static_cast<unsigned char*>(std::malloc(d->size));
+    if (!d->data)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+    d->pub.next_output_byte = d->data;
+    d->pub.free_in_buffer = d->size;
+}
+
+boolean growDestination(j_compress_ptr cinfo)
+{
+    auto* d = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    auto* more = static_cast<unsigned char*>(std::realloc(d->data, d->size * 2));
+    if (!more)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+    d->data = more;
+    d->pub.next_output_byte = more + d->size;
+    d->pub.free_in_buffer = d->size;
+    d->size *= 2;
+    return TRUE;
+}
+
+void termDestination(j_compress_ptr cinfo)
+{
+    auto* d = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    d->used = d->size - d->pub.free_in_buffer;
+}
+
 bool usable(JpegEncoder::Sampling s)
 {
     return s.h >= 1 && s.h <= 4 && s.v >= 1 && s.v <= 4 && s.h * s.v <= 8 && (s.h & (s.h - 1)) == 0 &&
@@ -35,7 +75,7 @@ bool usable(JpegEncoder::Sampling s)
 // error leaves it by longjmp.
 bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, JSAMPROW* rowPointers, int width, int height,
               J_COLOR_SPACE space, int components, int quality, JpegEncoder::Sampling sampling,
-              unsigned char** data, unsigned long* size)
+              MemoryDestination* dest)
 {
     cinfo->err = jpeg_std_error(&err->pub);
     err->pub.error_exit = onError;
@@ -45,7 +85,10 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, JSAMPROW* rowPoint
         return false;
     }
     jpeg_create_compress(cinfo);
-    jpeg_mem_dest(cinfo, data, size);
+    dest->pub.init_destination = initDestination;
+    dest->pub.empty_output_buffer = growDestination;
+    dest->pub.term_destination = termDestination;
+    cinfo->dest = &dest->pub;
     cinfo->image_width = JDIMENSION(width);
     cinfo->image_height = JDIMENSION(height);
     cinfo->input_components = components;
@@ -108,14 +151,13 @@ bool JpegEncoder::Encode(const unsigned char* rows, int width, int pitch, int he
     }
     jpeg_compress_struct cinfo{};
     ErrorManager err{};
-    unsigned char* data = nullptr;
-    unsigned long size = 0;
-    if (!compress(&cinfo, &err, pointers.data(), width, height, space, components, quality, sampling, &data, &size)) {
-        std::free(data);
+    MemoryDestination dest{};
+    if (!compress(&cinfo, &err, pointers.data(), width, height, space, components, quality, sampling, &dest)) {
+        std::free(dest.data);
         m_error = QString::fromLocal8Bit(err.message);
         return false;
     }
-    m_data = data;
-    m_size = size;
+    m_data = dest.data;
+    m_size = dest.used;
     return true;
 }
