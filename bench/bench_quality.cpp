@@ -185,6 +185,7 @@ int main(int argc, char** argv)
                         qPrintable(psnr(ours.sum, ours.samples)), theirs.bytes,
                         qPrintable(psnr(theirs.sum, theirs.samples)),
                         theirs.bytes ? double(ours.bytes) / double(theirs.bytes) : 0.0);
+            std::fflush(stdout);
         }
     }
     return 0;

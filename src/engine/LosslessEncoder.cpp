@@ -146,11 +146,23 @@ void LosslessEncoder::packRow(int y, unsigned char* out) const
 
 bool LosslessEncoder::Encode(std::size_t limit)
 {
-    m_data.clear();
+    // Two ways, the smaller kept: rows as they are, whose exact repeats
+    // (text, icons) Flate finds best, and each row under its best PNG
+    // filter, which wins on gradients.
+    std::string plain, filtered;
+    const bool plainOk = encodeRows(false, limit, &plain);
+    const bool filteredOk = encodeRows(true, plainOk ? plain.size() - 1 : limit, &filtered);
+    m_data = filteredOk ? std::move(filtered) : std::move(plain);
+    return plainOk || filteredOk;
+}
+
+bool LosslessEncoder::encodeRows(bool filter, std::size_t limit, std::string* data) const
+{
+    data->clear();
     const size_t rowBytes = Indexed() ? (size_t(m_width) * BitsPerComponent() + 7) / 8
                                       : size_t(m_width) * (m_grey ? 1 : 3);
     const size_t bpp = Indexed() || m_grey ? 1 : 3;
-    std::vector<unsigned char> cur(rowBytes), prev(rowBytes), filtered(rowBytes + 1), scratch;
+    std::vector<unsigned char> cur(rowBytes), prev(rowBytes), coded(rowBytes + 1), scratch;
     z_stream z{};
     if (deflateInit2(&z, 9, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
         return false;
@@ -160,9 +172,14 @@ bool LosslessEncoder::Encode(std::size_t limit)
         const bool last = y == m_height;
         if (!last) {
             packRow(y, cur.data());
-            filterRow(cur.data(), y > 0 ? prev.data() : nullptr, rowBytes, bpp, filtered.data(), scratch);
-            std::swap(cur, prev);
-            z.next_in = filtered.data();
+            if (filter) {
+                filterRow(cur.data(), y > 0 ? prev.data() : nullptr, rowBytes, bpp, coded.data(), scratch);
+                std::swap(cur, prev);
+            } else {
+                coded[0] = 0; // PNG filter "None"
+                std::memcpy(coded.data() + 1, cur.data(), rowBytes);
+            }
+            z.next_in = coded.data();
             z.avail_in = unsigned(rowBytes + 1);
         }
         int rc = Z_OK;
@@ -170,8 +187,8 @@ bool LosslessEncoder::Encode(std::size_t limit)
             z.next_out = out.data();
             z.avail_out = unsigned(out.size());
             rc = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
-            m_data.append(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
-            if (rc == Z_STREAM_ERROR || m_data.size() > limit) {
+            data->append(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
+            if (rc == Z_STREAM_ERROR || data->size() > limit) {
                 ok = false;
                 break;
             }
@@ -179,6 +196,6 @@ bool LosslessEncoder::Encode(std::size_t limit)
     }
     deflateEnd(&z);
     if (!ok)
-        m_data.clear();
+        data->clear();
     return ok;
 }

@@ -30,6 +30,9 @@ public:
 private:
     const unsigned char* row(int y) const;
     void packRow(int y, unsigned char* out) const;
+    // Flate of the rows, each under its best PNG filter or none; false once
+    // the output passes `limit`.
+    bool encodeRows(bool filter, std::size_t limit, std::string* data) const;
 
     const unsigned char* m_rows;
     int m_width, m_pitch, m_height;
