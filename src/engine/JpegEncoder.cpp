@@ -119,7 +119,7 @@ JpegEncoder::~JpegEncoder()
 }
 
 bool JpegEncoder::Encode(const unsigned char* rows, int width, int pitch, int height, Pixels pixels, int quality,
-                         bool bottomUp, Sampling sampling)
+                         bool bottomUp, Sampling source)
 {
     std::free(m_data);
     m_data = nullptr;
@@ -129,8 +129,9 @@ bool JpegEncoder::Encode(const unsigned char* rows, int width, int pitch, int he
         return false;
     }
     quality = std::clamp(quality, 1, 100);
-    if (!usable(sampling))
-        sampling = quality >= 90 ? Sampling{1, 1} : Sampling{2, 2};
+    Sampling sampling = quality >= 90 ? Sampling{1, 1} : Sampling{2, 2};
+    if (usable(source))
+        sampling = Sampling{std::max(sampling.h, source.h), std::max(sampling.v, source.v)};
     J_COLOR_SPACE space = JCS_EXT_BGR;
     int components = 3;
     switch (pixels) {

@@ -12,8 +12,9 @@ public:
     enum class Pixels { Bgr, Bgrx, Gray };
 
     // Luma sampling factors of a colour JPEG (chroma is sampled once per
-    // h x v luma block): 1 x 1 is 4:4:4, 2 x 2 is 4:2:0. 0 x 0 leaves it to
-    // the quality: 4:4:4 from 90 up, 4:2:0 below.
+    // h x v luma block): 1 x 1 is 4:4:4, 2 x 2 is 4:2:0. The quality sets
+    // them (4:4:4 from 90 up, 4:2:0 below); a source JPEG's own factors,
+    // when given, are a floor: chroma it never had is not added.
     struct Sampling {
         int h;
         int v;
@@ -27,7 +28,7 @@ public:
     // rows: first row in memory; bottomUp when the last picture row comes
     // first (FreeImage's order). Quality is clamped to 1..100.
     bool Encode(const unsigned char* rows, int width, int pitch, int height, Pixels pixels,
-                int quality, bool bottomUp, Sampling sampling = Sampling{0, 0});
+                int quality, bool bottomUp, Sampling source = Sampling{0, 0});
 
     const unsigned char* Data() const { return m_data; }
     std::size_t Size() const { return m_size; }

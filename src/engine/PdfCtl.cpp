@@ -244,9 +244,9 @@ bool rasterImage(Box& b, const Raster& r, const PictureTraits& traits, QPDFObjec
         tryLossless = r.grey || colours <= kLosslessTrialColours;
     }
     auto jpeg = std::make_unique<JpegEncoder>();
-    const JpegEncoder::Sampling sampling{traits.samplingH, traits.samplingV};
+    const JpegEncoder::Sampling source{traits.samplingH, traits.samplingV};
     if (!jpeg->Encode(r.rows, r.width, r.pitch, r.height, r.grey ? JpegEncoder::Pixels::Gray : JpegEncoder::Pixels::Bgr,
-                      b.quality, r.bottomUp, sampling)) {
+                      b.quality, r.bottomUp, source)) {
         *error = "JPEG encoding failed: " + jpeg->Error();
         return false;
     }
