@@ -16,7 +16,14 @@
 
 namespace {
 
-QString xml(const QString& text) { return text.toHtmlEscaped(); }
+// Text as XML character data: escaped, without the control characters XML
+// cannot hold at all.
+QString xml(QString text)
+{
+    text.removeIf([](QChar c) { return c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r'; });
+    text.removeIf([](QChar c) { return c.unicode() == 0xFFFE || c.unicode() == 0xFFFF; });
+    return text.toHtmlEscaped();
+}
 
 QString field(QPDFObjectHandle info, const char* key)
 {
