@@ -65,7 +65,9 @@ int LosslessEncoder::CountColours(int cap)
 {
     m_palette.clear();
     cap = std::max(cap, 1);
-    const int step = m_grey ? 1 : 3;
+    if (m_grey)
+        return countGreys(cap);
+    const int step = 3;
     unsigned size = 1024;
     while (size < unsigned(cap) * 2)
         size *= 2;
@@ -78,7 +80,7 @@ int LosslessEncoder::CountColours(int cap)
         const unsigned char* p = row(y);
         unsigned last = 0;
         for (int x = 0; x < m_width; ++x, p += step) {
-            const unsigned key = (m_grey ? p[0] : unsigned(p[2]) << 16 | unsigned(p[1]) << 8 | p[0]) + 1;
+            const unsigned key = (unsigned(p[2]) << 16 | unsigned(p[1]) << 8 | p[0]) + 1;
             if (key == last)
                 continue; // runs of one colour are common in flat pictures
             last = key;
@@ -92,19 +94,48 @@ int LosslessEncoder::CountColours(int cap)
             m_keys[slot] = key;
             m_index[slot] = static_cast<unsigned char>(count - 1);
             if (count <= 256) {
-                if (m_grey) {
-                    colours += char(p[0]);
-                } else {
-                    colours += char(p[2]);
-                    colours += char(p[1]);
-                    colours += char(p[0]);
-                }
+                colours += char(p[2]);
+                colours += char(p[1]);
+                colours += char(p[0]);
             }
         }
     }
-    // Grey needs an index only when it saves bits.
-    if (count <= (m_grey ? 16 : 256))
+    if (count <= 256)
         m_palette = colours;
+    return count;
+}
+
+// Grey levels through a table of 256 (a grey photo holds most of them, and
+// hashing every pixel would cost as much as coding it). Grey takes an index
+// only when it saves bits (16 levels or fewer); the indices then go through
+// the same table as colours do.
+int LosslessEncoder::countGreys(int cap)
+{
+    bool seen[256] = {};
+    for (int y = 0; y < m_height; ++y) {
+        const unsigned char* p = row(y);
+        for (int x = 0; x < m_width; ++x)
+            seen[p[x]] = true;
+    }
+    std::string levels;
+    for (int v = 0; v < 256; ++v)
+        if (seen[v])
+            levels += char(v);
+    const int count = int(levels.size());
+    if (count > 16)
+        return std::min(count, cap + 1);
+    m_keys.assign(1024, 0);
+    m_index.assign(1024, 0);
+    m_mask = 1023;
+    for (int i = 0; i < count; ++i) {
+        const unsigned key = static_cast<unsigned char>(levels[size_t(i)]) + 1u;
+        unsigned slot = hashOf(key) & m_mask;
+        while (m_keys[slot] != 0)
+            slot = (slot + 1) & m_mask;
+        m_keys[slot] = key;
+        m_index[slot] = static_cast<unsigned char>(i);
+    }
+    m_palette = levels;
     return count;
 }
 
@@ -144,19 +175,34 @@ void LosslessEncoder::packRow(int y, unsigned char* out) const
     }
 }
 
+std::size_t LosslessEncoder::Estimate(std::size_t limit) const
+{
+    // One band of 8 rows in every 16, quickly coded (zlib level 1, which
+    // comes out larger than level 9): enough to tell a photo, whose lossless
+    // coding is several times its JPEG, from a flat picture.
+    constexpr int kEvery = 16;
+    std::string sample;
+    size_t best = SIZE_MAX;
+    for (bool filter : {false, true}) {
+        if (encodeRows(filter, std::min(best, limit / kEvery), &sample, 1, kEvery))
+            best = sample.size();
+    }
+    return best == SIZE_MAX ? SIZE_MAX : best * kEvery;
+}
+
 bool LosslessEncoder::Encode(std::size_t limit)
 {
     // Two ways, the smaller kept: rows as they are, whose exact repeats
     // (text, icons) Flate finds best, and each row under its best PNG
     // filter, which wins on gradients.
     std::string plain, filtered;
-    const bool plainOk = encodeRows(false, limit, &plain);
-    const bool filteredOk = encodeRows(true, plainOk ? plain.size() - 1 : limit, &filtered);
+    const bool plainOk = encodeRows(false, limit, &plain, 9, 1);
+    const bool filteredOk = encodeRows(true, plainOk ? plain.size() - 1 : limit, &filtered, 9, 1);
     m_data = filteredOk ? std::move(filtered) : std::move(plain);
     return plainOk || filteredOk;
 }
 
-bool LosslessEncoder::encodeRows(bool filter, std::size_t limit, std::string* data) const
+bool LosslessEncoder::encodeRows(bool filter, std::size_t limit, std::string* data, int level, int bandEvery) const
 {
     data->clear();
     const size_t rowBytes = Indexed() ? (size_t(m_width) * BitsPerComponent() + 7) / 8
@@ -164,11 +210,13 @@ bool LosslessEncoder::encodeRows(bool filter, std::size_t limit, std::string* da
     const size_t bpp = Indexed() || m_grey ? 1 : 3;
     std::vector<unsigned char> cur(rowBytes), prev(rowBytes), coded(rowBytes + 1), scratch;
     z_stream z{};
-    if (deflateInit2(&z, 9, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&z, level, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
         return false;
     std::vector<unsigned char> out(64 * 1024);
     bool ok = true;
     for (int y = 0; y <= m_height && ok; ++y) {
+        if (y < m_height && (y / 8) % bandEvery != 0)
+            continue;
         const bool last = y == m_height;
         if (!last) {
             packRow(y, cur.data());

@@ -18,6 +18,9 @@ public:
     // Codes the picture; false, with nothing kept, as soon as the coded
     // bytes would pass `limit` (to stop early when another coding wins).
     bool Encode(std::size_t limit);
+    // A quick guess at what Encode would give, from a sample of the rows,
+    // on the large side; SIZE_MAX once it is clearly above `limit`.
+    std::size_t Estimate(std::size_t limit) const;
 
     const std::string& Data() const { return m_data; }
     bool Indexed() const { return !m_palette.empty(); }
@@ -30,9 +33,11 @@ public:
 private:
     const unsigned char* row(int y) const;
     void packRow(int y, unsigned char* out) const;
-    // Flate of the rows, each under its best PNG filter or none; false once
-    // the output passes `limit`.
-    bool encodeRows(bool filter, std::size_t limit, std::string* data) const;
+    // Flate at `level` of the rows (of one band of 8 in every `bandEvery`),
+    // each under its best PNG filter or none; false once the output passes
+    // `limit`.
+    bool encodeRows(bool filter, std::size_t limit, std::string* data, int level, int bandEvery) const;
+    int countGreys(int cap);
 
     const unsigned char* m_rows;
     int m_width, m_pitch, m_height;

@@ -219,20 +219,14 @@ QPDFObjectHandle losslessStream(Box& b, const LosslessEncoder& coded, const Rast
     return streamWith(*b.pdf, data, dict);
 }
 
-// Colour pictures with more colours than this are taken for photos and go
-// to JPEG without trying the lossless coding (a screenshot has far fewer;
-// a photo passes it within its first rows).
-constexpr int kLosslessTrialColours = 32768;
-
 // Grey or colour rows as an image XObject, coded as property 31 says.
 bool rasterImage(Box& b, const Raster& r, const PictureTraits& traits, QPDFObjectHandle* image, QString* error)
 {
     if (!PictureReader::WithinLimit(r.width, r.height, error))
         return false;
     LosslessEncoder lossless(r.rows, r.width, r.pitch, r.height, r.grey, r.bottomUp);
-    bool tryLossless = b.compression == 2;
     if (b.compression != 1) {
-        const int colours = lossless.CountColours(b.compression == 0 ? 256 : kLosslessTrialColours);
+        const int colours = lossless.CountColours(256);
         if (b.compression == 0 || (!r.grey && colours <= 256)) {
             if (!lossless.Encode(SIZE_MAX)) {
                 *error = "the picture could not be compressed";
@@ -241,7 +235,6 @@ bool rasterImage(Box& b, const Raster& r, const PictureTraits& traits, QPDFObjec
             *image = losslessStream(b, lossless, r, traits);
             return true;
         }
-        tryLossless = r.grey || colours <= kLosslessTrialColours;
     }
     auto jpeg = std::make_unique<JpegEncoder>();
     const JpegEncoder::Sampling source{traits.samplingH, traits.samplingV};
@@ -251,7 +244,10 @@ bool rasterImage(Box& b, const Raster& r, const PictureTraits& traits, QPDFObjec
         return false;
     }
     // Flat pictures (screenshots, drawings) are smaller and exact lossless.
-    if (tryLossless && lossless.Encode(jpeg->Size() - 1)) {
+    // A quick sample first, so a photo costs a few milliseconds, not a full
+    // lossless coding; the guess runs large, hence the margin.
+    if (b.compression == 2 && lossless.Estimate(jpeg->Size() * 5 / 4) <= jpeg->Size() * 5 / 4 &&
+        lossless.Encode(jpeg->Size() - 1)) {
         *image = losslessStream(b, lossless, r, traits);
         return true;
     }
