@@ -4,6 +4,7 @@
 // of decoding in the velunor-decode helper rather than in process.
 //
 // Usage: bench_pagemaker [photo.jpg ...]   (default: the mate-backgrounds photos)
+#include "StderrSink.h"
 #include "engine/DecodeStep.h"
 #include "engine/DecoderProcess.h"
 #include "engine/JpegEncoder.h"
@@ -28,15 +29,6 @@
 #include <vector>
 
 namespace {
-
-class StderrSink : public MessageSink {
-public:
-    void showMessage(const QString& title, const QString& text, MessageIcon) override
-    {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-    }
-    bool askOkCancel(const QString&, const QString&) override { return true; }
-};
 
 double median(std::vector<double> v)
 {

@@ -2,6 +2,7 @@
 // the pdftk join it replaced, each timed bare and through the runner, on a
 // small chain file (one page) and a large one (84 photo pages).
 #include "engine/PageMaker.h"
+#include "StderrSink.h"
 #include "engine/ToolkitSteps.h"
 #include "platform/DOSOutputs.h"
 #include "platform/MessageSink.h"
@@ -25,15 +26,6 @@
 extern char** environ;
 
 namespace {
-
-class StderrSink : public MessageSink {
-public:
-    void showMessage(const QString& title, const QString& text, MessageIcon) override
-    {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-    }
-    bool askOkCancel(const QString&, const QString&) override { return true; }
-};
 
 bool writePagePdf(const QString& path, int w, int h)
 {

@@ -101,7 +101,7 @@ int main(int argc, char** argv)
     const QCommandLineOption keywords({"k", "keywords"}, "Keywords (default: none).", "KEYWORDS", QString());
     const QCommandLineOption date({"d", "creation-date"}, "Creation date as a PDF date, e.g. D:20240131154500+01'00 (default: now).",
                                   "PDFDATE");
-    const QCommandLineOption quality({"q", "quality"}, "JPEG quality of the pages, 1 to 100 (default: 10).", "1-100", "10");
+    const QCommandLineOption quality({"q", "quality"}, "JPEG quality of the pages, 1 to 100 (default: 85).", "1-100", "85");
     const QCommandLineOption yes({"y", "yes"}, "Replace an existing document without asking.");
     parser.addOptions({outputDir, title, author, subject, keywords, date, quality, yes});
     parser.addHelpOption();

@@ -1,5 +1,6 @@
 #include "engine/ConversionJob.h"
 
+#include "engine/DocumentInfoPass.h"
 #include "engine/JobInputs.h"
 #include "engine/JobOutputs.h"
 #include "engine/JobWorkArea.h"
@@ -362,6 +363,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
             return fail(QString());
         if (!r.ok)
             return fail(toolkitFailure(QStringLiteral("write the document information"), r, work.tmpDir));
+        if (!DocumentInfoPass::Run(work.finishedFile(), &error))
+            return fail(error);
     }
     QString problem;
     if (!CheckDocument(work.finishedFile(), n, info, &problem))

@@ -1,6 +1,7 @@
 #include "engine/DecodeStep.h"
 
 #include "engine/PictureReader.h"
+#include "engine/PictureTraits.h"
 
 #include <QDir>
 #include <QFile>
@@ -109,7 +110,11 @@ bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QStri
 {
     // The previous picture's bitmap is overwritten, or removed when this
     // picture fails: it can never stand in for this one.
+    PictureTraits::Remove(bitmap);
     FiBitmap dib = PictureReader::Read(picture, format, error);
+    // The profile and subsampling are read before Normalise converts the
+    // pixels; they go beside the bitmap, which cannot hold them.
+    const PictureTraits traits = dib ? PictureTraits::Of(dib.get(), picture) : PictureTraits();
     // A BMP holds 8 bits per channel at most, and no transparency that
     // other programs agree on.
     if (dib)
@@ -126,5 +131,11 @@ bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QStri
     }
     *width = int(FreeImage_GetWidth(dib.get()));
     *height = int(FreeImage_GetHeight(dib.get()));
+    if (!traits.Write(bitmap, *width, *height)) {
+        *error = QString("the file \"%1\" beside the temporary bitmap could not be written")
+                     .arg(QDir::toNativeSeparators(PictureTraits::SideFile(bitmap)));
+        QFile::remove(bitmap);
+        return false;
+    }
     return true;
 }

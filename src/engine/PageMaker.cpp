@@ -4,6 +4,7 @@
 #include "engine/FreeImageDiagnostics.h"
 #include "engine/PdfCtl.h"
 #include "engine/PictureReader.h"
+#include "engine/PictureTraits.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,8 +93,10 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, int* width, int* heigh
     // checked first, and the helper would cost a tenth of a photo's page.
     const bool ok = startsAsJpeg(entryPath) ? DecodeStep::WriteTempBitmap(entryPath, m_format, temp, width, height, error)
                                             : m_decoder.Run(entryPath, m_format, temp, width, height, error);
-    if (!ok)
+    if (!ok) {
         QFile::remove(temp);
+        PictureTraits::Remove(temp);
+    }
     return ok;
 }
 

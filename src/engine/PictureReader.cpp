@@ -1,6 +1,8 @@
 #include "engine/PictureReader.h"
 
+#include "engine/ColourProfile.h"
 #include "engine/FreeImageDiagnostics.h"
+#include "engine/PictureTraits.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -214,6 +216,19 @@ bool alphaAllZero(FIBITMAP* dib)
         const BYTE* line = FreeImage_GetScanLine(dib, int(y));
         for (unsigned x = 0; x < w; ++x) {
             if (line[4 * x + FI_RGBA_ALPHA] != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+bool allGrey24(FIBITMAP* dib)
+{
+    const unsigned w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
+    for (unsigned y = 0; y < h; ++y) {
+        const BYTE* p = FreeImage_GetScanLine(dib, int(y));
+        for (unsigned x = 0; x < w; ++x, p += 3) {
+            if (p[0] != p[1] || p[1] != p[2])
                 return false;
         }
     }
@@ -482,7 +497,7 @@ FiBitmap loadJpeg(const QByteArray& file, QString* error)
     Declared d;
     int components = 3;
     if (jpegSize(buffer, &d.width, &d.height, &components)) {
-        d.bitsPerPixel = components == 1 ? 8 : 24;
+        d.bitsPerPixel = components == 1 ? 8 : components == 4 ? 32 : 24;
         d.pageReady = true;
         if (!PictureReader::WithinLimit(d.width, d.height, error) || !withinMemory(d, orientation == 1 ? 0 : 1, error))
             return nullptr;
@@ -490,7 +505,10 @@ FiBitmap loadJpeg(const QByteArray& file, QString* error)
     FIMEMORY* mem = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(jpeg.data()), DWORD(jpeg.size()));
     if (!mem)
         return nullptr;
-    FiBitmap dib(FreeImage_LoadFromMemory(FIF_JPEG, mem, JPEG_ACCURATE));
+    // CMYK under a profile stays CMYK here, so Normalise can take it
+    // through the profile; other CMYK JPEGs are converted by FreeImage.
+    const int cmyk = PictureTraits::IsProfiledCmykJpeg(jpeg) ? JPEG_CMYK : 0;
+    FiBitmap dib(FreeImage_LoadFromMemory(FIF_JPEG, mem, JPEG_ACCURATE | cmyk));
     FreeImage_CloseMemory(mem);
     if (!dib || orientation == 1)
         return dib;
@@ -629,7 +647,11 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
             lastFailure = "the IFF file is damaged: its chunks do not fit in the file";
             continue;
         }
-        FiBitmap dib(FreeImage_Load(FREE_IMAGE_FORMAT(format), p8.constData(), format == FIF_ICO ? ICO_MAKEALPHA : 0));
+        // PNGs keep their raw samples, whatever gAMA says: FreeImage would
+        // apply it to grey and truecolour ones but not to palette ones, and
+        // other programs show the samples as they are.
+        FiBitmap dib(FreeImage_Load(FREE_IMAGE_FORMAT(format), p8.constData(),
+                                    format == FIF_ICO ? ICO_MAKEALPHA : format == FIF_PNG ? PNG_IGNOREGAMMA : 0));
         if (hasPixels(dib))
             return accepted(std::move(dib), format, path, error);
         lastFailure = withReason(QString("the file could not be decoded as %1").arg(formatName(format)));
@@ -686,6 +708,16 @@ FiBitmap PictureReader::Normalise(FiBitmap dib, QString* error)
         *error = withReason("the picture's pixel type could not be converted to 8 bits per channel");
         return nullptr;
     }
+    if (FreeImage_GetColorType(dib.get()) == FIC_CMYK) {
+        FiBitmap rgb = ColourProfile::CmykToSrgb(dib.get());
+        if (!rgb)
+            rgb.reset(FreeImage_ConvertTo24Bits(dib.get()));
+        if (!rgb) {
+            *error = withReason("the CMYK picture could not be converted to RGB");
+            return nullptr;
+        }
+        return rgb;
+    }
     const unsigned bpp = FreeImage_GetBPP(dib.get());
     const bool palette = bpp <= 8;
     FiBitmap out;
@@ -693,6 +725,9 @@ FiBitmap PictureReader::Normalise(FiBitmap dib, QString* error)
         return dib;
     } else if (bpp == 32) {
         out = alphaAllZero(dib.get()) ? FiBitmap(FreeImage_ConvertTo24Bits(dib.get())) : onWhite(dib.get());
+        // Grey with alpha (FreeImage gives it as RGBA) stays grey on white.
+        if (out && allGrey24(out.get()))
+            out.reset(FreeImage_ConvertToGreyscale(out.get()));
     } else if (palette && FreeImage_IsTransparent(dib.get()) && FreeImage_GetTransparencyCount(dib.get()) > 0) {
         const bool grey = isAllGrey(dib.get());
         FiBitmap rgba(FreeImage_ConvertTo32Bits(dib.get()));

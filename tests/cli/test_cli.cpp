@@ -249,6 +249,7 @@ TEST_F(CliTest, UsageMistakes)
     for (const char* o : {"--output-dir", "--title", "--author", "--subject", "--keywords", "--creation-date",
                           "--quality", "--yes", "--version"})
         EXPECT_TRUE(r.out.contains(o)) << o;
+    EXPECT_TRUE(r.out.simplified().contains("(default: 85)")) << qPrintable(r.out);
     EXPECT_TRUE(leftovers().isEmpty());
 }
 

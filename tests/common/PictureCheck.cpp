@@ -175,6 +175,20 @@ Rendered renderMupdf(const QString& pdf, int dpi)
     return out;
 }
 
+Rendered renderGhostscript(const QString& pdf, int dpi)
+{
+    Rendered out;
+    QTemporaryDir dir;
+    const ProcessResult r = runProgram("gs", {"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=png16m",
+                                              "-r" + QString::number(dpi), "-dFirstPage=1", "-dLastPage=1",
+                                              "-sOutputFile=" + dir.filePath("page.png"), pdf});
+    // Ghostscript reports problems of the file on standard output.
+    out.messages = (r.out + r.err).trimmed();
+    out.image = loadRgb(dir.filePath("page.png"));
+    out.ok = r.exitCode == 0 && !out.image.px.empty();
+    return out;
+}
+
 RgbImage extractImage(const QString& pdf)
 {
     QTemporaryDir dir;

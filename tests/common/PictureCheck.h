@@ -47,6 +47,7 @@ struct Rendered {
 };
 Rendered renderPoppler(const QString& pdf, int dpi);
 Rendered renderMupdf(const QString& pdf, int dpi);
+Rendered renderGhostscript(const QString& pdf, int dpi);
 
 // The first image of page 1 as stored (pdfimages -png), decoded but not
 // rendered; empty on failure.

@@ -166,9 +166,10 @@ TEST_F(PdfCtlTest, PageSizeCreatorAndValidity)
 TEST_F(PdfCtlTest, QualityAndSubsamplingFollowProperty45)
 {
     const QString low = dir.filePath("q1.pdf"), mid = dir.filePath("q75.pdf"), high = dir.filePath("q100.pdf");
-    ASSERT_EQ(makePage(low, 2, -5, 2), 0); // clamped to 1
-    ASSERT_EQ(makePage(mid, 2, 75, 2), 0);
-    ASSERT_EQ(makePage(high, 2, 250, 2), 0); // clamped to 100
+    // JPEG for every picture: by kind, this flat test picture is lossless.
+    ASSERT_EQ(makePage(low, 1, -5, 2), 0); // clamped to 1
+    ASSERT_EQ(makePage(mid, 1, 75, 2), 0);
+    ASSERT_EQ(makePage(high, 1, 250, 2), 0); // clamped to 100
     EXPECT_LT(QFileInfo(low).size(), QFileInfo(mid).size());
     EXPECT_LT(QFileInfo(mid).size(), QFileInfo(high).size());
     const double dLow = meanAbsDiff(renderMupdf(low, 200).image, img);

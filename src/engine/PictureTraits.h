@@ -1,0 +1,38 @@
+#pragma once
+#include <FreeImage.h>
+#include <QByteArray>
+#include <QString>
+
+// What a picture says about itself that its temporary bitmap cannot carry:
+// its embedded ICC colour profile and, for a JPEG, its chroma subsampling.
+// They travel in a small side file beside the temporary bitmap, written with
+// it and removed with it, and are believed only for a bitmap of the same size.
+class PictureTraits {
+public:
+    // ICC profile for the picture's RGB or grey pixels; empty when it has
+    // none or one that cannot describe them (CMYK, damaged...).
+    QByteArray iccProfile;
+    // A colour JPEG's luma sampling factors (2 x 2 is 4:2:0); 0 otherwise.
+    int samplingH = 0;
+    int samplingV = 0;
+
+    // Gathers the traits of a picture just decoded from `sourcePath`, before
+    // anything converts it (the profile is read from the decoded picture,
+    // the subsampling from the file).
+    static PictureTraits Of(FIBITMAP* decoded, const QString& sourcePath);
+
+    static QString SideFile(const QString& bitmapPath);
+    // Writes the side file for a bitmap of width x height pixels; when
+    // there is nothing to say, makes sure there is none.
+    bool Write(const QString& bitmapPath, int width, int height) const;
+    // The traits of a width x height bitmap; empty traits when there is no
+    // side file, or it belongs to a bitmap of another size or is damaged.
+    static PictureTraits Read(const QString& bitmapPath, int width, int height);
+    static void Remove(const QString& bitmapPath);
+
+    // Whether a JPEG (its bytes) is CMYK with an embedded profile, to be
+    // decoded as CMYK so its colours can go through the profile.
+    static bool IsProfiledCmykJpeg(const QByteArray& jpeg);
+
+    bool IsEmpty() const { return iccProfile.isEmpty() && samplingH == 0 && samplingV == 0; }
+};
