@@ -363,6 +363,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
             return fail(QString());
         if (!r.ok)
             return fail(toolkitFailure(QStringLiteral("write the document information"), r, work.tmpDir));
+        // The last chain file is done with: its room goes to the pass below.
+        QFile::remove(work.chainFile(n));
         if (!DocumentInfoPass::Run(work.finishedFile(), &error))
             return fail(error);
     }

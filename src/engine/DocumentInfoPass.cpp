@@ -12,7 +12,11 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <unistd.h>
 
 namespace {
 
@@ -123,6 +127,7 @@ bool DocumentInfoPass::Run(const QString& pdf, QString* error)
 {
     const QString partial = pdf + ".part";
     const QByteArray partial8 = QFile::encodeName(partial);
+    std::FILE* out = nullptr;
     try {
         QPDF doc;
         doc.setSuppressWarnings(true);
@@ -143,15 +148,28 @@ bool DocumentInfoPass::Run(const QString& pdf, QString* error)
         xmp.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
         doc.getRoot().replaceKey("/Metadata", xmp);
 
+        out = std::fopen(partial8.constData(), "wb");
+        if (!out)
+            throw std::runtime_error(std::strerror(errno));
         QPDFWriter writer(doc);
-        writer.setOutputFilename(partial8.constData());
+        // Our own file, so that a short write (a full disk) is seen: the
+        // writer's own output does not check the end of the file.
+        writer.setOutputFile(partial8.constData(), out, false);
         // Streams go through as they are, the metadata readable as text.
         writer.setDecodeLevel(qpdf_dl_none);
         writer.setCompressStreams(false);
         writer.setObjectStreamMode(qpdf_o_preserve);
         writer.setMinimumPDFVersion("1.4"); // metadata streams came with 1.4
         writer.write();
+        const bool written = std::fflush(out) == 0 && !std::ferror(out) && ::fsync(::fileno(out)) == 0;
+        const int saved = errno;
+        const bool closed = std::fclose(out) == 0;
+        out = nullptr;
+        if (!written || !closed)
+            throw std::runtime_error(std::strerror(written ? errno : saved));
     } catch (const std::exception& e) {
+        if (out)
+            std::fclose(out);
         QFile::remove(partial);
         *error = QStringLiteral("The document information of %1 could not be completed: %2")
                      .arg(pdf, QString::fromLocal8Bit(e.what()));

@@ -353,7 +353,8 @@ TEST_F(ToolkitStepsTest, QpdfJoinsGiveTheDocumentPdftkJoinsGave)
 
     const QStringList seen = documentSeen(folders.finishedFile(), base.filePath("ours"));
     EXPECT_EQ(seen.filter("size:").size(), 3);
-    EXPECT_EQ(seen.filter(" jpeg ").size(), 3) << qPrintable(seen.join('\n'));
+    // One picture a page, whatever its coding (flat test pictures go lossless).
+    EXPECT_EQ(seen.filter(QRegularExpression(" image .* (jpeg|image) ")).size(), 3) << qPrintable(seen.join('\n'));
     EXPECT_EQ(seen.filter(".ppm ").size(), 3);
     EXPECT_EQ(seen.join('\n').toStdString(), documentSeen(byPdftk, base.filePath("theirs")).join('\n').toStdString());
     expectAllSevenFields(folders.finishedFile());
