@@ -3,7 +3,6 @@
 #include "engine/ColourProfile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <zlib.h>
 
@@ -182,13 +181,19 @@ bool PictureTraits::Write(const QString& bitmapPath, int width, int height) cons
     Remove(bitmapPath);
     if (IsEmpty())
         return true;
-    QSaveFile f(SideFile(bitmapPath));
-    if (!f.open(QIODevice::WriteOnly))
+    // A work file read once, moments later: no flush to the disk (QSaveFile
+    // would sync it, milliseconds a page). Read() believes only a whole one.
+    QFile f(SideFile(bitmapPath));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    f.write(kMagic);
-    f.write(QString("%1 %2 %3 %4 %5\n").arg(width).arg(height).arg(samplingH).arg(samplingV).arg(iccProfile.size()).toLatin1());
-    f.write(iccProfile);
-    return f.commit();
+    const QByteArray bytes = kMagic +
+        QString("%1 %2 %3 %4 %5\n").arg(width).arg(height).arg(samplingH).arg(samplingV).arg(iccProfile.size()).toLatin1() +
+        iccProfile;
+    const bool ok = f.write(bytes) == bytes.size() && f.flush();
+    f.close();
+    if (!ok)
+        Remove(bitmapPath);
+    return ok;
 }
 
 PictureTraits PictureTraits::Read(const QString& bitmapPath, int width, int height)
