@@ -23,21 +23,26 @@ void filterRow(const unsigned char* cur, const unsigned char* prev, size_t n, si
 {
     scratch.resize(n);
     long best = -1;
-    for (int type = 0; type < 5; ++type) {
+    // One loop per filter type, so the compiler sees a plain loop (a switch
+    // inside it made this the costliest part of the lossless guess).
+    auto run = [&](auto predict) {
         long sum = 0;
         for (size_t i = 0; i < n; ++i) {
             const int a = i >= bpp ? cur[i - bpp] : 0, b = prev ? prev[i] : 0, c = prev && i >= bpp ? prev[i - bpp] : 0;
-            int pred = 0;
-            switch (type) {
-            case 1: pred = a; break;
-            case 2: pred = b; break;
-            case 3: pred = (a + b) / 2; break;
-            case 4: pred = paeth(a, b, c); break;
-            default: break;
-            }
-            const unsigned char v = static_cast<unsigned char>(cur[i] - pred);
+            const unsigned char v = static_cast<unsigned char>(cur[i] - predict(a, b, c));
             scratch[i] = v;
             sum += v < 128 ? v : 256 - v;
+        }
+        return sum;
+    };
+    for (int type = 0; type < 5; ++type) {
+        long sum = 0;
+        switch (type) {
+        case 0: sum = run([](int, int, int) { return 0; }); break;
+        case 1: sum = run([](int a, int, int) { return a; }); break;
+        case 2: sum = run([](int, int b, int) { return b; }); break;
+        case 3: sum = run([](int a, int b, int) { return (a + b) / 2; }); break;
+        default: sum = run([](int a, int b, int c) { return paeth(a, b, c); }); break;
         }
         if (best < 0 || sum < best) {
             best = sum;
@@ -210,7 +215,11 @@ bool LosslessEncoder::encodeRows(bool filter, std::size_t limit, std::string* da
     const size_t bpp = Indexed() || m_grey ? 1 : 3;
     std::vector<unsigned char> cur(rowBytes), prev(rowBytes), coded(rowBytes + 1), scratch;
     z_stream z{};
-    if (deflateInit2(&z, level, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    // The sampled guess uses smaller deflate blocks, so its output shows up
+    // (and a photo passes its limit) after a few rows rather than hundreds
+    // of kilobytes.
+    const int memLevel = bandEvery > 1 ? 6 : 9;
+    if (deflateInit2(&z, level, Z_DEFLATED, 15, memLevel, Z_DEFAULT_STRATEGY) != Z_OK)
         return false;
     std::vector<unsigned char> out(64 * 1024);
     bool ok = true;
