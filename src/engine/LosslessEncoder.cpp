@@ -182,10 +182,11 @@ void LosslessEncoder::packRow(int y, unsigned char* out) const
 
 std::size_t LosslessEncoder::Estimate(std::size_t limit) const
 {
-    // One band of 8 rows in every 16, quickly coded (zlib level 1, which
-    // comes out larger than level 9): enough to tell a photo, whose lossless
-    // coding is several times its JPEG, from a flat picture.
-    constexpr int kEvery = 16;
+    // One band of 8 rows in every 16 (in a tall picture, about 64 rows in
+    // all), quickly coded (zlib level 1, which comes out larger than level
+    // 9): enough to tell a photo, whose lossless coding is several times its
+    // JPEG, from a flat picture.
+    const int kEvery = std::max(16, m_height / 64);
     std::string sample;
     size_t best = SIZE_MAX;
     for (bool filter : {false, true}) {
