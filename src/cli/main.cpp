@@ -4,6 +4,7 @@
 #include "engine/JobWorkArea.h"
 #include "engine/PdfDate.h"
 #include "platform/DOSOutputs.h"
+#include "platform/ProgramName.h"
 #include "platform/SignalNotifier.h"
 
 #include <QCommandLineParser>
@@ -96,7 +97,8 @@ int main(int argc, char** argv)
     const QCommandLineOption outputDir({"o", "output-dir"}, "Folder of the document (default: the current folder).", "DIR");
     const QCommandLineOption title({"t", "title"}, "Document title, also the file name (default: \"New PDF Document\").", "TITLE",
                                    "New PDF Document");
-    const QCommandLineOption author({"a", "author"}, "Author (default: \"Velunor\").", "AUTHOR", "Velunor");
+    const QCommandLineOption author({"a", "author"}, QStringLiteral("Author (default: \"%1\").").arg(ProgramName), "AUTHOR",
+                                    ProgramName);
     const QCommandLineOption subject({"s", "subject"}, "Subject (default: \"New Subject\").", "SUBJECT", "New Subject");
     const QCommandLineOption keywords({"k", "keywords"}, "Keywords (default: none).", "KEYWORDS", QString());
     const QCommandLineOption date({"d", "creation-date"}, "Creation date as a PDF date, e.g. D:20240131154500+01'00 (default: now).",

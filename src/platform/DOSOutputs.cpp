@@ -3,6 +3,7 @@
 #include "platform/EventPump.h"
 #include "platform/MessageSink.h"
 #include "platform/ProcessList.h"
+#include "platform/ProgramName.h"
 #include "platform/clsWaitableTimer.h"
 
 #include <QByteArrayList>
@@ -123,7 +124,7 @@ QString DOSOutputs::Outputs() const
 
 void DOSOutputs::fail(const QString& text)
 {
-    m_sink.showMessage(QStringLiteral("Velunor"), text, MessageIcon::Critical);
+    m_sink.showMessage(ProgramName, text, MessageIcon::Critical);
 }
 
 QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
