@@ -4,6 +4,7 @@
 #include "engine/JobWorkArea.h"
 #include "engine/PdfDate.h"
 #include "platform/DOSOutputs.h"
+#include "platform/MemoryTuning.h"
 #include "platform/ProgramName.h"
 #include "platform/SignalNotifier.h"
 
@@ -20,7 +21,6 @@
 #include <cstdio>
 #include <cstring>
 #include <langinfo.h>
-#include <malloc.h>
 #include <memory>
 #include <unistd.h>
 
@@ -68,11 +68,7 @@ QStringList argumentsAsText(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    // Every page's picture buffers are megabytes. A fixed threshold keeps
-    // them in their own mappings, handed back when freed; glibc's sliding
-    // one would move them into the heap after the first page, where they
-    // stay, so the peak would creep up with the page count.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    KeepPageMemoryFlat();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velunor-convert"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELUNOR_VERSION));
