@@ -228,6 +228,23 @@ TEST_F(JobTest, OutputFolderThatCannotBeMadeIsNamed)
     EXPECT_TRUE(workFoldersGone());
 }
 
+TEST_F(JobTest, RootFolderStaysTheRootAndIsNotTakenForNoFolder)
+{
+    // A picture that cannot be read stops the job before anything is
+    // written into "/" itself.
+    const QString bad = root + "/pics/broken.png";
+    ASSERT_TRUE(writeFile(bad, "not a picture"));
+    io.entries = {bad};
+    io.outputFolder = "/";
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+    EXPECT_EQ(io.outputFolder, "/");
+    EXPECT_TRUE(io.events.filter("folder:").isEmpty());
+    ASSERT_EQ(io.messages().size(), 1) << io.events.join('\n').toStdString();
+    // Only root may write into "/"; anyone else is told so about "/" itself.
+    const QString expected = ::geteuid() == 0 ? bad : QString("The output folder / cannot be written");
+    EXPECT_TRUE(io.messages()[0].contains(expected)) << io.messages()[0].toStdString();
+}
+
 TEST_F(JobTest, DrawingLibraryFailureStopsWithoutASecondMessage)
 {
     io.entries = {picture("a.png", 20, 10), picture("b.png", 20, 10)};
