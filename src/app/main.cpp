@@ -1,4 +1,5 @@
 #include "mainwindow/frmPrinting.h"
+#include "platform/MemoryTuning.h"
 #include "platform/ProgramName.h"
 #include "platform/SignalNotifier.h"
 
@@ -7,7 +8,6 @@
 #include <QIcon>
 
 #include <csignal>
-#include <malloc.h>
 
 namespace {
 
@@ -23,9 +23,7 @@ QString documentationFile()
 
 int main(int argc, char** argv)
 {
-    // Page pictures are megabytes each; a fixed mmap threshold hands their
-    // buffers back after every page, so memory stays flat over long jobs.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    KeepPageMemoryFlat();
     QApplication app(argc, argv);
     QApplication::setApplicationName(ProgramName);
     QApplication::setApplicationVersion(QStringLiteral(VELUNOR_VERSION));

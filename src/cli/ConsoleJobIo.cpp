@@ -1,7 +1,5 @@
 #include "cli/ConsoleJobIo.h"
 
-#include "platform/EventPump.h"
-
 #include <QDir>
 #include <QFileInfo>
 
@@ -47,19 +45,22 @@ void ConsoleJobIo::endBarLine()
 
 void ConsoleJobIo::drawBar()
 {
-    const int span = m_max > m_min ? m_max - m_min : 1;
-    int filled = (m_value - m_min) * kBarWidth / span;
-    filled = filled < 0 ? 0 : (filled > kBarWidth ? kBarWidth : filled);
+    const int filled = qBound(0, m_percent * kBarWidth / 100, kBarWidth);
     // Carriage return and erase-to-end redraw the one line in place.
     print(QStringLiteral("\r\x1b[K[") + QString(filled, QLatin1Char('#'))
           + QString(kBarWidth - filled, QLatin1Char('.')) + QStringLiteral("] ") + m_caption);
     m_barOpen = true;
 }
 
-void ConsoleJobIo::SetCaption(const QString& caption)
+void ConsoleJobIo::Progress(const QString& caption, int percent)
 {
-    if (caption == m_caption)
+    if (percent >= 0)
+        m_percent = percent;
+    if (caption == m_caption) {
+        if (m_terminal && m_barOpen)
+            drawBar();
         return;
+    }
     m_caption = caption;
     if (m_terminal) {
         if (caption.isEmpty())
@@ -73,43 +74,38 @@ void ConsoleJobIo::SetCaption(const QString& caption)
     }
 }
 
-void ConsoleJobIo::SetBarRange(int minimum, int maximum)
-{
-    m_min = minimum;
-    m_max = maximum;
-}
-
-void ConsoleJobIo::SetBarValue(int value)
-{
-    m_value = value;
-    if (m_terminal && m_barOpen)
-        drawBar();
-}
-
-void ConsoleJobIo::Yield()
-{
-    YieldEvents();
-}
-
-void ConsoleJobIo::showMessage(const QString& title, const QString& text, MessageIcon)
+void ConsoleJobIo::Tell(const QString& title, const QString& text, MessageIcon)
 {
     endBarLine();
     print(title + QStringLiteral(": ") + text + QLatin1Char('\n'));
 }
 
+void ConsoleJobIo::showMessage(const QString& title, const QString& text, MessageIcon icon)
+{
+    Tell(title, text, icon);
+}
+
+bool ConsoleJobIo::ConfirmOverwrite(const QString& target)
+{
+    return ask(OverwriteTitle() + QStringLiteral(": ") + OverwriteText() + QStringLiteral(" (")
+               + QDir::cleanPath(QFileInfo(target).absoluteFilePath()) + QLatin1Char(')'));
+}
+
 bool ConsoleJobIo::askOkCancel(const QString& title, const QString& text)
+{
+    return ask(title + QStringLiteral(": ") + text);
+}
+
+bool ConsoleJobIo::ask(const QString& question)
 {
     if (m_opt.yes)
         return true;
     endBarLine();
-    const QString target =
-        QDir::cleanPath(QFileInfo(m_opt.outputFolder + QLatin1Char('/') + m_opt.title + QStringLiteral(".pdf")).absoluteFilePath());
     if (!m_in || isatty(fileno(m_in)) != 1 || !m_terminal) {
-        print(title + QStringLiteral(": ") + text + QStringLiteral(" (") + target
-              + QStringLiteral(")\nNot replaced: there is no terminal to ask; use --yes to replace it.\n"));
+        print(question + QStringLiteral("\nNot replaced: there is no terminal to ask; use --yes to replace it.\n"));
         return false;
     }
-    print(title + QStringLiteral(": ") + text + QStringLiteral(" (") + target + QStringLiteral(") [y/N] "));
+    print(question + QStringLiteral(" [y/N] "));
     char answer[64] = {};
     if (!std::fgets(answer, sizeof answer, m_in))
         return false;

@@ -4,6 +4,8 @@
 #include "engine/JobWorkArea.h"
 #include "engine/PdfDate.h"
 #include "platform/DOSOutputs.h"
+#include "platform/MemoryTuning.h"
+#include "platform/ProgramName.h"
 #include "platform/SignalNotifier.h"
 
 #include <QCommandLineParser>
@@ -19,7 +21,6 @@
 #include <cstdio>
 #include <cstring>
 #include <langinfo.h>
-#include <malloc.h>
 #include <memory>
 #include <unistd.h>
 
@@ -67,11 +68,7 @@ QStringList argumentsAsText(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    // Every page's picture buffers are megabytes. A fixed threshold keeps
-    // them in their own mappings, handed back when freed; glibc's sliding
-    // one would move them into the heap after the first page, where they
-    // stay, so the peak would creep up with the page count.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    KeepPageMemoryFlat();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velunor-convert"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELUNOR_VERSION));
@@ -96,7 +93,8 @@ int main(int argc, char** argv)
     const QCommandLineOption outputDir({"o", "output-dir"}, "Folder of the document (default: the current folder).", "DIR");
     const QCommandLineOption title({"t", "title"}, "Document title, also the file name (default: \"New PDF Document\").", "TITLE",
                                    "New PDF Document");
-    const QCommandLineOption author({"a", "author"}, "Author (default: \"Velunor\").", "AUTHOR", "Velunor");
+    const QCommandLineOption author({"a", "author"}, QStringLiteral("Author (default: \"%1\").").arg(ProgramName), "AUTHOR",
+                                    ProgramName);
     const QCommandLineOption subject({"s", "subject"}, "Subject (default: \"New Subject\").", "SUBJECT", "New Subject");
     const QCommandLineOption keywords({"k", "keywords"}, "Keywords (default: none).", "KEYWORDS", QString());
     const QCommandLineOption date({"d", "creation-date"}, "Creation date as a PDF date, e.g. D:20240131154500+01'00 (default: now).",

@@ -2,13 +2,13 @@
 
 #include "engine/DocumentInfoPass.h"
 #include "engine/JobInputs.h"
-#include "engine/JobOutputs.h"
 #include "engine/JobWorkArea.h"
 #include "engine/OutputPlacement.h"
 #include "engine/PageMaker.h"
 #include "engine/SettingsFile.h"
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
+#include "platform/ProgramName.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -28,7 +28,6 @@
 #include <unistd.h>
 
 namespace {
-const QString kVelunor = QStringLiteral("Velunor");
 const QString kPreparing = QStringLiteral("Preparing Files...");
 const QString kCreating = QStringLiteral("Creating...");
 
@@ -40,6 +39,22 @@ struct RunningFlag {
     ~RunningFlag() { s_running = false; }
     RunningFlag(const RunningFlag&) = delete;
     RunningFlag& operator=(const RunningFlag&) = delete;
+};
+
+// The page maker tells through a MessageSink (the drawing library's "PDF"
+// message); here that is the job's observer. It asks nothing, so a question
+// from it is declined.
+class ObserverSink final : public MessageSink {
+public:
+    explicit ObserverSink(JobObserver& observer) : m_observer(observer) {}
+    void showMessage(const QString& title, const QString& text, MessageIcon icon) override
+    {
+        m_observer.Tell(title, text, icon);
+    }
+    bool askOkCancel(const QString&, const QString&) override { return false; }
+
+private:
+    JobObserver& m_observer;
 };
 
 QString workDiskFull(const QString& workFolder, const QString& what)
@@ -61,8 +76,9 @@ QString toolkitFailure(const QString& what, const ToolkitRunResult& r, const QSt
 }
 } // namespace
 
-ConversionJob::ConversionJob(JobInputs& inputs, JobOutputs& outputs, DOSOutputs& runner, JobWorkArea& workArea)
-    : m_in(inputs), m_out(outputs), m_runner(runner), m_area(workArea)
+ConversionJob::ConversionJob(JobInputs& inputs, JobObserver& observer, DOSOutputs& runner, JobWorkArea& workArea,
+                             YieldFunction yield)
+    : m_in(inputs), m_observer(observer), m_runner(runner), m_area(workArea), m_yield(std::move(yield))
 {
 }
 
@@ -130,8 +146,8 @@ bool ConversionJob::CheckDocument(const QString& pdf, int pages, const DocumentI
         const std::pair<const char*, QString> fields[] = {
             {"/Title", info.title},       {"/Author", info.author},
             {"/Subject", info.subject},   {"/Keywords", info.keywords},
-            {"/CreationDate", info.creationDate}, {"/Creator", kVelunor},
-            {"/Producer", kVelunor},
+            {"/CreationDate", info.creationDate}, {"/Creator", QString(ProgramName)},
+            {"/Producer", QString(ProgramName)},
         };
         for (const auto& [key, expected] : fields) {
             QPDFObjectHandle v = dict.getKey(key);
@@ -149,14 +165,9 @@ bool ConversionJob::CheckDocument(const QString& pdf, int pages, const DocumentI
     return true;
 }
 
-void ConversionJob::yield()
-{
-    m_out.Yield();
-}
-
 void ConversionJob::trimOutputFolder()
 {
-    QString folder = m_in.OutputFolder();
+    QString folder = m_in.Settings().outputFolder;
     // The root stays "/": without its "/" it would read as no folder at all.
     if (folder.endsWith(QLatin1Char('/')) && folder != QLatin1String("/")) {
         folder.chop(1);
@@ -166,28 +177,35 @@ void ConversionJob::trimOutputFolder()
 
 QString ConversionJob::outputPathNow() const
 {
-    const QString folder = m_in.OutputFolder();
-    return folder + (folder == QLatin1String("/") ? QString() : QStringLiteral("/")) + m_in.Title() + QStringLiteral(".pdf");
+    const JobSettings now = m_in.Settings();
+    const QString& folder = now.outputFolder;
+    return folder + (folder == QLatin1String("/") ? QString() : QStringLiteral("/")) + now.title + QStringLiteral(".pdf");
 }
 
-void ConversionJob::writeSettings()
+bool ConversionJob::mayReplace(const QString& target, const QString& confirmed, bool* exists)
+{
+    // A symbolic link, even a dangling one, is an entry of that name.
+    *exists = OutputPlacement::EntryAt(target) != OutputPlacement::Entry::None;
+    return !*exists || target == confirmed || m_observer.ConfirmOverwrite(target);
+}
+
+void ConversionJob::writeSettings(const JobSettings& settings)
 {
     if (!m_writeSettings)
         return;
     SettingsValues v;
-    v.title = m_in.Title();
-    v.author = m_in.Author();
-    v.subject = m_in.Subject();
-    v.keywords = m_in.Keywords();
-    v.quality = QString::number(m_in.Quality());
-    v.outputFolder = m_in.OutputFolder();
+    v.title = settings.title;
+    v.author = settings.author;
+    v.subject = settings.subject;
+    v.keywords = settings.keywords;
+    v.quality = QString::number(settings.quality);
+    v.outputFolder = settings.outputFolder;
     // A settings file that cannot be written does not stop the job.
     SettingsFile::Write(m_settingsPath.isEmpty() ? AppPaths::SettingsFilePath() : m_settingsPath, v);
 }
 
-bool ConversionJob::makeOutputFolder(QString* error) const
+bool ConversionJob::makeOutputFolder(const QString& folder, QString* error) const
 {
-    const QString folder = m_in.OutputFolder();
     if (folder.isEmpty()) {
         *error = QStringLiteral("No output folder is given. Please choose the folder for the document.");
         return false;
@@ -213,28 +231,25 @@ bool ConversionJob::makeOutputFolder(QString* error) const
     return false;
 }
 
-void ConversionJob::endAsCancel()
-{
-    m_out.SetConvertEnabled(true);
-    m_out.SetToolbarEnabled(true);
-    m_out.SetJobRunning(false);
-}
-
 ConversionJob::Outcome ConversionJob::fail(const QString& text)
 {
     m_failure = text;
     if (!text.isEmpty())
-        m_out.showMessage(kVelunor, text, MessageIcon::Critical);
+        m_observer.Tell(ProgramName, text, MessageIcon::Critical);
     abandonWork();
     return Outcome::Failed;
 }
 
 void ConversionJob::abandonWork()
 {
-    m_area.RemoveFolders([this] { yield(); });
-    m_out.SetBarValue(0);
-    m_out.SetCaption(QString());
-    endAsCancel();
+    m_area.RemoveFolders(m_yield);
+    progress(QString(), 0);
+}
+
+void ConversionJob::progress(const QString& caption, int percent)
+{
+    m_caption = caption;
+    m_observer.Progress(caption, percent);
 }
 
 void ConversionJob::showProgress(const QString& caption, int i)
@@ -242,8 +257,7 @@ void ConversionJob::showProgress(const QString& caption, int i)
     const int p = Percent(i, m_in.EntryCount());
     if (p < 0)
         return;
-    m_out.SetBarValue(p);
-    m_out.SetCaption(caption + QString::number(p) + QLatin1Char('%'));
+    progress(caption + QString::number(p) + QLatin1Char('%'), p);
 }
 
 ConversionJob::Outcome ConversionJob::Run()
@@ -253,29 +267,28 @@ ConversionJob::Outcome ConversionJob::Run()
     RunningFlag flag;
     m_outputPath.clear();
     m_failure.clear();
-    return runSteps();
+    m_caption.clear();
+    const Outcome outcome = runSteps();
+    m_observer.Finished(outcome, m_outputPath);
+    return outcome;
 }
 
 ConversionJob::Outcome ConversionJob::runSteps()
 {
     if (m_in.EntryCount() <= 0) {
-        m_out.showMessage(QStringLiteral("Add File"), QStringLiteral("Please add a file"), MessageIcon::Exclamation);
-        m_out.FocusSweep();
+        m_observer.Tell(QStringLiteral("Add File"), QStringLiteral("Please add a file"), MessageIcon::Exclamation);
         return Outcome::EmptyList;
     }
 
-    m_out.SetConvertEnabled(false);
-    m_out.SetToolbarEnabled(false);
-    m_out.SetJobRunning(true);
+    m_observer.Started();
 
     trimOutputFolder();
 
     // Before anything is created: a title that cannot name a file would
     // write a hidden file, write outside the output folder, or fail late.
-    const QString titleProblem = TitleProblem(m_in.Title());
+    const QString titleProblem = TitleProblem(m_in.Settings().title);
     if (!titleProblem.isEmpty()) {
-        m_out.showMessage(kVelunor, titleProblem, MessageIcon::Exclamation);
-        endAsCancel();
+        m_observer.Tell(ProgramName, titleProblem, MessageIcon::Exclamation);
         return Outcome::BadTitle;
     }
 
@@ -286,26 +299,24 @@ ConversionJob::Outcome ConversionJob::runSteps()
         const QString placeProblem = OutputPlacement::Problem(target);
         if (!placeProblem.isEmpty())
             return fail(placeProblem);
-        // A symbolic link, even a dangling one, is an entry of that name.
-        if (OutputPlacement::EntryAt(target) != OutputPlacement::Entry::None) {
-            if (!m_out.askOkCancel(QStringLiteral("Overwrite"), QStringLiteral("The output filename exists, overwrite?"))) {
-                endAsCancel();
-                return Outcome::Cancelled;
-            }
+        bool exists = false;
+        if (!mayReplace(target, QString(), &exists))
+            return Outcome::Cancelled;
+        if (exists)
             confirmed = target;
-        }
     }
 
     QString error;
-    const bool foldersMade = makeOutputFolder(&error) && m_area.CreateFolders(&error);
+    const JobSettings settings = m_in.Settings();
+    const bool foldersMade = makeOutputFolder(settings.outputFolder, &error) && m_area.CreateFolders(&error);
     // The settings file is replaced by every job that got this far.
-    writeSettings();
+    writeSettings(settings);
     if (!foldersMade)
         return fail(error);
     const WorkFolders work = m_area.Folders();
 
     ToolkitSteps steps(m_runner, work);
-    DocumentInfo info{m_in.Title(), m_in.Author(), m_in.CreationDate(), m_in.Subject(), m_in.Keywords()};
+    DocumentInfo info{settings.title, settings.author, settings.creationDate, settings.subject, settings.keywords};
     if (!steps.WriteInfoFile(info, &error))
         return fail(error.isEmpty() ? QStringLiteral("The document information file %1 could not be written.").arg(work.infoFile())
                                     : error);
@@ -316,15 +327,16 @@ ConversionJob::Outcome ConversionJob::runSteps()
                                    "Please install it (Debian package \"%1\").")
                         .arg(missingTool, AppPaths::ProgramFolder()));
 
-    m_out.SetCaption(kPreparing);
-    m_out.SetBarRange(0, 100);
+    progress(kPreparing, -1);
 
-    PageMaker maker(work, m_out, [this] { yield(); }, m_owner);
+    ObserverSink sink(m_observer);
+    PageMaker maker(work, sink, m_yield);
     maker.BeginJob();
     const int n = m_in.EntryCount();
     for (int i = 0; i < n; ++i) {
         const QString entry = m_in.Entry(i);
-        const PageResult page = maker.MakePage(i, entry, m_in.Quality());
+        // The quality is read for every page: the slider stays live.
+        const PageResult page = maker.MakePage(i, entry, m_in.Settings().quality);
         if (page.status == PageResult::PdfError)
             return fail(QString()); // the "PDF" message has been shown
         if (page.status == PageResult::PictureError)
@@ -332,12 +344,13 @@ ConversionJob::Outcome ConversionJob::runSteps()
         if (!QFileInfo(work.pageFile(i)).isFile())
             return fail(QStringLiteral("The page for the picture %1 could not be written.").arg(entry));
         showProgress(kPreparing, i);
-        yield();
+        m_yield();
     }
 
-    m_out.SetBarValue(100);
+    // The bar fills under the caption it has, then the joins begin.
+    progress(m_caption, 100);
     ToolkitSteps::EndStrayRuns();
-    m_out.SetCaption(QStringLiteral("Now Start Creating..."));
+    progress(QStringLiteral("Now Start Creating..."), -1);
 
     QFile::remove(work.chainFile(1));
     if (!QFile::copy(work.pageFile(0), work.chainFile(1))) {
@@ -354,7 +367,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
         if (!r.ok)
             return fail(toolkitFailure(QStringLiteral("add page %1 (%2)").arg(i + 1).arg(m_in.Entry(i)), r, work.tmpDir));
         showProgress(kCreating, i);
-        yield();
+        m_yield();
     }
 
     {
@@ -375,12 +388,12 @@ ConversionJob::Outcome ConversionJob::runSteps()
     trimOutputFolder();
     const QString target = outputPathNow();
     // The title may have been edited while the job ran.
-    const QString lateProblem = TitleProblem(m_in.Title());
+    const QString lateProblem = TitleProblem(m_in.Settings().title);
     if (!lateProblem.isEmpty())
         return fail(lateProblem);
-    const bool exists = OutputPlacement::EntryAt(target) != OutputPlacement::Entry::None;
-    if (target != confirmed && exists
-        && !m_out.askOkCancel(QStringLiteral("Overwrite"), QStringLiteral("The output filename exists, overwrite?"))) {
+    // A title or folder edited to name another existing file is asked again.
+    bool exists = false;
+    if (!mayReplace(target, confirmed, &exists)) {
         abandonWork();
         return Outcome::Cancelled;
     }
@@ -391,16 +404,9 @@ ConversionJob::Outcome ConversionJob::runSteps()
     if (!placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, &error))
         return fail(error);
 
-    m_out.SetBarValue(0);
-    m_out.SetCaption(QStringLiteral("Removing Temporary Files..."));
-    m_area.RemoveFolders([this] { yield(); });
+    progress(QStringLiteral("Removing Temporary Files..."), 0);
+    m_area.RemoveFolders(m_yield);
     m_outputPath = target;
-    m_out.SetCaption(QStringLiteral("Done."));
-    m_out.SetConvertEnabled(true);
-    m_out.SetJobRunning(false);
-    m_out.OpenFolder(m_in.OutputFolder());
-    m_out.Beep();
-    m_out.SetToolbarEnabled(true);
-    m_out.FocusSweep();
+    progress(QStringLiteral("Done."), -1);
     return Outcome::Done;
 }

@@ -1,38 +1,32 @@
 #pragma once
+#include "engine/JobObserver.h"
+#include "engine/JobSettings.h"
 #include "engine/ToolkitSteps.h"
 #include "platform/EventPump.h"
 
 #include <QString>
-#include <QtGlobal>
 
 class DOSOutputs;
 class JobInputs;
-class JobOutputs;
 class JobWorkArea;
 
 // What "Convert To PDF Now" does: every list entry becomes one page, the
 // toolkit joins the pages and writes the document information, and the
 // result lands in the output folder as title + ".pdf". Inputs are read at the
-// moment of use; everything the user sees goes through JobOutputs. The
-// window program, velunor-convert and the tests all run this same job.
+// moment of use; everything the user sees goes through the JobObserver. The
+// window program, velunor-convert and the tests all run this same job. It
+// lets pending events run (`yield`) after every page and every toolkit run.
 class ConversionJob {
 public:
-    enum class Outcome {
-        Busy,      // a job was already running in this program; nothing done
-        EmptyList, // "Please add a file"
-        BadTitle,  // the title cannot name a file; nothing created
-        Cancelled, // the overwrite question was not answered OK
-        Failed,    // a message said what failed; no document written
-        Done,
-    };
+    using Outcome = JobOutcome;
 
-    ConversionJob(JobInputs& inputs, JobOutputs& outputs, DOSOutputs& runner, JobWorkArea& workArea);
+    ConversionJob(JobInputs& inputs, JobObserver& observer, DOSOutputs& runner, JobWorkArea& workArea,
+                  YieldFunction yield = YieldEvents);
 
     // velunor-convert leaves the window's settings file alone.
     void SetWriteSettings(bool write) { m_writeSettings = write; }
     // Default: AppPaths::SettingsFilePath(), taken when the job writes it.
     void SetSettingsPath(const QString& path) { m_settingsPath = path; }
-    void SetOwnerWindow(quintptr owner) { m_owner = owner; }
 
     Outcome Run();
 
@@ -56,24 +50,29 @@ public:
 private:
     Outcome runSteps();
     Outcome fail(const QString& text);
-    void endAsCancel();
     // After work has begun: the work folders go, bar and caption are cleared.
     void abandonWork();
+    // Tells the observer; the caption is kept for a bar that moves alone.
+    void progress(const QString& caption, int percent);
     // Bar and caption (caption + "NN%") after entry i of the list.
     void showProgress(const QString& caption, int i);
     void trimOutputFolder();
     QString outputPathNow() const;
-    void writeSettings();
-    bool makeOutputFolder(QString* error) const;
-    void yield();
+    // False when the user declined to replace an existing `target`; true
+    // when there is none, or it was `confirmed` already, or OK was given.
+    // *exists tells whether an entry is there.
+    bool mayReplace(const QString& target, const QString& confirmed, bool* exists);
+    void writeSettings(const JobSettings& settings);
+    bool makeOutputFolder(const QString& folder, QString* error) const;
 
     JobInputs& m_in;
-    JobOutputs& m_out;
+    JobObserver& m_observer;
     DOSOutputs& m_runner;
     JobWorkArea& m_area;
+    YieldFunction m_yield;
     bool m_writeSettings = true;
     QString m_settingsPath;
-    quintptr m_owner = 0;
+    QString m_caption;
     QString m_outputPath;
     QString m_failure;
 };

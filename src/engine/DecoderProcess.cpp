@@ -2,8 +2,8 @@
 
 #include "engine/DecodeStep.h"
 #include "platform/AppPaths.h"
+#include "platform/QuotedPath.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -26,8 +26,6 @@ namespace {
 constexpr int kPassMs = 15;
 // Enough for any reason the helper gives; more is not kept.
 constexpr qsizetype kMaxSaid = 64 * 1024;
-
-QString quoted(const QString& path) { return "\"" + QDir::toNativeSeparators(path) + "\""; }
 
 } // namespace
 
@@ -69,7 +67,7 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
     end();
     const QByteArray program = QFile::encodeName(m_options.program);
     if (!QFileInfo(m_options.program).isExecutable()) {
-        *error = QString("the picture decoder %1 is missing; the installation is incomplete").arg(quoted(m_options.program));
+        *error = QString("the picture decoder %1 is missing; the installation is incomplete").arg(QuotedPath(m_options.program));
         return false;
     }
     int fds[2];
@@ -111,7 +109,7 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
     if (spawnError != 0) {
         ::close(fds[0]);
         *error = QString("the picture decoder %1 could not be started (%2)")
-                     .arg(quoted(m_options.program), QString::fromLocal8Bit(::strerror(spawnError)));
+                     .arg(QuotedPath(m_options.program), QString::fromLocal8Bit(::strerror(spawnError)));
         return false;
     }
     m_pid = pid;
@@ -190,7 +188,7 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
         *error = text;
     else
         *error = QString("the picture decoder %1 failed on it (exit status %2)%3")
-                     .arg(quoted(m_options.program))
+                     .arg(QuotedPath(m_options.program))
                      .arg(WIFEXITED(status) ? WEXITSTATUS(status) : -1)
                      .arg(text.isEmpty() ? QString() : ": " + text);
     return false;

@@ -3,6 +3,7 @@
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
 #include "platform/KillProcessByName.h"
+#include "platform/ProgramName.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,7 +112,7 @@ QString ToolkitSteps::QuoteArgument(const QString& arg)
 
 bool ToolkitSteps::WriteInfoFile(const DocumentInfo& info, QString* error) const
 {
-    const QString creatorProducer = QStringLiteral("Velunor");
+    const QString creatorProducer = ProgramName;
     const std::pair<const char*, QString> pairs[] = {
         {"Title", info.title},           {"Author", info.author},
         {"CreationDate", info.creationDate}, {"Subject", info.subject},

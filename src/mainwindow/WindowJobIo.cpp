@@ -3,14 +3,15 @@
 #include "ui_frmPrinting.h"
 
 #include "filelist/FileListController.h"
-#include "platform/EventPump.h"
+#include "platform/QtMessageSink.h"
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QUrl>
 
 WindowJobIo::WindowJobIo(Ui::frmPrinting& ui, const QList<QToolButton*>& toolbar, FileListController& fileList,
-                         MessageSink& sink)
+                         QtMessageSink& sink)
     : m_ui(ui), m_toolbar(toolbar), m_fileList(fileList), m_sink(sink)
 {
 }
@@ -26,43 +27,77 @@ QString WindowJobIo::Entry(int i) const
     return item ? item->text() : QString();
 }
 
-QString WindowJobIo::Title() const { return m_ui.txtTitle->text(); }
-QString WindowJobIo::Author() const { return m_ui.txtCreateFor->text(); }
-QString WindowJobIo::Subject() const { return m_ui.txtSubject->text(); }
-QString WindowJobIo::Keywords() const { return m_ui.txtKeywords->text(); }
-QString WindowJobIo::CreationDate() const { return m_ui.txtCreationDate->text(); }
-QString WindowJobIo::OutputFolder() const { return m_ui.txtPath->text(); }
-void WindowJobIo::SetOutputFolder(const QString& folder) { m_ui.txtPath->setText(folder); }
-int WindowJobIo::Quality() const { return m_ui.Slider1->value(); }
+JobSettings WindowJobIo::Settings() const
+{
+    JobSettings s;
+    s.title = m_ui.txtTitle->text();
+    s.author = m_ui.txtCreateFor->text();
+    s.subject = m_ui.txtSubject->text();
+    s.keywords = m_ui.txtKeywords->text();
+    s.creationDate = m_ui.txtCreationDate->text();
+    s.outputFolder = m_ui.txtPath->text();
+    s.quality = m_ui.Slider1->value();
+    return s;
+}
 
-void WindowJobIo::showMessage(const QString& title, const QString& text, MessageIcon icon)
+void WindowJobIo::SetOutputFolder(const QString& folder) { m_ui.txtPath->setText(folder); }
+
+void WindowJobIo::setButtonsEnabled(bool convert, bool toolbar)
+{
+    m_ui.Command3->setEnabled(convert);
+    for (QToolButton* b : std::as_const(m_toolbar))
+        b->setEnabled(toolbar);
+}
+
+void WindowJobIo::Started()
+{
+    // Only Command3 and the toolbar wait; the fields and the slider stay
+    // live, and the list's commands and drops hold still.
+    setButtonsEnabled(false, false);
+    m_fileList.SetLocked(true);
+}
+
+void WindowJobIo::Progress(const QString& caption, int percent)
+{
+    if (percent >= 0)
+        m_ui.pb->setValue(percent);
+    m_ui.lblPB->setText(caption);
+}
+
+void WindowJobIo::Tell(const QString& title, const QString& text, MessageIcon icon)
 {
     m_sink.showMessage(title, text, icon);
 }
 
-bool WindowJobIo::askOkCancel(const QString& title, const QString& text)
+bool WindowJobIo::ConfirmOverwrite(const QString&)
 {
-    return m_sink.askOkCancel(title, text);
+    return m_sink.askOkCancel(OverwriteTitle(), OverwriteText());
 }
 
-void WindowJobIo::SetCaption(const QString& caption) { m_ui.lblPB->setText(caption); }
-void WindowJobIo::SetBarRange(int minimum, int maximum) { m_ui.pb->setRange(minimum, maximum); }
-void WindowJobIo::SetBarValue(int value) { m_ui.pb->setValue(value); }
-void WindowJobIo::SetConvertEnabled(bool enabled) { m_ui.Command3->setEnabled(enabled); }
-
-void WindowJobIo::SetToolbarEnabled(bool enabled)
+void WindowJobIo::Finished(JobOutcome outcome, const QString& document)
 {
-    for (QToolButton* b : std::as_const(m_toolbar))
-        b->setEnabled(enabled);
+    switch (outcome) {
+    case JobOutcome::Busy:
+        return;
+    case JobOutcome::EmptyList:
+        // Nothing was disabled; the focus goes back to the toolbar.
+        m_fileList.FocusSweep();
+        return;
+    case JobOutcome::BadTitle:
+    case JobOutcome::Cancelled:
+    case JobOutcome::Failed:
+        setButtonsEnabled(true, true);
+        m_fileList.SetLocked(false);
+        return;
+    case JobOutcome::Done:
+        m_ui.Command3->setEnabled(true);
+        m_fileList.SetLocked(false);
+        // The folder the document was written to, not the document.
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(document).path()));
+        QApplication::beep();
+        // The toolbar last, so the focus sweep ends on Move Up.
+        setButtonsEnabled(true, true);
+        m_fileList.FocusSweep();
+        return;
+    }
 }
-
-void WindowJobIo::FocusSweep() { m_fileList.FocusSweep(); }
-void WindowJobIo::SetJobRunning(bool running) { m_fileList.SetLocked(running); }
-
-void WindowJobIo::OpenFolder(const QString& folder)
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-}
-
-void WindowJobIo::Beep() { QApplication::beep(); }
-void WindowJobIo::Yield() { YieldEvents(); }

@@ -1,11 +1,12 @@
 #include "platform/DOSOutputs.h"
 
+#include "platform/ChildSpawn.h"
 #include "platform/EventPump.h"
 #include "platform/MessageSink.h"
 #include "platform/ProcessList.h"
+#include "platform/ProgramName.h"
 #include "platform/clsWaitableTimer.h"
 
-#include <QByteArrayList>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -14,30 +15,10 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
-
-bool DOSOutputs::LocaleIsUtf8()
-{
-    // The character type a child takes from the environment: LC_ALL, then
-    // LC_CTYPE, then LANG; none of them means "C".
-    QByteArray name;
-    for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        name = qgetenv(var);
-        if (!name.isEmpty())
-            break;
-    }
-    name = name.toLower();
-    return name.contains("utf-8") || name.contains("utf8");
-}
 
 QString WatchedProcessName;
 
@@ -46,17 +27,6 @@ namespace {
 constexpr int ReadSize = 1024;
 constexpr int PollMilliSeconds = 50;
 constexpr int DrainReads = 64; // 64 KiB, the pipe's usual size
-
-// Keeps our descriptors clear of 0, 1 and 2, so that the child's dup2 onto
-// them never meets one of its own sources.
-int moveAboveStandard(int fd)
-{
-    if (fd > 2)
-        return fd;
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    ::close(fd);
-    return moved;
-}
 
 // Bytes wait in the pipe, or its writers are all gone so that the next read
 // reports the end, or the count cannot be had: all count as "something to
@@ -123,7 +93,7 @@ QString DOSOutputs::Outputs() const
 
 void DOSOutputs::fail(const QString& text)
 {
-    m_sink.showMessage(QStringLiteral("Velunor"), text, MessageIcon::Critical);
+    m_sink.showMessage(ProgramName, text, MessageIcon::Critical);
 }
 
 QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
@@ -137,81 +107,24 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
         return {};
     }
 
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        fail(QStringLiteral("CreatePipe failed. Error: ") + QString::number(errno));
+    ChildSpawn::Child child;
+    int pipeError = 0;
+    switch (ChildSpawn::Start(SplitCommandLine(m_commandLine), &child, &pipeError)) {
+    case ChildSpawn::Result::NoPipe:
+        fail(QStringLiteral("CreatePipe failed. Error: ") + QString::number(pipeError));
         return {};
-    }
-    FdGuard readEnd {moveAboveStandard(fds[0])};
-    FdGuard writeEnd {moveAboveStandard(fds[1])};
-    if (readEnd.fd < 0 || writeEnd.fd < 0) {
-        fail(QStringLiteral("CreatePipe failed. Error: ") + QString::number(errno));
-        return {};
-    }
-
-    QByteArrayList args8;
-    for (const QString& a : SplitCommandLine(m_commandLine))
-        args8 << a.toUtf8();
-    std::vector<char*> argv;
-    for (QByteArray& a : args8)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    pid_t pid = 0;
-    int spawnError = ENOENT;
-    if (!args8.isEmpty()) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 1);
-        posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 2);
-        // Whatever else is open here (ours or a library's) stays out.
-        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        sigset_t none, reset;
-        sigemptyset(&none);
-        sigemptyset(&reset);
-        for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGCHLD, SIGALRM, SIGTSTP,
-                        SIGTTIN, SIGTTOU, SIGUSR1, SIGUSR2})
-            sigaddset(&reset, sig);
-        posix_spawnattr_setsigmask(&attr, &none);
-        posix_spawnattr_setsigdefault(&attr, &reset);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        // The child's environment is ours plus the mark that tells other
-        // Velunor processes whose run it is.
-        const QByteArray mark = QByteArray(ProcessList::RunnerVariable) + '=';
-        const QByteArray ownMark = mark + QByteArray::number(::getpid());
-        // Our command lines and the files we hand over are UTF-8 whatever
-        // the locale; a child under a C or Latin-1 locale (pdftk's Java
-        // reading the information file) would take them for another
-        // encoding, so it gets a UTF-8 character type.
-        static const QByteArray utf8All("LC_ALL=C.UTF-8");
-        const bool utf8Locale = LocaleIsUtf8();
-        std::vector<char*> envp;
-        for (char** e = environ; e && *e; ++e)
-            if (std::strncmp(*e, mark.constData(), size_t(mark.size())) != 0 &&
-                (utf8Locale || std::strncmp(*e, "LC_ALL=", 7) != 0))
-                envp.push_back(*e);
-        envp.push_back(const_cast<char*>(ownMark.constData()));
-        if (!utf8Locale)
-            envp.push_back(const_cast<char*>(utf8All.constData()));
-        envp.push_back(nullptr);
-        // glibc reports a failed exec here, so a missing program is known at once.
-        spawnError = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
-        posix_spawnattr_destroy(&attr);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    if (spawnError != 0) {
+    case ChildSpawn::Result::NotStarted:
         fail(QStringLiteral("File or command not found"));
         return {};
+    case ChildSpawn::Result::Started:
+        break;
     }
+    FdGuard readEnd {child.readFd};
+    const pid_t pid = child.pid;
+    const int pidfd = child.pidfd;
+    const bool closed = child.writeEndReleased;
 
     m_started = true;
-    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    // Only the child holds the write end from now on.
-    const bool closed = ::close(writeEnd.fd) == 0;
-    writeEnd.fd = -1;
     m_outputs.clear();
     m_unread.clear();
     m_lastRunPid = pid;

@@ -27,10 +27,6 @@ public:
     QString Outputs() const;
     QString ExecuteCommand(const QString& CommandLine = QString());
 
-    // Whether the environment gives children a UTF-8 character type; when
-    // not, runs get LC_ALL=C.UTF-8.
-    static bool LocaleIsUtf8();
-
     // Whether the child of the last run is still alive after its loop
     // ended. WaitForChild waits for it with the window responsive, reaps it
     // and gathers the rest of its text into UnreadOutputs.

@@ -2,39 +2,16 @@
 
 #include "platform/ProcessList.h"
 
-#include <QByteArray>
-
 #include <csignal>
-#include <fcntl.h>
 #include <map>
 #include <unistd.h>
 
 namespace {
 
-// The real user id from /proc/PID/status; false when it cannot be read.
-bool realUid(pid_t pid, uid_t* uid)
-{
-    const QByteArray path = "/proc/" + QByteArray::number(pid) + "/status";
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buf[4096];
-    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-    ::close(fd);
-    if (n <= 0)
-        return false;
-    const QByteArray status(buf, n);
-    const qsizetype at = status.indexOf("\nUid:");
-    if (at < 0)
-        return false;
-    *uid = uid_t(std::strtoul(status.constData() + at + 5, nullptr, 10));
-    return true;
-}
-
 bool ours(pid_t pid)
 {
     uid_t uid = 0;
-    return pid != ::getpid() && realUid(pid, &uid) && uid == ::getuid();
+    return pid != ::getpid() && ProcessList::RealUser(pid, &uid) && uid == ::getuid();
 }
 
 // A stray is a run that a Velunor program started (it carries the runner's

@@ -6,6 +6,8 @@
 #include <QMutex>
 
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -189,4 +191,14 @@ pid_t ProcessList::RunnerOf(pid_t pid)
         if (entry.startsWith(key))
             return pid_t(entry.mid(key.size()).toLong());
     return 0;
+}
+
+bool ProcessList::RealUser(pid_t pid, uid_t* uid)
+{
+    const QByteArray status = readSmallFile("/proc/" + QByteArray::number(pid) + "/status");
+    const qsizetype at = status.indexOf("\nUid:");
+    if (at < 0)
+        return false;
+    *uid = uid_t(std::strtoul(status.constData() + at + 5, nullptr, 10));
+    return true;
 }

@@ -39,4 +39,7 @@ public:
     // The runner a process was started by, from its environment; 0 when it
     // carries no mark or the environment cannot be read.
     static pid_t RunnerOf(pid_t pid);
+    // The real user id of a process, from /proc/PID/status; false when it
+    // cannot be read (the process ended meanwhile).
+    static bool RealUser(pid_t pid, uid_t* uid);
 };

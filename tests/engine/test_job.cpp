@@ -26,8 +26,6 @@ using namespace testsupport;
 
 namespace {
 
-
-
 class JobTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -52,11 +50,13 @@ protected:
         const WorkFolders f = area.Folders();
         return !QFileInfo::exists(f.tmpDir) && !QFileInfo::exists(f.pageDir);
     }
-    // The last outputs of a job that stops after it has disabled the buttons.
-    void expectEnabledAgain() const
+    // A job that had started ends by saying how, and names no document.
+    void expectStartedAndEndedAs(ConversionJob::Outcome outcome) const
     {
-        ASSERT_GE(io.events.size(), 3);
-        EXPECT_EQ(io.events.mid(io.events.size() - 3), (QStringList{"convert:1", "toolbar:1", "running:0"}));
+        ASSERT_FALSE(io.events.isEmpty());
+        EXPECT_EQ(io.events.first(), "started");
+        EXPECT_EQ(io.events.last(), QString("finished:%1:").arg(int(outcome)));
+        EXPECT_EQ(io.events.filter("finished:").size(), 1);
     }
 
     QTemporaryDir tmp;
@@ -65,7 +65,7 @@ protected:
     RecordingJobIo io;
     JobWorkArea area{root + "/cache"};
     DOSOutputs runner{io};
-    ConversionJob job{io, io, runner, area};
+    ConversionJob job{io, io, runner, area, io.yielder()};
 };
 
 } // namespace
@@ -96,7 +96,7 @@ TEST(JobTitle, TitlesThatCannotNameAFile)
 TEST_F(JobTest, EmptyListSaysSoAndChangesNothing)
 {
     EXPECT_EQ(job.Run(), ConversionJob::Outcome::EmptyList);
-    EXPECT_EQ(io.events, (QStringList{"message:Add File:2:Please add a file", "focus"}));
+    EXPECT_EQ(io.events, (QStringList{"message:Add File:2:Please add a file", "finished:1:"}));
     EXPECT_FALSE(QFileInfo::exists(settings));
     EXPECT_FALSE(QFileInfo::exists(area.RunFolder()));
 }
@@ -110,8 +110,8 @@ TEST_F(JobTest, TitleThatCannotNameAFileStopsBeforeAnythingIsMade)
         io.title = t;
         EXPECT_EQ(job.Run(), ConversionJob::Outcome::BadTitle) << t.toStdString();
         EXPECT_EQ(io.messages().size(), 1);
-        EXPECT_TRUE(io.messages().value(0).startsWith("message:Velunor:"));
-        expectEnabledAgain();
+        EXPECT_TRUE(io.messages().value(0).startsWith("message:Velunor:2:"));
+        expectStartedAndEndedAs(ConversionJob::Outcome::BadTitle);
         EXPECT_TRUE(io.captions.isEmpty());
     }
     EXPECT_FALSE(QFileInfo::exists(root + "/out/new"));
@@ -127,9 +127,7 @@ TEST_F(JobTest, ExistingOutputWithCancelWritesNothing)
     ASSERT_TRUE(writeFile(output(), "old document"));
     io.answerOk = false;
     EXPECT_EQ(job.Run(), ConversionJob::Outcome::Cancelled);
-    EXPECT_EQ(io.events, (QStringList{"convert:0", "toolbar:0", "running:1", "folder:" + root + "/out",
-                                      "question:Overwrite:The output filename exists, overwrite?", "convert:1",
-                                      "toolbar:1", "running:0"}));
+    EXPECT_EQ(io.events, (QStringList{"started", "folder:" + root + "/out", "question:" + output(), "finished:3:"}));
     EXPECT_EQ(readAll(output()), "old document");
     EXPECT_FALSE(QFileInfo::exists(settings));
     EXPECT_FALSE(QFileInfo::exists(area.RunFolder()));
@@ -153,10 +151,9 @@ TEST_F(JobTest, TwoEntriesMakeTheDocumentWithTheCaptionsInOrder)
     EXPECT_EQ(io.captions, (QStringList{"Preparing Files...", "Preparing Files...0%", "Preparing Files...100%",
                                         "Now Start Creating...", "Creating...100%", "Removing Temporary Files...",
                                         "Done."}));
-    EXPECT_EQ(io.events.mid(0, 4), (QStringList{"convert:0", "toolbar:0", "running:1", "folder:" + root + "/out"}));
-    EXPECT_EQ(io.events.mid(io.events.size() - 7),
-              (QStringList{"caption:Done.", "convert:1", "running:0", "open:" + root + "/out", "beep", "toolbar:1",
-                           "focus"}));
+    EXPECT_EQ(io.events.mid(0, 3), (QStringList{"started", "folder:" + root + "/out", "question:" + output()}));
+    EXPECT_EQ(io.events.mid(io.events.size() - 4),
+              (QStringList{"bar:0", "caption:Removing Temporary Files...", "caption:Done.", "finished:5:" + output()}));
     EXPECT_TRUE(io.messages().isEmpty());
     EXPECT_EQ(job.OutputPath(), output());
 
@@ -182,9 +179,8 @@ TEST_F(JobTest, FourEntriesCaptionsAndBar)
                            "Preparing Files...66%", "Preparing Files...100%", "Now Start Creating...",
                            "Creating...33%", "Creating...66%", "Creating...100%", "Removing Temporary Files...",
                            "Done."}));
-    EXPECT_EQ(io.events.filter(QRegularExpression("^(bar|range):")),
-              (QStringList{"range:0-100", "bar:0", "bar:33", "bar:66", "bar:100", "bar:100", "bar:33", "bar:66",
-                           "bar:100", "bar:0"}));
+    EXPECT_EQ(io.events.filter(QRegularExpression("^bar:")),
+              (QStringList{"bar:0", "bar:33", "bar:66", "bar:100", "bar:100", "bar:33", "bar:66", "bar:100", "bar:0"}));
     EXPECT_EQ(pdfPageCount(output()), 4);
 }
 
@@ -211,9 +207,9 @@ TEST_F(JobTest, UnreadablePictureStopsTheJobWithOneMessage)
     EXPECT_TRUE(io.messages()[0].startsWith("message:Velunor:3:"));
     EXPECT_TRUE(io.messages()[0].contains(bad));
     EXPECT_EQ(job.FailureText(), io.messages()[0].section(':', 3, -1));
-    expectEnabledAgain();
+    expectStartedAndEndedAs(ConversionJob::Outcome::Failed);
     EXPECT_FALSE(io.captions.contains("Done."));
-    EXPECT_TRUE(io.events.filter(QRegularExpression("^(open|beep)")).isEmpty());
+    EXPECT_EQ(io.captions.last(), ""); // bar and caption cleared
     EXPECT_EQ(readAll(output()), "old document"); // a failed job leaves it whole
     EXPECT_TRUE(workFoldersGone());
     // The settings file stays as the job wrote it, trailing "/" removed.
@@ -228,9 +224,26 @@ TEST_F(JobTest, OutputFolderThatCannotBeMadeIsNamed)
     ASSERT_EQ(io.messages().size(), 1);
     EXPECT_TRUE(io.messages()[0].startsWith("message:Velunor:3:"));
     EXPECT_TRUE(io.messages()[0].contains(root + "/missing/parent"));
-    expectEnabledAgain();
+    expectStartedAndEndedAs(ConversionJob::Outcome::Failed);
     EXPECT_TRUE(QFileInfo::exists(settings));
     EXPECT_TRUE(workFoldersGone());
+}
+
+TEST_F(JobTest, RootFolderStaysTheRootAndIsNotTakenForNoFolder)
+{
+    // A picture that cannot be read stops the job before anything is
+    // written into "/" itself.
+    const QString bad = root + "/pics/broken.png";
+    ASSERT_TRUE(writeFile(bad, "not a picture"));
+    io.entries = {bad};
+    io.outputFolder = "/";
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+    EXPECT_EQ(io.outputFolder, "/");
+    EXPECT_TRUE(io.events.filter("folder:").isEmpty());
+    ASSERT_EQ(io.messages().size(), 1) << io.events.join('\n').toStdString();
+    // Only root may write into "/"; anyone else is told so about "/" itself.
+    const QString expected = ::geteuid() == 0 ? bad : QString("The output folder / cannot be written");
+    EXPECT_TRUE(io.messages()[0].contains(expected)) << io.messages()[0].toStdString();
 }
 
 TEST_F(JobTest, DrawingLibraryFailureStopsWithoutASecondMessage)
@@ -248,7 +261,7 @@ TEST_F(JobTest, DrawingLibraryFailureStopsWithoutASecondMessage)
     ASSERT_EQ(io.messages().size(), 1) << io.events.join('\n').toStdString();
     EXPECT_TRUE(io.messages()[0].startsWith("message:PDF:3:"));
     EXPECT_TRUE(job.FailureText().isEmpty());
-    expectEnabledAgain();
+    expectStartedAndEndedAs(ConversionJob::Outcome::Failed);
     EXPECT_FALSE(QFileInfo::exists(output()));
     EXPECT_FALSE(QFileInfo::exists(area.Folders().tmpDir));
 }
@@ -264,7 +277,7 @@ TEST_F(JobTest, TitleChangedDuringTheJobToAnExistingFileIsAskedAgain)
     EXPECT_EQ(readAll(root + "/out/Existing.pdf"), "keep me");
     EXPECT_FALSE(QFileInfo::exists(root + "/out/New PDF Document.pdf"));
     EXPECT_TRUE(workFoldersGone());
-    expectEnabledAgain();
+    expectStartedAndEndedAs(ConversionJob::Outcome::Cancelled);
 }
 
 // The work disk holds the page files and at most two chain files at a time;

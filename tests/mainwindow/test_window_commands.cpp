@@ -328,6 +328,51 @@ TEST_F(Commands, ConvertWithAnEmptyListAsksForAFile)
     EXPECT_FALSE(QFileInfo::exists(settingsFile()));
 }
 
+// A job that stops gives Command3, the toolbar and the list back and opens
+// nothing: a title that cannot name a file, an existing document kept by
+// Cancel, a picture that cannot be read.
+TEST_F(Commands, StoppedConversionGivesTheButtonsAndTheListBack)
+{
+    load();
+    showActive();
+    const QString good = tmp() + "/p.jpg", bad = tmp() + "/bad.png", out = tmp() + "/out";
+    ASSERT_TRUE(writeTestPicture(good, FIF_JPEG, 80, 60));
+    ASSERT_TRUE(writeFile(bad, "not a picture"));
+    ASSERT_TRUE(QDir().mkpath(out));
+    ASSERT_TRUE(writeFile(out + "/Kept.pdf", "old"));
+    text("txtPath")->setText(out);
+    auto* list = window->findChild<QListWidget*>("List1");
+    const struct Row {
+        const char* title;
+        QString picture;
+        const char* box;
+        const char* press;
+    } rows[] = {{"a/b", good, "Velunor", "OK"}, {"Kept", good, "Overwrite", "Cancel"}, {"New", bad, "Velunor", "OK"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.title);
+        list->clear();
+        ASSERT_EQ(window->fileList()->AppendPaths({row.picture}), 1);
+        text("txtTitle")->setText(row.title);
+        QString title;
+        bool lockedMeanwhile = false;
+        whenModalOpens([&](QWidget* modal) {
+            title = modal->windowTitle();
+            lockedMeanwhile = window->fileList()->IsLocked() && !tool(0)->isEnabled();
+            pressButton(modal, row.press);
+        });
+        click("Command3");
+        EXPECT_EQ(title, row.box);
+        EXPECT_TRUE(lockedMeanwhile);
+        EXPECT_TRUE(window->findChild<QPushButton*>("Command3")->isEnabled());
+        for (int i = 0; i < 7; ++i)
+            EXPECT_TRUE(tool(i)->isEnabled()) << i;
+        EXPECT_FALSE(window->fileList()->IsLocked());
+        EXPECT_NE(label("lblPB")->text(), "Done.");
+    }
+    EXPECT_TRUE(opened.urls.isEmpty());
+    EXPECT_EQ(readAll(out + "/Kept.pdf"), "old");
+}
+
 TEST_F(Commands, EnterPressesTheFocusedButton)
 {
     load();

@@ -150,16 +150,9 @@ protected:
     }
 };
 
-TEST_F(DOSOutputsTest, EmptyCommandLineSaysSoAndStartsNothing)
-{
-    EXPECT_EQ(runner.ExecuteCommand(QString()), QString());
-    expectMessage("Command Line empty");
-    EXPECT_TRUE(received.isEmpty());
-    EXPECT_EQ(overs, 0);
-    EXPECT_FALSE(runner.LastRunStarted());
-}
-
-TEST_F(DOSOutputsTest, MissingProgramSaysFileNotFoundAndKeepsEarlierOutput)
+// A run that starts no child says why, raises no event, returns nothing and
+// keeps the output of the last run that did start.
+TEST_F(DOSOutputsTest, NothingStartedSaysWhyAndKeepsEarlierOutput)
 {
     WatchedProcessName = "vlnh2_chunks";
     runner.ExecuteCommand(quoted(helper("vlnh2_chunks")) + " 5 5 first");
@@ -172,22 +165,29 @@ TEST_F(DOSOutputsTest, MissingProgramSaysFileNotFoundAndKeepsEarlierOutput)
     QFile f(notExecutable);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
-    for (const QString& cmd : {QString("vlnh2-no-such-program-anywhere a b"),
-                               quoted(dir.filePath("missing")) + " x", quoted(notExecutable)}) {
+    const struct Row {
+        QString command; // empty: run the stored one, emptied first
+        const char* message;
+    } rows[] = {
+        {QString(), "Command Line empty"},
+        {"vlnh2-no-such-program-anywhere a b", "File or command not found"},
+        {quoted(dir.filePath("missing")) + " x", "File or command not found"},
+        {quoted(notExecutable), "File or command not found"},
+        {"   ", "File or command not found"}, // a blank-only line names no program
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.command.toStdString());
         sink.messages.clear();
-        EXPECT_EQ(runner.ExecuteCommand(cmd), QString()) << qPrintable(cmd);
-        expectMessage("File or command not found");
+        if (row.command.isEmpty())
+            runner.setCommandLine(QString());
+        EXPECT_EQ(runner.ExecuteCommand(row.command), QString());
+        expectMessage(row.message);
         EXPECT_FALSE(runner.LastRunStarted());
-        EXPECT_EQ(runner.CommandLine(), cmd);
+        EXPECT_EQ(runner.CommandLine(), row.command);
+        EXPECT_EQ(runner.Outputs(), "first");
     }
     EXPECT_EQ(overs, 0);
     EXPECT_TRUE(received.isEmpty());
-    // The output of the last run that did start is still there.
-    EXPECT_EQ(runner.Outputs(), "first");
-    // A blank-only line names no program either.
-    sink.messages.clear();
-    EXPECT_EQ(runner.ExecuteCommand("   "), QString());
-    expectMessage("File or command not found");
 }
 
 TEST_F(DOSOutputsTest, ChildWritingNothingGivesEmptyTextAndOneCommandOver)

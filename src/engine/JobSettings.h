@@ -1,0 +1,15 @@
+#pragma once
+#include <QString>
+
+// The values a conversion job works with besides the list, as they stand at
+// one moment. The job asks for them anew at each use (JobInputs::Settings),
+// because the fields stay editable while it runs.
+struct JobSettings {
+    QString title; // also the output file's base name
+    QString author;
+    QString subject;
+    QString keywords;
+    QString creationDate; // a PDF date string
+    QString outputFolder;
+    int quality = 0; // JPEG quality of the pages, 1 to 100
+};
