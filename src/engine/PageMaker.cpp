@@ -120,7 +120,8 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
         return result;
     };
 
-    if (!check(SetNumProp(box, 44, 1)) || !check(SetStrProp(box, 10, pageFile)) || !check(SetNumProp(box, 44, 0)))
+    if (!check(SetNumProp(box, PdfProp::PathCheck, 1)) || !check(SetStrProp(box, PdfProp::OutputFile, pageFile)) ||
+        !check(SetNumProp(box, PdfProp::PathCheck, 0)))
         return pdfFailed();
 
     m_format = FormatForExtension(entryPath, m_format);
@@ -137,13 +138,14 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
     // The bitmap is measured as it is written: w x h are its pixels.
     yieldOnce();
 
-    if (!check(SetStrProp(box, 14, "Velunor")))
+    if (!check(SetStrProp(box, PdfProp::Creator, "Velunor")))
         return pdfFailed();
     const int pageW = PageLength(int(w)), pageH = PageLength(int(h));
-    if (!check(SetNumProp(box, 36, pageW)) || !check(SetNumProp(box, 34, pageH)))
+    if (!check(SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(SetNumProp(box, PdfProp::PageHeight, pageH)))
         return pdfFailed();
-    if (!check(SetNumProp(box, 31, 2)) || !check(SetNumProp(box, 45, quality)) ||
-        !check(SetNumProp(box, 51, 2)) || !check(SetNumProp(box, 52, 2)))
+    if (!check(SetNumProp(box, PdfProp::PictureCompression, 2)) ||
+        !check(SetNumProp(box, PdfProp::JpegQuality, quality)) ||
+        !check(SetNumProp(box, PdfProp::DocumentCompression, 2)) || !check(SetNumProp(box, PdfProp::Placement, 2)))
         return pdfFailed();
 
     if (!check(BeginDoc(box)) || !check(StretchDrawFromFile(box, 0, 0, pageW, pageH, m_folders.tempBitmap())) ||
