@@ -36,6 +36,8 @@ enum Number : int {
 // Lengths are in tenths of a millimetre (254 to the inch).
 //
 // One thread at a time may use a box; calls on different boxes are safe.
+// CreateBox's owner window is part of the designed call and is ignored: the
+// library shows nothing itself (the page maker passes 0).
 int CreateBox(quintptr ownerWindow, int reserved);
 int SetNumProp(int box, int property, int value);
 int SetStrProp(int box, int property, const QString& text);
