@@ -95,7 +95,8 @@ QPDFObjectHandle colourSpace(QPDF& pdf, bool grey, const PictureTraits& traits)
     return QPDFObjectHandle::newArray({QPDFObjectHandle::newName("/ICCBased"), icc});
 }
 
-QPDFObjectHandle losslessStream(QPDF& pdf, const LosslessEncoder& coded, const PdfDrawing::Raster& r, const PictureTraits& traits)
+QPDFObjectHandle losslessStream(QPDF& pdf, const LosslessEncoder& coded, const PdfDrawing::Raster& r,
+                                const PictureTraits& traits)
 {
     QPDFObjectHandle dict = imageDict(r.width, r.height);
     const int bits = coded.BitsPerComponent();

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
-quint32 PictureBytes::Be32(const unsigned char* p) { return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]; }
+quint32 PictureBytes::Be32(const unsigned char* p)
+{
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
 quint16 PictureBytes::Be16(const unsigned char* p) { return quint16(p[0] << 8 | p[1]); }
 quint16 PictureBytes::Le16(const unsigned char* p) { return quint16(p[1] << 8 | p[0]); }
 

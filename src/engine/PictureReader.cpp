@@ -215,7 +215,8 @@ bool declared(const QString& path, int format, Declared* d)
             return true;
         }
         // Both are decoded to 8 bits with a palette (or 24 bits for a deep IFF).
-        return format == FIF_GIF ? PictureBytes::GifSize(f, &d->width, &d->height) : PictureBytes::IffSize(f, &d->width, &d->height);
+        return format == FIF_GIF ? PictureBytes::GifSize(f, &d->width, &d->height)
+                                 : PictureBytes::IffSize(f, &d->width, &d->height);
     }
     if (!readableFormat(format) || !FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT(format)))
         return false;

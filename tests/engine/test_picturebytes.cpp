@@ -68,7 +68,7 @@ TEST(PictureBytes, JpegSizeFromTheFrameHeaderPastOtherSegments)
 {
     const QByteArray soi = bytes({0xFF, 0xD8});
     expectSizes({{"baseline", soi + sof(640, 480, 3), true, 640, 480},
-                 {"after APP0 and fill bytes", soi + segment(0xE0, "JFIF\0") + bytes({0xFF}) + sof(7, 9, 1), true, 7, 9},
+                 {"after APP0 and fill bytes", soi + segment(0xE0, "JFIF") + bytes({0xFF}) + sof(7, 9, 1), true, 7, 9},
                  {"progressive", soi + segment(0xC2, bytes({8, 0, 2, 0, 3, 3})), true, 3, 2},
                  {"huffman table is no frame", soi + segment(0xC4, "x") + sof(5, 6, 3), true, 5, 6},
                  {"scan before any frame", soi + segment(0xDA, "x"), false, 0, 0},
