@@ -1,11 +1,12 @@
 #include "engine/BmpFileView.h"
 
+#include "engine/PictureBytes.h"
+
 #include <cstdlib>
 
 namespace {
 
 quint32 le32(const uchar* p) { return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24; }
-quint16 le16(const uchar* p) { return quint16(p[0] | p[1] << 8); }
 
 } // namespace
 
@@ -24,7 +25,7 @@ bool BmpFileView::Open(const QString& path)
     const quint32 infoSize = le32(data + 14);
     const qint32 width = qint32(le32(data + 18));
     const qint32 height = qint32(le32(data + 22));
-    const quint16 planes = le16(data + 26), bpp = le16(data + 28);
+    const quint16 planes = PictureBytes::Le16(data + 26), bpp = PictureBytes::Le16(data + 28);
     const quint32 compression = le32(data + 30);
     if (data[0] != 'B' || data[1] != 'M' || infoSize < 40 || planes != 1 || compression != 0 ||
         (bpp != 24 && bpp != 8) || width <= 0 || height == 0 || height == INT32_MIN)

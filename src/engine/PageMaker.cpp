@@ -5,21 +5,14 @@
 #include "engine/PdfCtl.h"
 #include "engine/PictureReader.h"
 #include "engine/PictureTraits.h"
+#include "platform/ProgramName.h"
+#include "platform/QuotedPath.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-
-namespace {
-
-QString quoted(const QString& path) { return "\"" + QDir::toNativeSeparators(path) + "\""; }
-
-} // namespace
-
-PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, quintptr ownerWindow,
-                     DecoderProcess::Options decoder)
-    : m_folders(folders), m_sink(sink), m_yield(yield), m_owner(ownerWindow), m_decoder(std::move(yield), std::move(decoder))
+PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, DecoderProcess::Options decoder)
+    : m_folders(folders), m_sink(sink), m_yield(yield), m_decoder(std::move(yield), std::move(decoder))
 {
     FreeImageDiagnostics::Install();
 }
@@ -106,7 +99,7 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
     const QString pageFile = m_folders.pageFile(i);
     QFile::remove(pageFile); // a page left by an earlier run must not stand in for this one
 
-    const int box = CreateBox(m_owner, 0);
+    const int box = CreateBox(0, 0);
     if (!check(box)) {
         result.status = PageResult::PdfError;
         return result;
@@ -120,7 +113,8 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
         return result;
     };
 
-    if (!check(SetNumProp(box, 44, 1)) || !check(SetStrProp(box, 10, pageFile)) || !check(SetNumProp(box, 44, 0)))
+    if (!check(SetNumProp(box, PdfProp::PathCheck, 1)) || !check(SetStrProp(box, PdfProp::OutputFile, pageFile)) ||
+        !check(SetNumProp(box, PdfProp::PathCheck, 0)))
         return pdfFailed();
 
     m_format = FormatForExtension(entryPath, m_format);
@@ -130,20 +124,21 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
     if (!writeTempBitmap(entryPath, &w, &h, &reason)) {
         FreeBox(box);
         result.status = PageResult::PictureError;
-        result.message = QString("Cannot read the picture %1: %2.").arg(quoted(entryPath), reason);
+        result.message = QString("Cannot read the picture %1: %2.").arg(QuotedPath(entryPath), reason);
         return result;
     }
     yieldOnce();
     // The bitmap is measured as it is written: w x h are its pixels.
     yieldOnce();
 
-    if (!check(SetStrProp(box, 14, "Velunor")))
+    if (!check(SetStrProp(box, PdfProp::Creator, ProgramName)))
         return pdfFailed();
     const int pageW = PageLength(int(w)), pageH = PageLength(int(h));
-    if (!check(SetNumProp(box, 36, pageW)) || !check(SetNumProp(box, 34, pageH)))
+    if (!check(SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(SetNumProp(box, PdfProp::PageHeight, pageH)))
         return pdfFailed();
-    if (!check(SetNumProp(box, 31, 2)) || !check(SetNumProp(box, 45, quality)) ||
-        !check(SetNumProp(box, 51, 2)) || !check(SetNumProp(box, 52, 2)))
+    if (!check(SetNumProp(box, PdfProp::PictureCompression, 2)) ||
+        !check(SetNumProp(box, PdfProp::JpegQuality, quality)) ||
+        !check(SetNumProp(box, PdfProp::DocumentCompression, 2)) || !check(SetNumProp(box, PdfProp::Placement, 2)))
         return pdfFailed();
 
     if (!check(BeginDoc(box)) || !check(StretchDrawFromFile(box, 0, 0, pageW, pageH, m_folders.tempBitmap())) ||

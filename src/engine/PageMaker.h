@@ -23,7 +23,7 @@ struct PageResult {
 class PageMaker {
 public:
     PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield = YieldEvents,
-              quintptr ownerWindow = 0, DecoderProcess::Options decoder = DecoderProcess::Defaults());
+              DecoderProcess::Options decoder = DecoderProcess::Defaults());
 
     // A job starts with format identifier 0 (BMP); it carries over between
     // pages when an extension is not in the table.
@@ -48,7 +48,6 @@ private:
     WorkFolders m_folders;
     MessageSink& m_sink;
     YieldFunction m_yield;
-    quintptr m_owner;
     int m_format = 0;
     DecoderProcess m_decoder;
 };

@@ -6,13 +6,38 @@
 
 class MessageSink;
 
+// The properties a box takes, by number.
+namespace PdfProp {
+enum Number : int {
+    OutputFile = 10, // the file to write
+    Creator = 14, // the document's Creator
+    // 0 lossless (Flate) for every picture, 1 JPEG for every picture, 2 by
+    // kind: lossless for bilevel pictures, for pictures of at most 256
+    // colours and for those whose lossless image is smaller than their JPEG;
+    // JPEG for the rest (photos). Default 2.
+    PictureCompression = 31,
+    PageHeight = 34,
+    PageWidth = 36,
+    // While 1, setting OutputFile checks at once that the file's folder
+    // exists and is writable, so a bad path fails early. Default 0.
+    PathCheck = 44,
+    JpegQuality = 45, // 1..100, clamped
+    // 0 none, 1 Flate for uncompressed streams, 2 Flate and object streams
+    // (PDF 1.5, smallest). Default 2.
+    DocumentCompression = 51,
+    // 1 fit the picture into the rectangle keeping its proportions,
+    // centred; 2 stretch it over the whole rectangle. Default 2.
+    Placement = 52,
+};
+} // namespace PdfProp
+
 // Our own PDF-drawing library: one box = one one-page document under
 // construction. Every call returns -1 on failure, with GetErrorMsg telling why.
 // Lengths are in tenths of a millimetre (254 to the inch).
 //
-// Properties: 10 file to write, 14 Creator, 36 page width, 34 page height,
-// 45 JPEG quality (1..100, clamped). 31, 44, 51, 52: see PdfCtl.cpp.
 // One thread at a time may use a box; calls on different boxes are safe.
+// CreateBox's owner window is part of the designed call and is ignored: the
+// library shows nothing itself (the page maker passes 0).
 int CreateBox(quintptr ownerWindow, int reserved);
 int SetNumProp(int box, int property, int value);
 int SetStrProp(int box, int property, const QString& text);

@@ -2,6 +2,7 @@
 
 #include "engine/ColourProfile.h"
 #include "engine/FreeImageDiagnostics.h"
+#include "engine/PictureBytes.h"
 #include "engine/PictureTraits.h"
 
 #include <QBuffer>
@@ -12,7 +13,6 @@
 #include <QLocale>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -62,138 +62,6 @@ bool withinMemory(const Declared& d, int extraCopies, QString* error)
 {
     const int copy = d.pageReady ? 0 : kCopyBytesPerPixel;
     return withinMemory(d.width, d.height, d.bitsPerPixel, copy + extraCopies * d.bitsPerPixel / 8, error);
-}
-
-quint32 be32(const unsigned char* p) { return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]; }
-quint16 be16(const unsigned char* p) { return quint16(p[0] << 8 | p[1]); }
-quint16 le16(const unsigned char* p) { return quint16(p[1] << 8 | p[0]); }
-
-// GIF: the logical screen and the first frame each declare a size; FreeImage
-// allocates by the larger of what it meets, so both count.
-bool gifSize(QFile& f, qint64* width, qint64* height)
-{
-    unsigned char head[13];
-    if (f.read(reinterpret_cast<char*>(head), 13) != 13 || std::memcmp(head, "GIF8", 4) != 0)
-        return false;
-    qint64 w = le16(head + 6), h = le16(head + 8);
-    if (head[10] & 0x80)
-        f.seek(f.pos() + 3 * (qint64(2) << (head[10] & 7)));
-    for (int guard = 0; guard < 10000; ++guard) {
-        char kind = 0;
-        if (!f.getChar(&kind))
-            break;
-        if (static_cast<unsigned char>(kind) == 0x2C) {
-            unsigned char desc[8];
-            if (f.read(reinterpret_cast<char*>(desc), 8) == 8) {
-                w = std::max<qint64>(w, le16(desc + 4));
-                h = std::max<qint64>(h, le16(desc + 6));
-            }
-            break;
-        }
-        if (static_cast<unsigned char>(kind) != 0x21 || !f.getChar(&kind))
-            break;
-        char len = 0;
-        while (f.getChar(&len) && len != 0)
-            f.seek(f.pos() + static_cast<unsigned char>(len));
-    }
-    *width = w;
-    *height = h;
-    return true;
-}
-
-// IFF ILBM/PBM: the BMHD chunk holds the size.
-bool iffSize(QFile& f, qint64* width, qint64* height)
-{
-    unsigned char head[12];
-    if (f.read(reinterpret_cast<char*>(head), 12) != 12 || std::memcmp(head, "FORM", 4) != 0)
-        return false;
-    for (int guard = 0; guard < 64; ++guard) {
-        unsigned char chunk[8];
-        if (f.read(reinterpret_cast<char*>(chunk), 8) != 8)
-            return false;
-        const quint32 size = be32(chunk + 4);
-        if (std::memcmp(chunk, "BMHD", 4) == 0) {
-            unsigned char bmhd[4];
-            if (size < 4 || f.read(reinterpret_cast<char*>(bmhd), 4) != 4)
-                return false;
-            *width = be16(bmhd);
-            *height = be16(bmhd + 2);
-            return true;
-        }
-        if (!f.seek(f.pos() + size + (size & 1)))
-            return false;
-    }
-    return false;
-}
-
-// FreeImage walks the chunks up to BODY subtracting each size from the FORM
-// size, and loops for ever once a size runs past it (its count is unsigned)
-// or past the end of the file. Walked here the same way first, with checks.
-bool iffChunksFit(const QString& path)
-{
-    QFile f(path);
-    unsigned char head[12];
-    if (!f.open(QIODevice::ReadOnly) || f.read(reinterpret_cast<char*>(head), 12) != 12)
-        return false;
-    const qint64 fileSize = f.size();
-    qint64 remaining = qint64(be32(head + 4)) - 4;
-    qint64 pos = 12;
-    while (remaining >= 8 && pos + 8 <= fileSize) {
-        unsigned char chunk[8];
-        if (!f.seek(pos) || f.read(reinterpret_cast<char*>(chunk), 8) != 8)
-            return false;
-        if (std::memcmp(chunk, "BODY", 4) == 0)
-            return true;
-        const qint64 size = be32(chunk + 4);
-        if (size + 8 > remaining || pos + 8 + size > fileSize)
-            return false;
-        remaining -= size + 8;
-        pos += size + 8;
-    }
-    return false;
-}
-
-// JPEG: the frame header (SOFn) holds the size and the number of colour
-// components. FreeImage's header-only load reads a whole progressive JPEG, so
-// the markers are walked here instead.
-bool jpegSize(QIODevice& f, qint64* width, qint64* height, int* components = nullptr)
-{
-    unsigned char soi[2];
-    if (f.read(reinterpret_cast<char*>(soi), 2) != 2 || soi[0] != 0xFF || soi[1] != 0xD8)
-        return false;
-    for (int guard = 0; guard < 1000; ++guard) {
-        unsigned char m[4];
-        if (f.read(reinterpret_cast<char*>(m), 2) != 2 || m[0] != 0xFF)
-            return false;
-        while (m[1] == 0xFF) { // fill bytes
-            if (!f.getChar(reinterpret_cast<char*>(m + 1)))
-                return false;
-        }
-        const unsigned char marker = m[1];
-        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
-            continue; // no length
-        if (marker == 0xD9 || marker == 0xDA)
-            return false; // image data before any frame header
-        if (f.read(reinterpret_cast<char*>(m), 2) != 2)
-            return false;
-        const quint16 length = be16(m);
-        if (length < 2)
-            return false;
-        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame) {
-            unsigned char sof[6];
-            if (length < 8 || f.read(reinterpret_cast<char*>(sof), 6) != 6)
-                return false;
-            *height = be16(sof + 1);
-            *width = be16(sof + 3);
-            if (components)
-                *components = sof[5];
-            return true;
-        }
-        if (!f.seek(f.pos() + length - 2))
-            return false;
-    }
-    return false;
 }
 
 bool isAllGrey(FIBITMAP* dib)
@@ -319,133 +187,17 @@ FiBitmap floatToEightBits(FIBITMAP* dib)
     return out;
 }
 
-// FreeImage's own Exif reader trusts the counts and offsets in the file: a
-// photo whose Exif block claims more entries than it holds crashes it. So a
-// JPEG reaches FreeImage without its Exif segments, and the one value we
-// need, the orientation, is read here with every offset checked.
-int exifOrientation(const QByteArray& tiff)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(tiff.constData());
-    const qsizetype n = tiff.size();
-    if (n < 8 || !((p[0] == 'I' && p[1] == 'I') || (p[0] == 'M' && p[1] == 'M')))
-        return 1;
-    const bool le = p[0] == 'I';
-    auto rd16 = [&](qsizetype at) { return le ? le16(p + at) : be16(p + at); };
-    auto rd32 = [&](qsizetype at) {
-        return le ? quint32(le16(p + at)) | quint32(le16(p + at + 2)) << 16 : be32(p + at);
-    };
-    if (rd16(2) != 42)
-        return 1;
-    const quint32 ifd = rd32(4);
-    if (ifd > quint32(n - 2))
-        return 1;
-    const int count = rd16(ifd);
-    for (int i = 0; i < count; ++i) {
-        const qsizetype e = qsizetype(ifd) + 2 + 12 * qsizetype(i);
-        if (e + 12 > n)
-            break;
-        if (rd16(e) != 0x112)
-            continue;
-        const int type = rd16(e + 2);
-        const quint32 v = type == 3 ? rd16(e + 8) : type == 4 ? rd32(e + 8) : 1;
-        return v >= 1 && v <= 8 ? int(v) : 1;
-    }
-    return 1;
-}
-
-// A TIFF's own Orientation tag (first directory), 1 when absent or unreadable.
-// FreeImage ignores it, so a camera's TIFF would stand on its side.
-int tiffOrientation(const QString& path)
-{
-    QFile f(path);
-    unsigned char head[8];
-    if (!f.open(QIODevice::ReadOnly) || f.read(reinterpret_cast<char*>(head), 8) != 8)
-        return 1;
-    const bool le = head[0] == 'I';
-    const quint32 ifd = le ? quint32(le16(head + 4)) | quint32(le16(head + 6)) << 16 : be32(head + 4);
-    unsigned char count[2];
-    if (!f.seek(ifd) || f.read(reinterpret_cast<char*>(count), 2) != 2)
-        return 1;
-    const int entries = le ? le16(count) : be16(count);
-    // Header and directory as one small TIFF for exifOrientation.
-    QByteArray tiff(reinterpret_cast<const char*>(head), 4);
-    tiff += le ? QByteArray("\x08\0\0\0", 4) : QByteArray("\0\0\0\x08", 4);
-    tiff += QByteArray(reinterpret_cast<const char*>(count), 2) + f.read(qint64(12) * qMin(entries, 4096));
-    return exifOrientation(tiff);
-}
-
-// The JPEG without its Exif (APP1 "Exif") segments; *orientation from the first.
-QByteArray jpegWithoutExif(const QByteArray& jpeg, int* orientation)
-{
-    *orientation = 1;
-    const auto* p = reinterpret_cast<const unsigned char*>(jpeg.constData());
-    const qsizetype n = jpeg.size();
-    if (n < 4 || p[0] != 0xFF || p[1] != 0xD8)
-        return jpeg;
-    QByteArray out = jpeg.left(2);
-    qsizetype pos = 2;
-    bool first = true;
-    while (pos + 4 <= n && p[pos] == 0xFF) {
-        const unsigned char marker = p[pos + 1];
-        if (marker == 0xFF) { // fill byte
-            ++pos;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
-            break; // the image data, or a marker without length: the rest as it is
-        const qsizetype length = be16(p + pos + 2);
-        if (length < 2 || pos + 2 + length > n) {
-            if (marker == 0xE1) // a cut-off APP1 that might be Exif: no image follows anyway
-                return out;
-            break;
-        }
-        const bool exif = marker == 0xE1 && length >= 8 && std::memcmp(p + pos + 4, "Exif\0\0", 6) == 0;
-        if (exif) {
-            if (first)
-                *orientation = exifOrientation(jpeg.mid(pos + 10, length - 8));
-            first = false;
-        } else {
-            out.append(jpeg.constData() + pos, 2 + length);
-        }
-        pos += 2 + length;
-    }
-    if (first) // no Exif: the file as it is, not a copy
-        return jpeg;
-    out.append(jpeg.constData() + pos, n - pos);
-    return out;
-}
-
 // Turns a decoded picture upright by its Exif orientation (1 to 8).
 FiBitmap upright(FiBitmap dib, int orientation)
 {
-    switch (orientation) {
-    case 2:
+    const PictureBytes::Turn turn = PictureBytes::Upright(orientation);
+    if (turn.mirror)
         FreeImage_FlipHorizontal(dib.get());
-        return dib;
-    case 3:
-        return FiBitmap(FreeImage_Rotate(dib.get(), 180));
-    case 4:
+    if (turn.degrees != 0)
+        dib.reset(FreeImage_Rotate(dib.get(), turn.degrees));
+    if (dib && turn.flip)
         FreeImage_FlipVertical(dib.get());
-        return dib;
-    case 5: {
-        FiBitmap r(FreeImage_Rotate(dib.get(), 90));
-        if (r)
-            FreeImage_FlipVertical(r.get());
-        return r;
-    }
-    case 6:
-        return FiBitmap(FreeImage_Rotate(dib.get(), -90));
-    case 7: {
-        FiBitmap r(FreeImage_Rotate(dib.get(), -90));
-        if (r)
-            FreeImage_FlipVertical(r.get());
-        return r;
-    }
-    case 8:
-        return FiBitmap(FreeImage_Rotate(dib.get(), 90));
-    default:
-        return dib;
-    }
+    return dib;
 }
 
 bool declared(const QString& path, int format, Declared* d)
@@ -456,14 +208,15 @@ bool declared(const QString& path, int format, Declared* d)
             return false;
         if (format == FIF_JPEG) {
             int components = 3;
-            if (!jpegSize(f, &d->width, &d->height, &components))
+            if (!PictureBytes::JpegSize(f, &d->width, &d->height, &components))
                 return false;
             d->bitsPerPixel = components == 1 ? 8 : 24;
             d->pageReady = true;
             return true;
         }
         // Both are decoded to 8 bits with a palette (or 24 bits for a deep IFF).
-        return format == FIF_GIF ? gifSize(f, &d->width, &d->height) : iffSize(f, &d->width, &d->height);
+        return format == FIF_GIF ? PictureBytes::GifSize(f, &d->width, &d->height)
+                                 : PictureBytes::IffSize(f, &d->width, &d->height);
     }
     if (!readableFormat(format) || !FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT(format)))
         return false;
@@ -481,22 +234,17 @@ bool declared(const QString& path, int format, Declared* d)
     return true;
 }
 
-bool isJpegStart(const QByteArray& head)
-{
-    return head.size() >= 3 && head[0] == '\xFF' && head[1] == '\xD8' && head[2] == '\xFF';
-}
-
 // A JPEG read once: its size checked from the frame header, then decoded
 // from memory without FreeImage seeing its Exif block, and turned upright.
 FiBitmap loadJpeg(const QByteArray& file, QString* error)
 {
     int orientation = 1;
-    QByteArray jpeg = jpegWithoutExif(file, &orientation);
+    QByteArray jpeg = PictureBytes::JpegWithoutExif(file, &orientation);
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::ReadOnly);
     Declared d;
     int components = 3;
-    if (jpegSize(buffer, &d.width, &d.height, &components)) {
+    if (PictureBytes::JpegSize(buffer, &d.width, &d.height, &components)) {
         d.bitsPerPixel = components == 1 ? 8 : components == 4 ? 32 : 24;
         d.pageReady = true;
         if (!PictureReader::WithinLimit(d.width, d.height, error) || !withinMemory(d, orientation == 1 ? 0 : 1, error))
@@ -515,12 +263,10 @@ FiBitmap loadJpeg(const QByteArray& file, QString* error)
     return upright(std::move(dib), orientation);
 }
 
-bool tooLarge(qint64 w, qint64 h, QString* error) { return !PictureReader::WithinLimit(w, h, error); }
-
 // The checks every decoded picture passes; null with *error when one fails.
 FiBitmap accepted(FiBitmap dib, int format, const QString& path, QString* error)
 {
-    if (tooLarge(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get()), error))
+    if (!PictureReader::WithinLimit(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get()), error))
         return nullptr;
     // libtiff reports a strip or tile it cannot read and FreeImage goes on,
     // leaving garbage where the pixels should be.
@@ -529,7 +275,7 @@ FiBitmap accepted(FiBitmap dib, int format, const QString& path, QString* error)
         return nullptr;
     }
     if (format == FIF_TIFF) {
-        const int orientation = tiffOrientation(path);
+        const int orientation = PictureBytes::TiffOrientation(path);
         if (orientation != 1) {
             dib = upright(std::move(dib), orientation);
             if (!dib) {
@@ -612,7 +358,7 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         return nullptr;
     }
     // A JPEG, whatever its name says, is read once and decoded from memory.
-    if (isJpegStart(file.peek(3))) {
+    if (PictureBytes::IsJpegStart(file.peek(3))) {
         FiBitmap dib = loadJpeg(file.readAll(), error);
         if (hasPixels(dib))
             return accepted(std::move(dib), FIF_JPEG, path, error);
@@ -639,11 +385,11 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         FreeImageDiagnostics::Collect();
         Declared d;
         if (declared(path, format, &d)) {
-            const int turned = format == FIF_TIFF && tiffOrientation(path) != 1 ? 1 : 0;
-            if (tooLarge(d.width, d.height, error) || !withinMemory(d, turned, error))
+            const int turned = format == FIF_TIFF && PictureBytes::TiffOrientation(path) != 1 ? 1 : 0;
+            if (!WithinLimit(d.width, d.height, error) || !withinMemory(d, turned, error))
                 return nullptr;
         }
-        if (format == FIF_IFF && !iffChunksFit(path)) {
+        if (format == FIF_IFF && !PictureBytes::IffChunksFit(path)) {
             lastFailure = "the IFF file is damaged: its chunks do not fit in the file";
             continue;
         }

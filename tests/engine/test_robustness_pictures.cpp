@@ -375,7 +375,7 @@ TEST_F(RobustPictureTest, SlowDecodeKeepsTheWindowLiveAndEndsAtItsTimeLimit)
     stuck.program = VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper";
     stuck.timeLimitMs = 500;
     int passes = 0;
-    PageMaker slow(folders, sink, [&] { ++passes, QCoreApplication::processEvents(); }, 0, stuck);
+    PageMaker slow(folders, sink, [&] { ++passes, QCoreApplication::processEvents(); }, stuck);
     slow.BeginJob();
     bool timerRan = false;
     QTimer::singleShot(50, [&] { timerRan = true; });
@@ -404,7 +404,7 @@ TEST_F(RobustPictureTest, DecoderInheritsNoDescriptorButItsPipe)
     ASSERT_EQ(::chmod(QFile::encodeName(lister).constData(), 0700), 0);
     DecoderProcess::Options options = DecoderProcess::Defaults();
     options.program = lister;
-    PageMaker listing(folders, sink, [] {}, 0, options);
+    PageMaker listing(folders, sink, [] {}, options);
     listing.BeginJob();
     const QString path = pic("any.png");
     ASSERT_TRUE(saveRgb(testPattern(kW, kH), path, FIF_PNG));
@@ -451,7 +451,7 @@ TEST_F(RobustPictureTest, DecodeOverTheDecodersMemoryLimitFailsByName)
     // build makes a copy of the helper without it.
     small.program = VELUNOR_TEST_HELPER_DIR "/velunor-decode-unsanitized";
 #endif
-    PageMaker limited(folders, sink, [] {}, 0, small);
+    PageMaker limited(folders, sink, [] {}, small);
     limited.BeginJob();
     const PageResult r = limited.MakePage(0, big, 90);
     EXPECT_EQ(r.status, PageResult::PictureError);

@@ -56,7 +56,7 @@ int main(int argc, char** argv)
                 }
             }
         },
-        0, decoder);
+        decoder);
     maker.BeginJob();
     maker.MakePage(0, picture, 80);
     std::printf("0\n");

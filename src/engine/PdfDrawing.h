@@ -1,0 +1,68 @@
+#pragma once
+// Use qpdf without its old PointerHolder compatibility layer.
+#define POINTERHOLDER_TRANSITION 4
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <QString>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class JpegEncoder;
+class PictureTraits;
+struct FIBITMAP;
+
+// One one-page document under construction (a PdfCtl box): the settings its
+// properties gave, then the page as pictures are drawn on it, written by End.
+// Begin, Draw and End return an empty string on success, else what failed.
+class PdfDrawing {
+public:
+    struct Settings {
+        QString file;
+        QString creator;
+        int width = 0; // tenths of a millimetre
+        int height = 0;
+        int compression = 2;
+        int pathCheck = 0;
+        int quality = 75;
+        int docCompression = 2;
+        int placement = 2;
+    };
+    Settings settings;
+
+    PdfDrawing();
+    ~PdfDrawing();
+
+    bool Begun() const { return m_begun; }
+    // An empty page of the set size.
+    QString Begin();
+    // The picture file `bitmapPath` into the rectangle (tenths of a
+    // millimetre from the top left), placed as the settings say.
+    QString Draw(int left, int top, int width, int height, const QString& bitmapPath);
+    // Writes the page to a temporary file beside settings.file and renames
+    // it over that; the document is gone afterwards, begun or failed.
+    QString End();
+
+    // Pixels of the picture: grey bytes or B, G, R triplets.
+    struct Raster {
+        const unsigned char* rows;
+        int width, pitch, height;
+        bool grey, bottomUp;
+    };
+
+private:
+    bool rasterImage(const Raster& r, const PictureTraits& traits, QPDFObjectHandle* image, QString* error);
+    bool makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjectHandle* image, QString* error);
+    QPDFObjectHandle jpegStream(std::unique_ptr<JpegEncoder> jpeg, const Raster& r, const PictureTraits& traits);
+
+    bool m_begun = false;
+    std::unique_ptr<QPDF> m_pdf;
+    QPDFObjectHandle m_page;
+    std::string m_content;
+    int m_images = 0;
+    // JPEG bytes the document's streams point at until it is written.
+    std::vector<std::unique_ptr<JpegEncoder>> m_jpegs;
+};
