@@ -83,12 +83,28 @@ bool savePalette216(const RgbImage& img, const QString& path, int format)
     return ok;
 }
 
-RgbImage rotatedClockwise(const RgbImage& src)
+// The picture as shown under an Exif orientation (1 to 8): where each shown
+// pixel comes from in the stored one.
+RgbImage oriented(const RgbImage& src, int orientation)
 {
-    RgbImage dst{src.h, src.w, std::vector<uint8_t>(src.px.size())};
-    for (int y = 0; y < src.h; ++y)
-        for (int x = 0; x < src.w; ++x)
-            std::copy_n(src.at(x, y), 3, dst.at(src.h - 1 - y, x));
+    const bool swapSides = orientation >= 5;
+    RgbImage dst{swapSides ? src.h : src.w, swapSides ? src.w : src.h, std::vector<uint8_t>(src.px.size())};
+    const int W = src.w, H = src.h;
+    for (int y = 0; y < dst.h; ++y)
+        for (int x = 0; x < dst.w; ++x) {
+            int sx = x, sy = y;
+            switch (orientation) {
+            case 2: sx = W - 1 - x; break;
+            case 3: sx = W - 1 - x; sy = H - 1 - y; break;
+            case 4: sy = H - 1 - y; break;
+            case 5: sx = y; sy = x; break;
+            case 6: sx = y; sy = H - 1 - x; break;
+            case 7: sx = W - 1 - y; sy = H - 1 - x; break;
+            case 8: sx = W - 1 - y; sy = x; break;
+            default: break;
+            }
+            std::copy_n(src.at(sx, sy), 3, dst.at(x, y));
+        }
     return dst;
 }
 
@@ -398,24 +414,27 @@ TEST_F(PageMakerTest, ExifOrientedPhotoIsUprightAndSizedByTheTurnedPicture)
     const QString plain = pic("plain.jpg");
     const RgbImage img = testPattern(kW, kH);
     ASSERT_TRUE(saveRgb(img, plain, FIF_JPEG, 24, JPEG_QUALITYSUPERB | JPEG_SUBSAMPLING_444));
-    // An Exif APP1 segment right after SOI: one IFD entry, Orientation = 6
-    // (the camera was turned; show the picture turned 90 degrees clockwise).
-    static const char tiff[] = "Exif\0\0" "II*\0" "\x08\0\0\0" "\x01\0"
-                               "\x12\x01" "\x03\0" "\x01\0\0\0" "\x06\0\0\0" "\0\0\0\0";
-    const QByteArray exif(tiff, sizeof tiff - 1);
-    ASSERT_EQ(exif.size(), 32);
-    QByteArray app1("\xFF\xE1", 2);
-    app1 += char(0);
-    app1 += char(exif.size() + 2);
-    app1 += exif;
-    QByteArray jpeg = readAll(plain);
-    jpeg.insert(2, app1);
-    const QString turned = pic("phone.jpg");
-    ASSERT_TRUE(writeFile(turned, jpeg));
+    const QByteArray stored = readAll(plain);
+    // Every orientation a camera writes: mirrored, turned, or both.
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        // An Exif APP1 segment right after SOI with one IFD entry.
+        const char tiff[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', '*', 0, 8, 0, 0, 0, 1, 0,
+                             0x12, 0x01, 3, 0, 1, 0, 0, 0, char(orientation), 0, 0, 0, 0, 0, 0, 0};
+        const QByteArray exif(tiff, sizeof tiff);
+        QByteArray app1("\xFF\xE1", 2);
+        app1 += char(0);
+        app1 += char(exif.size() + 2);
+        app1 += exif;
+        QByteArray jpeg = stored;
+        jpeg.insert(2, app1);
+        const QString turned = pic(QString("phone%1.jpg").arg(orientation));
+        ASSERT_TRUE(writeFile(turned, jpeg));
 
-    const PageResult r = m().MakePage(0, turned, 100);
-    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
-    expectPage(0, rotatedClockwise(img), kJpegSource);
+        const PageResult r = m().MakePage(orientation - 1, turned, 100);
+        ASSERT_TRUE(r.ok()) << qPrintable(r.message);
+        expectPage(orientation - 1, oriented(img, orientation), kJpegSource);
+    }
 }
 
 TEST_F(PageMakerTest, DeepPixelTypesBecomeAStandardBitmapAndARightPage)
