@@ -11,8 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 
-PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, DecoderProcess::Options decoder)
-    : m_folders(folders), m_sink(sink), m_yield(yield), m_decoder(std::move(yield), std::move(decoder))
+PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, DecoderProcess::Options decoder,
+                     PdfLibrary& pdf)
+    : m_folders(folders), m_sink(sink), m_pdf(pdf), m_yield(yield), m_decoder(std::move(yield), std::move(decoder))
 {
     FreeImageDiagnostics::Install();
 }
@@ -99,22 +100,22 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
     const QString pageFile = m_folders.pageFile(i);
     QFile::remove(pageFile); // a page left by an earlier run must not stand in for this one
 
-    const int box = CreateBox(0, 0);
+    const int box = m_pdf.CreateBox(0, 0);
     if (!check(box)) {
         result.status = PageResult::PdfError;
         return result;
     }
     auto pdfFailed = [&]() {
-        FreeBox(box);
+        m_pdf.FreeBox(box);
         result.status = PageResult::PdfError;
         char buffer[256];
-        GetErrorMsg(buffer, 255);
+        m_pdf.GetErrorMsg(buffer, 255);
         result.message = QString::fromUtf8(buffer);
         return result;
     };
 
-    if (!check(SetNumProp(box, PdfProp::PathCheck, 1)) || !check(SetStrProp(box, PdfProp::OutputFile, pageFile)) ||
-        !check(SetNumProp(box, PdfProp::PathCheck, 0)))
+    if (!check(m_pdf.SetNumProp(box, PdfProp::PathCheck, 1)) || !check(m_pdf.SetStrProp(box, PdfProp::OutputFile, pageFile)) ||
+        !check(m_pdf.SetNumProp(box, PdfProp::PathCheck, 0)))
         return pdfFailed();
 
     m_format = FormatForExtension(entryPath, m_format);
@@ -122,7 +123,7 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
     QString reason;
     int w = 0, h = 0;
     if (!writeTempBitmap(entryPath, &w, &h, &reason)) {
-        FreeBox(box);
+        m_pdf.FreeBox(box);
         result.status = PageResult::PictureError;
         result.message = QString("Cannot read the picture %1: %2.").arg(QuotedPath(entryPath), reason);
         return result;
@@ -131,19 +132,19 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
     // The bitmap is measured as it is written: w x h are its pixels.
     yieldOnce();
 
-    if (!check(SetStrProp(box, PdfProp::Creator, ProgramName)))
+    if (!check(m_pdf.SetStrProp(box, PdfProp::Creator, ProgramName)))
         return pdfFailed();
     const int pageW = PageLength(int(w)), pageH = PageLength(int(h));
-    if (!check(SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(SetNumProp(box, PdfProp::PageHeight, pageH)))
+    if (!check(m_pdf.SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(m_pdf.SetNumProp(box, PdfProp::PageHeight, pageH)))
         return pdfFailed();
-    if (!check(SetNumProp(box, PdfProp::PictureCompression, 2)) ||
-        !check(SetNumProp(box, PdfProp::JpegQuality, quality)) ||
-        !check(SetNumProp(box, PdfProp::DocumentCompression, 2)) || !check(SetNumProp(box, PdfProp::Placement, 2)))
+    if (!check(m_pdf.SetNumProp(box, PdfProp::PictureCompression, 2)) ||
+        !check(m_pdf.SetNumProp(box, PdfProp::JpegQuality, quality)) ||
+        !check(m_pdf.SetNumProp(box, PdfProp::DocumentCompression, 2)) || !check(m_pdf.SetNumProp(box, PdfProp::Placement, 2)))
         return pdfFailed();
 
-    if (!check(BeginDoc(box)) || !check(StretchDrawFromFile(box, 0, 0, pageW, pageH, m_folders.tempBitmap())) ||
-        !check(EndDoc(box)))
+    if (!check(m_pdf.BeginDoc(box)) || !check(m_pdf.StretchDrawFromFile(box, 0, 0, pageW, pageH, m_folders.tempBitmap())) ||
+        !check(m_pdf.EndDoc(box)))
         return pdfFailed();
-    FreeBox(box);
+    m_pdf.FreeBox(box);
     return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/DecoderProcess.h"
+#include "engine/PdfCtl.h"
 #include "engine/WorkFolders.h"
 #include "platform/EventPump.h"
 
@@ -23,7 +24,7 @@ struct PageResult {
 class PageMaker {
 public:
     PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield = YieldEvents,
-              DecoderProcess::Options decoder = DecoderProcess::Defaults());
+              DecoderProcess::Options decoder = DecoderProcess::Defaults(), PdfLibrary& pdf = PdfLibrary::Default());
 
     // A job starts with format identifier 0 (BMP); it carries over between
     // pages when an extension is not in the table.
@@ -47,6 +48,7 @@ private:
 
     WorkFolders m_folders;
     MessageSink& m_sink;
+    PdfLibrary& m_pdf;
     YieldFunction m_yield;
     int m_format = 0;
     DecoderProcess m_decoder;

@@ -22,18 +22,11 @@ std::mutex g_mutex;
 std::map<int, std::unique_ptr<Box>> g_boxes;
 int g_nextBox = 1;
 thread_local std::string t_lastError = "no error";
-std::function<void(const QString&)> g_trace;
 
 int fail(const QString& message)
 {
     t_lastError = message.toStdString();
     return -1;
-}
-
-void trace(const QString& call)
-{
-    if (g_trace)
-        g_trace(call);
 }
 
 Box* findBox(int box)
@@ -44,17 +37,11 @@ Box* findBox(int box)
 
 } // namespace
 
-void SetPdfCtlTrace(std::function<void(const QString&)> observer)
-{
-    std::lock_guard lock(g_mutex);
-    g_trace = std::move(observer);
-}
-
 int CreateBox(quintptr ownerWindow, int reserved)
 {
     Q_UNUSED(ownerWindow);
+    Q_UNUSED(reserved); // part of the designed call, like the owner
     std::lock_guard lock(g_mutex);
-    trace(QString("CreateBox(%1)").arg(reserved));
     const int id = g_nextBox++;
     g_boxes[id] = std::make_unique<Box>();
     return id;
@@ -63,7 +50,6 @@ int CreateBox(quintptr ownerWindow, int reserved)
 int SetNumProp(int box, int property, int value)
 {
     std::lock_guard lock(g_mutex);
-    trace(QString("SetNumProp(%1, %2)").arg(property).arg(value));
     Box* b = findBox(box);
     if (!b)
         return fail(QString("SetNumProp: there is no box %1").arg(box));
@@ -96,7 +82,6 @@ int SetNumProp(int box, int property, int value)
 int SetStrProp(int box, int property, const QString& text)
 {
     std::lock_guard lock(g_mutex);
-    trace(QString("SetStrProp(%1, %2)").arg(property).arg(text));
     Box* b = findBox(box);
     if (!b)
         return fail(QString("SetStrProp: there is no box %1").arg(box));
@@ -125,7 +110,6 @@ int SetStrProp(int box, int property, const QString& text)
 int BeginDoc(int box)
 {
     std::lock_guard lock(g_mutex);
-    trace("BeginDoc");
     Box* b = findBox(box);
     if (!b)
         return fail(QString("BeginDoc: there is no box %1").arg(box));
@@ -142,7 +126,6 @@ int BeginDoc(int box)
 int StretchDrawFromFile(int box, int left, int top, int width, int height, const QString& bitmapPath)
 {
     std::lock_guard lock(g_mutex);
-    trace(QString("StretchDrawFromFile(%1, %2, %3, %4, %5)").arg(left).arg(top).arg(width).arg(height).arg(bitmapPath));
     Box* b = findBox(box);
     if (!b)
         return fail(QString("StretchDrawFromFile: there is no box %1").arg(box));
@@ -157,7 +140,6 @@ int StretchDrawFromFile(int box, int left, int top, int width, int height, const
 int EndDoc(int box)
 {
     std::lock_guard lock(g_mutex);
-    trace("EndDoc");
     Box* b = findBox(box);
     if (!b)
         return fail(QString("EndDoc: there is no box %1").arg(box));
@@ -170,7 +152,6 @@ int EndDoc(int box)
 int FreeBox(int box)
 {
     std::lock_guard lock(g_mutex);
-    trace("FreeBox");
     if (g_boxes.erase(box) == 0)
         return fail(QString("FreeBox: there is no box %1").arg(box));
     return 0;
@@ -198,4 +179,22 @@ bool CheckPdfError(int result, MessageSink& sink)
     GetErrorMsg(buffer, 255);
     sink.showMessage("PDF", QString::fromUtf8(buffer), MessageIcon::Critical);
     return false;
+}
+
+int PdfLibrary::CreateBox(quintptr ownerWindow, int reserved) { return ::CreateBox(ownerWindow, reserved); }
+int PdfLibrary::SetNumProp(int box, int property, int value) { return ::SetNumProp(box, property, value); }
+int PdfLibrary::SetStrProp(int box, int property, const QString& text) { return ::SetStrProp(box, property, text); }
+int PdfLibrary::BeginDoc(int box) { return ::BeginDoc(box); }
+int PdfLibrary::StretchDrawFromFile(int box, int left, int top, int width, int height, const QString& bitmapPath)
+{
+    return ::StretchDrawFromFile(box, left, top, width, height, bitmapPath);
+}
+int PdfLibrary::EndDoc(int box) { return ::EndDoc(box); }
+int PdfLibrary::FreeBox(int box) { return ::FreeBox(box); }
+int PdfLibrary::GetErrorMsg(char* buffer, int size) { return ::GetErrorMsg(buffer, size); }
+
+PdfLibrary& PdfLibrary::Default()
+{
+    static PdfLibrary library;
+    return library;
 }

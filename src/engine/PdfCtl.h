@@ -2,8 +2,6 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <functional>
-
 class MessageSink;
 
 // The properties a box takes, by number.
@@ -53,6 +51,20 @@ int GetErrorMsg(char* buffer, int size);
 // with the critical icon and returns false so the caller can stop the job.
 bool CheckPdfError(int result, MessageSink& sink);
 
-// Diagnostics: when set, every entry point reports its call ("SetNumProp(45,
-// 85)", "BeginDoc"...) before doing it. Pass an empty function to stop.
-void SetPdfCtlTrace(std::function<void(const QString&)> observer);
+// The entry points as one object. The page maker draws through one: the
+// default forwards to the functions above, and a caller may hand it another
+// that watches the calls on their way through.
+class PdfLibrary {
+public:
+    virtual ~PdfLibrary() = default;
+    virtual int CreateBox(quintptr ownerWindow, int reserved);
+    virtual int SetNumProp(int box, int property, int value);
+    virtual int SetStrProp(int box, int property, const QString& text);
+    virtual int BeginDoc(int box);
+    virtual int StretchDrawFromFile(int box, int left, int top, int width, int height, const QString& bitmapPath);
+    virtual int EndDoc(int box);
+    virtual int FreeBox(int box);
+    virtual int GetErrorMsg(char* buffer, int size);
+
+    static PdfLibrary& Default();
+};

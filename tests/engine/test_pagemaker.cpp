@@ -310,10 +310,49 @@ TEST_F(PageMakerTest, PropertiesAreSetInTheDocumentedOrder)
 {
     const QString path = pic("a.bmp");
     ASSERT_TRUE(saveRgb(testPattern(kW, kH), path, FIF_BMP));
-    QStringList calls;
-    SetPdfCtlTrace([&](const QString& call) { calls << call; });
-    const PageResult r = m().MakePage(0, path, 77);
-    SetPdfCtlTrace({});
+    // Every call noted on its way to the real library.
+    struct Recorder : PdfLibrary {
+        QStringList calls;
+        int CreateBox(quintptr owner, int reserved) override
+        {
+            calls << QString("CreateBox(%1)").arg(reserved);
+            return PdfLibrary::CreateBox(owner, reserved);
+        }
+        int SetNumProp(int box, int property, int value) override
+        {
+            calls << QString("SetNumProp(%1, %2)").arg(property).arg(value);
+            return PdfLibrary::SetNumProp(box, property, value);
+        }
+        int SetStrProp(int box, int property, const QString& text) override
+        {
+            calls << QString("SetStrProp(%1, %2)").arg(property).arg(text);
+            return PdfLibrary::SetStrProp(box, property, text);
+        }
+        int BeginDoc(int box) override
+        {
+            calls << "BeginDoc";
+            return PdfLibrary::BeginDoc(box);
+        }
+        int StretchDrawFromFile(int box, int left, int top, int width, int height, const QString& bitmap) override
+        {
+            calls << QString("StretchDrawFromFile(%1, %2, %3, %4, %5)").arg(left).arg(top).arg(width).arg(height).arg(bitmap);
+            return PdfLibrary::StretchDrawFromFile(box, left, top, width, height, bitmap);
+        }
+        int EndDoc(int box) override
+        {
+            calls << "EndDoc";
+            return PdfLibrary::EndDoc(box);
+        }
+        int FreeBox(int box) override
+        {
+            calls << "FreeBox";
+            return PdfLibrary::FreeBox(box);
+        }
+    } recorder;
+    PageMaker maker(folders, sink, [] {}, DecoderProcess::Defaults(), recorder);
+    maker.BeginJob();
+    const PageResult r = maker.MakePage(0, path, 77);
+    const QStringList& calls = recorder.calls;
     ASSERT_TRUE(r.ok());
     QList<int> order;
     for (const QString& c : calls) {
