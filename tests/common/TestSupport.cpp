@@ -11,7 +11,26 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <spawn.h>
+#include <vector>
+
+extern char** environ;
+
 namespace testsupport {
+
+int spawnWithEnv(const QString& program, const QByteArray& extraEnv)
+{
+    const QByteArray p = QFile::encodeName(program);
+    char* argv[] = {const_cast<char*>(p.constData()), nullptr};
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e)
+        envp.push_back(*e);
+    if (!extraEnv.isEmpty())
+        envp.push_back(const_cast<char*>(extraEnv.constData()));
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    return posix_spawn(&pid, argv[0], nullptr, nullptr, argv, envp.data()) == 0 ? int(pid) : 0;
+}
 
 ProcessResult runProgram(const QString& program, const QStringList& args, int timeoutMs)
 {

@@ -16,6 +16,11 @@ struct ProcessResult {
 };
 ProcessResult runProgram(const QString& program, const QStringList& args, int timeoutMs = 120000);
 
+// Starts program, without arguments, with this process's environment plus
+// extraEnv ("NAME=value"; none when empty). Its process id, or 0 when it
+// could not start. The caller ends and reaps it.
+int spawnWithEnv(const QString& program, const QByteArray& extraEnv = {});
+
 // Whole-file reads and writes for fixtures; empty / false on any failure.
 QByteArray readAll(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes);

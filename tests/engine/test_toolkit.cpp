@@ -22,11 +22,8 @@
 #include <vector>
 
 #include <csignal>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 using testsupport::pdfInfoField;
 using testsupport::runProgram;
@@ -124,19 +121,7 @@ QStringList ourRunsLeft()
 // ends, reaped, when it goes.
 struct Started {
     pid_t pid = 0;
-    Started(const QString& program, const QByteArray& extraEnv)
-    {
-        const QByteArray p = QFile::encodeName(program);
-        char* argv[] = {const_cast<char*>(p.constData()), nullptr};
-        std::vector<char*> envp;
-        for (char** e = environ; *e; ++e)
-            envp.push_back(*e);
-        if (!extraEnv.isEmpty())
-            envp.push_back(const_cast<char*>(extraEnv.constData()));
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, envp.data()) != 0)
-            pid = 0;
-    }
+    Started(const QString& program, const QByteArray& extraEnv) : pid(testsupport::spawnWithEnv(program, extraEnv)) {}
     bool endedBySigkill()
     {
         int status = 0;

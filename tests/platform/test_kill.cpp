@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "platform/KillProcessByName.h"
 #include "platform/ProcessList.h"
 
@@ -8,7 +9,6 @@
 
 #include <csignal>
 #include <memory>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,14 +32,7 @@ struct Child {
         const QByteArray p = program.toUtf8();
         char* argv[] = {const_cast<char*>(p.constData()), nullptr};
         if (asUser == uid_t(-1)) {
-            std::vector<char*> envp;
-            for (char** e = environ; *e; ++e)
-                envp.push_back(*e);
-            if (!extraEnv.isEmpty())
-                envp.push_back(const_cast<char*>(extraEnv.constData()));
-            envp.push_back(nullptr);
-            if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, envp.data()) != 0)
-                pid = 0;
+            pid = testsupport::spawnWithEnv(program, extraEnv);
             return;
         }
         pid = ::fork();
