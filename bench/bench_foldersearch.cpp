@@ -3,7 +3,7 @@
 // longest gap between two event-loop passes. Also Sort over the result.
 #include "filelist/FileListController.h"
 #include "filelist/FileSearch.h"
-#include "platform/CCommonDialogs.h"
+#include "platform/widgets/CCommonDialogs.h"
 #include "platform/MessageSink.h"
 
 #include <QApplication>

@@ -5,12 +5,12 @@
 //
 // Usage: bench_pagemaker [photo.jpg ...]   (default: the mate-backgrounds photos)
 #include "StderrSink.h"
-#include "engine/DecodeStep.h"
-#include "engine/DecoderProcess.h"
-#include "engine/JpegEncoder.h"
-#include "engine/PageMaker.h"
-#include "engine/PictureReader.h"
-#include "engine/WorkFolders.h"
+#include "engine/picture/DecodeStep.h"
+#include "engine/picture/DecoderProcess.h"
+#include "engine/pdf/JpegEncoder.h"
+#include "engine/job/PageMaker.h"
+#include "engine/picture/PictureReader.h"
+#include "engine/job/WorkFolders.h"
 #include "platform/MessageSink.h"
 
 #include <FreeImage.h>

@@ -7,9 +7,9 @@
 // Usage: bench_quality [flat.png]
 #include "StderrSink.h"
 
-#include "engine/PageMaker.h"
-#include "engine/PictureReader.h"
-#include "engine/WorkFolders.h"
+#include "engine/job/PageMaker.h"
+#include "engine/picture/PictureReader.h"
+#include "engine/job/WorkFolders.h"
 #include "platform/MessageSink.h"
 
 #include <FreeImage.h>

@@ -1,9 +1,9 @@
 // One join as the conversion job makes it (qpdf through DOSOutputs) against
 // the pdftk join it replaced, each timed bare and through the runner, on a
 // small chain file (one page) and a large one (84 photo pages).
-#include "engine/PageMaker.h"
+#include "engine/job/PageMaker.h"
 #include "StderrSink.h"
-#include "engine/ToolkitSteps.h"
+#include "engine/job/ToolkitSteps.h"
 #include "platform/DOSOutputs.h"
 #include "platform/MessageSink.h"
 

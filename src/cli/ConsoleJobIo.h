@@ -1,6 +1,6 @@
 #pragma once
-#include "engine/JobInputs.h"
-#include "engine/JobObserver.h"
+#include "engine/job/JobInputs.h"
+#include "engine/job/JobObserver.h"
 #include "platform/MessageSink.h"
 
 #include <QString>

@@ -1,8 +1,8 @@
 // velunor-convert: the window's conversion job for scripts.
 #include "cli/ConsoleJobIo.h"
-#include "engine/ConversionJob.h"
-#include "engine/JobWorkArea.h"
-#include "engine/PdfDate.h"
+#include "engine/job/ConversionJob.h"
+#include "engine/job/JobWorkArea.h"
+#include "engine/pdf/PdfDate.h"
 #include "platform/DOSOutputs.h"
 #include "platform/MemoryTuning.h"
 #include "platform/ProgramName.h"

@@ -6,7 +6,7 @@
 //
 // Prints "width height" and exits 0, or prints the reason and exits with
 // one of DecodeStep::HelperExit.
-#include "engine/DecodeStep.h"
+#include "engine/picture/DecodeStep.h"
 
 #include <QFile>
 

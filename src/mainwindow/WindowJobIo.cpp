@@ -3,7 +3,7 @@
 #include "ui_frmPrinting.h"
 
 #include "filelist/FileListController.h"
-#include "platform/QtMessageSink.h"
+#include "platform/widgets/QtMessageSink.h"
 
 #include <QApplication>
 #include <QDesktopServices>

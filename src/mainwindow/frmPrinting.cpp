@@ -2,10 +2,10 @@
 
 #include "ui_frmPrinting.h"
 
-#include "engine/ConversionJob.h"
-#include "engine/JobWorkArea.h"
-#include "engine/PdfDate.h"
-#include "engine/SettingsFile.h"
+#include "engine/job/ConversionJob.h"
+#include "engine/job/JobWorkArea.h"
+#include "engine/pdf/PdfDate.h"
+#include "engine/job/SettingsFile.h"
 #include "filelist/FileListController.h"
 #include "mainwindow/CaptionFitter.h"
 #include "mainwindow/LayoutScaler.h"
@@ -15,9 +15,9 @@
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
 #include "platform/EventPump.h"
-#include "platform/FolderChooser.h"
+#include "platform/widgets/FolderChooser.h"
 #include "platform/ProgramName.h"
-#include "platform/Skin.h"
+#include "platform/widgets/Skin.h"
 #include "preview/ShowImage.h"
 
 #include <QCloseEvent>

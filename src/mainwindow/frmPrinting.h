@@ -1,6 +1,6 @@
 #pragma once
-#include "platform/CCommonDialogs.h"
-#include "platform/QtMessageSink.h"
+#include "platform/widgets/CCommonDialogs.h"
+#include "platform/widgets/QtMessageSink.h"
 
 #include <QList>
 #include <QMainWindow>

@@ -1,10 +1,10 @@
 // Faults a user meets with a full disk, a planted link, signals and kills:
 // never a false success, never a file touched that is not ours.
-#include "../engine/test_job_support.h"
+#include "test_job_support.h"
 #include "TestSupport.h"
 #include "cli_program.h"
-#include "engine/ConversionJob.h"
-#include "engine/JobWorkArea.h"
+#include "engine/job/ConversionJob.h"
+#include "engine/job/JobWorkArea.h"
 #include "platform/DOSOutputs.h"
 
 #include <FreeImage.h>

@@ -1,7 +1,7 @@
 #pragma once
 #include "RecordingMessageSink.h"
 #include "filelist/FileListController.h"
-#include "platform/CCommonDialogs.h"
+#include "platform/widgets/CCommonDialogs.h"
 
 #include <QLabel>
 #include <QListWidget>

@@ -5,7 +5,7 @@
 #include "TestSupport.h"
 #include "filelist/FileListController.h"
 #include "mainwindow/frmPrinting.h"
-#include "platform/Skin.h"
+#include "platform/widgets/Skin.h"
 
 #include <FreeImage.h>
 #include <QAction>

@@ -3,7 +3,7 @@
 // once - as the window's Exit does in the middle of a job - at the first
 // event pass that finds the decoder reading the picture, after printing the
 // decoder's id. Prints 0 if it never does.
-#include "engine/PageMaker.h"
+#include "engine/job/PageMaker.h"
 #include "platform/MessageSink.h"
 #include "platform/ProcessList.h"
 

@@ -1,6 +1,6 @@
 // Test helper: prints where the toolkit steps find the program named by its
 // argument when run from the folder this program lies in.
-#include "engine/ToolkitSteps.h"
+#include "engine/job/ToolkitSteps.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "WindowFixture.h"
 
-#include "platform/Skin.h"
+#include "platform/widgets/Skin.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "WindowFixture.h"
 
 #include "mainwindow/WindowLayout.h"
-#include "platform/Skin.h"
+#include "platform/widgets/Skin.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,7 +3,7 @@
 
 #include "TestSupport.h"
 #include "filelist/FileListController.h"
-#include "platform/Skin.h"
+#include "platform/widgets/Skin.h"
 
 #include <FreeImage.h>
 #include <QAction>

@@ -1,0 +1,412 @@
+#include "engine/job/ConversionJob.h"
+
+#include "engine/pdf/DocumentInfoPass.h"
+#include "engine/job/JobInputs.h"
+#include "engine/job/JobWorkArea.h"
+#include "engine/job/OutputPlacement.h"
+#include "engine/job/PageMaker.h"
+#include "engine/job/SettingsFile.h"
+#include "platform/AppPaths.h"
+#include "platform/DOSOutputs.h"
+#include "platform/ProgramName.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+// Use qpdf without its deprecated PointerHolder API.
+#ifndef POINTERHOLDER_TRANSITION
+#define POINTERHOLDER_TRANSITION 4
+#endif
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const QString kPreparing = QStringLiteral("Preparing Files...");
+const QString kCreating = QStringLiteral("Creating...");
+
+bool s_running = false;
+
+// Clears the program-wide flag on every way out of Run().
+struct RunningFlag {
+    RunningFlag() { s_running = true; }
+    ~RunningFlag() { s_running = false; }
+    RunningFlag(const RunningFlag&) = delete;
+    RunningFlag& operator=(const RunningFlag&) = delete;
+};
+
+// The page maker tells through a MessageSink (the drawing library's "PDF"
+// message); here that is the job's observer. It asks nothing, so a question
+// from it is declined.
+class ObserverSink final : public MessageSink {
+public:
+    explicit ObserverSink(JobObserver& observer) : m_observer(observer) {}
+    void showMessage(const QString& title, const QString& text, MessageIcon icon) override
+    {
+        m_observer.Tell(title, text, icon);
+    }
+    bool askOkCancel(const QString&, const QString&) override { return false; }
+
+private:
+    JobObserver& m_observer;
+};
+
+QString workDiskFull(const QString& workFolder, const QString& what)
+{
+    return QStringLiteral("The work disk is full: there is no room left in %1 to %2 (%3). "
+                          "Please free some space on that disk and try again.")
+        .arg(workFolder, what, QString::fromLocal8Bit(std::strerror(ENOSPC)));
+}
+
+QString toolkitFailure(const QString& what, const ToolkitRunResult& r, const QString& workFolder)
+{
+    const QString said = r.output.trimmed();
+    if (r.diskFull)
+        return workDiskFull(workFolder, what)
+            + (said.isEmpty() ? QString() : QStringLiteral(" %1 said:\n\n%2").arg(r.tool, said));
+    if (said.isEmpty())
+        return QStringLiteral("The PDF toolkit %1 could not %2; it wrote no output file and said nothing.").arg(r.tool, what);
+    return QStringLiteral("The PDF toolkit %1 could not %2. It said:\n\n%3").arg(r.tool, what, said);
+}
+} // namespace
+
+ConversionJob::ConversionJob(JobInputs& inputs, JobObserver& observer, DOSOutputs& runner, JobWorkArea& workArea,
+                             YieldFunction yield)
+    : m_in(inputs), m_observer(observer), m_runner(runner), m_area(workArea), m_yield(std::move(yield))
+{
+}
+
+bool ConversionJob::IsRunning()
+{
+    return s_running;
+}
+
+int ConversionJob::Percent(int i, int n)
+{
+    if (n < 2)
+        return -1;
+    // Divide first, in double: 29 / 100 x 100 is just below 29 and gives 28.
+    const double p = std::floor(double(i) / double(n - 1) * 100.0);
+    if (p < 0)
+        return 0;
+    return p > 100 ? 100 : int(p);
+}
+
+QString ConversionJob::TitleProblem(const QString& title)
+{
+    if (title.isEmpty())
+        return QStringLiteral("Please type a document title: it names the output file.");
+    if (title == QLatin1String(".") || title == QLatin1String(".."))
+        return QStringLiteral("The document title \"%1\" cannot name a file. Please type another title.").arg(title);
+    if (title.contains(QLatin1Char('/')))
+        return QStringLiteral("The document title \"%1\" cannot name a file because it holds \"/\". "
+                              "Please type another title.").arg(title);
+    for (const QChar c : title) {
+        // A line break or another control character in a file name breaks
+        // every list of names (ls, scripts, file managers).
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral("The document title cannot name a file because it holds %1. "
+                                  "Please type another title.")
+                .arg(c == QLatin1Char('\n') || c == QLatin1Char('\r')
+                         ? QStringLiteral("a line break")
+                         : QStringLiteral("a control character (U+%1)")
+                               .arg(QString::number(c.unicode(), 16).rightJustified(4, QLatin1Char('0')).toUpper()));
+    }
+    // 255 bytes is the longest name the usual Linux file systems take.
+    if (QFile::encodeName(title + QStringLiteral(".pdf")).size() > 255)
+        return QStringLiteral("The document title is too long to name a file. Please type a shorter title.");
+    return {};
+}
+
+bool ConversionJob::CheckDocument(const QString& pdf, int pages, const DocumentInfo& info, QString* problem)
+{
+    auto say = [problem](const QString& text) {
+        if (problem)
+            *problem = text;
+        return false;
+    };
+    if (!QFileInfo(pdf).isFile())
+        return say(QStringLiteral("The finished document %1 was not written.").arg(pdf));
+    try {
+        QPDF doc;
+        doc.setSuppressWarnings(true);
+        doc.processFile(QFile::encodeName(pdf).constData());
+        const auto count = QPDFPageDocumentHelper(doc).getAllPages().size();
+        if (count != size_t(pages))
+            return say(QStringLiteral("The finished document holds %1 of its %2 pages.").arg(count).arg(pages));
+        QPDFObjectHandle dict = doc.getTrailer().getKey("/Info");
+        if (!dict.isDictionary())
+            return say(QStringLiteral("The document information was not written into the finished document."));
+        const std::pair<const char*, QString> fields[] = {
+            {"/Title", info.title},       {"/Author", info.author},
+            {"/Subject", info.subject},   {"/Keywords", info.keywords},
+            {"/CreationDate", info.creationDate}, {"/Creator", QString(ProgramName)},
+            {"/Producer", QString(ProgramName)},
+        };
+        for (const auto& [key, expected] : fields) {
+            QPDFObjectHandle v = dict.getKey(key);
+            // The toolkit encodes values its own way (and decodes character
+            // references), so only presence is judged, not the exact text.
+            const bool present = v.isString();
+            const bool filled = present && !v.getUTF8Value().empty();
+            if (!present || (!expected.trimmed().isEmpty() && !filled))
+                return say(QStringLiteral("The document information (%1) was not written into the finished document.")
+                               .arg(QString::fromLatin1(key + 1)));
+        }
+    } catch (const std::exception& e) {
+        return say(QStringLiteral("The finished document is not a readable PDF: %1").arg(QString::fromLocal8Bit(e.what())));
+    }
+    return true;
+}
+
+void ConversionJob::trimOutputFolder()
+{
+    QString folder = m_in.Settings().outputFolder;
+    // The root stays "/": without its "/" it would read as no folder at all.
+    if (folder.endsWith(QLatin1Char('/')) && folder != QLatin1String("/")) {
+        folder.chop(1);
+        m_in.SetOutputFolder(folder);
+    }
+}
+
+QString ConversionJob::outputPathNow() const
+{
+    const JobSettings now = m_in.Settings();
+    const QString& folder = now.outputFolder;
+    return folder + (folder == QLatin1String("/") ? QString() : QStringLiteral("/")) + now.title + QStringLiteral(".pdf");
+}
+
+bool ConversionJob::mayReplace(const QString& target, const QString& confirmed, bool* exists)
+{
+    // A symbolic link, even a dangling one, is an entry of that name.
+    *exists = OutputPlacement::EntryAt(target) != OutputPlacement::Entry::None;
+    return !*exists || target == confirmed || m_observer.ConfirmOverwrite(target);
+}
+
+void ConversionJob::writeSettings(const JobSettings& settings)
+{
+    if (!m_writeSettings)
+        return;
+    SettingsValues v;
+    v.title = settings.title;
+    v.author = settings.author;
+    v.subject = settings.subject;
+    v.keywords = settings.keywords;
+    v.quality = QString::number(settings.quality);
+    v.outputFolder = settings.outputFolder;
+    // A settings file that cannot be written does not stop the job.
+    SettingsFile::Write(m_settingsPath.isEmpty() ? AppPaths::SettingsFilePath() : m_settingsPath, v);
+}
+
+bool ConversionJob::makeOutputFolder(const QString& folder, QString* error) const
+{
+    if (folder.isEmpty()) {
+        *error = QStringLiteral("No output folder is given. Please choose the folder for the document.");
+        return false;
+    }
+    const QByteArray f8 = QFile::encodeName(folder);
+    // One level only, as the user typed it.
+    if (::mkdir(f8.constData(), 0777) == 0)
+        return true;
+    const int err = errno;
+    if (QFileInfo(folder).isDir()) {
+        // Said now, not after every page has been made and joined.
+        if (::access(f8.constData(), W_OK | X_OK) == 0)
+            return true;
+        *error = QStringLiteral("The output folder %1 cannot be written: %2.")
+                     .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (err == EEXIST)
+        *error = QStringLiteral("The output folder %1 could not be made: a file of that name is in the way.").arg(folder);
+    else
+        *error = QStringLiteral("The output folder %1 could not be made: %2.")
+                     .arg(folder, QString::fromLocal8Bit(std::strerror(err)));
+    return false;
+}
+
+ConversionJob::Outcome ConversionJob::fail(const QString& text)
+{
+    m_failure = text;
+    if (!text.isEmpty())
+        m_observer.Tell(ProgramName, text, MessageIcon::Critical);
+    abandonWork();
+    return Outcome::Failed;
+}
+
+void ConversionJob::abandonWork()
+{
+    m_area.RemoveFolders(m_yield);
+    progress(QString(), 0);
+}
+
+void ConversionJob::progress(const QString& caption, int percent)
+{
+    m_caption = caption;
+    m_observer.Progress(caption, percent);
+}
+
+void ConversionJob::showProgress(const QString& caption, int i)
+{
+    const int p = Percent(i, m_in.EntryCount());
+    if (p < 0)
+        return;
+    progress(caption + QString::number(p) + QLatin1Char('%'), p);
+}
+
+ConversionJob::Outcome ConversionJob::Run()
+{
+    if (s_running)
+        return Outcome::Busy;
+    RunningFlag flag;
+    m_outputPath.clear();
+    m_failure.clear();
+    m_caption.clear();
+    const Outcome outcome = runSteps();
+    m_observer.Finished(outcome, m_outputPath);
+    return outcome;
+}
+
+ConversionJob::Outcome ConversionJob::runSteps()
+{
+    if (m_in.EntryCount() <= 0) {
+        m_observer.Tell(QStringLiteral("Add File"), QStringLiteral("Please add a file"), MessageIcon::Exclamation);
+        return Outcome::EmptyList;
+    }
+
+    m_observer.Started();
+
+    trimOutputFolder();
+
+    // Before anything is created: a title that cannot name a file would
+    // write a hidden file, write outside the output folder, or fail late.
+    const QString titleProblem = TitleProblem(m_in.Settings().title);
+    if (!titleProblem.isEmpty()) {
+        m_observer.Tell(ProgramName, titleProblem, MessageIcon::Exclamation);
+        return Outcome::BadTitle;
+    }
+
+    QString confirmed;
+    {
+        const QString target = outputPathNow();
+        // Told now, not after every page has been made.
+        const QString placeProblem = OutputPlacement::Problem(target);
+        if (!placeProblem.isEmpty())
+            return fail(placeProblem);
+        bool exists = false;
+        if (!mayReplace(target, QString(), &exists))
+            return Outcome::Cancelled;
+        if (exists)
+            confirmed = target;
+    }
+
+    QString error;
+    const JobSettings settings = m_in.Settings();
+    const bool foldersMade = makeOutputFolder(settings.outputFolder, &error) && m_area.CreateFolders(&error);
+    // The settings file is replaced by every job that got this far.
+    writeSettings(settings);
+    if (!foldersMade)
+        return fail(error);
+    const WorkFolders work = m_area.Folders();
+
+    ToolkitSteps steps(m_runner, work);
+    DocumentInfo info{settings.title, settings.author, settings.creationDate, settings.subject, settings.keywords};
+    if (!steps.WriteInfoFile(info, &error))
+        return fail(error.isEmpty() ? QStringLiteral("The document information file %1 could not be written.").arg(work.infoFile())
+                                    : error);
+    // Found out now rather than after every page has been made.
+    const QString missingTool = ToolkitSteps::MissingTool();
+    if (!missingTool.isEmpty())
+        return fail(QStringLiteral("The PDF toolkit %1 was found neither in %2 nor on the PATH. "
+                                   "Please install it (Debian package \"%1\").")
+                        .arg(missingTool, AppPaths::ProgramFolder()));
+
+    progress(kPreparing, -1);
+
+    ObserverSink sink(m_observer);
+    PageMaker maker(work, sink, m_yield);
+    maker.BeginJob();
+    const int n = m_in.EntryCount();
+    for (int i = 0; i < n; ++i) {
+        const QString entry = m_in.Entry(i);
+        // The quality is read for every page: the slider stays live.
+        const PageResult page = maker.MakePage(i, entry, m_in.Settings().quality);
+        if (page.status == PageResult::PdfError)
+            return fail(QString()); // the "PDF" message has been shown
+        if (page.status == PageResult::PictureError)
+            return fail(page.message.isEmpty() ? QStringLiteral("The picture %1 could not be read.").arg(entry) : page.message);
+        if (!QFileInfo(work.pageFile(i)).isFile())
+            return fail(QStringLiteral("The page for the picture %1 could not be written.").arg(entry));
+        showProgress(kPreparing, i);
+        m_yield();
+    }
+
+    // The bar fills under the caption it has, then the joins begin.
+    progress(m_caption, 100);
+    ToolkitSteps::EndStrayRuns();
+    progress(QStringLiteral("Now Start Creating..."), -1);
+
+    QFile::remove(work.chainFile(1));
+    if (!QFile::copy(work.pageFile(0), work.chainFile(1))) {
+        QFile::remove(work.chainFile(1));
+        return fail(ToolkitSteps::NoRoomFor(work.tmpDir, QFileInfo(work.pageFile(0)).size())
+                        ? workDiskFull(work.tmpDir, QStringLiteral("copy the first page"))
+                        : QStringLiteral("The work file %1 could not be written.").arg(work.chainFile(1)));
+    }
+
+    for (int i = 1; i < n; ++i) {
+        const ToolkitRunResult r = steps.RunJoin(i);
+        if (!r.started)
+            return fail(QString()); // the command runner has told the user
+        if (!r.ok)
+            return fail(toolkitFailure(QStringLiteral("add page %1 (%2)").arg(i + 1).arg(m_in.Entry(i)), r, work.tmpDir));
+        showProgress(kCreating, i);
+        m_yield();
+    }
+
+    {
+        const ToolkitRunResult r = steps.RunInfo(m_in.EntryCount());
+        if (!r.started)
+            return fail(QString());
+        if (!r.ok)
+            return fail(toolkitFailure(QStringLiteral("write the document information"), r, work.tmpDir));
+        // The last chain file is done with: its room goes to the pass below.
+        QFile::remove(work.chainFile(n));
+        if (!DocumentInfoPass::Run(work.finishedFile(), &error))
+            return fail(error);
+    }
+    QString problem;
+    if (!CheckDocument(work.finishedFile(), n, info, &problem))
+        return fail(problem);
+
+    trimOutputFolder();
+    const QString target = outputPathNow();
+    // The title may have been edited while the job ran.
+    const QString lateProblem = TitleProblem(m_in.Settings().title);
+    if (!lateProblem.isEmpty())
+        return fail(lateProblem);
+    // A title or folder edited to name another existing file is asked again.
+    bool exists = false;
+    if (!mayReplace(target, confirmed, &exists)) {
+        abandonWork();
+        return Outcome::Cancelled;
+    }
+    // Replaces the entry only when the copy has been read back whole from
+    // the output disk; otherwise the earlier document stays as it was.
+    OutputPlacement placement(work.tmpDir);
+    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, n, info, why); };
+    if (!placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, &error))
+        return fail(error);
+
+    progress(QStringLiteral("Removing Temporary Files..."), 0);
+    m_area.RemoveFolders(m_yield);
+    m_outputPath = target;
+    progress(QStringLiteral("Done."), -1);
+    return Outcome::Done;
+}

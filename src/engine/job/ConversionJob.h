@@ -1,0 +1,78 @@
+#pragma once
+#include "engine/job/JobObserver.h"
+#include "engine/job/JobSettings.h"
+#include "engine/job/ToolkitSteps.h"
+#include "platform/EventPump.h"
+
+#include <QString>
+
+class DOSOutputs;
+class JobInputs;
+class JobWorkArea;
+
+// What "Convert To PDF Now" does: every list entry becomes one page, the
+// toolkit joins the pages and writes the document information, and the
+// result lands in the output folder as title + ".pdf". Inputs are read at the
+// moment of use; everything the user sees goes through the JobObserver. The
+// window program, velunor-convert and the tests all run this same job. It
+// lets pending events run (`yield`) after every page and every toolkit run.
+class ConversionJob {
+public:
+    using Outcome = JobOutcome;
+
+    ConversionJob(JobInputs& inputs, JobObserver& observer, DOSOutputs& runner, JobWorkArea& workArea,
+                  YieldFunction yield = YieldEvents);
+
+    // velunor-convert leaves the window's settings file alone.
+    void SetWriteSettings(bool write) { m_writeSettings = write; }
+    // Default: AppPaths::SettingsFilePath(), taken when the job writes it.
+    void SetSettingsPath(const QString& path) { m_settingsPath = path; }
+
+    Outcome Run();
+
+    // True while a job runs anywhere in this program (only one at a time:
+    // the event loop runs during a job, so a second start could come in).
+    static bool IsRunning();
+
+    // After Done: the document's path. After Failed: the text shown (empty
+    // when the drawing library or the command runner already spoke).
+    QString OutputPath() const { return m_outputPath; }
+    QString FailureText() const { return m_failure; }
+
+    // floor(i / (n - 1) x 100) in double precision; -1 when n < 2.
+    static int Percent(int i, int n);
+    // Why a title cannot name the output file, in user words; empty if fine.
+    static QString TitleProblem(const QString& title);
+    // Whether pdf opens as a PDF of `pages` pages carrying the information
+    // entries; otherwise *problem says what is wrong.
+    static bool CheckDocument(const QString& pdf, int pages, const DocumentInfo& info, QString* problem);
+
+private:
+    Outcome runSteps();
+    Outcome fail(const QString& text);
+    // After work has begun: the work folders go, bar and caption are cleared.
+    void abandonWork();
+    // Tells the observer; the caption is kept for a bar that moves alone.
+    void progress(const QString& caption, int percent);
+    // Bar and caption (caption + "NN%") after entry i of the list.
+    void showProgress(const QString& caption, int i);
+    void trimOutputFolder();
+    QString outputPathNow() const;
+    // False when the user declined to replace an existing `target`; true
+    // when there is none, or it was `confirmed` already, or OK was given.
+    // *exists tells whether an entry is there.
+    bool mayReplace(const QString& target, const QString& confirmed, bool* exists);
+    void writeSettings(const JobSettings& settings);
+    bool makeOutputFolder(const QString& folder, QString* error) const;
+
+    JobInputs& m_in;
+    JobObserver& m_observer;
+    DOSOutputs& m_runner;
+    JobWorkArea& m_area;
+    YieldFunction m_yield;
+    bool m_writeSettings = true;
+    QString m_settingsPath;
+    QString m_caption;
+    QString m_outputPath;
+    QString m_failure;
+};

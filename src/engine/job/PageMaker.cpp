@@ -1,0 +1,150 @@
+#include "engine/job/PageMaker.h"
+
+#include "engine/picture/DecodeStep.h"
+#include "engine/picture/FreeImageDiagnostics.h"
+#include "engine/pdf/PdfCtl.h"
+#include "engine/picture/PictureReader.h"
+#include "engine/picture/PictureTraits.h"
+#include "platform/ProgramName.h"
+#include "platform/QuotedPath.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, DecoderProcess::Options decoder,
+                     PdfLibrary& pdf)
+    : m_folders(folders), m_sink(sink), m_pdf(pdf), m_yield(yield), m_decoder(std::move(yield), std::move(decoder))
+{
+    FreeImageDiagnostics::Install();
+}
+
+void PageMaker::BeginJob() { m_format = FIF_BMP; }
+
+int PageMaker::FormatForExtension(const QString& entryPath, int current)
+{
+    const int dot = entryPath.lastIndexOf('.');
+    const QString ext = (dot < 0 ? entryPath : entryPath.mid(dot + 1)).toLower();
+    static const struct {
+        const char* ext;
+        int format;
+    } table[] = {
+        {"bmp", FIF_BMP}, {"dib", FIF_BMP},  {"jpg", FIF_JPEG}, {"jpeg", FIF_JPEG},
+        {"gif", FIF_GIF}, {"png", FIF_PNG},  {"ico", FIF_ICO},  {"tif", FIF_TIFF},
+        {"tiff", FIF_TIFF}, {"iff", FIF_IFF}, {"pcx", FIF_PCX}, {"psd", FIF_PSD},
+    };
+    for (const auto& row : table) {
+        if (ext == QLatin1String(row.ext))
+            return row.format;
+    }
+    return current;
+}
+
+int PageMaker::PageLength(int pixels)
+{
+    // pixels * 254 / 200 = pixels * 127 / 100, in whole numbers so that
+    // halves are exact; a half goes to the even neighbour.
+    const qint64 scaled = qint64(pixels) * 127;
+    const qint64 whole = scaled / 100, rest = scaled % 100;
+    if (rest > 50 || (rest == 50 && (whole & 1)))
+        return int(whole + 1);
+    return int(whole);
+}
+
+qint64 PageMaker::MaxPixels() { return PictureReader::MaxPixels(); }
+
+bool PageMaker::check(int result) { return CheckPdfError(result, m_sink); }
+
+void PageMaker::yieldOnce()
+{
+    if (m_yield)
+        m_yield();
+}
+
+namespace {
+
+bool startsAsJpeg(const QString& path)
+{
+    if (!QFileInfo(path).isFile()) // a pipe would wait for a writer
+        return false;
+    QFile f(path);
+    char head[3];
+    return f.open(QIODevice::ReadOnly) && f.read(head, 3) == 3 && head[0] == '\xFF' && head[1] == '\xD8' &&
+           head[2] == '\xFF';
+}
+
+} // namespace
+
+bool PageMaker::writeTempBitmap(const QString& entryPath, int* width, int* height, QString* error)
+{
+    // The decode step overwrites the previous entry's bitmap, or removes it
+    // when this picture fails (here too, should the helper die).
+    const QString temp = m_folders.tempBitmap();
+    // FreeImage's decoders crash, hang or ask for gigabytes on some damaged
+    // files (PSD, TIFF...): those run in the velunor-decode helper, so such a
+    // file fails as a picture instead of ending or freezing the program.
+    // JPEGs, the photos that make most pages, are decoded here: libjpeg
+    // checks its input, their Exif reaches FreeImage no more, their size is
+    // checked first, and the helper would cost a tenth of a photo's page.
+    const bool ok = startsAsJpeg(entryPath) ? DecodeStep::WriteTempBitmap(entryPath, m_format, temp, width, height, error)
+                                            : m_decoder.Run(entryPath, m_format, temp, width, height, error);
+    if (!ok) {
+        QFile::remove(temp);
+        PictureTraits::Remove(temp);
+    }
+    return ok;
+}
+
+PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
+{
+    PageResult result;
+    const QString pageFile = m_folders.pageFile(i);
+    QFile::remove(pageFile); // a page left by an earlier run must not stand in for this one
+
+    const int box = m_pdf.CreateBox(0, 0);
+    if (!check(box)) {
+        result.status = PageResult::PdfError;
+        return result;
+    }
+    auto pdfFailed = [&]() {
+        m_pdf.FreeBox(box);
+        result.status = PageResult::PdfError;
+        char buffer[256];
+        m_pdf.GetErrorMsg(buffer, 255);
+        result.message = QString::fromUtf8(buffer);
+        return result;
+    };
+
+    if (!check(m_pdf.SetNumProp(box, PdfProp::PathCheck, 1)) || !check(m_pdf.SetStrProp(box, PdfProp::OutputFile, pageFile)) ||
+        !check(m_pdf.SetNumProp(box, PdfProp::PathCheck, 0)))
+        return pdfFailed();
+
+    m_format = FormatForExtension(entryPath, m_format);
+
+    QString reason;
+    int w = 0, h = 0;
+    if (!writeTempBitmap(entryPath, &w, &h, &reason)) {
+        m_pdf.FreeBox(box);
+        result.status = PageResult::PictureError;
+        result.message = QString("Cannot read the picture %1: %2.").arg(QuotedPath(entryPath), reason);
+        return result;
+    }
+    yieldOnce();
+    // The bitmap is measured as it is written: w x h are its pixels.
+    yieldOnce();
+
+    if (!check(m_pdf.SetStrProp(box, PdfProp::Creator, ProgramName)))
+        return pdfFailed();
+    const int pageW = PageLength(int(w)), pageH = PageLength(int(h));
+    if (!check(m_pdf.SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(m_pdf.SetNumProp(box, PdfProp::PageHeight, pageH)))
+        return pdfFailed();
+    if (!check(m_pdf.SetNumProp(box, PdfProp::PictureCompression, 2)) ||
+        !check(m_pdf.SetNumProp(box, PdfProp::JpegQuality, quality)) ||
+        !check(m_pdf.SetNumProp(box, PdfProp::DocumentCompression, 2)) || !check(m_pdf.SetNumProp(box, PdfProp::Placement, 2)))
+        return pdfFailed();
+
+    if (!check(m_pdf.BeginDoc(box)) || !check(m_pdf.StretchDrawFromFile(box, 0, 0, pageW, pageH, m_folders.tempBitmap())) ||
+        !check(m_pdf.EndDoc(box)))
+        return pdfFailed();
+    m_pdf.FreeBox(box);
+    return result;
+}

@@ -1,0 +1,55 @@
+#pragma once
+#include "engine/picture/DecoderProcess.h"
+#include "engine/pdf/PdfCtl.h"
+#include "engine/job/WorkFolders.h"
+#include "platform/EventPump.h"
+
+#include <QString>
+#include <QtGlobal>
+
+class MessageSink;
+
+// Outcome of one page. PictureError: the picture could not be read (message
+// names the file and the reason; nothing was shown yet). PdfError: the
+// drawing library failed and CheckPdfError has already shown its "PDF" box.
+struct PageResult {
+    enum Status { Ok, PictureError, PdfError };
+    Status status = Ok;
+    QString message;
+    bool ok() const { return status == Ok; }
+};
+
+// Turns one picture into the one-page PDF WorkFolders::pageFile(i), at 200
+// pixels per inch, through the temporary bitmap.
+class PageMaker {
+public:
+    PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield = YieldEvents,
+              DecoderProcess::Options decoder = DecoderProcess::Defaults(), PdfLibrary& pdf = PdfLibrary::Default());
+
+    // A job starts with format identifier 0 (BMP); it carries over between
+    // pages when an extension is not in the table.
+    void BeginJob();
+    PageResult MakePage(int i, const QString& entryPath, int quality);
+
+    // Extension table lookup: FREE_IMAGE_FORMAT number, or `current` when
+    // the extension is not in the table.
+    static int FormatForExtension(const QString& entryPath, int current);
+    // Pixels at 200 per inch to tenths of a millimetre, halves to even.
+    static int PageLength(int pixels);
+    // Largest picture accepted, in pixels (width x height).
+    static qint64 MaxPixels();
+
+private:
+    // Decodes the entry and writes the temporary bitmap; its size, or false
+    // with *error.
+    bool writeTempBitmap(const QString& entryPath, int* width, int* height, QString* error);
+    bool check(int result);
+    void yieldOnce();
+
+    WorkFolders m_folders;
+    MessageSink& m_sink;
+    PdfLibrary& m_pdf;
+    YieldFunction m_yield;
+    int m_format = 0;
+    DecoderProcess m_decoder;
+};

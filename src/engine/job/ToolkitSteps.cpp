@@ -1,0 +1,207 @@
+#include "engine/job/ToolkitSteps.h"
+
+#include "platform/AppPaths.h"
+#include "platform/DOSOutputs.h"
+#include "platform/KillProcessByName.h"
+#include "platform/ProgramName.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/statvfs.h>
+
+namespace {
+
+// One line per value: a line break inside a value would start a new record.
+QString oneLine(QString value)
+{
+    value.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    value.replace(u'\r', u' ');
+    value.replace(u'\n', u' ');
+    return value;
+}
+
+// The program found, else its name in the program folder: the runner then
+// says it cannot be found.
+QString toolForCommand(const QString& tool)
+{
+    const QString path = ToolkitSteps::ToolPath(tool);
+    return ToolkitSteps::QuoteArgument(path.isEmpty() ? AppPaths::JoinPath(AppPaths::ProgramFolder(), tool) : path);
+}
+
+qint64 fileSize(const QString& path)
+{
+    return QFileInfo(path).size();
+}
+
+} // namespace
+
+ToolkitSteps::ToolkitSteps(DOSOutputs& runner, const WorkFolders& folders)
+    : m_runner(runner), m_folders(folders)
+{
+}
+
+// The join is qpdf's: a native program that starts in milliseconds, where
+// pdftk starts a Java machine for every run. The information file is in
+// pdftk's own format, so pdftk writes the information.
+const QString ToolkitSteps::JoinTool = QStringLiteral("qpdf");
+const QString ToolkitSteps::InfoTool = QStringLiteral("pdftk");
+
+QString ToolkitSteps::ToolPath(const QString& tool)
+{
+    const QString beside = AppPaths::JoinPath(AppPaths::ProgramFolder(), tool);
+    const QFileInfo fi(beside);
+    if (fi.isFile() && fi.isExecutable())
+        return beside;
+    return QStandardPaths::findExecutable(tool);
+}
+
+QString ToolkitSteps::MissingTool()
+{
+    for (const QString& tool : {JoinTool, InfoTool})
+        if (ToolPath(tool).isEmpty())
+            return tool;
+    return {};
+}
+
+void ToolkitSteps::EndStrayRuns()
+{
+    for (const QString& tool : {JoinTool, InfoTool})
+        KillProcessByName(tool);
+}
+
+bool ToolkitSteps::NoRoomFor(const QString& folder, qint64 bytes)
+{
+    struct statvfs fs {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &fs) != 0)
+        return false;
+    return qint64(fs.f_bavail) * qint64(fs.f_frsize) < bytes;
+}
+
+QString ToolkitSteps::QuoteArgument(const QString& arg)
+{
+    if (!arg.isEmpty() && !arg.contains(u' ') && !arg.contains(u'\t') && !arg.contains(u'"'))
+        return arg;
+    // The inverse of DOSOutputs::SplitCommandLine: backslashes that end up
+    // before a quote are doubled, a literal quote gets one of its own.
+    QString out = QStringLiteral("\"");
+    qsizetype backslashes = 0;
+    for (const QChar c : arg) {
+        if (c == u'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == u'"') {
+            out += QString(backslashes * 2 + 1, u'\\');
+            out += u'"';
+        } else {
+            out += QString(backslashes, u'\\');
+            out += c;
+        }
+        backslashes = 0;
+    }
+    out += QString(backslashes * 2, u'\\');
+    out += u'"';
+    return out;
+}
+
+bool ToolkitSteps::WriteInfoFile(const DocumentInfo& info, QString* error) const
+{
+    const QString creatorProducer = ProgramName;
+    const std::pair<const char*, QString> pairs[] = {
+        {"Title", info.title},           {"Author", info.author},
+        {"CreationDate", info.creationDate}, {"Subject", info.subject},
+        {"Keywords", info.keywords},     {"Creator", creatorProducer},
+        {"Producer", creatorProducer},
+    };
+    // Today's pdftk keeps only the first key of a record, so every pair
+    // gets a record of its own.
+    QByteArray text;
+    for (const auto& [key, value] : pairs) {
+        text += "InfoBegin\r\n";
+        text += "InfoKey: ";
+        text += key;
+        text += "\r\n";
+        text += "InfoValue: " + oneLine(value).toUtf8() + "\r\n";
+    }
+    const QString path = m_folders.infoFile();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        if (error)
+            *error = QStringLiteral("Cannot write the document information file \"%1\": %2")
+                         .arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QString ToolkitSteps::JoinCommandLine(int i) const
+{
+    // Warnings about a damaged input that qpdf repaired are no failure; the
+    // streams are copied as they are, not decoded and compressed again.
+    return toolForCommand(JoinTool) + QStringLiteral(" --warning-exit-0 --stream-data=preserve --empty --pages ")
+        + QuoteArgument(m_folders.chainFile(i)) + u' ' + QuoteArgument(m_folders.pageFile(i))
+        + QStringLiteral(" -- ") + QuoteArgument(m_folders.chainFile(i + 1));
+}
+
+QString ToolkitSteps::InfoCommandLine(int n) const
+{
+    // The UTF-8 form: the plain one decodes "&#233;" and the like as
+    // character references instead of taking the text as written.
+    return toolForCommand(InfoTool) + u' ' + QuoteArgument(m_folders.chainFile(n))
+        + QStringLiteral(" update_info_utf8 ") + QuoteArgument(m_folders.infoFile())
+        + QStringLiteral(" output ") + QuoteArgument(m_folders.finishedFile())
+        + QStringLiteral(" dont_ask");
+}
+
+ToolkitRunResult ToolkitSteps::RunJoin(int i)
+{
+    ToolkitRunResult r = run(JoinTool, JoinCommandLine(i), m_folders.chainFile(i + 1),
+                             fileSize(m_folders.chainFile(i)) + fileSize(m_folders.pageFile(i)));
+    // Kept with every page before it, chain files made the work disk grow
+    // with the square of the page count.
+    if (r.ok)
+        QFile::remove(m_folders.chainFile(i));
+    return r;
+}
+
+ToolkitRunResult ToolkitSteps::RunInfo(int n)
+{
+    return run(InfoTool, InfoCommandLine(n), m_folders.finishedFile(), fileSize(m_folders.chainFile(n)));
+}
+
+ToolkitRunResult ToolkitSteps::run(const QString& tool, const QString& commandLine, const QString& expectedOutput,
+                                   qint64 inputBytes)
+{
+    // A file left by an earlier run must not pass for this run's result.
+    QFile::remove(expectedOutput);
+    WatchedProcessName = tool;
+    m_runner.setCommandLine(commandLine);
+    ToolkitRunResult result;
+    result.tool = tool;
+    m_runner.ExecuteCommand(QString());
+    result.started = m_runner.LastRunStarted();
+    // The watch is by name; our own run must be over before the next one
+    // starts, whatever ended the runner's loop.
+    if (result.started && m_runner.ChildRunning())
+        m_runner.WaitForChild();
+    result.output = result.started ? m_runner.Outputs() + m_runner.UnreadOutputs() : QString();
+    result.exitCode = result.started ? m_runner.LastExitCode() : -1;
+    const QFileInfo out(expectedOutput);
+    result.outputExists = out.isFile() && out.size() > 0;
+    // An output written in part (a full disk, a crash) is no result.
+    result.ok = result.started && result.outputExists && result.exitCode <= 0;
+    if (result.started && !result.ok) {
+        // The output is what would have needed the room: about the size of
+        // the inputs.
+        result.diskFull = result.output.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))
+            || NoRoomFor(QFileInfo(expectedOutput).path(), inputBytes);
+        QFile::remove(expectedOutput);
+    }
+    return result;
+}

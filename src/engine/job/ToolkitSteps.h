@@ -1,0 +1,65 @@
+#pragma once
+#include "engine/job/WorkFolders.h"
+
+#include <QString>
+
+class DOSOutputs;
+
+struct DocumentInfo {
+    QString title;
+    QString author;
+    QString creationDate;
+    QString subject;
+    QString keywords;
+};
+
+// What one toolkit run left: whether it did its work (ended well and wrote
+// its output file), which program ran, and what it printed (for the user
+// when it failed).
+struct ToolkitRunResult {
+    bool started = false;
+    bool ok = false;
+    bool outputExists = false;
+    int exitCode = -1;   // -1: not known
+    bool diskFull = false; // it failed with no room left for its output
+    QString tool;
+    QString output;
+};
+
+// The toolkit runs of a job: the information file, the join steps (qpdf) and
+// the information step (pdftk), each through the window's DOSOutputs and
+// watched by its own program's name.
+class ToolkitSteps {
+public:
+    ToolkitSteps(DOSOutputs& runner, const WorkFolders& folders);
+
+    static const QString JoinTool; // "qpdf"
+    static const QString InfoTool; // "pdftk"
+
+    // The program in the program folder first, then on PATH; empty if none.
+    static QString ToolPath(const QString& tool);
+    // The first toolkit program a job needs that cannot be found; empty
+    // when both are there.
+    static QString MissingTool();
+    // Ends the stray runs of both programs (see KillProcessByName).
+    static void EndStrayRuns();
+    // Whether the disk of the folder has less room left than bytes.
+    static bool NoRoomFor(const QString& folder, qint64 bytes);
+    // Quotes a command-line argument when it holds a blank or a quote.
+    static QString QuoteArgument(const QString& arg);
+
+    bool WriteInfoFile(const DocumentInfo& info, QString* error = nullptr) const;
+    QString JoinCommandLine(int i) const;   // chain i + page i -> chain i + 1
+    QString InfoCommandLine(int n) const;   // chain n + info -> tmpx.pdf
+
+    // Join step i; once chain file i + 1 is made, chain file i (all of
+    // whose pages it holds) is removed, so the work disk holds at most two.
+    ToolkitRunResult RunJoin(int i);
+    ToolkitRunResult RunInfo(int n);
+
+private:
+    ToolkitRunResult run(const QString& tool, const QString& commandLine, const QString& expectedOutput,
+                         qint64 inputBytes);
+    DOSOutputs& m_runner;
+    WorkFolders m_folders;
+};

@@ -1,0 +1,313 @@
+#include "engine/pdf/PdfDrawing.h"
+
+#include "engine/picture/BmpFileView.h"
+#include "engine/picture/ColourProfile.h"
+#include "engine/pdf/JpegEncoder.h"
+#include "engine/pdf/LosslessEncoder.h"
+#include "engine/picture/PictureReader.h"
+#include "engine/picture/PictureTraits.h"
+#include "platform/QuotedPath.h"
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+#include <qpdf/QUtil.hh>
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+double points(double tenthsOfMm) { return tenthsOfMm * 72.0 / 254.0; }
+
+std::string number(double v) { return QUtil::double_to_string(v, 4, true); }
+
+// Rows top-down, 1 bit a pixel, each row whole bytes: what PDF expects.
+std::shared_ptr<Buffer> packedBits(FIBITMAP* dib)
+{
+    const unsigned w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
+    const size_t rowBytes = (w + 7) / 8;
+    auto buf = std::make_shared<Buffer>(rowBytes * h);
+    unsigned char* out = buf->getBuffer();
+    for (unsigned y = 0; y < h; ++y)
+        std::memcpy(out + y * rowBytes, FreeImage_GetScanLine(dib, int(h - 1 - y)), rowBytes);
+    return buf;
+}
+
+// A two-colour picture as an image XObject: grey when its colours are black
+// and white, indexed otherwise.
+void describeBilevel(QPDFObjectHandle dict, FIBITMAP* dib)
+{
+    const RGBQUAD* pal = FreeImage_GetPalette(dib);
+    auto is = [](const RGBQUAD& c, BYTE v) { return c.rgbRed == v && c.rgbGreen == v && c.rgbBlue == v; };
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(1));
+    if (is(pal[0], 0) && is(pal[1], 255)) {
+        dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceGray"));
+    } else if (is(pal[0], 255) && is(pal[1], 0)) {
+        dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceGray"));
+        dict.replaceKey("/Decode", QPDFObjectHandle::newArray(
+                                       {QPDFObjectHandle::newInteger(1), QPDFObjectHandle::newInteger(0)}));
+    } else {
+        std::string lookup;
+        for (int i = 0; i < 2; ++i) {
+            lookup += char(pal[i].rgbRed);
+            lookup += char(pal[i].rgbGreen);
+            lookup += char(pal[i].rgbBlue);
+        }
+        dict.replaceKey("/ColorSpace", QPDFObjectHandle::newArray(
+                                           {QPDFObjectHandle::newName("/Indexed"),
+                                            QPDFObjectHandle::newName("/DeviceRGB"),
+                                            QPDFObjectHandle::newInteger(1), QPDFObjectHandle::newString(lookup)}));
+    }
+}
+
+QPDFObjectHandle imageDict(int w, int h)
+{
+    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(w));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(h));
+    return dict;
+}
+
+QPDFObjectHandle streamWith(QPDF& pdf, std::shared_ptr<Buffer> data, QPDFObjectHandle dict)
+{
+    QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf, std::move(data));
+    for (const auto& key : dict.getKeys())
+        stream.getDict().replaceKey(key, dict.getKey(key));
+    return stream;
+}
+
+// The picture's own colour space: its ICC profile when it has one for
+// pixels of this kind, else the device space.
+QPDFObjectHandle colourSpace(QPDF& pdf, bool grey, const PictureTraits& traits)
+{
+    const char* device = grey ? "/DeviceGray" : "/DeviceRGB";
+    const int n = grey ? 1 : 3;
+    if (traits.iccProfile.isEmpty() || ColourProfile::Channels(traits.iccProfile) != n)
+        return QPDFObjectHandle::newName(device);
+    QPDFObjectHandle icc = QPDFObjectHandle::newStream(&pdf, traits.iccProfile.toStdString());
+    icc.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(n));
+    icc.getDict().replaceKey("/Alternate", QPDFObjectHandle::newName(device));
+    return QPDFObjectHandle::newArray({QPDFObjectHandle::newName("/ICCBased"), icc});
+}
+
+QPDFObjectHandle losslessStream(QPDF& pdf, const LosslessEncoder& coded, const PdfDrawing::Raster& r,
+                                const PictureTraits& traits)
+{
+    QPDFObjectHandle dict = imageDict(r.width, r.height);
+    const int bits = coded.BitsPerComponent();
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(bits));
+    QPDFObjectHandle space = colourSpace(pdf, r.grey, traits);
+    if (coded.Indexed()) {
+        const int entries = int(coded.Palette().size()) / (r.grey ? 1 : 3);
+        space = QPDFObjectHandle::newArray({QPDFObjectHandle::newName("/Indexed"), space,
+                                            QPDFObjectHandle::newInteger(entries - 1),
+                                            QPDFObjectHandle::newString(coded.Palette())});
+    }
+    dict.replaceKey("/ColorSpace", space);
+    dict.replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
+    QPDFObjectHandle parms = QPDFObjectHandle::newDictionary();
+    parms.replaceKey("/Predictor", QPDFObjectHandle::newInteger(15));
+    parms.replaceKey("/Colors", QPDFObjectHandle::newInteger(coded.Colors()));
+    parms.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(bits));
+    parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(r.width));
+    dict.replaceKey("/DecodeParms", parms);
+    auto data = std::make_shared<Buffer>(coded.Data().size());
+    std::memcpy(data->getBuffer(), coded.Data().data(), coded.Data().size());
+    return streamWith(pdf, data, dict);
+}
+
+} // namespace
+
+PdfDrawing::PdfDrawing() = default;
+
+PdfDrawing::~PdfDrawing() = default;
+
+QPDFObjectHandle PdfDrawing::jpegStream(std::unique_ptr<JpegEncoder> jpeg, const Raster& r, const PictureTraits& traits)
+{
+    auto data = std::make_shared<Buffer>(const_cast<unsigned char*>(jpeg->Data()), jpeg->Size());
+    m_jpegs.push_back(std::move(jpeg));
+    QPDFObjectHandle dict = imageDict(r.width, r.height);
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+    dict.replaceKey("/ColorSpace", colourSpace(*m_pdf, r.grey, traits));
+    dict.replaceKey("/Filter", QPDFObjectHandle::newName("/DCTDecode"));
+    return streamWith(*m_pdf, data, dict);
+}
+
+// Grey or colour rows as an image XObject, coded as property 31 says.
+bool PdfDrawing::rasterImage(const Raster& r, const PictureTraits& traits, QPDFObjectHandle* image, QString* error)
+{
+    if (!PictureReader::WithinLimit(r.width, r.height, error))
+        return false;
+    LosslessEncoder lossless(r.rows, r.width, r.pitch, r.height, r.grey, r.bottomUp);
+    if (settings.compression != 1) {
+        const int colours = lossless.CountColours(256);
+        if (settings.compression == 0 || (!r.grey && colours <= 256)) {
+            if (!lossless.Encode(SIZE_MAX)) {
+                *error = "the picture could not be compressed";
+                return false;
+            }
+            *image = losslessStream(*m_pdf, lossless, r, traits);
+            return true;
+        }
+    }
+    auto jpeg = std::make_unique<JpegEncoder>();
+    const JpegEncoder::Sampling source{traits.samplingH, traits.samplingV};
+    if (!jpeg->Encode(r.rows, r.width, r.pitch, r.height, r.grey ? JpegEncoder::Pixels::Gray : JpegEncoder::Pixels::Bgr,
+                      settings.quality, r.bottomUp, source)) {
+        *error = "JPEG encoding failed: " + jpeg->Error();
+        return false;
+    }
+    // Flat pictures (screenshots, drawings) are smaller and exact lossless.
+    // A quick sample first, so a photo costs a few milliseconds, not a full
+    // lossless coding. The guess runs large (1.4 x for a screenshot, whose
+    // repeats lie far apart), photos come out above 10 x their JPEG at
+    // quality 85: hence the margin of 2.
+    if (settings.compression == 2 && lossless.Estimate(jpeg->Size() * 2) <= jpeg->Size() * 2 &&
+        lossless.Encode(jpeg->Size() - 1)) {
+        *image = losslessStream(*m_pdf, lossless, r, traits);
+        return true;
+    }
+    *image = jpegStream(std::move(jpeg), r, traits);
+    return true;
+}
+
+// Makes the image XObject for one decoded picture (1, 8-bit grey or 24-bit).
+bool PdfDrawing::makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjectHandle* image, QString* error)
+{
+    const int w = int(FreeImage_GetWidth(dib)), h = int(FreeImage_GetHeight(dib));
+    const unsigned bpp = FreeImage_GetBPP(dib);
+    if (bpp == 1 && settings.compression != 1) {
+        QPDFObjectHandle dict = imageDict(w, h);
+        describeBilevel(dict, dib);
+        *image = streamWith(*m_pdf, packedBits(dib), dict);
+        return true;
+    }
+    FiBitmap grey;
+    if (bpp == 1) { // JPEG asked for every picture: a bilevel one goes as grey
+        grey.reset(FreeImage_ConvertToGreyscale(dib));
+        if (!grey) {
+            *error = "the bilevel picture could not be turned to grey";
+            return false;
+        }
+        dib = grey.get();
+    }
+    const Raster r{FreeImage_GetBits(dib), w, int(FreeImage_GetPitch(dib)), h, FreeImage_GetBPP(dib) == 8, true};
+    return rasterImage(r, traits, image, error);
+}
+
+QString PdfDrawing::Begin()
+{
+    try {
+        m_pdf = std::make_unique<QPDF>();
+        m_pdf->emptyPDF();
+        const QPDFObjectHandle::Rectangle media(0, 0, points(settings.width), points(settings.height));
+        QPDFObjectHandle mediaBox = QPDFObjectHandle::newArray(
+            {QPDFObjectHandle::newInteger(0), QPDFObjectHandle::newInteger(0),
+             QPDFObjectHandle::newReal(media.urx, 4, true), QPDFObjectHandle::newReal(media.ury, 4, true)});
+        QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
+        page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+        page.replaceKey("/MediaBox", mediaBox);
+        page.replaceKey("/Resources", QPDFObjectHandle::newDictionary());
+        m_page = m_pdf->makeIndirectObject(page);
+        m_content.clear();
+        m_images = 0;
+        m_begun = true;
+    } catch (const std::exception& e) {
+        m_pdf.reset();
+        return QString("BeginDoc: %1").arg(e.what());
+    }
+    return {};
+}
+
+QString PdfDrawing::Draw(int left, int top, int width, int height, const QString& bitmapPath)
+{
+    QString error;
+    try {
+        QPDFObjectHandle image;
+        double pw = 0, ph = 0;
+        BmpFileView plain;
+        if (plain.Open(bitmapPath)) {
+            // A plain BMP goes to the encoder straight from the file.
+            const Raster r{plain.Rows(), plain.Width(), plain.Pitch(), plain.Height(), plain.Grey(), plain.BottomUp()};
+            if (!rasterImage(r, PictureTraits::Read(bitmapPath, r.width, r.height), &image, &error))
+                return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
+            pw = plain.Width();
+            ph = plain.Height();
+        } else {
+            FiBitmap dib = PictureReader::Read(bitmapPath, FIF_UNKNOWN, &error);
+            PictureTraits traits;
+            if (dib) {
+                traits = PictureTraits::Read(bitmapPath, int(FreeImage_GetWidth(dib.get())),
+                                             int(FreeImage_GetHeight(dib.get())));
+                if (traits.IsEmpty())
+                    traits = PictureTraits::Of(dib.get(), bitmapPath);
+            }
+            if (dib)
+                dib = PictureReader::Normalise(std::move(dib), &error);
+            if (!dib || !makeImage(dib.get(), traits, &image, &error))
+                return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
+            pw = FreeImage_GetWidth(dib.get());
+            ph = FreeImage_GetHeight(dib.get());
+        }
+        double x = left, y = top, w = width, h = height;
+        if (settings.placement == 1) {
+            const double scale = std::min(w / pw, h / ph);
+            x += (w - pw * scale) / 2;
+            y += (h - ph * scale) / 2;
+            w = pw * scale;
+            h = ph * scale;
+        }
+        const std::string name = "/Im" + std::to_string(++m_images);
+        QPDFObjectHandle resources = m_page.getKey("/Resources");
+        if (!resources.hasKey("/XObject"))
+            resources.replaceKey("/XObject", QPDFObjectHandle::newDictionary());
+        resources.getKey("/XObject").replaceKey(name, image);
+        // Our lengths run down from the top; PDF's run up from the bottom.
+        m_content += "q " + number(points(w)) + " 0 0 " + number(points(h)) + " " + number(points(x)) + " " +
+                      number(points(settings.height - y - h)) + " cm " + name + " Do Q\n";
+    } catch (const std::exception& e) {
+        return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), e.what());
+    }
+    return {};
+}
+
+QString PdfDrawing::End()
+{
+    m_begun = false;
+    // Written beside the target and renamed over it, so a failure never
+    // leaves half a file under the page's name.
+    const QString partial = settings.file + ".part";
+    const QByteArray partial8 = QFile::encodeName(partial);
+    try {
+        m_page.replaceKey("/Contents", QPDFObjectHandle::newStream(m_pdf.get(), m_content));
+        QPDFPageDocumentHelper(*m_pdf).addPage(QPDFPageObjectHelper(m_page), false);
+        if (!settings.creator.isEmpty()) {
+            QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
+            info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(settings.creator.toStdString()));
+            m_pdf->getTrailer().replaceKey("/Info", m_pdf->makeIndirectObject(info));
+        }
+        QPDFWriter writer(*m_pdf);
+        writer.setOutputFilename(partial8.constData());
+        writer.setCompressStreams(settings.docCompression != 0);
+        writer.setObjectStreamMode(settings.docCompression == 2 ? qpdf_o_generate : qpdf_o_disable);
+        writer.write();
+    } catch (const std::exception& e) {
+        QFile::remove(partial);
+        m_pdf.reset();
+        m_jpegs.clear();
+        return QString("Cannot write %1: %2").arg(QuotedPath(settings.file), e.what());
+    }
+    m_pdf.reset();
+    m_jpegs.clear();
+    QFile::remove(settings.file);
+    if (!QFile::rename(partial, settings.file)) {
+        QFile::remove(partial);
+        return QString("Cannot write %1: the finished file could not be put in place").arg(QuotedPath(settings.file));
+    }
+    return {};
+}

@@ -1,0 +1,227 @@
+#include "engine/picture/PictureTraits.h"
+
+#include "engine/picture/ColourProfile.h"
+
+#include <QFile>
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace {
+
+const char kMagic[] = "VelunorPictureTraits 1\n";
+constexpr qint64 kMaxProfile = 16 << 20;
+
+quint16 be16(const unsigned char* p) { return quint16(p[0] << 8 | p[1]); }
+
+// What the markers before a JPEG's image data tell.
+struct JpegHeader {
+    bool valid = false;
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    int lumaH = 0;
+    int lumaV = 0;
+    bool chromaFull = true; // both chroma components sampled 1 x 1
+    bool icc = false;
+};
+
+// Walks the markers of a JPEG up to its frame header. `read(at, n)` gives n
+// bytes at offset `at`, fewer at the end.
+template <class Read>
+JpegHeader walkJpeg(Read read)
+{
+    JpegHeader head;
+    QByteArray b = read(0, 2);
+    if (b.size() != 2 || quint8(b[0]) != 0xFF || quint8(b[1]) != 0xD8)
+        return head;
+    qint64 pos = 2;
+    for (int guard = 0; guard < 1000; ++guard) {
+        b = read(pos, 4);
+        if (b.size() < 2 || quint8(b[0]) != 0xFF)
+            return head;
+        const auto* p = reinterpret_cast<const unsigned char*>(b.constData());
+        const unsigned char marker = p[1];
+        if (marker == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            pos += 2;
+            continue;
+        }
+        if (marker == 0xD9 || marker == 0xDA || b.size() < 4)
+            return head;
+        const int length = be16(p + 2);
+        if (length < 2)
+            return head;
+        if (marker == 0xE2 && length >= 16 && read(pos + 4, 12) == QByteArray("ICC_PROFILE\0", 12))
+            head.icc = true;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            const QByteArray sof = read(pos + 4, length - 2);
+            const auto* s = reinterpret_cast<const unsigned char*>(sof.constData());
+            if (sof.size() < 6)
+                return head;
+            head.height = be16(s + 1);
+            head.width = be16(s + 3);
+            head.components = s[5];
+            if (sof.size() < 6 + 3 * head.components)
+                return head;
+            for (int c = 0; c < head.components; ++c) {
+                const int h = s[6 + 3 * c + 1] >> 4, v = s[6 + 3 * c + 1] & 15;
+                if (c == 0) {
+                    head.lumaH = h;
+                    head.lumaV = v;
+                } else if (h != 1 || v != 1) {
+                    head.chromaFull = false;
+                }
+            }
+            head.valid = true;
+            return head;
+        }
+        pos += 2 + length;
+    }
+    return head;
+}
+
+JpegHeader jpegHeaderOfFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return walkJpeg([&f](qint64 at, qint64 n) { return f.seek(at) ? f.read(n) : QByteArray(); });
+}
+
+// A PNG's iCCP profile, inflated; empty when it has none. (FreeImage here
+// hands no profile on from PNGs.)
+QByteArray pngProfile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.read(8) != QByteArray("\x89PNG\r\n\x1A\n", 8))
+        return {};
+    for (int guard = 0; guard < 10000; ++guard) {
+        const QByteArray head = f.read(8);
+        if (head.size() != 8)
+            return {};
+        const auto* h = reinterpret_cast<const unsigned char*>(head.constData());
+        const quint32 length = quint32(h[0]) << 24 | quint32(h[1]) << 16 | quint32(h[2]) << 8 | h[3];
+        const QByteArray type = head.mid(4);
+        if (type == "IDAT" || type == "IEND" || length > quint32(kMaxProfile))
+            return {}; // the profile comes before the pixels
+        if (type != "iCCP") {
+            if (!f.seek(f.pos() + qint64(length) + 4))
+                return {};
+            continue;
+        }
+        const QByteArray data = f.read(length);
+        const qsizetype name = data.indexOf('\0');
+        if (data.size() != qsizetype(length) || name < 0 || name + 2 > data.size() || data[name + 1] != 0)
+            return {};
+        z_stream z{};
+        if (inflateInit(&z) != Z_OK)
+            return {};
+        QByteArray out;
+        char buf[16384];
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData() + name + 2));
+        z.avail_in = uInt(data.size() - name - 2);
+        int rc = Z_OK;
+        while (rc == Z_OK && out.size() <= kMaxProfile) {
+            z.next_out = reinterpret_cast<Bytef*>(buf);
+            z.avail_out = sizeof buf;
+            rc = inflate(&z, Z_NO_FLUSH);
+            out.append(buf, qsizetype(sizeof buf - z.avail_out));
+        }
+        inflateEnd(&z);
+        return rc == Z_STREAM_END ? out : QByteArray();
+    }
+    return {};
+}
+
+} // namespace
+
+PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
+{
+    PictureTraits t;
+    if (!decoded)
+        return t;
+    QByteArray bytes;
+    if (FIICCPROFILE* icc = FreeImage_GetICCProfile(decoded); icc && icc->data && icc->size > 0)
+        bytes = QByteArray(static_cast<const char*>(icc->data), qsizetype(icc->size));
+    else
+        bytes = pngProfile(sourcePath);
+    if (!bytes.isEmpty()) {
+        // Only a profile for what the pixels are: a CMYK picture's profile
+        // has done its work by the time the pixels are RGB.
+        const int channels = ColourProfile::Channels(bytes);
+        const bool grey = FreeImage_GetColorType(decoded) == FIC_MINISBLACK ||
+                          FreeImage_GetColorType(decoded) == FIC_MINISWHITE;
+        if (channels == 3 || (channels == 1 && grey))
+            t.iccProfile = bytes;
+    }
+    const JpegHeader head = jpegHeaderOfFile(sourcePath);
+    if (head.valid && head.components == 3 && head.chromaFull && head.lumaH >= 1 && head.lumaV >= 1) {
+        t.samplingH = head.lumaH;
+        t.samplingV = head.lumaV;
+        // Turned upright by its Exif orientation: the factors turn with it.
+        const int w = int(FreeImage_GetWidth(decoded)), h = int(FreeImage_GetHeight(decoded));
+        if (w != h && w == head.height && h == head.width)
+            std::swap(t.samplingH, t.samplingV);
+    }
+    return t;
+}
+
+QString PictureTraits::SideFile(const QString& bitmapPath) { return bitmapPath + ".traits"; }
+
+void PictureTraits::Remove(const QString& bitmapPath) { QFile::remove(SideFile(bitmapPath)); }
+
+bool PictureTraits::Write(const QString& bitmapPath, int width, int height) const
+{
+    Remove(bitmapPath);
+    if (IsEmpty())
+        return true;
+    // A work file read once, moments later: no flush to the disk (QSaveFile
+    // would sync it, milliseconds a page). Read() believes only a whole one.
+    QFile f(SideFile(bitmapPath));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray bytes = kMagic +
+        QString("%1 %2 %3 %4 %5\n").arg(width).arg(height).arg(samplingH).arg(samplingV).arg(iccProfile.size()).toLatin1() +
+        iccProfile;
+    const bool ok = f.write(bytes) == bytes.size() && f.flush();
+    f.close();
+    if (!ok)
+        Remove(bitmapPath);
+    return ok;
+}
+
+PictureTraits PictureTraits::Read(const QString& bitmapPath, int width, int height)
+{
+    QFile f(SideFile(bitmapPath));
+    if (!f.open(QIODevice::ReadOnly) || f.readLine(64) != kMagic)
+        return {};
+    const QList<QByteArray> fields = f.readLine(128).trimmed().split(' ');
+    if (fields.size() != 5)
+        return {};
+    bool ok[5] = {};
+    qint64 v[5];
+    for (int i = 0; i < 5; ++i)
+        v[i] = fields[i].toLongLong(&ok[i]);
+    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4]) || v[0] != width || v[1] != height || v[2] < 0 || v[2] > 4 ||
+        v[3] < 0 || v[3] > 4 || v[4] < 0 || v[4] > kMaxProfile)
+        return {};
+    PictureTraits t;
+    t.samplingH = int(v[2]);
+    t.samplingV = int(v[3]);
+    t.iccProfile = f.read(v[4]);
+    if (t.iccProfile.size() != v[4])
+        return {};
+    return t;
+}
+
+bool PictureTraits::IsProfiledCmykJpeg(const QByteArray& jpeg)
+{
+    const JpegHeader head = walkJpeg([&jpeg](qint64 at, qint64 n) { return jpeg.mid(at, n); });
+    return head.valid && head.components == 4 && head.icc;
+}

@@ -1,0 +1,359 @@
+#include "test_job_support.h"
+
+#include "ScopedEnv.h"
+#include "TestSupport.h"
+#include "engine/job/ConversionJob.h"
+#include "engine/pdf/DocumentInfoPass.h"
+#include "engine/job/JobWorkArea.h"
+#include "platform/DOSOutputs.h"
+
+#include <FreeImage.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+class JobTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        QDir().mkpath(root + "/pics");
+        QDir().mkpath(root + "/out");
+        io.outputFolder = root + "/out";
+        job.SetSettingsPath(settings);
+    }
+
+    // A picture of w x h pixels; its page is w/200 by h/200 inches.
+    QString picture(const QString& name, int w, int h)
+    {
+        const QString path = root + "/pics/" + name;
+        EXPECT_TRUE(writeTestPicture(path, FIF_PNG, w, h));
+        return path;
+    }
+    QString output() const { return root + "/out/" + io.title + ".pdf"; }
+    bool workFoldersGone() const
+    {
+        const WorkFolders f = area.Folders();
+        return !QFileInfo::exists(f.tmpDir) && !QFileInfo::exists(f.pageDir);
+    }
+    // A job that had started ends by saying how, and names no document.
+    void expectStartedAndEndedAs(ConversionJob::Outcome outcome) const
+    {
+        ASSERT_FALSE(io.events.isEmpty());
+        EXPECT_EQ(io.events.first(), "started");
+        EXPECT_EQ(io.events.last(), QString("finished:%1:").arg(int(outcome)));
+        EXPECT_EQ(io.events.filter("finished:").size(), 1);
+    }
+
+    QTemporaryDir tmp;
+    QString root = tmp.path();
+    QString settings = root + "/config/setting.dll";
+    RecordingJobIo io;
+    JobWorkArea area{root + "/cache"};
+    DOSOutputs runner{io};
+    ConversionJob job{io, io, runner, area, io.yielder()};
+};
+
+} // namespace
+
+TEST(JobProgress, DividesFirstInDoublePrecision)
+{
+    EXPECT_EQ(ConversionJob::Percent(29, 101), 28); // 29 / 100 x 100 is just below 29
+    EXPECT_EQ(ConversionJob::Percent(0, 4), 0);
+    EXPECT_EQ(ConversionJob::Percent(1, 4), 33);
+    EXPECT_EQ(ConversionJob::Percent(2, 4), 66);
+    EXPECT_EQ(ConversionJob::Percent(3, 4), 100);
+    EXPECT_EQ(ConversionJob::Percent(1, 2), 100);
+    EXPECT_EQ(ConversionJob::Percent(0, 1), -1); // one entry: no percentage
+    EXPECT_EQ(ConversionJob::Percent(0, 0), -1); // list emptied during a job: no division by zero
+    EXPECT_EQ(ConversionJob::Percent(5, 3), 100); // list shrunk during a job
+}
+
+TEST(JobTitle, TitlesThatCannotNameAFile)
+{
+    for (const QString& t : QStringList{"", ".", "..", "a/b", "/", "../x", QString(300, QChar(u'x')), "two\nlines",
+                                        "carriage\rreturn", "tab\there", QString("del") + QChar(0x7f), QString("c1") + QChar(0x85)})
+        EXPECT_FALSE(ConversionJob::TitleProblem(t).isEmpty()) << t.toStdString();
+    for (const QString& t : QStringList{"New PDF Document", "Report, final", ".hidden-ish", "...", "Résumé 2024", "a\\b",
+                                        QChar(0xFEFF) + QString("after a byte order mark")})
+        EXPECT_TRUE(ConversionJob::TitleProblem(t).isEmpty()) << t.toStdString();
+}
+
+TEST_F(JobTest, EmptyListSaysSoAndChangesNothing)
+{
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::EmptyList);
+    EXPECT_EQ(io.events, (QStringList{"message:Add File:2:Please add a file", "finished:1:"}));
+    EXPECT_FALSE(QFileInfo::exists(settings));
+    EXPECT_FALSE(QFileInfo::exists(area.RunFolder()));
+}
+
+TEST_F(JobTest, TitleThatCannotNameAFileStopsBeforeAnythingIsMade)
+{
+    io.entries = {picture("a.png", 20, 10)};
+    io.outputFolder = root + "/out/new";
+    for (const QString& t : QStringList{"", ".", "..", "sub/name"}) {
+        io.events.clear();
+        io.title = t;
+        EXPECT_EQ(job.Run(), ConversionJob::Outcome::BadTitle) << t.toStdString();
+        EXPECT_EQ(io.messages().size(), 1);
+        EXPECT_TRUE(io.messages().value(0).startsWith("message:Velunor:2:"));
+        expectStartedAndEndedAs(ConversionJob::Outcome::BadTitle);
+        EXPECT_TRUE(io.captions.isEmpty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(root + "/out/new"));
+    EXPECT_FALSE(QFileInfo::exists(root + "/out/sub"));
+    EXPECT_FALSE(QFileInfo::exists(settings));
+    EXPECT_FALSE(QFileInfo::exists(area.RunFolder()));
+}
+
+TEST_F(JobTest, ExistingOutputWithCancelWritesNothing)
+{
+    io.entries = {picture("a.png", 20, 10)};
+    io.outputFolder = root + "/out/"; // the trailing "/" goes before the question
+    ASSERT_TRUE(writeFile(output(), "old document"));
+    io.answerOk = false;
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Cancelled);
+    EXPECT_EQ(io.events, (QStringList{"started", "folder:" + root + "/out", "question:" + output(), "finished:3:"}));
+    EXPECT_EQ(readAll(output()), "old document");
+    EXPECT_FALSE(QFileInfo::exists(settings));
+    EXPECT_FALSE(QFileInfo::exists(area.RunFolder()));
+}
+
+TEST_F(JobTest, TwoEntriesMakeTheDocumentWithTheCaptionsInOrder)
+{
+    io.entries = {picture("wide.png", 400, 100), picture("tall.png", 100, 300)};
+    io.outputFolder = root + "/out/";
+    io.title = "Report, final";
+    io.keywords = "one two";
+    ASSERT_TRUE(writeFile(output(), "old document"));
+    // A second name for the old document: replaced by a rename, it keeps
+    // the old bytes, while a copy over it would have rewritten them.
+    const QString held = root + "/held.pdf";
+    ASSERT_EQ(::link(QFile::encodeName(output()).constData(), QFile::encodeName(held).constData()), 0);
+    io.answerOk = true;
+
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Done) << io.events.join('\n').toStdString();
+    EXPECT_EQ(readAll(held), "old document");
+    EXPECT_EQ(io.captions, (QStringList{"Preparing Files...", "Preparing Files...0%", "Preparing Files...100%",
+                                        "Now Start Creating...", "Creating...100%", "Removing Temporary Files...",
+                                        "Done."}));
+    EXPECT_EQ(io.events.mid(0, 3), (QStringList{"started", "folder:" + root + "/out", "question:" + output()}));
+    EXPECT_EQ(io.events.mid(io.events.size() - 4),
+              (QStringList{"bar:0", "caption:Removing Temporary Files...", "caption:Done.", "finished:5:" + output()}));
+    EXPECT_TRUE(io.messages().isEmpty());
+    EXPECT_EQ(job.OutputPath(), output());
+
+    EXPECT_EQ(pdfPageCount(output()), 2);
+    EXPECT_EQ(pdfInfoField(output(), "Title"), "Report, final");
+    EXPECT_EQ(pdfInfoField(output(), "Keywords"), "one two");
+    EXPECT_EQ(runProgram("qpdf", {"--check", output()}).exitCode, 0);
+    // The settings file: six quoted records, CR LF, the trimmed folder.
+    EXPECT_EQ(readAll(settings), QByteArray("\"Report, final\"\r\n\"Velunor\"\r\n\"New Subject\"\r\n\"one two\"\r\n"
+                                            "\"85\"\r\n\"") + (root + "/out").toUtf8() + "\"\r\n");
+    EXPECT_TRUE(workFoldersGone());
+    // Nothing of the temporary copy is left beside the document.
+    EXPECT_EQ(QDir(root + "/out").entryList(QDir::Files | QDir::Hidden), QStringList{"Report, final.pdf"});
+}
+
+TEST_F(JobTest, FourEntriesCaptionsAndBar)
+{
+    io.entries = {picture("1.png", 20, 10), picture("2.png", 30, 10), picture("3.png", 40, 10),
+                  picture("4.png", 50, 10)};
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Done) << io.events.join('\n').toStdString();
+    EXPECT_EQ(io.captions,
+              (QStringList{"Preparing Files...", "Preparing Files...0%", "Preparing Files...33%",
+                           "Preparing Files...66%", "Preparing Files...100%", "Now Start Creating...",
+                           "Creating...33%", "Creating...66%", "Creating...100%", "Removing Temporary Files...",
+                           "Done."}));
+    EXPECT_EQ(io.events.filter(QRegularExpression("^bar:")),
+              (QStringList{"bar:0", "bar:33", "bar:66", "bar:100", "bar:100", "bar:33", "bar:66", "bar:100", "bar:0"}));
+    EXPECT_EQ(pdfPageCount(output()), 4);
+}
+
+TEST_F(JobTest, UnreadablePictureStopsTheJobWithOneMessage)
+{
+    const QString bad = root + "/pics/broken.png";
+    ASSERT_TRUE(writeFile(bad, "this is not a picture"));
+    io.entries = {picture("good.png", 20, 10), bad, picture("never.png", 20, 10)};
+    io.outputFolder = root + "/out/";
+    ASSERT_TRUE(writeFile(output(), "old document")); // and OK to replace it
+    // A second start from the event loop while this job runs is refused.
+    ConversionJob::Outcome inner = ConversionJob::Outcome::Done;
+    io.onYield = [&] {
+        if (io.yields == 1) {
+            EXPECT_TRUE(ConversionJob::IsRunning());
+            inner = job.Run();
+        }
+    };
+
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+    EXPECT_EQ(inner, ConversionJob::Outcome::Busy);
+    EXPECT_FALSE(ConversionJob::IsRunning());
+    ASSERT_EQ(io.messages().size(), 1) << io.events.join('\n').toStdString();
+    EXPECT_TRUE(io.messages()[0].startsWith("message:Velunor:3:"));
+    EXPECT_TRUE(io.messages()[0].contains(bad));
+    EXPECT_EQ(job.FailureText(), io.messages()[0].section(':', 3, -1));
+    expectStartedAndEndedAs(ConversionJob::Outcome::Failed);
+    EXPECT_FALSE(io.captions.contains("Done."));
+    EXPECT_EQ(io.captions.last(), ""); // bar and caption cleared
+    EXPECT_EQ(readAll(output()), "old document"); // a failed job leaves it whole
+    EXPECT_TRUE(workFoldersGone());
+    // The settings file stays as the job wrote it, trailing "/" removed.
+    EXPECT_TRUE(readAll(settings).endsWith("\"" + (root + "/out").toUtf8() + "\"\r\n"));
+}
+
+TEST_F(JobTest, OutputFolderThatCannotBeMadeIsNamed)
+{
+    io.entries = {picture("a.png", 20, 10)};
+    io.outputFolder = root + "/missing/parent";
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+    ASSERT_EQ(io.messages().size(), 1);
+    EXPECT_TRUE(io.messages()[0].startsWith("message:Velunor:3:"));
+    EXPECT_TRUE(io.messages()[0].contains(root + "/missing/parent"));
+    expectStartedAndEndedAs(ConversionJob::Outcome::Failed);
+    EXPECT_TRUE(QFileInfo::exists(settings));
+    EXPECT_TRUE(workFoldersGone());
+}
+
+TEST_F(JobTest, RootFolderStaysTheRootAndIsNotTakenForNoFolder)
+{
+    // A picture that cannot be read stops the job before anything is
+    // written into "/" itself.
+    const QString bad = root + "/pics/broken.png";
+    ASSERT_TRUE(writeFile(bad, "not a picture"));
+    io.entries = {bad};
+    io.outputFolder = "/";
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+    EXPECT_EQ(io.outputFolder, "/");
+    EXPECT_TRUE(io.events.filter("folder:").isEmpty());
+    ASSERT_EQ(io.messages().size(), 1) << io.events.join('\n').toStdString();
+    // Only root may write into "/"; anyone else is told so about "/" itself.
+    const QString expected = ::geteuid() == 0 ? bad : QString("The output folder / cannot be written");
+    EXPECT_TRUE(io.messages()[0].contains(expected)) << io.messages()[0].toStdString();
+}
+
+TEST_F(JobTest, DrawingLibraryFailureStopsWithoutASecondMessage)
+{
+    io.entries = {picture("a.png", 20, 10), picture("b.png", 20, 10)};
+    // The page folder turns into a file: the page cannot be written.
+    io.onYield = [&] {
+        if (io.yields == 1) {
+            const QString pages = area.Folders().pageDir;
+            QDir(pages).removeRecursively();
+            writeFile(pages, "in the way");
+        }
+    };
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+    ASSERT_EQ(io.messages().size(), 1) << io.events.join('\n').toStdString();
+    EXPECT_TRUE(io.messages()[0].startsWith("message:PDF:3:"));
+    EXPECT_TRUE(job.FailureText().isEmpty());
+    expectStartedAndEndedAs(ConversionJob::Outcome::Failed);
+    EXPECT_FALSE(QFileInfo::exists(output()));
+    EXPECT_FALSE(QFileInfo::exists(area.Folders().tmpDir));
+}
+
+TEST_F(JobTest, TitleChangedDuringTheJobToAnExistingFileIsAskedAgain)
+{
+    io.entries = {picture("a.png", 20, 10)};
+    ASSERT_TRUE(writeFile(root + "/out/Existing.pdf", "keep me"));
+    io.onYield = [&] { io.title = "Existing"; };
+    io.answerOk = false;
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Cancelled) << io.events.join('\n').toStdString();
+    EXPECT_EQ(io.events.filter("question:").size(), 1);
+    EXPECT_EQ(readAll(root + "/out/Existing.pdf"), "keep me");
+    EXPECT_FALSE(QFileInfo::exists(root + "/out/New PDF Document.pdf"));
+    EXPECT_TRUE(workFoldersGone());
+    expectStartedAndEndedAs(ConversionJob::Outcome::Cancelled);
+}
+
+// The work disk holds the page files and at most two chain files at a time;
+// a work disk too small even for that is told as full, naming the folder.
+// Each work disk is a small tmpfs mounted as the cache folder.
+TEST_F(JobTest, WorkDiskHoldsThePagesAndTwoChainFilesAndSaysWhenFull)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs as the work disk needs root";
+    // Noise, so that the pages are about as big as the document parts.
+    quint32 seed = 12345;
+    const int pages = 8;
+    for (int p = 0; p < pages; ++p) {
+        QImage img(500, 400, QImage::Format_RGB888);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width() * 3; ++x)
+                img.scanLine(y)[x] = uchar((seed = seed * 1664525u + 1013904223u) >> 24);
+        const QString path = root + QString("/pics/noise%1.bmp").arg(p);
+        ASSERT_TRUE(img.save(path));
+        io.entries << path;
+    }
+    ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done) << io.events.join('\n').toStdString();
+    const qint64 document = QFileInfo(output()).size();
+    const qint64 bitmap = 500 * 400 * 3 + (1 << 16);
+
+    struct Case {
+        const char* what;
+        double documents; // room for this many documents, besides the bitmap
+        bool done;
+    };
+    // All chain files kept would need 1 + (1 + ... + 8) / 8 + 1 = 6.5
+    // documents; pages plus two chain files need 3.
+    for (const Case& c : {Case{"room for the pages and two chain files", 3.5, true},
+                          Case{"room for the pages alone", 1.6, false}}) {
+        SCOPED_TRACE(c.what);
+        const QString disk = root + "/disk";
+        QDir().mkpath(disk);
+        const QByteArray size = "size=" + QByteArray::number(qint64(document * c.documents) + bitmap);
+        if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, size.constData()) != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+        auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
+        {
+            ScopedEnv env;
+            env.set("XDG_CACHE_HOME", QFile::encodeName(disk));
+            RecordingJobIo io2;
+            io2.entries = io.entries;
+            io2.outputFolder = root + "/out-" + QString::number(c.done);
+            JobWorkArea area2;
+            DOSOutputs runner2{io2};
+            ConversionJob job2{io2, io2, runner2, area2};
+            job2.SetSettingsPath(settings);
+            const auto outcome = job2.Run();
+            EXPECT_EQ(outcome == ConversionJob::Outcome::Done, c.done) << io2.events.join('\n').toStdString();
+            if (c.done) {
+                EXPECT_EQ(pdfPageCount(io2.outputFolder + "/" + io2.title + ".pdf"), pages);
+            } else {
+                ASSERT_EQ(io2.messages().size(), 1);
+                EXPECT_TRUE(io2.messages()[0].contains("The work disk is full")) << qPrintable(io2.messages()[0]);
+                EXPECT_TRUE(io2.messages()[0].contains(disk + "/velunor/")) << qPrintable(io2.messages()[0]);
+                EXPECT_FALSE(QFileInfo::exists(io2.outputFolder + "/" + io2.title + ".pdf"));
+            }
+        }
+    }
+
+    // The information pass rewrites the finished document beside itself: a
+    // disk too full for the copy is said, and the document stays whole.
+    const QString disk = root + "/pass";
+    QDir().mkpath(disk);
+    const QByteArray size = "size=" + QByteArray::number(document * 3 / 2);
+    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, size.constData()), 0);
+    auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
+    const QString finished = disk + "/tmpx.pdf";
+    ASSERT_TRUE(QFile::copy(output(), finished));
+    QString error;
+    EXPECT_FALSE(DocumentInfoPass::Run(finished, &error));
+    EXPECT_TRUE(error.contains("No space left on device")) << qPrintable(error);
+    EXPECT_EQ(readAll(finished), readAll(output()));
+    EXPECT_EQ(QDir(disk).entryList(QDir::Files), QStringList{"tmpx.pdf"});
+}

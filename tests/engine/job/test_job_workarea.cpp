@@ -1,0 +1,158 @@
+#include "engine/job/JobWorkArea.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+#include "TestSupport.h"
+
+using testsupport::readAll;
+using testsupport::writeFile;
+
+namespace {
+
+// Leftovers as a program numbered `pid` would leave them.
+void makeRun(const QString& base, const QString& name, bool withLockFile)
+{
+    QDir().mkpath(base + "/" + name + "/tmpvelunor");
+    QDir().mkpath(base + "/" + name + "/jpgtmp");
+    writeFile(base + "/" + name + "/jpgtmp/0.pdf", "page");
+    if (withLockFile)
+        writeFile(base + "/" + name + ".lock", "");
+}
+} // namespace
+
+TEST(JobWorkArea, FoldersArePrivateAndPerProgram)
+{
+    QTemporaryDir tmp;
+    const QString base = tmp.path() + "/velunor";
+    QDir().mkpath(base);
+    {
+        JobWorkArea area(base);
+        const QString run = base + "/run-" + QString::number(getpid());
+        EXPECT_EQ(area.RunFolder(), run);
+        EXPECT_EQ(area.Folders().tmpDir, run + "/tmpvelunor");
+        EXPECT_EQ(area.Folders().pageDir, run + "/jpgtmp");
+        QString error;
+        ASSERT_TRUE(area.CreateFolders(&error)) << error.toStdString();
+        EXPECT_TRUE(area.IsHeld());
+        struct stat st {};
+        ASSERT_EQ(stat(QFile::encodeName(area.Folders().pageDir).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+        // Another opener cannot take the lock while we live.
+        const int fd = ::open(QFile::encodeName(run + ".lock").constData(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        EXPECT_NE(flock(fd, LOCK_EX | LOCK_NB), 0);
+        ::close(fd);
+
+        writeFile(area.Folders().tmpDir + "/tmp.bmp", "x");
+        area.RemoveFolders({});
+        EXPECT_FALSE(QFileInfo::exists(area.Folders().tmpDir));
+        EXPECT_FALSE(QFileInfo::exists(area.Folders().pageDir));
+    }
+    // At the end of the program its folder and lock file go.
+    EXPECT_TRUE(QDir(base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+}
+
+TEST(JobWorkArea, SweepRemovesKilledProgramsLeftoversButNotALiveOnes)
+{
+    QTemporaryDir tmp;
+    const QString base = tmp.path();
+    makeRun(base, "run-1", true);   // killed: lock file, nobody holds it
+    makeRun(base, "run-2", false);  // killed before its lock file was removed... or never had one
+    makeRun(base, "run-3", true);   // alive: its program holds the lock
+    writeFile(base + "/unrelated.txt", "mine");
+    const int live = ::open(QFile::encodeName(base + "/run-3.lock").constData(), O_RDWR);
+    ASSERT_GE(live, 0);
+    ASSERT_EQ(flock(live, LOCK_EX | LOCK_NB), 0);
+
+    {
+    JobWorkArea area(base);
+    // Our own leftovers (a program that had our number) go too.
+    makeRun(base, "run-" + QString::number(getpid()), false);
+    area.SweepLeftovers({});
+
+    EXPECT_FALSE(QFileInfo::exists(base + "/run-1"));
+    EXPECT_FALSE(QFileInfo::exists(base + "/run-1.lock"));
+    EXPECT_FALSE(QFileInfo::exists(base + "/run-2"));
+    EXPECT_FALSE(QFileInfo::exists(base + "/run-2.lock"));
+    EXPECT_TRUE(QFileInfo::exists(base + "/run-3/jpgtmp/0.pdf"));
+    EXPECT_TRUE(QFileInfo::exists(base + "/run-3.lock"));
+    EXPECT_TRUE(QFileInfo::exists(base + "/unrelated.txt"));
+    EXPECT_FALSE(QFileInfo::exists(area.Folders().tmpDir));
+    EXPECT_FALSE(QFileInfo::exists(area.Folders().pageDir));
+    EXPECT_TRUE(area.IsHeld()); // the sweep took our own lock for the program's life
+    }
+
+    // Once that program is gone, the next start removes its folder.
+    ::close(live);
+    JobWorkArea next(base);
+    next.SweepLeftovers({});
+    EXPECT_FALSE(QFileInfo::exists(base + "/run-3"));
+    EXPECT_FALSE(QFileInfo::exists(base + "/run-3.lock"));
+}
+
+TEST(JobWorkArea, NoPrivateFolderIsAnErrorInWords)
+{
+    JobWorkArea area(QStringLiteral("/proc/no-such-place"));
+    QString error;
+    EXPECT_FALSE(area.CreateFolders(&error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(JobWorkArea, ANameHeldByAnotherLiveProgramIsNeverShared)
+{
+    // Another PID namespace sharing the cache can have a live program with
+    // our number: its lock sends us to another name, its folder stays.
+    QTemporaryDir tmp;
+    const QString taken = tmp.path() + "/run-" + QString::number(getpid());
+    makeRun(tmp.path(), "run-" + QString::number(getpid()), true);
+    const int other = ::open(QFile::encodeName(taken + ".lock").constData(), O_RDWR);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    {
+        JobWorkArea area(tmp.path());
+        area.SweepLeftovers({});
+        ASSERT_TRUE(area.IsHeld());
+        EXPECT_NE(area.RunFolder(), taken);
+        ASSERT_TRUE(area.CreateFolders());
+        EXPECT_TRUE(QFileInfo(area.Folders().pageDir).isDir());
+        EXPECT_TRUE(QFileInfo::exists(taken + "/jpgtmp/0.pdf"));
+    }
+    EXPECT_TRUE(QFileInfo::exists(taken + "/jpgtmp/0.pdf"));
+    ::close(other);
+}
+
+TEST(JobWorkArea, WithoutALockTheSweepLeavesOurNamesFolderAlone)
+{
+    // Every name we could take is held by live programs: the folder under
+    // our own number is theirs, and the sweep must not clear it.
+    QTemporaryDir tmp;
+    const QString pidName = "run-" + QString::number(getpid());
+    makeRun(tmp.path(), pidName, true);
+    std::vector<int> held;
+    for (int k = 0; k <= 18; ++k) {
+        const QString name = k == 0 ? pidName : pidName + "-" + QString::number(k);
+        const int fd = ::open(QFile::encodeName(tmp.path() + "/" + name + ".lock").constData(),
+                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+        held.push_back(fd);
+    }
+    {
+        JobWorkArea area(tmp.path());
+        area.SweepLeftovers({});
+        EXPECT_FALSE(area.IsHeld());
+        EXPECT_TRUE(QFileInfo::exists(tmp.path() + "/" + pidName + "/jpgtmp/0.pdf"));
+    }
+    for (int fd : held)
+        ::close(fd);
+}

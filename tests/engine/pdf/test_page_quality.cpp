@@ -1,0 +1,475 @@
+// Pages as good as their pictures: colour profiles, PNG samples, flat
+// pictures, grey with alpha, subsampling, Huffman tables, and the finished
+// document's dates and XMP. Every picture is made here; lcms2 computes the
+// colour-managed reference, and outside programs read the results.
+#include "PictureCheck.h"
+#include "RecordingMessageSink.h"
+#include "TestSupport.h"
+#include "test_job_support.h"
+
+#include "engine/job/ConversionJob.h"
+#include "engine/job/JobWorkArea.h"
+#include "engine/job/PageMaker.h"
+#include "platform/DOSOutputs.h"
+
+#include <FreeImage.h>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <jpeglib.h>
+#include <lcms2.h>
+#include <random>
+#include <zlib.h>
+
+using namespace testsupport;
+
+namespace {
+
+constexpr int kW = 200, kH = 100;
+
+QByteArray profileBytes(cmsHPROFILE p)
+{
+    cmsUInt32Number n = 0;
+    cmsSaveProfileToMem(p, nullptr, &n);
+    QByteArray bytes(qsizetype(n), '\0');
+    cmsSaveProfileToMem(p, bytes.data(), &n);
+    cmsCloseProfile(p);
+    return bytes;
+}
+
+// Adobe RGB (1998): its primaries, D65 and gamma 2.2.
+QByteArray adobeRgbProfile()
+{
+    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 563.0 / 256.0);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE p = cmsCreateRGBProfile(&d65, &primaries, curves);
+    cmsFreeToneCurve(gamma);
+    return profileBytes(p);
+}
+
+QByteArray cmykProfile() { return readAll("/usr/share/color/icc/ghostscript/default_cmyk.icc"); }
+
+// Eight patches of 50 x 50 pixels, 4 across, 2 down; `colour(i)` gives the
+// source values of patch i (3 or 4 bytes).
+template <class Colour>
+std::vector<uint8_t> patches(int channels, Colour colour)
+{
+    std::vector<uint8_t> px(size_t(kW) * kH * channels);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const std::vector<uint8_t> c = colour((y / 50) * 4 + x / 50);
+            std::copy(c.begin(), c.end(), px.begin() + (size_t(y) * kW + x) * channels);
+        }
+    return px;
+}
+
+// Mean colour of the middle of patch i of a rendering, sRGB 0..1.
+std::array<double, 3> patchMean(const RgbImage& img, int i)
+{
+    std::array<double, 3> sum{};
+    int n = 0;
+    const int x0 = (i % 4) * 50 * img.w / kW, y0 = (i / 4) * 50 * img.h / kH, side = 50 * img.w / kW;
+    for (int y = y0 + side / 4; y < y0 + 3 * side / 4; ++y)
+        for (int x = x0 + side / 4; x < x0 + 3 * side / 4; ++x, ++n)
+            for (int c = 0; c < 3; ++c)
+                sum[size_t(c)] += img.at(x, y)[c] / 255.0;
+    for (double& v : sum)
+        v /= n;
+    return sum;
+}
+
+// Colour difference (CIE 1976) between two sRGB colours (0..1).
+double deltaE(const std::array<double, 3>& a, const std::array<double, 3>& b)
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM t = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsCIELab la, lb;
+    cmsDoTransform(t, a.data(), &la, 1);
+    cmsDoTransform(t, b.data(), &lb, 1);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+    return cmsDeltaE(&la, &lb);
+}
+
+// The colour-managed sRGB value of `source` (8-bit samples of `format`)
+// under `profile`.
+std::array<double, 3> managed(const QByteArray& profile, cmsUInt32Number format, const std::vector<uint8_t>& source)
+{
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(in, format, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    std::array<double, 3> out{};
+    cmsDoTransform(t, source.data(), out.data(), 1);
+    for (double& v : out) // out of sRGB's gamut: shown as the nearest it has
+        v = std::clamp(v, 0.0, 1.0);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(in);
+    cmsCloseProfile(srgb);
+    return out;
+}
+
+// An RGB picture saved by FreeImage with an embedded profile.
+bool saveWithProfile(const std::vector<uint8_t>& rgb, const QByteArray& icc, const QString& path, int format, int flags)
+{
+    FIBITMAP* dib = FreeImage_Allocate(kW, kH, 24);
+    for (int y = 0; y < kH; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, kH - 1 - y);
+        for (int x = 0; x < kW; ++x) {
+            const uint8_t* p = &rgb[(size_t(y) * kW + x) * 3];
+            line[3 * x + FI_RGBA_RED] = p[0];
+            line[3 * x + FI_RGBA_GREEN] = p[1];
+            line[3 * x + FI_RGBA_BLUE] = p[2];
+        }
+    }
+    FreeImage_CreateICCProfile(dib, const_cast<char*>(icc.constData()), long(icc.size()));
+    const bool ok = FreeImage_Save(FREE_IMAGE_FORMAT(format), dib, QFile::encodeName(path).constData(), flags);
+    FreeImage_Unload(dib);
+    return ok;
+}
+
+// A CMYK JPEG as Adobe's programs write it (APP14, samples inverted), with
+// the profile in APP2. `ink`: 0 = none, 255 = full.
+QByteArray cmykJpeg(const std::vector<uint8_t>& ink, const QByteArray& icc)
+{
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* buf = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buf, &size);
+    c.image_width = kW;
+    c.image_height = kH;
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 95, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    jpeg_write_icc_profile(&c, reinterpret_cast<const JOCTET*>(icc.constData()), unsigned(icc.size()));
+    std::vector<uint8_t> row(size_t(kW) * 4);
+    while (c.next_scanline < c.image_height) {
+        for (size_t k = 0; k < row.size(); ++k)
+            row[k] = uint8_t(255 - ink[c.next_scanline * row.size() + k]);
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    QByteArray out(reinterpret_cast<const char*>(buf), qsizetype(size));
+    free(buf);
+    return out;
+}
+
+// A PNG chunk with its length and CRC.
+QByteArray chunk(const char* type, const QByteArray& data)
+{
+    QByteArray c;
+    const quint32 n = quint32(data.size());
+    c += char(n >> 24);
+    c += char(n >> 16);
+    c += char(n >> 8);
+    c += char(n);
+    const QByteArray body = QByteArray(type, 4) + data;
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size())));
+    c += body;
+    c += char(crc >> 24);
+    c += char(crc >> 16);
+    c += char(crc >> 8);
+    c += char(crc);
+    return c;
+}
+
+// Photo-like pixels: gradients under noise, so neither flat nor few-coloured.
+RgbImage noisy(int w, int h)
+{
+    RgbImage img = testPattern(w, h);
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> d(-40, 40);
+    for (auto& v : img.px)
+        v = uint8_t(std::clamp(int(v) + d(rng), 0, 255));
+    return img;
+}
+
+// Luma sampling factors of the page's JPEG (0x22 = 4:2:0), -1 if none.
+int pageSampling(const QString& pdf)
+{
+    QTemporaryDir out;
+    runProgram("pdfimages", {"-j", pdf, out.filePath("im")});
+    const QByteArray j = readAll(out.filePath("im-000.jpg"));
+    const int sof = j.indexOf(QByteArray("\xFF\xC0", 2));
+    return sof < 0 ? -1 : int(quint8(j[sof + 11]));
+}
+
+class PageQualityTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QDir().mkpath(folders.tmpDir));
+        ASSERT_TRUE(QDir().mkpath(folders.pageDir));
+        maker.BeginJob();
+    }
+    QString pic(const QString& name) const { return dir.filePath(name); }
+
+    // Makes page i and checks it is valid and drawn by poppler, mupdf and
+    // Ghostscript without a word; returns poppler's rendering.
+    RgbImage page(int i, const QString& path, int quality)
+    {
+        const PageResult r = maker.MakePage(i, path, quality);
+        EXPECT_TRUE(r.ok()) << qPrintable(r.message);
+        const QString pdf = folders.pageFile(i);
+        EXPECT_EQ(qpdfProblems(pdf), QString());
+        const Rendered mupdf = renderMupdf(pdf, 200), gs = renderGhostscript(pdf, 200);
+        EXPECT_TRUE(mupdf.ok && gs.ok);
+        EXPECT_EQ(mupdf.messages, QString());
+        EXPECT_EQ(gs.messages, QString());
+        const Rendered poppler = renderPoppler(pdf, 200);
+        EXPECT_TRUE(poppler.ok);
+        EXPECT_EQ(poppler.messages, QString());
+        return poppler.image;
+    }
+
+    QTemporaryDir dir;
+    WorkFolders folders{dir.filePath("tmpvelunor"), dir.filePath("jpgtmp")};
+    RecordingMessageSink sink;
+    PageMaker maker{folders, sink, [] {}};
+};
+
+TEST_F(PageQualityTest, EmbeddedProfilesGiveTheManagedColours)
+{
+    const QByteArray adobe = adobeRgbProfile(), cmyk = cmykProfile();
+    ASSERT_FALSE(cmyk.isEmpty()) << "Ghostscript's CMYK profile is missing";
+    // Saturated colours, where Adobe RGB and sRGB lie far apart.
+    const std::vector<std::vector<uint8_t>> rgb = {{0, 200, 0},   {210, 20, 20},  {20, 30, 200},  {0, 180, 180},
+                                                   {200, 200, 0}, {200, 0, 200},  {128, 128, 128}, {240, 180, 140}};
+    const std::vector<std::vector<uint8_t>> ink = {{255, 0, 0, 0},   {0, 255, 0, 0},    {0, 0, 255, 0},  {0, 0, 0, 128},
+                                                   {153, 102, 0, 0}, {0, 204, 153, 0}, {102, 0, 204, 0}, {51, 51, 51, 0}};
+    const std::vector<uint8_t> rgbPx = patches(3, [&](int i) { return rgb[size_t(i)]; });
+    ASSERT_TRUE(saveWithProfile(rgbPx, adobe, pic("adobe.jpg"), FIF_JPEG, 95));
+    ASSERT_TRUE(saveWithProfile(rgbPx, adobe, pic("adobe.png"), FIF_PNG, 0));
+    ASSERT_TRUE(writeFile(pic("cmyk.jpg"), cmykJpeg(patches(4, [&](int i) { return ink[size_t(i)]; }), cmyk)));
+
+    const struct {
+        QString file;
+        const QByteArray& profile;
+        cmsUInt32Number format;
+        const std::vector<std::vector<uint8_t>>& colours;
+    } cases[] = {{"adobe.jpg", adobe, TYPE_RGB_8, rgb}, {"adobe.png", adobe, TYPE_RGB_8, rgb},
+                 {"cmyk.jpg", cmyk, TYPE_CMYK_8, ink}};
+    int i = 0;
+    for (const auto& c : cases) {
+        const RgbImage shown = page(i, pic(c.file), 85);
+        ASSERT_EQ(shown.w, kW) << qPrintable(c.file);
+        for (int p = 0; p < 8; ++p) {
+            const double d = deltaE(patchMean(shown, p), managed(c.profile, c.format, c.colours[size_t(p)]));
+            EXPECT_LE(d, 2.5) << qPrintable(c.file) << " patch " << p;
+        }
+        ++i;
+    }
+}
+
+TEST_F(PageQualityTest, PaletteAndRgbPngWithGammaGiveTheSameRawSamples)
+{
+    // 64 colours in blocks, as palette and as RGB PNG, both saying gAMA 0.7.
+    RgbImage img{kW, kH, std::vector<uint8_t>(size_t(kW) * kH * 3)};
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const int k = (x / 25 + 8 * (y / 25)) * 2;
+            uint8_t* p = img.at(x, y);
+            p[0] = uint8_t((k & 3) * 85);
+            p[1] = uint8_t(((k >> 2) & 3) * 85);
+            p[2] = uint8_t(((k >> 4) & 3) * 85);
+        }
+    const QString rgbPng = pic("rgb.png"), palettePng = pic("palette.png");
+    ASSERT_TRUE(saveRgb(img, rgbPng, FIF_PNG));
+    FIBITMAP* rgbDib = FreeImage_Load(FIF_PNG, QFile::encodeName(rgbPng).constData(), 0);
+    FIBITMAP* indexed = FreeImage_ColorQuantizeEx(rgbDib, FIQ_NNQUANT, 64);
+    FreeImage_Unload(rgbDib);
+    ASSERT_TRUE(indexed);
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, indexed, QFile::encodeName(palettePng).constData(), 0));
+    FreeImage_Unload(indexed);
+    ASSERT_EQ(meanAbsDiff(loadRgb(palettePng), img), 0.0) << "the palette PNG must hold the same pixels";
+    for (const QString& path : {rgbPng, palettePng}) {
+        QByteArray png = readAll(path);
+        png.insert(33, chunk("gAMA", QByteArray("\x00\x01\x11\x70", 4))); // 70000: gamma 0.7
+        ASSERT_TRUE(writeFile(path, png));
+    }
+    page(0, rgbPng, 85);
+    page(1, palettePng, 85);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(meanAbsDiff(renderMupdf(folders.pageFile(i), 200).image, img), 0.0) << i;
+        EXPECT_EQ(pdfImages(folders.pageFile(i))[0][5], "index") << i;
+    }
+}
+
+TEST_F(PageQualityTest, FlatScreenshotIsExactAndAboutAsSmallAsItsOptimisedPng)
+{
+    // Panels, a title bar, buttons and rows of anti-aliased strokes like text.
+    QImage shot(600, 400, QImage::Format_RGB32);
+    shot.fill(QColor(246, 246, 246));
+    QPainter p(&shot);
+    // The title bar's gradient takes it past 256 colours.
+    QLinearGradient bar(0, 0, 600, 0);
+    bar.setColorAt(0, QColor(30, 60, 140));
+    bar.setColorAt(1, QColor(120, 170, 230));
+    p.fillRect(0, 0, 600, 28, bar);
+    p.fillRect(10, 40, 180, 350, QColor(230, 232, 235));
+    p.setRenderHint(QPainter::Antialiasing);
+    for (int b = 0; b < 4; ++b) {
+        p.setBrush(QColor(220, 224, 230));
+        p.setPen(QColor(150, 155, 165));
+        p.drawRoundedRect(QRectF(20.5, 60.5 + 40 * b, 160, 28), 5, 5);
+    }
+    p.setPen(QPen(QColor(30, 30, 30), 1.3));
+    std::mt19937 rng(3);
+    for (int line = 0; line < 22; ++line)
+        for (int x = 210; x < 580; x += 7) {
+            const double y = 50 + 15 * line, h = 4 + rng() % 6;
+            p.drawLine(QPointF(x + 0.3, y + 9), QPointF(x + 2.5 + rng() % 3, y + 9 - h));
+        }
+    p.end();
+    const QString png = pic("shot.png"), optimised = pic("shot-optimised.png");
+    ASSERT_TRUE(shot.save(png));
+    ASSERT_TRUE(QFile::copy(png, optimised));
+    ASSERT_EQ(runProgram("optipng", {"-quiet", "-o2", optimised}).exitCode, 0);
+    const RgbImage expected = loadRgb(png);
+
+    page(0, png, 85);
+    const QString pdf = folders.pageFile(0);
+    EXPECT_NE(pdfImages(pdf)[0][8], "jpeg");
+    EXPECT_EQ(meanAbsDiff(extractImage(pdf), expected), 0.0);
+    EXPECT_EQ(meanAbsDiff(renderMupdf(pdf, 200).image, expected), 0.0);
+    EXPECT_LE(double(QFileInfo(pdf).size()), 1.3 * double(QFileInfo(optimised).size()));
+}
+
+TEST_F(PageQualityTest, GreyWithAlphaStaysGreyOnWhite)
+{
+    // A PNG of colour type 4: grey ramp, left half opaque, right half clear.
+    QByteArray raw;
+    RgbImage expected{kW, kH, std::vector<uint8_t>(size_t(kW) * kH * 3)};
+    for (int y = 0; y < kH; ++y) {
+        raw += char(0); // no filter
+        for (int x = 0; x < kW; ++x) {
+            const uint8_t g = uint8_t(x * 255 / (kW - 1)), a = x < kW / 2 ? 255 : 0;
+            raw += char(g);
+            raw += char(a);
+            std::fill_n(expected.at(x, y), 3, a ? g : 255);
+        }
+    }
+    uLongf size = compressBound(uLong(raw.size()));
+    QByteArray z(qsizetype(size), '\0');
+    compress(reinterpret_cast<Bytef*>(z.data()), &size, reinterpret_cast<const Bytef*>(raw.constData()), uLong(raw.size()));
+    z.resize(qsizetype(size));
+    const QByteArray ihdr("\0\0\0\xC8\0\0\0\x64\x08\x04\0\0\0", 13);
+    const QByteArray png = QByteArray("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", z) + chunk("IEND", {});
+    ASSERT_TRUE(writeFile(pic("greyalpha.png"), png));
+
+    const RgbImage shown = page(0, pic("greyalpha.png"), 85);
+    EXPECT_EQ(pdfImages(folders.pageFile(0))[0][5], "gray");
+    EXPECT_LE(meanAbsDiffAligned(shown, expected, 1), 2.0);
+}
+
+TEST_F(PageQualityTest, JpegSourcesAreNeverSampledFinerThanTheyWere)
+{
+    const RgbImage img = noisy(kW, kH);
+    ASSERT_TRUE(saveRgb(img, pic("s420.jpg"), FIF_JPEG, 24, 95 | JPEG_SUBSAMPLING_420));
+    ASSERT_TRUE(saveRgb(img, pic("s422.jpg"), FIF_JPEG, 24, 95 | JPEG_SUBSAMPLING_422));
+    ASSERT_TRUE(saveRgb(img, pic("photo.png"), FIF_PNG));
+    // The quality's rule (4:4:4 from 90, 4:2:0 below), never finer than the source.
+    const struct {
+        const char* file;
+        int quality;
+        int sampling;
+    } cases[] = {{"s420.jpg", 95, 0x22}, {"s422.jpg", 95, 0x21}, {"s422.jpg", 50, 0x22},
+                 {"photo.png", 95, 0x11}, {"photo.png", 50, 0x22}};
+    int i = 0;
+    for (const auto& c : cases) {
+        page(i, pic(c.file), c.quality);
+        EXPECT_EQ(pageSampling(folders.pageFile(i)), c.sampling) << c.file << " at " << c.quality;
+        ++i;
+    }
+}
+
+TEST_F(PageQualityTest, PhotoJpegIsGraphicsMagicksPixelsInNoMoreBytes)
+{
+    const QString photo = "/usr/share/backgrounds/mate/nature/Storm.jpg";
+    if (!QFileInfo::exists(photo))
+        GTEST_SKIP() << "mate-backgrounds is not installed";
+    // The photo as a PNG, so neither side copies JPEG coefficients.
+    FIBITMAP* dib = FreeImage_Load(FIF_JPEG, QFile::encodeName(photo).constData(), 0);
+    FIBITMAP* small = FreeImage_Rescale(dib, 640, 427, FILTER_BILINEAR);
+    FreeImage_Unload(dib);
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, small, QFile::encodeName(pic("photo.png")).constData(), 0));
+    FreeImage_Unload(small);
+    for (int q : {50, 85}) {
+        page(0, pic("photo.png"), q);
+        QTemporaryDir out;
+        runProgram("pdfimages", {"-j", folders.pageFile(0), out.filePath("im")});
+        const QString ours = out.filePath("im-000.jpg"), gm = out.filePath("gm.jpg");
+        ASSERT_EQ(runProgram("gm", {"convert", pic("photo.png"), "-quality", QString::number(q), "-sampling-factor",
+                                    "2x2", gm}).exitCode, 0);
+        EXPECT_EQ(meanAbsDiff(loadRgb(ours), loadRgb(gm)), 0.0) << q;
+        EXPECT_LE(QFileInfo(ours).size(), QFileInfo(gm).size()) << q;
+    }
+}
+
+// The finished document, read by exiftool.
+class DocumentInformationTest : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    QString root = tmp.path();
+    RecordingJobIo io;
+    JobWorkArea area{root + "/cache"};
+    DOSOutputs runner{io};
+    ConversionJob job{io, io, runner, area};
+};
+
+TEST_F(DocumentInformationTest, DatesAreDatesAndXmpMirrorsTheFields)
+{
+    ASSERT_TRUE(QDir().mkpath(root + "/out"));
+    ASSERT_TRUE(writeTestPicture(root + "/a.png", FIF_PNG, 120, 80));
+    io.entries = {root + "/a.png"}; // one page: the toolkit sets no ModDate then
+    io.outputFolder = root + "/out";
+    io.title = QString::fromUtf8("Caf\u00e9 <A & B>");
+    io.author = "Ann O'Neil";
+    io.subject = QString::fromUtf8("\u6771\u4eac");
+    io.keywords = "one, two";
+    io.creationDate = "D:20240131154500+01'00";
+    job.SetSettingsPath(root + "/setting.dll");
+    ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done) << io.events.join('\n').toStdString();
+    const QString pdf = job.OutputPath();
+    EXPECT_EQ(qpdfProblems(pdf), QString());
+
+    const ProcessResult r = runProgram("exiftool", {"-j", "-G1", "-charset", "pdf=UTF8", pdf});
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    const QJsonObject tags = QJsonDocument::fromJson(r.out.toUtf8()).array().at(0).toObject();
+    EXPECT_EQ(tags["PDF:CreateDate"].toString(), "2024:01:31 15:45:00+01:00");
+    EXPECT_TRUE(QRegularExpression(R"(^\d{4}:\d\d:\d\d \d\d:\d\d:\d\d([+-]\d\d:\d\d|Z)$)")
+                    .match(tags["PDF:ModifyDate"].toString()).hasMatch())
+        << qPrintable(tags["PDF:ModifyDate"].toString());
+    const std::pair<const char*, QString> xmp[] = {
+        {"XMP-dc:Title", io.title},           {"XMP-dc:Creator", io.author},
+        {"XMP-dc:Description", io.subject},   {"XMP-pdf:Keywords", io.keywords},
+        {"XMP-xmp:CreateDate", "2024:01:31 15:45:00+01:00"},
+        {"XMP-xmp:CreatorTool", "Velunor"},   {"XMP-pdf:Producer", "Velunor"},
+        {"XMP-xmp:ModifyDate", tags["PDF:ModifyDate"].toString()},
+    };
+    for (const auto& [tag, value] : xmp)
+        EXPECT_EQ(tags[tag].toVariant().toString(), value) << tag;
+    // The information fields themselves are as the toolkit wrote them.
+    EXPECT_EQ(pdfInfoField(pdf, "Title"), io.title);
+    EXPECT_EQ(pdfInfoField(pdf, "Subject"), io.subject);
+}
+
+} // namespace

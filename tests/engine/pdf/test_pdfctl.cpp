@@ -1,0 +1,288 @@
+#include "PictureCheck.h"
+#include "RecordingMessageSink.h"
+#include "TestSupport.h"
+
+#include "engine/pdf/PdfCtl.h"
+
+#include <FreeImage.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace testsupport;
+
+namespace {
+
+QString lastError()
+{
+    char buffer[256];
+    GetErrorMsg(buffer, 255);
+    return QString::fromUtf8(buffer);
+}
+
+// A 200 x 100 picture on a 254 x 127 page renders 1:1 at 200 dpi.
+class PdfCtlTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        bitmap = dir.filePath("tmp.bmp");
+        ASSERT_TRUE(saveRgb(img, bitmap, FIF_BMP));
+    }
+
+    // One page with the given drawing properties; the result of EndDoc.
+    int makePage(const QString& pdf, int compression, int quality, int placement = 2, int pageW = 254,
+                 int pageH = 127, int left = 0, int top = 0, int w = 254, int h = 127, const QString& from = {})
+    {
+        const int box = CreateBox(0, 0);
+        EXPECT_NE(box, -1);
+        EXPECT_EQ(SetNumProp(box, 44, 1), 0);
+        EXPECT_EQ(SetStrProp(box, 10, pdf), 0);
+        EXPECT_EQ(SetNumProp(box, 44, 0), 0);
+        EXPECT_EQ(SetStrProp(box, 14, "Velunor"), 0);
+        EXPECT_EQ(SetNumProp(box, 36, pageW), 0);
+        EXPECT_EQ(SetNumProp(box, 34, pageH), 0);
+        EXPECT_EQ(SetNumProp(box, 31, compression), 0);
+        EXPECT_EQ(SetNumProp(box, 45, quality), 0);
+        EXPECT_EQ(SetNumProp(box, 51, 2), 0);
+        EXPECT_EQ(SetNumProp(box, 52, placement), 0);
+        EXPECT_EQ(BeginDoc(box), 0);
+        EXPECT_EQ(StretchDrawFromFile(box, left, top, w, h, from.isEmpty() ? bitmap : from), 0) << qPrintable(lastError());
+        const int end = EndDoc(box);
+        EXPECT_EQ(FreeBox(box), 0);
+        return end;
+    }
+
+    QTemporaryDir dir;
+    RgbImage img = testPattern(200, 100);
+    QString bitmap;
+};
+
+TEST_F(PdfCtlTest, CheckPdfErrorShowsTheMessageAndReturnsInsteadOfEnding)
+{
+    RecordingMessageSink sink;
+    EXPECT_TRUE(CheckPdfError(0, sink));
+    EXPECT_TRUE(CheckPdfError(7, sink));
+    EXPECT_TRUE(sink.messages.empty());
+
+    EXPECT_EQ(BeginDoc(987654), -1);
+    EXPECT_FALSE(CheckPdfError(-1, sink));
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].title, "PDF");
+    EXPECT_EQ(sink.messages[0].icon, MessageIcon::Critical);
+    EXPECT_TRUE(sink.messages[0].text.contains("987654")) << qPrintable(sink.messages[0].text);
+}
+
+TEST_F(PdfCtlTest, EveryMisuseFailsWithAReadableMessage)
+{
+    const int box = CreateBox(0, 0);
+    ASSERT_GT(box, 0);
+    EXPECT_EQ(BeginDoc(box), -1); // no file yet
+    EXPECT_TRUE(lastError().contains("property 10")) << qPrintable(lastError());
+    EXPECT_EQ(SetStrProp(box, 10, ""), -1);
+    EXPECT_EQ(SetNumProp(box, 31, 3), -1);
+    EXPECT_TRUE(lastError().contains("31")) << qPrintable(lastError());
+    EXPECT_EQ(SetNumProp(box, 52, 0), -1);
+    EXPECT_EQ(SetNumProp(box, 36, 0), -1);
+    EXPECT_EQ(SetNumProp(box, 99, 1), -1);
+    EXPECT_EQ(SetStrProp(box, 99, "x"), -1);
+    EXPECT_EQ(SetStrProp(box, 10, dir.filePath("out.pdf")), 0);
+    EXPECT_EQ(BeginDoc(box), -1); // no page size yet
+    EXPECT_EQ(StretchDrawFromFile(box, 0, 0, 10, 10, bitmap), -1); // before BeginDoc
+    EXPECT_EQ(EndDoc(box), -1);
+    EXPECT_EQ(SetNumProp(box, 36, 254), 0);
+    EXPECT_EQ(SetNumProp(box, 34, 127), 0);
+    EXPECT_EQ(BeginDoc(box), 0);
+    EXPECT_EQ(BeginDoc(box), -1);
+    const QString missing = dir.filePath("missing.bmp");
+    EXPECT_EQ(StretchDrawFromFile(box, 0, 0, 254, 127, missing), -1);
+    EXPECT_TRUE(lastError().contains(missing)) << qPrintable(lastError());
+    const QString junk = dir.filePath("junk.bmp");
+    QFile f(junk);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("BM this is not a bitmap at all");
+    f.close();
+    EXPECT_EQ(StretchDrawFromFile(box, 0, 0, 254, 127, junk), -1);
+    EXPECT_TRUE(lastError().contains(junk)) << qPrintable(lastError());
+    EXPECT_EQ(FreeBox(box), 0);
+    EXPECT_EQ(FreeBox(box), -1);
+    EXPECT_EQ(SetNumProp(box, 45, 50), -1);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("out.pdf")));
+}
+
+TEST_F(PdfCtlTest, PathCheckFailsEarlyOnAMissingFolderAndNothingIsHalfWritten)
+{
+    const int box = CreateBox(0, 0);
+    const QString nowhere = dir.filePath("nowhere/0.pdf");
+    EXPECT_EQ(SetNumProp(box, 44, 1), 0);
+    EXPECT_EQ(SetStrProp(box, 10, nowhere), -1);
+    EXPECT_TRUE(lastError().contains(nowhere)) << qPrintable(lastError());
+    // Without the check the name is taken and writing fails at EndDoc.
+    EXPECT_EQ(SetNumProp(box, 44, 0), 0);
+    EXPECT_EQ(SetStrProp(box, 10, nowhere), 0);
+    EXPECT_EQ(SetNumProp(box, 36, 254), 0);
+    EXPECT_EQ(SetNumProp(box, 34, 127), 0);
+    EXPECT_EQ(BeginDoc(box), 0);
+    EXPECT_EQ(StretchDrawFromFile(box, 0, 0, 254, 127, bitmap), 0);
+    EXPECT_EQ(EndDoc(box), -1);
+    EXPECT_TRUE(lastError().contains(nowhere)) << qPrintable(lastError());
+    EXPECT_EQ(FreeBox(box), 0);
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.part", "*.pdf"}).isEmpty());
+}
+
+TEST_F(PdfCtlTest, GetErrorMsgFitsTheBufferWithoutSplittingACharacter)
+{
+    const int box = CreateBox(0, 0);
+    const QString longName = dir.filePath(QString(300, QChar(0x00E9))); // 2 bytes each in UTF-8
+    EXPECT_EQ(SetNumProp(box, 44, 1), 0);
+    EXPECT_EQ(SetStrProp(box, 10, longName + "/x.pdf"), -1);
+    FreeBox(box);
+    char buffer[256];
+    std::memset(buffer, 'x', sizeof buffer);
+    const int n = GetErrorMsg(buffer, 255);
+    EXPECT_LE(n, 254);
+    EXPECT_GE(n, 250);
+    EXPECT_EQ(buffer[n], '\0');
+    EXPECT_EQ(buffer[255], 'x');
+    EXPECT_EQ(QString::fromUtf8(buffer, n).toUtf8(), QByteArray(buffer, n)); // valid UTF-8
+}
+
+TEST_F(PdfCtlTest, PageSizeCreatorAndValidity)
+{
+    const QString pdf = dir.filePath("page.pdf");
+    ASSERT_EQ(makePage(pdf, 2, 90, 2, 1270, 635, 0, 0, 1270, 635), 0) << qPrintable(lastError());
+    EXPECT_EQ(qpdfProblems(pdf), QString());
+    const auto box = mediaBoxPoints(pdf);
+    EXPECT_NEAR(box.first, 360.0, 0.01);
+    EXPECT_NEAR(box.second, 180.0, 0.01);
+    EXPECT_EQ(pdfInfoField(pdf, "Creator"), "Velunor");
+    EXPECT_FALSE(QFileInfo::exists(pdf + ".part"));
+}
+
+TEST_F(PdfCtlTest, QualityAndSubsamplingFollowProperty45)
+{
+    const QString low = dir.filePath("q1.pdf"), mid = dir.filePath("q75.pdf"), high = dir.filePath("q100.pdf");
+    // JPEG for every picture: by kind, this flat test picture is lossless.
+    ASSERT_EQ(makePage(low, 1, -5, 2), 0); // clamped to 1
+    ASSERT_EQ(makePage(mid, 1, 75, 2), 0);
+    ASSERT_EQ(makePage(high, 1, 250, 2), 0); // clamped to 100
+    EXPECT_LT(QFileInfo(low).size(), QFileInfo(mid).size());
+    EXPECT_LT(QFileInfo(mid).size(), QFileInfo(high).size());
+    const double dLow = meanAbsDiff(renderMupdf(low, 200).image, img);
+    const double dHigh = meanAbsDiff(renderMupdf(high, 200).image, img);
+    EXPECT_GT(dLow, dHigh);
+    EXPECT_LE(dHigh, 1.0);
+    // The JPEG streams themselves: 4:4:4 from quality 90, 4:2:0 below.
+    auto sampling = [&](const QString& pdf) {
+        QTemporaryDir out;
+        runProgram("pdfimages", {"-j", pdf, out.filePath("im")});
+        QFile f(out.filePath("im-000.jpg"));
+        if (!f.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray j = f.readAll();
+        const int sof = j.indexOf(QByteArray("\xFF\xC0", 2));
+        return sof < 0 ? -1 : int(quint8(j[sof + 11])); // first component's H/V factors
+    };
+    EXPECT_EQ(sampling(high), 0x11);
+    EXPECT_EQ(sampling(mid), 0x22);
+}
+
+TEST_F(PdfCtlTest, LosslessModeKeepsEveryPixel)
+{
+    const QString pdf = dir.filePath("lossless.pdf");
+    ASSERT_EQ(makePage(pdf, 0, 10), 0);
+    EXPECT_EQ(qpdfProblems(pdf), QString());
+    const auto images = pdfImages(pdf);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0][5], "rgb");
+    EXPECT_EQ(images[0][8], "image"); // Flate, not JPEG
+    EXPECT_EQ(meanAbsDiff(extractImage(pdf), img), 0.0);
+    EXPECT_EQ(meanAbsDiff(renderMupdf(pdf, 200).image, img), 0.0);
+}
+
+TEST_F(PdfCtlTest, RectangleIsMeasuredFromTheTopLeftAndFitKeepsProportions)
+{
+    // Page 508 x 254 (400 x 200 pixels at 200 dpi), picture in its lower
+    // right quarter.
+    const QString pdf = dir.filePath("placed.pdf");
+    ASSERT_EQ(makePage(pdf, 2, 100, 2, 508, 254, 254, 127, 254, 127), 0);
+    Rendered r = renderMupdf(pdf, 200);
+    ASSERT_EQ(r.image.w, 400);
+    ASSERT_EQ(r.image.h, 200);
+    RgbImage quarter{200, 100, {}};
+    for (int y = 100; y < 200; ++y)
+        quarter.px.insert(quarter.px.end(), r.image.at(200, y), r.image.at(200, y) + 600);
+    EXPECT_LE(meanAbsDiff(quarter, img), 1.0);
+    EXPECT_GE(r.image.at(50, 50)[0], 250); // the rest stays white
+
+    // Fit: a 2:1 picture in a square keeps its proportions, centred.
+    const QString fit = dir.filePath("fit.pdf");
+    ASSERT_EQ(makePage(fit, 2, 100, 1, 254, 254, 0, 0, 254, 254), 0);
+    r = renderMupdf(fit, 200);
+    ASSERT_EQ(r.image.h, 200);
+    EXPECT_GE(r.image.at(100, 20)[1], 250);  // white band above
+    EXPECT_GE(r.image.at(100, 180)[1], 250); // and below
+    EXPECT_LE(r.image.at(10, 60)[0], 40);    // the dark block, now at 50..75
+}
+
+TEST_F(PdfCtlTest, TwoColourPicturesKeepTheirColoursLosslessly)
+{
+    // Navy and yellow, 1 bit a pixel: an indexed image, not black and white.
+    FIBITMAP* dib = FreeImage_Allocate(200, 100, 1);
+    RGBQUAD* pal = FreeImage_GetPalette(dib);
+    pal[0] = RGBQUAD{128, 0, 0, 0};   // B, G, R: navy
+    pal[1] = RGBQUAD{0, 255, 255, 0}; // yellow
+    RgbImage ref{200, 100, std::vector<uint8_t>(200 * 100 * 3)};
+    for (int y = 0; y < 100; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, 99 - y);
+        for (int x = 0; x < 200; ++x) {
+            const bool one = (x / 10 + y / 10) % 2 == 1;
+            if (one)
+                line[x / 8] |= BYTE(0x80 >> (x % 8));
+            uint8_t* p = ref.at(x, y);
+            p[0] = one ? 255 : 0;
+            p[1] = one ? 255 : 0;
+            p[2] = one ? 0 : 128;
+        }
+    }
+    const QString bmp = dir.filePath("two.bmp");
+    ASSERT_TRUE(FreeImage_Save(FIF_BMP, dib, QFile::encodeName(bmp).constData(), 0));
+    FreeImage_Unload(dib);
+    const QString pdf = dir.filePath("two.pdf");
+    ASSERT_EQ(makePage(pdf, 2, 20, 2, 254, 127, 0, 0, 254, 127, bmp), 0);
+    EXPECT_EQ(qpdfProblems(pdf), QString());
+    const auto images = pdfImages(pdf);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0][5], "index");
+    EXPECT_EQ(images[0][7], "1");
+    EXPECT_EQ(meanAbsDiff(renderMupdf(pdf, 200).image, ref), 0.0);
+}
+
+TEST_F(PdfCtlTest, A32BitBitmapWithAnUnusedAlphaByteIsOpaque)
+{
+    // Many programs write 32-bit BMPs whose fourth byte is always 0; taken
+    // as alpha that would be an all-white page.
+    FIBITMAP* dib = FreeImage_Allocate(200, 100, 32);
+    for (int y = 0; y < 100; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, 99 - y);
+        for (int x = 0; x < 200; ++x) {
+            const uint8_t* p = img.at(x, y);
+            line[4 * x + FI_RGBA_RED] = p[0];
+            line[4 * x + FI_RGBA_GREEN] = p[1];
+            line[4 * x + FI_RGBA_BLUE] = p[2];
+            line[4 * x + FI_RGBA_ALPHA] = 0;
+        }
+    }
+    const QString bmp = dir.filePath("x8r8g8b8.bmp");
+    ASSERT_TRUE(FreeImage_Save(FIF_BMP, dib, QFile::encodeName(bmp).constData(), 0));
+    FreeImage_Unload(dib);
+    const QString pdf = dir.filePath("opaque.pdf");
+    ASSERT_EQ(makePage(pdf, 2, 100, 2, 254, 127, 0, 0, 254, 127, bmp), 0);
+    EXPECT_LE(meanAbsDiff(renderMupdf(pdf, 200).image, img), 1.0);
+}
+
+} // namespace
