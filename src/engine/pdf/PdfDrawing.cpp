@@ -2,7 +2,9 @@
 
 #include "engine/picture/BmpFileView.h"
 #include "engine/picture/ColourProfile.h"
+#include "engine/pdf/ImageMatrix.h"
 #include "engine/pdf/JpegEncoder.h"
+#include "engine/pdf/JpegPassThrough.h"
 #include "engine/pdf/LosslessEncoder.h"
 #include "engine/picture/PictureReader.h"
 #include "engine/picture/PictureTraits.h"
@@ -21,8 +23,6 @@
 namespace {
 
 double points(double tenthsOfMm) { return tenthsOfMm * 72.0 / 254.0; }
-
-std::string number(double v) { return QUtil::double_to_string(v, 4, true); }
 
 // Rows top-down, 1 bit a pixel, each row whole bytes: what PDF expects.
 std::shared_ptr<Buffer> packedBits(FIBITMAP* dib)
@@ -230,14 +230,30 @@ QString PdfDrawing::Draw(int left, int top, int width, int height, const QString
     try {
         QPDFObjectHandle image;
         double pw = 0, ph = 0;
+        int orientation = 1;
+        // A JPEG's own data where it may stand for the bitmap; the bitmap
+        // is coded otherwise.
+        auto kept = [&](const PictureTraits& traits, int w, int h) {
+            image = JpegPassThrough::Image(*m_pdf, traits, w, h,
+                                           {settings.compression, settings.quality, settings.resampled});
+            if (image.isNull())
+                return false;
+            orientation = traits.jpegSource.orientation;
+            pw = w;
+            ph = h;
+            return true;
+        };
         BmpFileView plain;
         if (plain.Open(bitmapPath)) {
             // A plain BMP goes to the encoder straight from the file.
             const Raster r{plain.Rows(), plain.Width(), plain.Pitch(), plain.Height(), plain.Grey(), plain.BottomUp()};
-            if (!rasterImage(r, PictureTraits::Read(bitmapPath, r.width, r.height), &image, &error))
-                return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
-            pw = plain.Width();
-            ph = plain.Height();
+            const PictureTraits traits = PictureTraits::Read(bitmapPath, r.width, r.height);
+            if (!kept(traits, r.width, r.height)) {
+                if (!rasterImage(r, traits, &image, &error))
+                    return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
+                pw = plain.Width();
+                ph = plain.Height();
+            }
         } else {
             FiBitmap dib = PictureReader::Read(bitmapPath, FIF_UNKNOWN, &error);
             PictureTraits traits;
@@ -247,12 +263,14 @@ QString PdfDrawing::Draw(int left, int top, int width, int height, const QString
                 if (traits.IsEmpty())
                     traits = PictureTraits::Of(dib.get(), bitmapPath);
             }
-            if (dib)
-                dib = PictureReader::Normalise(std::move(dib), &error);
-            if (!dib || !makeImage(dib.get(), traits, &image, &error))
-                return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
-            pw = FreeImage_GetWidth(dib.get());
-            ph = FreeImage_GetHeight(dib.get());
+            if (!dib || !kept(traits, int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get())))) {
+                if (dib)
+                    dib = PictureReader::Normalise(std::move(dib), &error);
+                if (!dib || !makeImage(dib.get(), traits, &image, &error))
+                    return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
+                pw = FreeImage_GetWidth(dib.get());
+                ph = FreeImage_GetHeight(dib.get());
+            }
         }
         double x = left, y = top, w = width, h = height;
         if (settings.placement == 1) {
@@ -268,8 +286,8 @@ QString PdfDrawing::Draw(int left, int top, int width, int height, const QString
             resources.replaceKey("/XObject", QPDFObjectHandle::newDictionary());
         resources.getKey("/XObject").replaceKey(name, image);
         // Our lengths run down from the top; PDF's run up from the bottom.
-        m_content += "q " + number(points(w)) + " 0 0 " + number(points(h)) + " " + number(points(x)) + " " +
-                      number(points(settings.height - y - h)) + " cm " + name + " Do Q\n";
+        const ImageMatrix::Rect place{points(x), points(settings.height - y - h), points(w), points(h)};
+        m_content += "q " + ImageMatrix::Operator(ImageMatrix::Upright(place, orientation)) + " " + name + " Do Q\n";
     } catch (const std::exception& e) {
         return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), e.what());
     }

@@ -30,6 +30,10 @@ public:
         int quality = 75;
         int docCompression = 2;
         int placement = 2;
+        // The picture is drawn resampled (fewer pixels than it has), so a
+        // JPEG's own data cannot stand for it. No property sets it yet:
+        // whatever resamples a page's picture says so here.
+        bool resampled = false;
     };
     Settings settings;
 

@@ -46,6 +46,7 @@ int ColourProfile::Channels(const QByteArray& icc)
     switch (cmsGetColorSpace(p.get())) {
     case cmsSigRgbData: return 3;
     case cmsSigGrayData: return 1;
+    case cmsSigCmykData: return 4;
     default: return 0;
     }
 }

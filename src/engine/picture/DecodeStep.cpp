@@ -1,5 +1,7 @@
 #include "engine/picture/DecodeStep.h"
 
+#include "engine/picture/FreeImageDiagnostics.h"
+#include "engine/picture/JpegSourceCheck.h"
 #include "engine/picture/PictureReader.h"
 #include "engine/picture/PictureTraits.h"
 
@@ -111,10 +113,14 @@ bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QStri
     // The previous picture's bitmap is overwritten, or removed when this
     // picture fails: it can never stand in for this one.
     PictureTraits::Remove(bitmap);
+    const JpegSourceCheck jpeg(picture);
     FiBitmap dib = PictureReader::Read(picture, format, error);
     // The profile and subsampling are read before Normalise converts the
     // pixels; they go beside the bitmap, which cannot hold them.
-    const PictureTraits traits = dib ? PictureTraits::Of(dib.get(), picture) : PictureTraits();
+    PictureTraits traits = dib ? PictureTraits::Of(dib.get(), picture) : PictureTraits();
+    // A JPEG decoded in full without a warning may be stored as it is.
+    if (dib)
+        traits.jpegSource = jpeg.After(FreeImageDiagnostics::Quiet());
     // A BMP holds 8 bits per channel at most, and no transparency that
     // other programs agree on.
     if (dib)

@@ -12,10 +12,13 @@ namespace {
 
 thread_local QString t_messages;
 thread_local bool t_tiffFailed = false;
+thread_local bool t_said = false;
 
 void append(const QString& text)
 {
     const QString line = text.trimmed();
+    if (!line.isEmpty())
+        t_said = true;
     if (line.isEmpty() || t_messages.split('\n').contains(line))
         return;
     if (!t_messages.isEmpty())
@@ -77,7 +80,10 @@ void FreeImageDiagnostics::Collect()
     Install();
     t_messages.clear();
     t_tiffFailed = false;
+    t_said = false;
 }
+
+bool FreeImageDiagnostics::Quiet() { return !t_said; }
 
 bool FreeImageDiagnostics::TiffFailed() { return t_tiffFailed; }
 

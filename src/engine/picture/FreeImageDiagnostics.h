@@ -13,4 +13,7 @@ public:
     // Whether libtiff reported an error (a strip it could not read...) since
     // Collect(): FreeImage goes on regardless.
     static bool TiffFailed();
+    // Whether nothing at all was said since Collect(), Take() or not: a
+    // JPEG whose decoder warned is no file to pass on as it is.
+    static bool Quiet();
 };

@@ -186,9 +186,20 @@ bool PictureTraits::Write(const QString& bitmapPath, int width, int height) cons
     QFile f(SideFile(bitmapPath));
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    const QByteArray bytes = kMagic +
+    QByteArray bytes = kMagic +
         QString("%1 %2 %3 %4 %5\n").arg(width).arg(height).arg(samplingH).arg(samplingV).arg(iccProfile.size()).toLatin1() +
         iccProfile;
+    if (!jpegSource.path.isEmpty()) {
+        const QByteArray path = QFile::encodeName(jpegSource.path);
+        bytes += QString("\njpeg %1 %2 %3 %4 %5\n")
+                     .arg(jpegSource.quality)
+                     .arg(jpegSource.orientation)
+                     .arg(jpegSource.size)
+                     .arg(jpegSource.crc)
+                     .arg(path.size())
+                     .toLatin1() +
+                 path;
+    }
     const bool ok = f.write(bytes) == bytes.size() && f.flush();
     f.close();
     if (!ok)
@@ -217,6 +228,24 @@ PictureTraits PictureTraits::Read(const QString& bitmapPath, int width, int heig
     t.iccProfile = f.read(v[4]);
     if (t.iccProfile.size() != v[4])
         return {};
+    if (f.atEnd())
+        return t;
+    // The JPEG source, on a line of its own after the profile.
+    const QList<QByteArray> jpeg = f.readLine(4) == "\n" ? f.readLine(128).trimmed().split(' ') : QList<QByteArray>();
+    if (jpeg.size() != 6 || jpeg[0] != "jpeg")
+        return {};
+    qint64 j[5];
+    for (int i = 0; i < 5; ++i) {
+        j[i] = jpeg[i + 1].toLongLong(&ok[i]);
+        if (!ok[i] || j[i] < 0)
+            return {};
+    }
+    if (j[0] < 1 || j[0] > 100 || j[1] < 1 || j[1] > 8 || j[3] > 0xFFFFFFFFll || j[4] < 1 || j[4] > 4096)
+        return {};
+    const QByteArray path = f.read(j[4]);
+    if (path.size() != j[4] || !f.atEnd())
+        return {};
+    t.jpegSource = {QFile::decodeName(path), j[2], quint32(j[3]), int(j[0]), int(j[1])};
     return t;
 }
 

@@ -15,6 +15,19 @@ public:
     // A colour JPEG's luma sampling factors (2 x 2 is 4:2:0); 0 otherwise.
     int samplingH = 0;
     int samplingV = 0;
+    // A JPEG whose own coded data may stand for the page instead of the
+    // bitmap (JpegFacts::Passable, decoded cleanly): where it is, its size
+    // and CRC-32 when it was decoded (the drawing layer takes it only
+    // unchanged), the quality estimate and the Exif orientation the bitmap
+    // was turned by. No path: none.
+    struct JpegSource {
+        QString path;
+        qint64 size = 0;
+        quint32 crc = 0;
+        int quality = 0;
+        int orientation = 1;
+    };
+    JpegSource jpegSource;
 
     // Gathers the traits of a picture just decoded from `sourcePath`, before
     // anything converts it (the profile is read from the decoded picture,
@@ -34,5 +47,8 @@ public:
     // decoded as CMYK so its colours can go through the profile.
     static bool IsProfiledCmykJpeg(const QByteArray& jpeg);
 
-    bool IsEmpty() const { return iccProfile.isEmpty() && samplingH == 0 && samplingV == 0; }
+    bool IsEmpty() const
+    {
+        return iccProfile.isEmpty() && samplingH == 0 && samplingV == 0 && jpegSource.path.isEmpty();
+    }
 };
