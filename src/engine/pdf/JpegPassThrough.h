@@ -29,10 +29,10 @@ public:
     static bool Wanted(const PictureTraits::JpegSource& source, const Ask& ask);
 
     // The image XObject holding the source's data, to be drawn with
-    // ImageMatrix::Upright at the source's orientation; a null handle when
-    // the page must be coded from its bitmap (not wanted, the file changed
-    // since its decode, or the bitmap of bitmapWidth x bitmapHeight is not
-    // the whole JPEG turned upright).
+    // ImageMatrix::Upright at the source's orientation; an uninitialised
+    // handle when the page must be coded from its bitmap (not wanted, the
+    // file changed since its decode, or the bitmap of bitmapWidth x
+    // bitmapHeight is not the whole JPEG turned upright).
     static QPDFObjectHandle Image(QPDF& pdf, const PictureTraits& traits, int bitmapWidth, int bitmapHeight,
                                   const Ask& ask);
 };

@@ -236,7 +236,7 @@ QString PdfDrawing::Draw(int left, int top, int width, int height, const QString
         auto kept = [&](const PictureTraits& traits, int w, int h) {
             image = JpegPassThrough::Image(*m_pdf, traits, w, h,
                                            {settings.compression, settings.quality, settings.resampled});
-            if (image.isNull())
+            if (!image.isInitialized())
                 return false;
             orientation = traits.jpegSource.orientation;
             pw = w;

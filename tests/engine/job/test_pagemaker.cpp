@@ -473,6 +473,11 @@ TEST_F(PageMakerTest, ExifOrientedPhotoIsUprightAndSizedByTheTurnedPicture)
         const PageResult r = m().MakePage(orientation - 1, turned, 100);
         ASSERT_TRUE(r.ok()) << qPrintable(r.message);
         expectPage(orientation - 1, oriented(img, orientation), kJpegSource);
+        // The file's own data, as stored, turned by the page's matrix alone.
+        const std::vector<QStringList> images = pdfImages(folders.pageFile(orientation - 1));
+        ASSERT_EQ(images.size(), 1u);
+        EXPECT_EQ(images[0].mid(3, 2), QStringList({QString::number(kW), QString::number(kH)}));
+        EXPECT_EQ(images[0][8], "jpeg");
     }
 }
 
