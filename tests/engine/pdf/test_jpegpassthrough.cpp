@@ -168,6 +168,8 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
         {"camera q75 at 74", camera, 74, Recoded, nullptr},
         {"camera q75 at 50", camera, 50, RecodedSmaller, nullptr},
         {"progressive q100", with(camera, [](auto& r) { r.progressive = true, r.quality = 100; }), 100, Kept, nullptr},
+        {"Exif 6 q100", with(camera, [](auto& r) { r.segments[0].second = exifWithOrientation(6), r.quality = 100; }),
+         100, Kept, nullptr},
         {"grey q100", with(JpegRecipe{}, [](auto& r) { r.model = Model::Grey, r.quality = 100; }), 100, Kept, nullptr},
         {"4:4:4 q90 at 100", with(camera, [](auto& r) { r.lumaH = r.lumaV = 1, r.quality = 90; }), 100, Kept, nullptr},
         {"Adobe RGB q95", with(JpegRecipe{}, [](auto& r) { r.model = Model::Rgb, r.quality = 95; }), 100, Kept, nullptr},
