@@ -13,7 +13,6 @@
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
-#include <qpdf/QUtil.hh>
 
 #include <QFile>
 
