@@ -3,7 +3,6 @@
 #include "ScopedEnv.h"
 #include "TestSupport.h"
 #include "engine/job/ConversionJob.h"
-#include "engine/pdf/DocumentInfoPass.h"
 #include "engine/job/JobWorkArea.h"
 #include "platform/DOSOutputs.h"
 
@@ -341,19 +340,4 @@ TEST_F(JobTest, WorkDiskHoldsThePagesAndTwoChainFilesAndSaysWhenFull)
             }
         }
     }
-
-    // The information pass rewrites the finished document beside itself: a
-    // disk too full for the copy is said, and the document stays whole.
-    const QString disk = root + "/pass";
-    QDir().mkpath(disk);
-    const QByteArray size = "size=" + QByteArray::number(document * 3 / 2);
-    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, size.constData()), 0);
-    auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
-    const QString finished = disk + "/tmpx.pdf";
-    ASSERT_TRUE(QFile::copy(output(), finished));
-    QString error;
-    EXPECT_FALSE(DocumentInfoPass::Run(finished, &error));
-    EXPECT_TRUE(error.contains("No space left on device")) << qPrintable(error);
-    EXPECT_EQ(readAll(finished), readAll(output()));
-    EXPECT_EQ(QDir(disk).entryList(QDir::Files), QStringList{"tmpx.pdf"});
 }
