@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -103,6 +104,32 @@ QPDFObjectHandle valueObject(const std::string& key, const std::string& value)
 std::string systemError(int err)
 {
     return std::strerror(err);
+}
+
+// A stdio stream on a descriptor that keeps the first write error: stdio
+// itself only says that one happened (ferror), and the reason is what the
+// user needs ("No space left on device").
+struct CheckedSink {
+    int fd = -1;
+    int firstError = 0;
+};
+
+ssize_t sinkWrite(void* cookie, const char* data, size_t size)
+{
+    auto* sink = static_cast<CheckedSink*>(cookie);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(sink->fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (!sink->firstError)
+                sink->firstError = n < 0 ? errno : EIO;
+            return done > 0 ? ssize_t(done) : -1;
+        }
+        done += size_t(n);
+    }
+    return ssize_t(done);
 }
 
 } // namespace
@@ -215,7 +242,8 @@ bool DocumentInfoUpdate::Run(const std::string& input, const std::vector<InfoFil
         *error = "cannot write beside " + output + ": " + systemError(errno);
         return false;
     }
-    std::FILE* out = ::fdopen(fd, "wb");
+    CheckedSink sink {fd, 0};
+    std::FILE* out = ::fopencookie(&sink, "wb", cookie_io_functions_t {nullptr, sinkWrite, nullptr, nullptr});
     if (!out) {
         *error = "cannot write " + output + ": " + systemError(errno);
         ::close(fd);
@@ -253,18 +281,24 @@ bool DocumentInfoUpdate::Run(const std::string& input, const std::vector<InfoFil
         writer.setObjectStreamMode(qpdf_o_preserve);
         writer.setMinimumPDFVersion("1.4"); // metadata streams came with 1.4
         writer.write();
-        errno = 0;
-        const bool written = std::fflush(out) == 0 && !std::ferror(out) && ::fsync(::fileno(out)) == 0;
-        const int saved = errno ? errno : EIO;
-        const bool closed = std::fclose(out) == 0;
+        // Every byte out of the buffer and on the disk, or the reason why not.
+        const bool flushed = std::fflush(out) == 0 && !std::ferror(out);
+        std::fclose(out);
         out = nullptr;
-        if (!written || !closed)
-            throw std::runtime_error(systemError(written ? (errno ? errno : EIO) : saved));
+        if (!flushed || sink.firstError)
+            throw std::runtime_error(systemError(sink.firstError ? sink.firstError : EIO));
+        if (::fsync(fd) != 0)
+            throw std::runtime_error(systemError(errno));
+        if (::close(std::exchange(sink.fd, -1)) != 0)
+            throw std::runtime_error(systemError(errno));
     } catch (const std::exception& e) {
         if (out)
             std::fclose(out);
+        if (sink.fd >= 0)
+            ::close(sink.fd);
         ::unlink(partial.c_str());
-        *error = "cannot write " + output + ": " + e.what();
+        // The system's reason when a write failed, whatever the writer made of it.
+        *error = "cannot write " + output + ": " + (sink.firstError ? systemError(sink.firstError) : e.what());
         return false;
     }
     // rename() replaces an earlier file in one step.
