@@ -46,8 +46,8 @@ long highWaterKb(pid_t pid)
     return 0;
 }
 
-// The largest VmHWM among the descendants of pid (the toolkit's runs, and
-// pdftk's Java under its script).
+// The largest VmHWM among the descendants of pid (the toolkit's runs and
+// whatever they start).
 long descendantsPeakKb(pid_t pid)
 {
     long peak = 0;

@@ -151,7 +151,9 @@ bool ConversionJob::CheckDocument(const QString& pdf, int pages, const DocumentI
         for (const auto& [key, expected] : fields) {
             QPDFObjectHandle v = dict.getKey(key);
             // Our information step writes the text as given, on one line.
-            const bool right = v.isString() && QString::fromStdString(v.getUTF8Value()) == ToolkitSteps::OneLine(expected);
+            // (Compared as bytes: a byte order mark opening a title is text,
+            // which decoding the bytes into a QString would drop.)
+            const bool right = v.isString() && v.getUTF8Value() == ToolkitSteps::OneLine(expected).toUtf8().toStdString();
             if (!right)
                 return say(QStringLiteral("The document information (%1) was not written into the finished document.")
                                .arg(QString::fromLatin1(key + 1)));
