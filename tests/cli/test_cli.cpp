@@ -206,6 +206,10 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
                             tree + "/libexec/velunor/velunor-decode"));
     ASSERT_TRUE(writeFile(tree + "/libexec/velunor/velunor-docinfo", "#!/bin/sh\n/bin/cp \"$1\" \"$5\"\n"));
     QFile::setPermissions(tree + "/libexec/velunor/velunor-docinfo", QFile::ReadOwner | QFile::ExeOwner);
+    // The same with no information step installed.
+    QDir().mkpath(root + "/bare/bin");
+    const QString noInfo = root + "/bare/bin/velunor-convert";
+    ASSERT_TRUE(QFile::copy(convertProgram(), noInfo));
 
     struct Case {
         const char* what;
@@ -224,6 +228,7 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
         {"join that fails after writing part", {"-o", out, good, good}, halfJoin, "qpdf could not add page 2"},
         {"toolkit that loses a page", {"-o", out, good, good}, lazyJoin, "holds 1 of its 2 pages"},
         {"information step that drops the information", {"-o", out, good}, {}, "document information (Title)", lazyInfo},
+        {"information step missing", {"-o", out, good}, {}, "velunor-docinfo is missing", noInfo},
         {"empty title", {"-o", out + "/t1", "-t", "", good}, {}, "title"},
         {"dot title", {"-o", out + "/t2", "-t", ".", good}, {}, "\".\""},
         {"dot-dot title", {"-o", out + "/t3", "-t", "..", good}, {}, "\"..\""},

@@ -321,6 +321,9 @@ ConversionJob::Outcome ConversionJob::runSteps()
                                     : error);
     // Found out now rather than after every page has been made.
     const QString missingTool = ToolkitSteps::MissingTool();
+    if (missingTool == ToolkitSteps::InfoTool)
+        return fail(QStringLiteral("The information step's program %1 is missing; the installation is incomplete.")
+                        .arg(AppPaths::HelperProgram(missingTool)));
     if (!missingTool.isEmpty())
         return fail(QStringLiteral("The PDF toolkit %1 was found neither in %2 nor on the PATH. "
                                    "Please install it (Debian package \"%1\").")
