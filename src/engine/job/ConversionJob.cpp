@@ -355,7 +355,11 @@ ConversionJob::Outcome ConversionJob::runSteps()
     progress(QStringLiteral("Now Start Creating..."), -1);
 
     QFile::remove(work.chainFile(1));
-    if (!QFile::copy(work.pageFile(0), work.chainFile(1))) {
+    // A second name for page file 0 where the folders share a disk (they
+    // do: both are in this run's folder): the same bytes, with no copy.
+    const bool linked = ::link(QFile::encodeName(work.pageFile(0)).constData(),
+                               QFile::encodeName(work.chainFile(1)).constData()) == 0;
+    if (!linked && !QFile::copy(work.pageFile(0), work.chainFile(1))) {
         QFile::remove(work.chainFile(1));
         return fail(ToolkitSteps::NoRoomFor(work.tmpDir, QFileInfo(work.pageFile(0)).size())
                         ? workDiskFull(work.tmpDir, QStringLiteral("copy the first page"))

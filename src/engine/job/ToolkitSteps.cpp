@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -135,11 +134,18 @@ bool ToolkitSteps::WriteInfoFile(const DocumentInfo& info, QString* error) const
         text += "InfoValue: " + OneLine(value).toUtf8() + "\r\n";
     }
     const QString path = m_folders.infoFile();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+    // A plain checked write, not a synced replacement: a work file read
+    // moments later, and velunor-docinfo refuses one cut short.
+    QFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size()
+        && file.flush();
+    const QString why = file.errorString();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        QFile::remove(path);
         if (error)
             *error = QStringLiteral("Cannot write the document information file \"%1\": %2")
-                         .arg(QDir::toNativeSeparators(path), file.errorString());
+                         .arg(QDir::toNativeSeparators(path), why);
         return false;
     }
     return true;
