@@ -131,6 +131,17 @@ TEST_F(DocinfoTest, SetsTheSevenFieldsPlainDatesAndTheXmpMirror)
         const QJsonObject tags = exif(out);
         const QString created = tags["PDF:CreateDate"].toString();
         EXPECT_TRUE(created.startsWith(in.creationDate.mid(2, 4) + ':')) << qPrintable(created);
+        // exiftool's own reading of the seven information fields.
+        const std::pair<const char*, QString> pdf[] = {
+            {"PDF:Title", in.title},       {"PDF:Author", in.author},     {"PDF:Subject", in.subject},
+            {"PDF:Keywords", in.keywords}, {"PDF:Creator", "Velunor"},    {"PDF:Producer", "Velunor"},
+        };
+        // (exiftool gives keywords with commas as a list.)
+        auto text = [&](const char* tag) {
+            return tags[tag].isArray() ? tags[tag].toVariant().toStringList().join(", ") : tags[tag].toVariant().toString();
+        };
+        for (const auto& [tag, value] : pdf)
+            EXPECT_EQ(text(tag), value) << tag;
         const std::pair<const char*, QString> xmp[] = {
             {"XMP-dc:Title", in.title},          {"XMP-dc:Creator", in.author},
             {"XMP-dc:Description", in.subject},  {"XMP-pdf:Keywords", in.keywords},
