@@ -2,8 +2,9 @@
 // the temporary bitmap in a process of its own, single-threaded, under a
 // memory limit; the page maker starts it, times it and reads its verdict.
 //
-//   velunor-decode --parent PID --memory-limit BYTES FORMAT PICTURE BITMAP
+//   velunor-decode --parent PID --memory-limit BYTES [--page N] FORMAT PICTURE BITMAP
 //
+// --page N takes page N (0 is the first) of a multi-page TIFF.
 // Prints "width height" and exits 0, or prints the reason and exits with
 // one of DecodeStep::HelperExit.
 #include "engine/picture/DecodeStep.h"
@@ -58,10 +59,13 @@ bool number(const char* text, long long* value)
 
 int main(int argc, char** argv)
 {
-    long long parent = 0, limit = 0, format = 0;
-    if (argc != 8 || std::strcmp(argv[1], "--parent") != 0 || !number(argv[2], &parent) ||
-        std::strcmp(argv[3], "--memory-limit") != 0 || !number(argv[4], &limit) || !number(argv[5], &format)) {
-        std::fprintf(stderr, "usage: velunor-decode --parent PID --memory-limit BYTES FORMAT PICTURE BITMAP\n");
+    long long parent = 0, limit = 0, format = 0, page = 0;
+    const int at = argc == 10 ? 7 : 5; // FORMAT's place, after an optional --page N
+    if ((argc != 8 && argc != 10) || std::strcmp(argv[1], "--parent") != 0 || !number(argv[2], &parent) ||
+        std::strcmp(argv[3], "--memory-limit") != 0 || !number(argv[4], &limit) ||
+        (argc == 10 && (std::strcmp(argv[5], "--page") != 0 || !number(argv[6], &page) || page < 0 || page > 1000000)) ||
+        !number(argv[at], &format)) {
+        std::fprintf(stderr, "usage: velunor-decode --parent PID --memory-limit BYTES [--page N] FORMAT PICTURE BITMAP\n");
         return DecodeStep::Usage;
     }
     // Ends with the program that waits for it, however that one ends (Exit
@@ -82,8 +86,8 @@ int main(int argc, char** argv)
 
     QString error;
     int width = 0, height = 0;
-    if (DecodeStep::WriteTempBitmap(QFile::decodeName(argv[6]), int(format), QFile::decodeName(argv[7]), &width,
-                                    &height, &error)) {
+    if (DecodeStep::WriteTempBitmap(QFile::decodeName(argv[at + 1]), int(format), QFile::decodeName(argv[at + 2]), &width,
+                                    &height, &error, int(page))) {
         std::printf("%d %d\n", width, height);
         return DecodeStep::Decoded;
     }

@@ -333,6 +333,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
     PageMaker maker(work, sink, m_yield);
     maker.BeginJob();
     const int n = m_in.EntryCount();
+    // Pages made: an entry gives several when it is a multi-page TIFF.
+    int made = 0;
     for (int i = 0; i < n; ++i) {
         const QString entry = m_in.Entry(i);
         // The quality is read for every page: the slider stays live.
@@ -343,6 +345,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
             return fail(page.message.isEmpty() ? QStringLiteral("The picture %1 could not be read.").arg(entry) : page.message);
         if (!QFileInfo(work.pageFile(i)).isFile())
             return fail(QStringLiteral("The page for the picture %1 could not be written.").arg(entry));
+        made += page.pages;
         showProgress(kPreparing, i);
         m_yield();
     }
@@ -382,7 +385,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
             return fail(error);
     }
     QString problem;
-    if (!CheckDocument(work.finishedFile(), n, info, &problem))
+    if (!CheckDocument(work.finishedFile(), made, info, &problem))
         return fail(problem);
 
     trimOutputFolder();
@@ -400,7 +403,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     // Replaces the entry only when the copy has been read back whole from
     // the output disk; otherwise the earlier document stays as it was.
     OutputPlacement placement(work.tmpDir);
-    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, n, info, why); };
+    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, made, info, why); };
     if (!placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, &error))
         return fail(error);
 

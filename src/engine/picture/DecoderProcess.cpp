@@ -18,6 +18,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <vector>
+
 extern char** environ;
 
 namespace {
@@ -62,7 +64,7 @@ void DecoderProcess::end()
 }
 
 bool DecoderProcess::Run(const QString& picture, int format, const QString& bitmap, int* width, int* height,
-                         QString* error)
+                         QString* error, int page)
 {
     end();
     const QByteArray program = QFile::encodeName(m_options.program);
@@ -79,11 +81,14 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
     const QByteArray limit = QByteArray::number(m_options.memoryLimit);
     const QByteArray fmt = QByteArray::number(format);
     const QByteArray pic8 = QFile::encodeName(picture), bmp8 = QFile::encodeName(bitmap);
-    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--parent"),
-                    const_cast<char*>(parent.constData()),  const_cast<char*>("--memory-limit"),
-                    const_cast<char*>(limit.constData()),   const_cast<char*>(fmt.constData()),
-                    const_cast<char*>(pic8.constData()),    const_cast<char*>(bmp8.constData()),
-                    nullptr};
+    const QByteArray page8 = QByteArray::number(page);
+    std::vector<char*> argv = {const_cast<char*>(program.constData()), const_cast<char*>("--parent"),
+                               const_cast<char*>(parent.constData()), const_cast<char*>("--memory-limit"),
+                               const_cast<char*>(limit.constData())};
+    if (page > 0) // a later page of a multi-page TIFF
+        argv.insert(argv.end(), {const_cast<char*>("--page"), const_cast<char*>(page8.constData())});
+    argv.insert(argv.end(), {const_cast<char*>(fmt.constData()), const_cast<char*>(pic8.constData()),
+                             const_cast<char*>(bmp8.constData()), nullptr});
 
     // Its pipe is all it inherits: stdin from /dev/null, stdout and stderr
     // into the pipe, every other descriptor (the work folder's lock...) closed.
@@ -102,7 +107,7 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int spawnError = ::posix_spawn(&pid, program.constData(), &actions, &attr, argv, environ);
+    const int spawnError = ::posix_spawn(&pid, program.constData(), &actions, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);

@@ -1,0 +1,137 @@
+// HEIC, HEIF, AVIF, WebP and JPEG XL pictures, made by each format's own
+// encoder and checked against its own reference decoder.
+#include "PictureCheck.h"
+#include "RecordingMessageSink.h"
+#include "TestSupport.h"
+
+#include "engine/job/PageMaker.h"
+
+#include <FreeImage.h>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace testsupport;
+
+namespace {
+
+constexpr int kW = 160, kH = 120;
+
+// PSNR of b against a, in dB; -1 when the sizes differ, 99 when equal.
+double psnr(const RgbImage& a, const RgbImage& b)
+{
+    if (a.w != b.w || a.h != b.h || a.w == 0)
+        return -1;
+    double sum = 0;
+    for (size_t k = 0; k < a.px.size(); ++k) {
+        const double d = double(a.px[k]) - double(b.px[k]);
+        sum += d * d;
+    }
+    const double mse = sum / double(a.px.size());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+QStringList filled(QStringList args, const QString& in, const QString& out)
+{
+    for (QString& a : args)
+        a.replace("%in", in).replace("%out", out);
+    return args;
+}
+
+struct Kind {
+    const char* name;
+    const char* file;            // the picture's name (its extension may lie)
+    bool alpha;                  // made from the source with alpha
+    QStringList encode;          // program, then its arguments
+    QStringList reference;       // the format's own decoder, writing a PNG
+};
+
+class PictureKinds : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        folders = WorkFolders{dir.filePath("tmpvelunor"), dir.filePath("jpgtmp")};
+        ASSERT_TRUE(QDir().mkpath(folders.tmpDir));
+        ASSERT_TRUE(QDir().mkpath(folders.pageDir));
+        ASSERT_TRUE(saveRgb(testPattern(kW, kH), path("source.png"), FIF_PNG));
+        // The same pattern, its alpha falling from left to right, and a
+        // second frame for the animation.
+        ASSERT_EQ(runProgram("convert", {path("source.png"), "-alpha", "set", "-channel", "A", "-fx", "1-i/w",
+                                         "+channel", "-depth", "8", path("alpha.png")})
+                      .exitCode,
+                  0);
+        ASSERT_EQ(runProgram("convert", {path("source.png"), "-negate", path("second.png")}).exitCode, 0);
+    }
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    QTemporaryDir dir;
+    WorkFolders folders;
+    RecordingMessageSink sink;
+};
+
+TEST_F(PictureKinds, PageMatchesTheFormatsOwnDecoderAndRendersAlike)
+{
+    const Kind kinds[] = {
+        {"HEIC", "photo.heic", false, {"heif-enc", "-q", "100", "%in", "-o", "%out"}, {"heif-convert", "%in", "%out"}},
+        {"HEIC with alpha", "alpha.heic", true, {"heif-enc", "-q", "100", "%in", "-o", "%out"},
+         {"heif-convert", "%in", "%out"}},
+        // A phone's HEIC renamed .jpg is read by its content.
+        {"HEIC named .jpg", "phone.jpg", false, {"heif-enc", "-q", "100", "%in", "-o", "%out"},
+         {"heif-convert", "%in", "%out"}},
+        {"AVIF 8-bit", "photo8.avif", false, {"avifenc", "-d", "8", "--min", "0", "--max", "0", "%in", "%out"},
+         {"avifdec", "%in", "%out"}},
+        {"AVIF 10-bit", "photo10.avif", false, {"avifenc", "-d", "10", "--min", "0", "--max", "0", "%in", "%out"},
+         {"avifdec", "-d", "8", "%in", "%out"}},
+        {"WebP lossy", "photo.webp", false, {"cwebp", "-quiet", "-q", "100", "%in", "-o", "%out"},
+         {"dwebp", "-quiet", "%in", "-o", "%out"}},
+        {"WebP lossless", "flat.webp", false, {"cwebp", "-quiet", "-lossless", "%in", "-o", "%out"},
+         {"dwebp", "-quiet", "%in", "-o", "%out"}},
+        {"WebP with alpha", "alpha.webp", true, {"cwebp", "-quiet", "-q", "100", "-alpha_q", "100", "%in", "-o", "%out"},
+         {"dwebp", "-quiet", "%in", "-o", "%out"}},
+        // One picture, not a document: its first frame.
+        {"animated WebP", "moving.webp", false, {"img2webp", "-lossless", "%in", path("second.png"), "-o", "%out"},
+         {"cp", "%in", "%out"}},
+        {"JPEG XL", "photo.jxl", false, {"cjxl", "%in", "%out", "-d", "1"}, {"djxl", "%in", "%out"}},
+        {"JPEG XL lossless", "exact.jxl", false, {"cjxl", "%in", "%out", "-d", "0"}, {"djxl", "%in", "%out"}},
+        {"JPEG XL with alpha", "alpha.jxl", true, {"cjxl", "%in", "%out", "-d", "1"}, {"djxl", "%in", "%out"}},
+    };
+    PageMaker maker(folders, sink, [] {});
+    maker.BeginJob();
+    int i = 0;
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        const QString source = path(kind.alpha ? "alpha.png" : "source.png");
+        const QString picture = path(kind.file);
+        const ProcessResult made = runProgram(kind.encode.first(), filled(kind.encode.mid(1), source, picture));
+        ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
+        // The reference: the format's own decoder, put on white as the page is.
+        const QString reference = path(QString("reference%1.png").arg(i));
+        const QString referenceSource = kind.reference.first() == "cp" ? source : picture;
+        ASSERT_EQ(runProgram(kind.reference.first(), filled(kind.reference.mid(1), referenceSource, reference)).exitCode, 0);
+        ASSERT_EQ(runProgram("convert", {reference, "-background", "white", "-alpha", "remove", "-alpha", "off",
+                                         "-depth", "8", "PNG24:" + reference})
+                      .exitCode,
+                  0);
+        const RgbImage expected = loadRgb(reference);
+
+        const PageResult page = maker.MakePage(i, picture, 100);
+        ASSERT_TRUE(page.ok()) << page.message.toStdString();
+        EXPECT_EQ(page.pages, 1);
+        const QString pdf = folders.pageFile(i);
+        EXPECT_EQ(qpdfProblems(pdf), "");
+        const auto box = mediaBoxPoints(pdf);
+        EXPECT_NEAR(box.first, kW * 72.0 / 200, 0.5);
+        EXPECT_NEAR(box.second, kH * 72.0 / 200, 0.5);
+        EXPECT_GE(psnr(expected, extractImage(pdf)), 30.0);
+        const Rendered shown = renderPoppler(pdf, 200);
+        ASSERT_TRUE(shown.ok);
+        EXPECT_GE(psnr(expected, shown.image), 30.0);
+        ++i;
+    }
+}
+
+} // namespace
