@@ -14,17 +14,33 @@
 #include <memory>
 #include <vector>
 
+namespace {
+// Each source file stays open until the joined file is written; a TIFF of
+// thousands of pages is joined in groups, so the open files stay few.
+constexpr int kOpenAtOnce = 128;
+} // namespace
+
 bool PageFileJoin::Join(const QStringList& parts, const QString& out, QString* error)
 {
+    QFile::remove(out); // an earlier file of that name must not stand in for this one
+    if (parts.size() > kOpenAtOnce) {
+        QStringList groups;
+        bool ok = true;
+        for (qsizetype at = 0; ok && at < parts.size(); at += kOpenAtOnce) {
+            groups << out + QStringLiteral(".group%1").arg(groups.size() + 1);
+            ok = Join(parts.mid(at, kOpenAtOnce), groups.last(), error);
+        }
+        ok = ok && Join(groups, out, error);
+        for (const QString& group : groups)
+            QFile::remove(group);
+        return ok;
+    }
     const QString partial = out + QStringLiteral(".part");
     const QByteArray partial8 = QFile::encodeName(partial);
-    QFile::remove(out);
     try {
         QPDF joined;
         joined.emptyPDF();
         QPDFPageDocumentHelper pages(joined);
-        // Each source stays open until the joined file is written: its
-        // streams are read from it then.
         std::vector<std::unique_ptr<QPDF>> sources;
         for (const QString& part : parts) {
             auto source = std::make_unique<QPDF>();
