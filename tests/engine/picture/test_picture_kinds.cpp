@@ -47,6 +47,7 @@ struct Kind {
     bool alpha;                  // made from the source with alpha
     QStringList encode;          // program, then its arguments
     QStringList reference;       // the format's own decoder, writing a PNG
+    bool turned = false;         // stands upright a quarter turn from its pixels
 };
 
 class PictureKinds : public ::testing::Test {
@@ -98,6 +99,12 @@ TEST_F(PictureKinds, PageMatchesTheFormatsOwnDecoderAndRendersAlike)
         {"JPEG XL", "photo.jxl", false, {"cjxl", "%in", "%out", "-d", "1"}, {"djxl", "%in", "%out"}},
         {"JPEG XL lossless", "exact.jxl", false, {"cjxl", "%in", "%out", "-d", "0"}, {"djxl", "%in", "%out"}},
         {"JPEG XL with alpha", "alpha.jxl", true, {"cjxl", "%in", "%out", "-d", "1"}, {"djxl", "%in", "%out"}},
+        // A JPEG whose Exif says "turn right", kept as JPEG XL: the
+        // orientation travels in the JPEG XL header.
+        {"JPEG XL with an orientation", "turned.jxl", false,
+         {"sh", "-c", "convert %in -quality 95 %out.jpg && exiftool -q -overwrite_original -Orientation=6 -n %out.jpg"
+                      " && cjxl %out.jpg %out"},
+         {"djxl", "%in", "%out"}, true},
     };
     PageMaker maker(folders, sink, [] {});
     maker.BeginJob();
@@ -124,8 +131,8 @@ TEST_F(PictureKinds, PageMatchesTheFormatsOwnDecoderAndRendersAlike)
         const QString pdf = folders.pageFile(i);
         EXPECT_EQ(qpdfProblems(pdf), "");
         const auto box = mediaBoxPoints(pdf);
-        EXPECT_NEAR(box.first, kW * 72.0 / 200, 0.5);
-        EXPECT_NEAR(box.second, kH * 72.0 / 200, 0.5);
+        EXPECT_NEAR(box.first, (kind.turned ? kH : kW) * 72.0 / 200, 0.5);
+        EXPECT_NEAR(box.second, (kind.turned ? kW : kH) * 72.0 / 200, 0.5);
         EXPECT_GE(psnr(expected, extractImage(pdf)), 30.0);
         const Rendered shown = renderPoppler(pdf, 200);
         ASSERT_TRUE(shown.ok);
