@@ -147,9 +147,6 @@ int main(int argc, char** argv)
         parser.showVersion();
 
     ConsoleJobIo::Options opt;
-    QString problem;
-    if (!picturesOf(parser.positionalArguments(), &opt.pictures, &problem))
-        return usageError(problem);
     opt.title = parser.value(title);
     opt.author = parser.value(author);
     opt.subject = parser.value(subject);
@@ -165,6 +162,11 @@ int main(int argc, char** argv)
     opt.quality = parser.value(quality).toInt(&ok);
     if (!ok || opt.quality < 1 || opt.quality > 100)
         return usageError(QStringLiteral("the quality must be a whole number from 1 to 100, not \"%1\".").arg(parser.value(quality)));
+    // The options first, then the pictures: a missing one, or a folder
+    // without any, is named before anything is made.
+    QString problem;
+    if (!picturesOf(parser.positionalArguments(), &opt.pictures, &problem))
+        return usageError(problem);
 
     // Work folders of this run, locked for its life; leftovers of killed
     // runs (of this program or the window) go first.

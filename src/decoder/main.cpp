@@ -91,6 +91,8 @@ int main(int argc, char** argv)
         std::printf("%d %d\n", width, height);
         return DecodeStep::Decoded;
     }
-    say(error.toUtf8().constData());
+    // On a line of its own, after anything a library printed on its way.
+    say("\n");
+    say(QString(error).replace('\n', "; ").toUtf8().constData());
     return saysOutOfMemory(error) ? DecodeStep::OutOfMemory : DecodeStep::Refused;
 }

@@ -190,7 +190,7 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
         *error = QString("it needs more memory than the %1 GB the picture decoder may use%2")
                      .arg(QString::number(m_options.memoryLimit / 1e9, 'f', 1), text.isEmpty() ? QString() : " (" + text + ")");
     else if (WIFEXITED(status) && WEXITSTATUS(status) == DecodeStep::Refused && !text.isEmpty())
-        *error = text;
+        *error = text.section('\n', -1).trimmed(); // its reason; a library's own chatter before it is not ours
     else
         *error = QString("the picture decoder %1 failed on it (exit status %2)%3")
                      .arg(QuotedPath(m_options.program))

@@ -142,3 +142,36 @@ TEST_F(PictureKinds, PageMatchesTheFormatsOwnDecoderAndRendersAlike)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PictureKinds, AnEmbeddedProfileGoesWithThePage)
+{
+    // The pixels are taken as Adobe RGB (1998): the profile is embedded, not applied.
+    ASSERT_EQ(runProgram("convert", {path("source.png"), "-profile", "/usr/share/color/icc/ghostscript/a98.icc",
+                                     path("profiled.png")})
+                  .exitCode,
+              0);
+    const struct {
+        const char* file;
+        QStringList encode;
+    } kinds[] = {
+        {"profiled.heic", {"heif-enc", "-q", "90", "%in", "-o", "%out"}},
+        {"profiled.webp", {"cwebp", "-quiet", "-metadata", "icc", "%in", "-o", "%out"}},
+    };
+    PageMaker maker(folders, sink, [] {});
+    maker.BeginJob();
+    int i = 0;
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.file);
+        ASSERT_EQ(runProgram(kind.encode.first(), filled(kind.encode.mid(1), path("profiled.png"), path(kind.file))).exitCode,
+                  0);
+        ASSERT_TRUE(maker.MakePage(i, path(kind.file), 100).ok());
+        const auto rows = pdfImages(folders.pageFile(i));
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].value(5), "icc");
+        ++i;
+    }
+}
+
+} // namespace
