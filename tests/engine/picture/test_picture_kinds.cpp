@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <libheif/heif.h>
+
+#include <algorithm>
 #include <cmath>
 
 using namespace testsupport;
@@ -39,6 +42,38 @@ QStringList filled(QStringList args, const QString& in, const QString& out)
     for (QString& a : args)
         a.replace("%in", in).replace("%out", out);
     return args;
+}
+
+// A HEIC written by libheif's own encoder, whose irot and imir boxes say to
+// show `img` turned and mirrored as Exif orientation `orientation` does.
+bool writeTurnedHeic(const RgbImage& img, const QString& path, int orientation)
+{
+    heif_context* ctx = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_image* picture = nullptr;
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    bool ok = heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder).code == heif_error_Ok &&
+              heif_image_create(img.w, img.h, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &picture).code ==
+                  heif_error_Ok &&
+              heif_image_add_plane(picture, heif_channel_interleaved, img.w, img.h, 8).code == heif_error_Ok;
+    if (ok) {
+        heif_encoder_set_lossy_quality(encoder, 95);
+        int stride = 0;
+        uint8_t* rows = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+        for (int y = 0; y < img.h; ++y)
+            std::copy(img.at(0, y), img.at(0, y) + 3 * img.w, rows + y * stride);
+        options->image_orientation = heif_orientation(orientation);
+        const QByteArray name = QFile::encodeName(path);
+        ok = heif_context_encode_image(ctx, picture, encoder, options, nullptr).code == heif_error_Ok &&
+             heif_context_write_to_file(ctx, name.constData()).code == heif_error_Ok;
+    }
+    heif_encoding_options_free(options);
+    if (picture)
+        heif_image_release(picture);
+    if (encoder)
+        heif_encoder_release(encoder);
+    heif_context_free(ctx);
+    return ok;
 }
 
 struct Kind {
@@ -138,6 +173,26 @@ TEST_F(PictureKinds, PageMatchesTheFormatsOwnDecoderAndRendersAlike)
         ASSERT_TRUE(shown.ok);
         EXPECT_GE(psnr(expected, shown.image), 30.0);
         ++i;
+    }
+}
+
+TEST_F(PictureKinds, HeicIsTurnedAndMirroredAsItsBoxesSay)
+{
+    PageMaker maker(folders, sink, [] {});
+    maker.BeginJob();
+    const RgbImage img = testPattern(kW, kH);
+    for (const int orientation : {2, 3, 6, 7}) {
+        SCOPED_TRACE(orientation);
+        const QString picture = path(QString("turned%1.heic").arg(orientation));
+        ASSERT_TRUE(writeTurnedHeic(img, picture, orientation));
+        const QString reference = path(QString("turned%1.png").arg(orientation));
+        ASSERT_EQ(runProgram("heif-convert", {picture, reference}).exitCode, 0);
+        const RgbImage expected = loadRgb(reference);
+        const bool quarter = orientation >= 5;
+        ASSERT_EQ(expected.w, quarter ? kH : kW); // the reference decoder turns it too
+        const PageResult page = maker.MakePage(orientation, picture, 100);
+        ASSERT_TRUE(page.ok()) << page.message.toStdString();
+        EXPECT_GE(psnr(expected, extractImage(folders.pageFile(orientation))), 30.0);
     }
 }
 
