@@ -48,7 +48,13 @@ FiBitmap JxlReader::Read(const QByteArray& file, QString* error)
     qint64 w = 0, h = 0;
     QByteArray icc;
     std::vector<uint8_t> pixels;
-    for (;;) {
+    // Each event comes once; a decoder that kept answering something we did
+    // not ask for would otherwise hold the helper until its time limit.
+    for (int events = 0;; ++events) {
+        if (events > 64) {
+            *error = cannot(QStringLiteral("the decoder did not come to the picture"));
+            return nullptr;
+        }
         const JxlDecoderStatus status = JxlDecoderProcessInput(dec.get());
         if (status == JXL_DEC_ERROR) {
             *error = cannot(QStringLiteral("the data is damaged"));
