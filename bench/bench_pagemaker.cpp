@@ -140,8 +140,8 @@ void helperCost(const QString& photo, const QTemporaryDir& tmp)
 }
 
 // The first photo in each newer kind, made by the kind's own encoder: the
-// decode step in the helper (where they are decoded) and the whole page,
-// best of 5, beside the same photo as PNG.
+// decode step in the helper (where they are decoded; one helper, as a job
+// has) and the whole page, best of 5, beside the same photo as PNG.
 void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, const WorkFolders& folders)
 {
     const QString png = tmp.filePath("kinds.png"), bitmap = tmp.filePath("k.bmp");
@@ -164,8 +164,8 @@ void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, 
         {"JPEG XL lossless", "kl.jxl", {"cjxl", "%in", "%out", "-d", "0", "-e", "3"}},
     };
     std::printf("\nNewer kinds, the first photo (%ux%u) made by each kind's encoder; best of 5, ms:\n"
-                "%-22s %9s %12s %10s %9s\n",
-                w, h, "kind", "file KB", "decode", "CPU", "page");
+                "%-22s %9s %12s %9s\n",
+                w, h, "kind", "file KB", "decode", "page");
     DecoderProcess helper(YieldEvents);
     for (const auto& k : kinds) {
         const QString file = tmp.filePath(k.file);
@@ -186,10 +186,11 @@ void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, 
             const PageResult res = maker.MakePage(0, file, 85);
             pageT.push_back(res.ok() ? t.nsecsElapsed() / 1e6 : -1);
         }
-        std::printf("%-22s %9lld %12.1f %10.1f %9.1f\n", k.name, QFileInfo(file).size() / 1024, decode, cpu, best(pageT));
+        std::printf("%-22s %9lld %12.1f %9.1f\n", k.name, QFileInfo(file).size() / 1024, decode, best(pageT));
         QFile::remove(folders.pageFile(0));
     }
-    std::printf("decode: the decode step in velunor-decode, its start included; CPU: ours and the helper's.\n");
+    std::printf("decode: the decode step in velunor-decode, on one helper as a job runs it (its start apart);\n"
+                "page: the whole page at quality 85.\n");
 }
 
 } // namespace
