@@ -94,7 +94,7 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, int* width, int* heigh
     return ok;
 }
 
-PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
+PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout)
 {
     PageResult result;
     const QString pageFile = m_folders.pageFile(i);
@@ -134,15 +134,26 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
 
     if (!check(m_pdf.SetStrProp(box, PdfProp::Creator, ProgramName)))
         return pdfFailed();
+    result.placement = layout.Place(w, h);
+    const PagePlacement& place = result.placement;
+    // The designed page keeps the designed calls, so it stays as it was to
+    // the byte; paper needs finer steps than tenths of a millimetre.
     const int pageW = PageLength(int(w)), pageH = PageLength(int(h));
-    if (!check(m_pdf.SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(m_pdf.SetNumProp(box, PdfProp::PageHeight, pageH)))
+    if (place.designed) {
+        if (!check(m_pdf.SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(m_pdf.SetNumProp(box, PdfProp::PageHeight, pageH)))
+            return pdfFailed();
+    } else if (!check(m_pdf.SetPageSizePoints(box, place.pageWidth, place.pageHeight))) {
         return pdfFailed();
+    }
     if (!check(m_pdf.SetNumProp(box, PdfProp::PictureCompression, 2)) ||
         !check(m_pdf.SetNumProp(box, PdfProp::JpegQuality, quality)) ||
         !check(m_pdf.SetNumProp(box, PdfProp::DocumentCompression, 2)) || !check(m_pdf.SetNumProp(box, PdfProp::Placement, 2)))
         return pdfFailed();
 
-    if (!check(m_pdf.BeginDoc(box)) || !check(m_pdf.StretchDrawFromFile(box, 0, 0, pageW, pageH, m_folders.tempBitmap())) ||
+    const QString bitmap = m_folders.tempBitmap();
+    if (!check(m_pdf.BeginDoc(box)) ||
+        !check(place.designed ? m_pdf.StretchDrawFromFile(box, 0, 0, pageW, pageH, bitmap)
+                              : m_pdf.DrawPlacedFromFile(box, place, bitmap)) ||
         !check(m_pdf.EndDoc(box)))
         return pdfFailed();
     m_pdf.FreeBox(box);

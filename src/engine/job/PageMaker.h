@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/picture/DecoderProcess.h"
+#include "engine/pdf/PageLayout.h"
 #include "engine/pdf/PdfCtl.h"
 #include "engine/job/WorkFolders.h"
 #include "platform/EventPump.h"
@@ -16,11 +17,15 @@ struct PageResult {
     enum Status { Ok, PictureError, PdfError };
     Status status = Ok;
     QString message;
+    // Where the picture went on its page (whether it was resampled, too),
+    // once the picture was read.
+    PagePlacement placement;
     bool ok() const { return status == Ok; }
 };
 
-// Turns one picture into the one-page PDF WorkFolders::pageFile(i), at 200
-// pixels per inch, through the temporary bitmap.
+// Turns one picture into the one-page PDF WorkFolders::pageFile(i), through
+// the temporary bitmap: at 200 pixels per inch by the designed calls, or
+// laid out on paper as a PageLayout says.
 class PageMaker {
 public:
     PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield = YieldEvents,
@@ -29,7 +34,7 @@ public:
     // A job starts with format identifier 0 (BMP); it carries over between
     // pages when an extension is not in the table.
     void BeginJob();
-    PageResult MakePage(int i, const QString& entryPath, int quality);
+    PageResult MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout = PageLayout());
 
     // Extension table lookup: FREE_IMAGE_FORMAT number, or `current` when
     // the extension is not in the table.
