@@ -194,20 +194,11 @@ void PageMenu::menuPaper_Click(const QString& size)
 void PageMenu::menuCustom_Click()
 {
     SmallDialog d(m_window, "dlgCustomSize", QStringLiteral("Custom Size"));
-    const bool custom = !m_layout.IsPictureSize();
-    // Shown in the unit of the size in use (points for a named paper).
+    // Starts from the paper in use, in its own unit; A4 for the picture size.
     PageLayout::Length w{210, PageLayout::Unit::Mm}, h{297, PageLayout::Unit::Mm};
-    if (custom) {
-        w = {m_layout.PaperWidth(), PageLayout::Unit::Pt};
-        h = {m_layout.PaperHeight(), PageLayout::Unit::Pt};
-        const QString text = m_layout.SizeText();
-        for (PageLayout::Unit u : kUnits) {
-            if (text.endsWith(PageLayout::UnitText(u))) {
-                const double per = PageLayout::Length{1, u}.Points();
-                w = {w.value / per, u};
-                h = {h.value / per, u};
-            }
-        }
+    if (!m_layout.IsPictureSize()) {
+        w = m_layout.GivenWidth();
+        h = m_layout.GivenHeight();
     }
     auto* width = lengthBox(&d.dialog, "txtWidth", w.value, 0.01);
     auto* height = lengthBox(&d.dialog, "txtHeight", h.value, 0.01);

@@ -291,6 +291,14 @@ TEST_F(CliTest, PaperSizesTurnFitAndCentreThePicture)
     };
     const QString photo = dark("photo.jpg", 4032, 3024), small = dark("small.jpg", 600, 400),
                   fourThree = dark("43.jpg", 800, 600);
+    // The same, stored lying, with an Exif orientation 6 (turn right) that
+    // stands it upright: 600 x 800 as shown.
+    const char tiff[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', '*', 0, 8, 0, 0, 0, 1, 0,
+                         0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    QByteArray jpeg = readAll(fourThree);
+    jpeg.insert(2, QByteArray("\xFF\xE1\x00", 3) + char(sizeof tiff + 2) + QByteArray(tiff, sizeof tiff));
+    const QString upright = root + "/pics/upright.jpg";
+    ASSERT_TRUE(writeFile(upright, jpeg));
     const struct {
         QStringList args;
         QString picture;
@@ -300,6 +308,7 @@ TEST_F(CliTest, PaperSizesTurnFitAndCentreThePicture)
         {{"--page-size", "A4"}, photo, 841.89, 595.28, 24.09, 0, 793.70, 595.28, 4032},
         {{"--page-size", "A4", "--orientation", "portrait"}, fourThree, 595.28, 841.89, 0, 197.72, 595.28, 446.46, 800},
         {{"--page-size", "Letter"}, fourThree, 792, 612, 0, 9, 792, 594, 800},
+        {{"--page-size", "A4"}, upright, 595.28, 841.89, 0, 24.09, 595.28, 793.70, 600},
         {{"--page-size", "100x150mm"}, fourThree, 425.20, 283.46, 23.62, 0, 377.95, 283.46, 800},
         {{"--page-size", "A4", "--margin", "20mm"}, fourThree, 841.89, 595.28, 99.69, 56.69, 642.52, 481.89, 800},
         {{"--page-size", "A4", "--fit", "shrink"}, small, 841.89, 595.28, 312.94, 225.64, 216, 144, 600},

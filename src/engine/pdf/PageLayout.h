@@ -31,6 +31,9 @@ public:
     // The paper as given (either way round), in points; 0 x 0 for picture.
     double PaperWidth() const;
     double PaperHeight() const;
+    // The same in the paper's own unit (mm for A4, in for Letter).
+    Length GivenWidth() const { return m_width; }
+    Length GivenHeight() const { return m_height; }
 
     Orientation orientation = Orientation::Auto;
     // Kept free on every side of the page.

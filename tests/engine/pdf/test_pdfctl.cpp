@@ -315,10 +315,19 @@ bool saveBilevel(const QString& path, int w, int h, RGBQUAD zero, RGBQUAD one)
 // bilevel stays bilevel, and few colours stay lossless.
 TEST_F(PdfCtlTest, PlacedPicturesLieWhereThePlacementSaysAndKeepTheirKind)
 {
+    // 64 colours strewn at random: lossless at its own pixels, while its
+    // resampled pixels, of many colours, would go to JPEG if judged anew.
     RgbImage flat{200, 100, std::vector<uint8_t>(200 * 100 * 3, 255)};
+    unsigned seed = 1;
     for (int y = 0; y < 100; ++y)
-        for (int x = 0; x < 200; ++x)
-            std::memcpy(flat.at(x, y), x < 100 ? "\x20\x40\xC0" : (y < 50 ? "\xC0\x20\x20" : "\x20\xA0\x20"), 3);
+        for (int x = 0; x < 200; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned c = (seed >> 16) % 64;
+            uint8_t* p = flat.at(x, y);
+            p[0] = uint8_t((c & 3) * 85);
+            p[1] = uint8_t(((c >> 2) & 3) * 85);
+            p[2] = uint8_t((c >> 4) * 85);
+        }
     const QString grey = dir.filePath("grey.bmp"), bilevel = dir.filePath("bw.bmp"), tinted = dir.filePath("tint.bmp"),
                   few = dir.filePath("few.bmp");
     ASSERT_TRUE(saveRgb(greyPattern(200, 100), grey, FIF_BMP, 8));
