@@ -145,9 +145,10 @@ int SetPageSizePoints(int box, double width, double height)
     Box* b = findBox(box);
     if (!b)
         return fail(QString("SetPageSizePoints: there is no box %1").arg(box));
-    // PDF viewers show pages of at most 14400 points (200 inches) a side.
-    if (!(width >= 1 && width <= 14400 && height >= 1 && height <= 14400))
-        return fail(QString("The page size %1 x %2 pt is outside 1 to 14400 pt").arg(width).arg(height));
+    // As large as the designed page may grow (65,500 pixels at 200 ppi)
+    // with margins on both sides; paper itself stops at 200 inches.
+    if (!(width >= 1 && width <= 60000 && height >= 1 && height <= 60000))
+        return fail(QString("The page size %1 x %2 pt is outside 1 to 60000 pt").arg(width).arg(height));
     if (b->Begun())
         return fail("SetPageSizePoints: the document has already begun");
     b->settings.widthPt = width;
