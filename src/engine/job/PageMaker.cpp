@@ -39,16 +39,7 @@ int PageMaker::FormatForExtension(const QString& entryPath, int current)
     return current;
 }
 
-int PageMaker::PageLength(int pixels)
-{
-    // pixels * 254 / 200 = pixels * 127 / 100, in whole numbers so that
-    // halves are exact; a half goes to the even neighbour.
-    const qint64 scaled = qint64(pixels) * 127;
-    const qint64 whole = scaled / 100, rest = scaled % 100;
-    if (rest > 50 || (rest == 50 && (whole & 1)))
-        return int(whole + 1);
-    return int(whole);
-}
+int PageMaker::PageLength(int pixels) { return PageLayout::DesignedLength(pixels); }
 
 qint64 PageMaker::MaxPixels() { return PictureReader::MaxPixels(); }
 

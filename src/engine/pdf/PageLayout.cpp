@@ -288,7 +288,23 @@ PagePlacement PageLayout::Place(int w, int h) const
         p.codedHeight = std::clamp(int(std::floor(p.picture.height / 72.0 * maxPpi + 1e-9)), 1, h);
     }
     p.designed = IsPictureSize() && m == 0 && !p.Resampled();
+    if (p.designed) {
+        p.pageWidth = DesignedLength(w) * 72.0 / 254.0;
+        p.pageHeight = DesignedLength(h) * 72.0 / 254.0;
+        p.picture = {0, 0, p.pageWidth, p.pageHeight};
+    }
     return p;
+}
+
+int PageLayout::DesignedLength(int pixels)
+{
+    // pixels * 254 / 200 = pixels * 127 / 100, in whole numbers so that
+    // halves are exact; a half goes to the even neighbour.
+    const qint64 scaled = qint64(pixels) * 127;
+    const qint64 whole = scaled / 100, rest = scaled % 100;
+    if (rest > 50 || (rest == 50 && (whole & 1)))
+        return int(whole + 1);
+    return int(whole);
 }
 
 bool PageLayout::operator==(const PageLayout& o) const

@@ -64,7 +64,11 @@ public:
     QString Problem() const;
 
     // The page of a picture of w x h pixels (upright, after any Exif turn).
+    // The designed page is given as the designed calls make it: its sides
+    // in whole tenths of a millimetre, the picture over all of it.
     PagePlacement Place(int w, int h) const;
+    // Pixels at 200 per inch to tenths of a millimetre, halves to even.
+    static int DesignedLength(int pixels);
 
     bool operator==(const PageLayout& o) const;
     bool operator!=(const PageLayout& o) const { return !(*this == o); }
