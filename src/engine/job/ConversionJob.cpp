@@ -343,6 +343,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
     PageMaker maker(work, sink, m_yield);
     maker.BeginJob();
     const int n = m_in.EntryCount();
+    // Pages made: an entry gives several when it is a multi-page TIFF.
+    int made = 0;
     for (int i = 0; i < n; ++i) {
         const QString entry = m_in.Entry(i);
         // The quality and the page layout are read for every page: the
@@ -355,6 +357,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
             return fail(page.message.isEmpty() ? QStringLiteral("The picture %1 could not be read.").arg(entry) : page.message);
         if (!QFileInfo(work.pageFile(i)).isFile())
             return fail(QStringLiteral("The page for the picture %1 could not be written.").arg(entry));
+        made += page.pages;
         showProgress(kPreparing, i);
         m_yield();
     }
@@ -411,7 +414,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     // the output disk; otherwise the earlier document stays as it was. That
     // read is the document's one check: pages and information alike.
     OutputPlacement placement(work.tmpDir);
-    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, n, info, why); };
+    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, made, info, why); };
     if (!placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, &error))
         return fail(error);
 

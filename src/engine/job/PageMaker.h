@@ -18,14 +18,17 @@ struct PageResult {
     Status status = Ok;
     QString message;
     // Where the picture went on its page (whether it was resampled, too),
-    // once the picture was read.
+    // once the picture was read; the first page's for a multi-page TIFF.
     PagePlacement placement;
+    int pages = 1; // pages made: every page of a multi-page TIFF
     bool ok() const { return status == Ok; }
 };
 
 // Turns one picture into the one-page PDF WorkFolders::pageFile(i), through
 // the temporary bitmap: at 200 pixels per inch by the designed calls, or
-// laid out on paper as a PageLayout says.
+// laid out on paper as a PageLayout says. A multi-page TIFF gives a page
+// file holding each of its pages in order: the list entry stays one page
+// file, joined once.
 class PageMaker {
 public:
     PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield = YieldEvents,
@@ -36,18 +39,23 @@ public:
     void BeginJob();
     PageResult MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout = PageLayout());
 
-    // Extension table lookup: FREE_IMAGE_FORMAT number, or `current` when
-    // the extension is not in the table.
+    // Extension table lookup (PictureNames): FREE_IMAGE_FORMAT number, or
+    // `current` when the extension is not in the table.
     static int FormatForExtension(const QString& entryPath, int current);
+    // Pages the picture gives: those of a multi-page TIFF, 1 for any other.
+    static int PageCount(const QString& entryPath);
     // Pixels at 200 per inch to tenths of a millimetre, halves to even.
     static int PageLength(int pixels);
     // Largest picture accepted, in pixels (width x height).
     static qint64 MaxPixels();
 
 private:
-    // Decodes the entry and writes the temporary bitmap; its size, or false
-    // with *error.
-    bool writeTempBitmap(const QString& entryPath, int* width, int* height, QString* error);
+    // Page `page` of the entry into the one-page PDF `pageFile`.
+    PageResult makeOnePage(const QString& pageFile, const QString& entryPath, int page, int pages, int quality,
+                           const PageLayout& layout);
+    // Decodes the entry (its page `page`) and writes the temporary bitmap;
+    // its size, or false with *error.
+    bool writeTempBitmap(const QString& entryPath, int page, int* width, int* height, QString* error);
     bool check(int result);
     void yieldOnce();
 
