@@ -3,6 +3,7 @@
 #include "ui_frmPrinting.h"
 
 #include "filelist/FileListController.h"
+#include "mainwindow/PageMenu.h"
 #include "platform/widgets/QtMessageSink.h"
 
 #include <QApplication>
@@ -37,6 +38,8 @@ JobSettings WindowJobIo::Settings() const
     s.creationDate = m_ui.txtCreationDate->text();
     s.outputFolder = m_ui.txtPath->text();
     s.quality = m_ui.Slider1->value();
+    if (m_pageMenu)
+        s.page = m_pageMenu->Layout();
     return s;
 }
 

@@ -5,6 +5,7 @@
 #include <QList>
 
 class FileListController;
+class PageMenu;
 class QtMessageSink;
 class QToolButton;
 
@@ -22,6 +23,9 @@ class WindowJobIo : public JobInputs, public JobObserver {
 public:
     WindowJobIo(Ui::frmPrinting& ui, const QList<QToolButton*>& toolbar, FileListController& fileList,
                 QtMessageSink& sink);
+
+    // The page layout comes from the Page menu, as it stands at each read.
+    void SetPageMenu(const PageMenu* menu) { m_pageMenu = menu; }
 
     // JobInputs
     int EntryCount() const override;
@@ -43,4 +47,5 @@ private:
     QList<QToolButton*> m_toolbar;
     FileListController& m_fileList;
     QtMessageSink& m_sink;
+    const PageMenu* m_pageMenu = nullptr;
 };

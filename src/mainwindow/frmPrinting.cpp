@@ -4,11 +4,13 @@
 
 #include "engine/job/ConversionJob.h"
 #include "engine/job/JobWorkArea.h"
+#include "engine/job/OptionsFile.h"
 #include "engine/pdf/PdfDate.h"
 #include "engine/job/SettingsFile.h"
 #include "filelist/FileListController.h"
 #include "mainwindow/CaptionFitter.h"
 #include "mainwindow/LayoutScaler.h"
+#include "mainwindow/PageMenu.h"
 #include "mainwindow/QualityWords.h"
 #include "mainwindow/WindowJobIo.h"
 #include "mainwindow/WindowLayout.h"
@@ -136,7 +138,11 @@ frmPrinting::frmPrinting(QWidget* parent)
     connect(m_fileList, &FileListController::exitRequested, this, &QWidget::close);
     connect(ui->menuSort, &QAction::triggered, m_fileList, &FileListController::menuSort_Click);
 
+    // Beside the designed menus: "Page", between "Control" and "About".
+    m_pageMenu = new PageMenu(this, ui->menubar, ui->menuA->menuAction(), m_sink);
+
     m_jobIo = std::make_unique<WindowJobIo>(*ui, m_toolbar, *m_fileList, m_sink);
+    m_jobIo->SetPageMenu(m_pageMenu);
     m_ender = [this]() { endProgram(); };
 }
 
@@ -177,6 +183,9 @@ void frmPrinting::Form_Load()
             YieldEvents();
         }
     }
+
+    // The page layout lives in a file of its own beside the settings file.
+    m_pageMenu->Load(OptionsFile::DefaultPath());
 
     ui->txtCreationDate->setText(PdfDateString());
 

@@ -1,9 +1,4 @@
-// Use qpdf without its old PointerHolder compatibility layer.
-#define POINTERHOLDER_TRANSITION 4
-
 #include "engine/pdf/ImageMatrix.h"
-
-#include <qpdf/QUtil.hh>
 
 namespace {
 
@@ -53,10 +48,12 @@ ImageMatrix::Matrix ImageMatrix::Upright(const Rect& place, int orientation)
             clean(-place.height * y.dv), place.x + place.width * x.at0, place.y + place.height * (1 - y.at0)};
 }
 
-std::string ImageMatrix::Operator(const Matrix& m)
+ImageMatrix::Matrix ImageMatrix::Turned(const Matrix& placed, int orientation)
 {
-    std::string s;
-    for (double v : m)
-        s += QUtil::double_to_string(v, 4, true) + " ";
-    return s + "cm";
+    if (orientation < 2 || orientation > 8)
+        return placed;
+    const Matrix t = Upright({0, 0, 1, 1}, orientation);
+    const Matrix& p = placed;
+    return {t[0] * p[0] + t[1] * p[2], t[0] * p[1] + t[1] * p[3], t[2] * p[0] + t[3] * p[2],
+            t[2] * p[1] + t[3] * p[3], t[4] * p[0] + t[5] * p[2] + p[4], t[4] * p[1] + t[5] * p[3] + p[5]};
 }

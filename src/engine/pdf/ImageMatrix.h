@@ -17,6 +17,7 @@ public:
     // The operands a b c d e f of `cm` that draw a stored image upright
     // over `place`; orientation 1..8 as Exif numbers them (else 1).
     static Matrix Upright(const Rect& place, int orientation);
-    // "a b c d e f cm"
-    static std::string Operator(const Matrix& m);
+    // `placed` (a matrix that maps the unit square onto the picture's place)
+    // with the turn of an Exif orientation put first.
+    static Matrix Turned(const Matrix& placed, int orientation);
 };

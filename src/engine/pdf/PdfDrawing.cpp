@@ -6,6 +6,7 @@
 #include "engine/pdf/JpegEncoder.h"
 #include "engine/pdf/JpegPassThrough.h"
 #include "engine/pdf/LosslessEncoder.h"
+#include "engine/pdf/PagePlacement.h"
 #include "engine/picture/PictureReader.h"
 #include "engine/picture/PictureTraits.h"
 #include "platform/QuotedPath.h"
@@ -13,6 +14,7 @@
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <qpdf/QUtil.hh>
 
 #include <QFile>
 
@@ -120,6 +122,38 @@ QPDFObjectHandle losslessStream(QPDF& pdf, const LosslessEncoder& coded, const P
     return streamWith(pdf, data, dict);
 }
 
+// More than 256 colours? A colour picture of few colours is coded lossless
+// (indexed) at its own pixels.
+bool fewColours(FIBITMAP* dib)
+{
+    if (FreeImage_GetBPP(dib) != 24)
+        return false;
+    LosslessEncoder count(FreeImage_GetBits(dib), int(FreeImage_GetWidth(dib)), int(FreeImage_GetPitch(dib)),
+                          int(FreeImage_GetHeight(dib)), false, true);
+    return count.CountColours(256) <= 256;
+}
+
+// The picture at w x h pixels through FreeImage's Lanczos filter. Grey stays
+// grey; a bilevel picture stays bilevel (cut at the middle grey), in its own
+// two colours.
+FiBitmap resampled(FIBITMAP* dib, int w, int h)
+{
+    const bool bilevel = FreeImage_GetBPP(dib) == 1;
+    FiBitmap out(FreeImage_Rescale(dib, w, h, FILTER_LANCZOS3));
+    if (!out || !bilevel)
+        return out;
+    FiBitmap two(FreeImage_Threshold(out.get(), 128));
+    if (!two)
+        return two;
+    const RGBQUAD* src = FreeImage_GetPalette(dib);
+    RGBQUAD* pal = FreeImage_GetPalette(two.get());
+    auto luma = [](const RGBQUAD& c) { return 299 * c.rgbRed + 587 * c.rgbGreen + 114 * c.rgbBlue; };
+    const bool darkFirst = luma(src[0]) <= luma(src[1]);
+    pal[0] = darkFirst ? src[0] : src[1];
+    pal[1] = darkFirst ? src[1] : src[0];
+    return two;
+}
+
 } // namespace
 
 PdfDrawing::PdfDrawing() = default;
@@ -138,14 +172,15 @@ QPDFObjectHandle PdfDrawing::jpegStream(std::unique_ptr<JpegEncoder> jpeg, const
 }
 
 // Grey or colour rows as an image XObject, coded as property 31 says.
-bool PdfDrawing::rasterImage(const Raster& r, const PictureTraits& traits, QPDFObjectHandle* image, QString* error)
+bool PdfDrawing::rasterImage(const Raster& r, const PictureTraits& traits, QPDFObjectHandle* image, QString* error,
+                             bool keepLossless)
 {
     if (!PictureReader::WithinLimit(r.width, r.height, error))
         return false;
     LosslessEncoder lossless(r.rows, r.width, r.pitch, r.height, r.grey, r.bottomUp);
     if (settings.compression != 1) {
         const int colours = lossless.CountColours(256);
-        if (settings.compression == 0 || (!r.grey && colours <= 256)) {
+        if (settings.compression == 0 || keepLossless || (!r.grey && colours <= 256)) {
             if (!lossless.Encode(SIZE_MAX)) {
                 *error = "the picture could not be compressed";
                 return false;
@@ -176,7 +211,8 @@ bool PdfDrawing::rasterImage(const Raster& r, const PictureTraits& traits, QPDFO
 }
 
 // Makes the image XObject for one decoded picture (1, 8-bit grey or 24-bit).
-bool PdfDrawing::makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjectHandle* image, QString* error)
+bool PdfDrawing::makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjectHandle* image, QString* error,
+                           bool keepLossless)
 {
     const int w = int(FreeImage_GetWidth(dib)), h = int(FreeImage_GetHeight(dib));
     const unsigned bpp = FreeImage_GetBPP(dib);
@@ -196,7 +232,7 @@ bool PdfDrawing::makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjec
         dib = grey.get();
     }
     const Raster r{FreeImage_GetBits(dib), w, int(FreeImage_GetPitch(dib)), h, FreeImage_GetBPP(dib) == 8, true};
-    return rasterImage(r, traits, image, error);
+    return rasterImage(r, traits, image, error, keepLossless);
 }
 
 QString PdfDrawing::Begin()
@@ -204,7 +240,9 @@ QString PdfDrawing::Begin()
     try {
         m_pdf = std::make_unique<QPDF>();
         m_pdf->emptyPDF();
-        const QPDFObjectHandle::Rectangle media(0, 0, points(settings.width), points(settings.height));
+        const bool inPoints = settings.widthPt > 0 && settings.heightPt > 0;
+        const QPDFObjectHandle::Rectangle media(0, 0, inPoints ? settings.widthPt : points(settings.width),
+                                                inPoints ? settings.heightPt : points(settings.height));
         QPDFObjectHandle mediaBox = QPDFObjectHandle::newArray(
             {QPDFObjectHandle::newInteger(0), QPDFObjectHandle::newInteger(0),
              QPDFObjectHandle::newReal(media.urx, 4, true), QPDFObjectHandle::newReal(media.ury, 4, true)});
@@ -223,54 +261,80 @@ QString PdfDrawing::Begin()
     return {};
 }
 
-QString PdfDrawing::Draw(int left, int top, int width, int height, const QString& bitmapPath)
+QString PdfDrawing::loadImage(const QString& bitmapPath, int codedW, int codedH, QPDFObjectHandle* image, double* pw,
+                              double* ph, int* orientation)
 {
     QString error;
+    BmpFileView plain;
+    const auto resize = [&](int w, int h) { return codedW > 0 && codedH > 0 && (codedW != w || codedH != h); };
+    *orientation = 1;
+    // A JPEG's own data where it may stand for the bitmap (never for a
+    // resampled page); the bitmap is coded otherwise.
+    auto kept = [&](const PictureTraits& traits, int w, int h) {
+        *image = JpegPassThrough::Image(*m_pdf, traits, w, h, {settings.compression, settings.quality, resize(w, h)});
+        if (!image->isInitialized())
+            return false;
+        *orientation = traits.jpegSource.orientation;
+        *pw = w;
+        *ph = h;
+        return true;
+    };
+    if (plain.Open(bitmapPath) && !resize(plain.Width(), plain.Height())) {
+        // A plain BMP goes to the encoder straight from the file.
+        const Raster r{plain.Rows(), plain.Width(), plain.Pitch(), plain.Height(), plain.Grey(), plain.BottomUp()};
+        const PictureTraits traits = PictureTraits::Read(bitmapPath, r.width, r.height);
+        if (kept(traits, r.width, r.height))
+            return {};
+        if (!rasterImage(r, traits, image, &error))
+            return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
+        *pw = plain.Width();
+        *ph = plain.Height();
+        return {};
+    }
+    FiBitmap dib = PictureReader::Read(bitmapPath, FIF_UNKNOWN, &error);
+    PictureTraits traits;
+    if (dib) {
+        traits = PictureTraits::Read(bitmapPath, int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get())));
+        if (traits.IsEmpty())
+            traits = PictureTraits::Of(dib.get(), bitmapPath);
+        if (kept(traits, int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get()))))
+            return {};
+    }
+    if (dib)
+        dib = PictureReader::Normalise(std::move(dib), &error);
+    bool keepLossless = false;
+    if (dib && resize(int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get())))) {
+        keepLossless = fewColours(dib.get());
+        dib = resampled(dib.get(), codedW, codedH);
+        if (!dib)
+            error = QString("the picture could not be resampled to %1 x %2 pixels").arg(codedW).arg(codedH);
+    }
+    if (!dib || !makeImage(dib.get(), traits, image, &error, keepLossless))
+        return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
+    *pw = FreeImage_GetWidth(dib.get());
+    *ph = FreeImage_GetHeight(dib.get());
+    return {};
+}
+
+void PdfDrawing::placeImage(QPDFObjectHandle image, const std::array<double, 6>& matrix, int orientation)
+{
+    const std::string name = "/Im" + std::to_string(++m_images);
+    QPDFObjectHandle resources = m_page.getKey("/Resources");
+    if (!resources.hasKey("/XObject"))
+        resources.replaceKey("/XObject", QPDFObjectHandle::newDictionary());
+    resources.getKey("/XObject").replaceKey(name, image);
+    m_content += "q " + PagePlacement::Cm(ImageMatrix::Turned(matrix, orientation)) + " " + name + " Do Q\n";
+}
+
+QString PdfDrawing::Draw(int left, int top, int width, int height, const QString& bitmapPath)
+{
     try {
         QPDFObjectHandle image;
         double pw = 0, ph = 0;
         int orientation = 1;
-        // A JPEG's own data where it may stand for the bitmap; the bitmap
-        // is coded otherwise.
-        auto kept = [&](const PictureTraits& traits, int w, int h) {
-            image = JpegPassThrough::Image(*m_pdf, traits, w, h,
-                                           {settings.compression, settings.quality, settings.resampled});
-            if (!image.isInitialized())
-                return false;
-            orientation = traits.jpegSource.orientation;
-            pw = w;
-            ph = h;
-            return true;
-        };
-        BmpFileView plain;
-        if (plain.Open(bitmapPath)) {
-            // A plain BMP goes to the encoder straight from the file.
-            const Raster r{plain.Rows(), plain.Width(), plain.Pitch(), plain.Height(), plain.Grey(), plain.BottomUp()};
-            const PictureTraits traits = PictureTraits::Read(bitmapPath, r.width, r.height);
-            if (!kept(traits, r.width, r.height)) {
-                if (!rasterImage(r, traits, &image, &error))
-                    return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
-                pw = plain.Width();
-                ph = plain.Height();
-            }
-        } else {
-            FiBitmap dib = PictureReader::Read(bitmapPath, FIF_UNKNOWN, &error);
-            PictureTraits traits;
-            if (dib) {
-                traits = PictureTraits::Read(bitmapPath, int(FreeImage_GetWidth(dib.get())),
-                                             int(FreeImage_GetHeight(dib.get())));
-                if (traits.IsEmpty())
-                    traits = PictureTraits::Of(dib.get(), bitmapPath);
-            }
-            if (!dib || !kept(traits, int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get())))) {
-                if (dib)
-                    dib = PictureReader::Normalise(std::move(dib), &error);
-                if (!dib || !makeImage(dib.get(), traits, &image, &error))
-                    return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
-                pw = FreeImage_GetWidth(dib.get());
-                ph = FreeImage_GetHeight(dib.get());
-            }
-        }
+        const QString error = loadImage(bitmapPath, 0, 0, &image, &pw, &ph, &orientation);
+        if (!error.isEmpty())
+            return error;
         double x = left, y = top, w = width, h = height;
         if (settings.placement == 1) {
             const double scale = std::min(w / pw, h / ph);
@@ -279,14 +343,27 @@ QString PdfDrawing::Draw(int left, int top, int width, int height, const QString
             w = pw * scale;
             h = ph * scale;
         }
-        const std::string name = "/Im" + std::to_string(++m_images);
-        QPDFObjectHandle resources = m_page.getKey("/Resources");
-        if (!resources.hasKey("/XObject"))
-            resources.replaceKey("/XObject", QPDFObjectHandle::newDictionary());
-        resources.getKey("/XObject").replaceKey(name, image);
         // Our lengths run down from the top; PDF's run up from the bottom.
-        const ImageMatrix::Rect place{points(x), points(settings.height - y - h), points(w), points(h)};
-        m_content += "q " + ImageMatrix::Operator(ImageMatrix::Upright(place, orientation)) + " " + name + " Do Q\n";
+        const double bottom = settings.widthPt > 0 && settings.heightPt > 0 ? settings.heightPt - points(y + h)
+                                                                            : points(settings.height - y - h);
+        placeImage(image, {points(w), 0, 0, points(h), points(x), bottom}, orientation);
+    } catch (const std::exception& e) {
+        return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), e.what());
+    }
+    return {};
+}
+
+QString PdfDrawing::DrawPlaced(const PagePlacement& placement, const QString& bitmapPath)
+{
+    try {
+        QPDFObjectHandle image;
+        double pw = 0, ph = 0;
+        int orientation = 1;
+        const QString error =
+            loadImage(bitmapPath, placement.codedWidth, placement.codedHeight, &image, &pw, &ph, &orientation);
+        if (!error.isEmpty())
+            return error;
+        placeImage(image, placement.PictureMatrix(), orientation);
     } catch (const std::exception& e) {
         return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), e.what());
     }
