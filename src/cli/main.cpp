@@ -2,6 +2,7 @@
 #include "cli/ConsoleJobIo.h"
 #include "engine/job/ConversionJob.h"
 #include "engine/job/JobWorkArea.h"
+#include "engine/job/OcrLanguages.h"
 #include "engine/pdf/PdfDate.h"
 #include "platform/DOSOutputs.h"
 #include "platform/MemoryTuning.h"
@@ -101,7 +102,12 @@ int main(int argc, char** argv)
                                   "PDFDATE");
     const QCommandLineOption quality({"q", "quality"}, "JPEG quality of the pages, 1 to 100 (default: 85).", "1-100", "85");
     const QCommandLineOption yes({"y", "yes"}, "Replace an existing document without asking.");
-    parser.addOptions({outputDir, title, author, subject, keywords, date, quality, yes});
+    const QCommandLineOption ocr("ocr",
+                                 "Make the pages searchable: read their text in these languages (Tesseract's codes, "
+                                 "e.g. eng or deu+eng; each from Debian's tesseract-ocr-LANG) and lay it invisibly "
+                                 "over the pictures.",
+                                 "LANGS");
+    parser.addOptions({outputDir, title, author, subject, keywords, date, quality, yes, ocr});
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument("PICTURE", "Picture files (BMP, JPEG, PNG, GIF, TIFF, ICO, PCX, PSD, IFF), one page each.",
@@ -131,6 +137,14 @@ int main(int argc, char** argv)
     opt.quality = parser.value(quality).toInt(&ok);
     if (!ok || opt.quality < 1 || opt.quality > 100)
         return usageError(QStringLiteral("the quality must be a whole number from 1 to 100, not \"%1\".").arg(parser.value(quality)));
+
+    if (parser.isSet(ocr)) {
+        opt.ocrLanguages = parser.value(ocr);
+        // Said before any page, with the package that brings a missing language.
+        const QString problem = OcrLanguages::Problem(opt.ocrLanguages);
+        if (!problem.isEmpty())
+            return usageError(problem);
+    }
 
     // Work folders of this run, locked for its life; leftovers of killed
     // runs (of this program or the window) go first.

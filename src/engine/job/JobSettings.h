@@ -12,4 +12,8 @@ struct JobSettings {
     QString creationDate; // a PDF date string
     QString outputFolder;
     int quality = 0; // JPEG quality of the pages, 1 to 100
+    // Searchable pages: the text recognition languages in Tesseract's codes
+    // ("eng", "deu+eng"); empty, the designed pages without text. Taken once,
+    // when the job starts, so a document is searchable throughout or not at all.
+    QString ocrLanguages;
 };
