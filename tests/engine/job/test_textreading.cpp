@@ -12,6 +12,12 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 using namespace testsupport;
 
 namespace {
@@ -102,5 +108,29 @@ TEST_F(TextReadingJobTest, ReaderFailuresFailTheJob)
         EXPECT_EQ(io.captions.contains("Preparing Files..."), !c.beforeAnyPage) << c.said;
         EXPECT_FALSE(QFileInfo::exists(output())) << c.said;
         EXPECT_TRUE(workFoldersGone()) << c.said;
+    }
+}
+
+// The reader ends with the program that started it (the window's Exit ends
+// that at once), even while it waits for a picture that never comes.
+TEST(TextReader, EndsWithItsParent)
+{
+    QTemporaryDir tmp;
+    const QString fifo = tmp.path() + "/never";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // sh starts the reader on the pipe, says its id and ends.
+    const ProcessResult r = runProgram("sh", {"-c", "\"$0\" --parent $$ --memory-limit 0 --data /nonexistent "
+                                                    "--languages eng \"$1\" \"$1.out\" >/dev/null 2>&1 & echo $!",
+                                              OcrProcess::Defaults().program, fifo});
+    const int pid = r.out.trimmed().toInt();
+    ASSERT_GT(pid, 0) << qPrintable(r.err);
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) { // else it has ended already
+        pollfd p{pidfd, POLLIN, 0};
+        const int ended = ::poll(&p, 1, 20000);
+        ::close(pidfd);
+        if (ended != 1)
+            ::kill(pid, SIGKILL);
+        EXPECT_EQ(ended, 1) << "the reader outlived its parent";
     }
 }
