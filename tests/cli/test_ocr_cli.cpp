@@ -85,8 +85,14 @@ TEST_F(OcrCliTest, DrawnTextPageIsSearchableAndLooksTheSame)
     EXPECT_EQ(runProgram("qpdf", {"--check", a}).exitCode, 0);
     const QString raw = runProgram("pdftotext", {"-raw", a, "-"}).out;
     const QString boxes = runProgram("pdftotext", {"-bbox", a, "-"}).out;
-    // The picture fills the page at 200 pixels per inch.
-    const textpage::Score s = textpage::score(words, raw, boxes, 72.0 / 200);
+    // Where the picture lies on the page, as MuPDF draws it (points from the
+    // top left; no turn), whatever the page's layout.
+    const QRegularExpressionMatch place =
+        QRegularExpression("<fill_image [^>]*transform=\"([-0-9.]+) [-0-9.]+ [-0-9.]+ [-0-9.]+ ([-0-9.]+) ([-0-9.]+)\"")
+            .match(runProgram("mutool", {"trace", a}).out);
+    ASSERT_TRUE(place.hasMatch());
+    const textpage::Score s = textpage::score(words, raw, boxes, place.captured(1).toDouble() / page.width(),
+                                              QPointF(place.captured(2).toDouble(), place.captured(3).toDouble()));
     EXPECT_GE(s.found, s.expected * 99 / 100) << qPrintable(raw);
     EXPECT_GE(s.inPlace, s.found * 90 / 100) << qPrintable(boxes);
 
