@@ -43,7 +43,7 @@ void KillProcessByName(const QString& name)
         if (!ProcessList::IsZombie(e) && ProcessList::NameMatches(e, name) && ours(e.pid)
             && strayRun(e, list))
             doomed.emplace(e.pid, ProcessList::RunnerOf(e.pid));
-    // A run of a script (Debian's pdftk is one) does its work in a child
+    // A run of a script (a toolkit program may be one) does its work in a child
     // process: end the children of every ended run too, or they would go on
     // writing the files the caller is about to reuse. Only children that
     // carry the same mark: the run's own, not something it handed over.
