@@ -1,9 +1,11 @@
 // velunor-convert: the window's conversion job for scripts.
 #include "cli/ConsoleJobIo.h"
 #include "engine/job/ConversionJob.h"
+#include "engine/job/FolderWalk.h"
 #include "engine/job/JobWorkArea.h"
 #include "engine/job/OcrLanguages.h"
 #include "engine/pdf/PdfDate.h"
+#include "engine/picture/PictureNames.h"
 #include "platform/DOSOutputs.h"
 #include "platform/MemoryTuning.h"
 #include "platform/ProgramName.h"
@@ -65,6 +67,33 @@ QStringList argumentsAsText(int argc, char** argv)
     }
     return args;
 }
+
+// The pictures the arguments name, in the order given: a file as it is, a
+// folder as every picture of its tree, as the window's Add Folder takes them.
+// False with *problem naming the argument that is missing or a folder
+// without pictures.
+bool picturesOf(const QStringList& arguments, QStringList* pictures, QString* problem)
+{
+    for (const QString& arg : arguments) {
+        const QFileInfo info(arg);
+        if (!info.exists()) {
+            *problem = QStringLiteral("\"%1\": no such file or folder.").arg(arg);
+            return false;
+        }
+        if (!info.isDir()) {
+            pictures->append(arg);
+            continue;
+        }
+        const QStringList found = FolderWalk::Pictures(arg);
+        if (found.isEmpty()) {
+            *problem = QStringLiteral("the folder \"%1\" holds no pictures (%2).")
+                           .arg(arg, QStringLiteral("*.") + PictureNames::ListedExtensions().join(QStringLiteral(", *.")));
+            return false;
+        }
+        *pictures += found;
+    }
+    return true;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -110,7 +139,10 @@ int main(int argc, char** argv)
     parser.addOptions({outputDir, title, author, subject, keywords, date, quality, yes, ocr});
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument("PICTURE", "Picture files (BMP, JPEG, PNG, GIF, TIFF, ICO, PCX, PSD, IFF), one page each.",
+    parser.addPositionalArgument("PICTURE",
+                                 "Picture files (BMP, JPEG, PNG, GIF, TIFF, ICO, PCX, PSD, IFF, HEIC, HEIF, AVIF, WebP, "
+                                 "JPEG XL), one page each (every page of a multi-page TIFF), or folders: every picture "
+                                 "of the folder's tree, as Add Folder takes them.",
                                  "PICTURE...");
 
     if (!parser.parse(arguments))
@@ -121,7 +153,6 @@ int main(int argc, char** argv)
         parser.showVersion();
 
     ConsoleJobIo::Options opt;
-    opt.pictures = parser.positionalArguments();
     opt.title = parser.value(title);
     opt.author = parser.value(author);
     opt.subject = parser.value(subject);
@@ -137,6 +168,11 @@ int main(int argc, char** argv)
     opt.quality = parser.value(quality).toInt(&ok);
     if (!ok || opt.quality < 1 || opt.quality > 100)
         return usageError(QStringLiteral("the quality must be a whole number from 1 to 100, not \"%1\".").arg(parser.value(quality)));
+    // The options first, then the pictures: a missing one, or a folder
+    // without any, is named before anything is made.
+    QString problem;
+    if (!picturesOf(parser.positionalArguments(), &opt.pictures, &problem))
+        return usageError(problem);
 
     if (parser.isSet(ocr)) {
         opt.ocrLanguages = parser.value(ocr);

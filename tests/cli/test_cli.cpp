@@ -304,7 +304,7 @@ TEST_F(CliTest, LeftoversOfAKilledRunGoAtTheNextStart)
     QDir().mkpath(dead + "/jpgtmp");
     ASSERT_TRUE(writeFile(dead + "/jpgtmp/0.pdf", "page of a killed run"));
     ASSERT_TRUE(writeFile(dead + ".lock", ""));
-    const auto r = run({"-t", "", "x.png"}); // ends early, after the start-up sweep
+    const auto r = run({"-t", "", picture("x.png", FIF_PNG, 8, 8)}); // ends early, after the start-up sweep
     EXPECT_NE(r.exitCode, 0);
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
 }

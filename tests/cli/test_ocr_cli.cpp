@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFont>
+#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -136,4 +138,31 @@ TEST_F(OcrCliTest, MissingLanguagesAreUsageMistakes)
         EXPECT_FALSE(r.err.contains("Preparing Files")) << c.languages;
         EXPECT_FALSE(QFileInfo::exists(root + "/out/doc.pdf")) << c.languages;
     }
+}
+
+// Every page of a multi-page TIFF gets its own text, in its own place.
+TEST_F(OcrCliTest, EachPageOfAMultiPageTiffGetsItsOwnText)
+{
+    QStringList parts;
+    for (const char* words : {"Harbour lights at dawn", "Lighthouse keepers sleep"}) {
+        QImage page(1600, 500, QImage::Format_Grayscale8);
+        page.fill(Qt::white);
+        QPainter p(&page);
+        QFont f("DejaVu Sans");
+        f.setPixelSize(60);
+        p.setFont(f);
+        p.drawText(QRect(0, 0, 1600, 500), Qt::AlignCenter, words);
+        p.end();
+        parts << root + "/part" + QString::number(parts.size()) + ".png";
+        ASSERT_TRUE(page.save(parts.last()));
+    }
+    const QString tiff = root + "/pages.tif";
+    ASSERT_EQ(runProgram("convert", parts + QStringList{tiff}).exitCode, 0);
+    const ProcessResult r = run({"-t", "pages", "--ocr", "eng", tiff});
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    const QString pdf = root + "/out/pages.pdf";
+    const QString first = runProgram("pdftotext", {"-f", "1", "-l", "1", "-raw", pdf, "-"}).out.simplified();
+    const QString second = runProgram("pdftotext", {"-f", "2", "-l", "2", "-raw", pdf, "-"}).out.simplified();
+    EXPECT_EQ(first, "Harbour lights at dawn");
+    EXPECT_EQ(second, "Lighthouse keepers sleep");
 }

@@ -360,8 +360,22 @@ ConversionJob::Outcome ConversionJob::runSteps()
         return fail(text);
     };
     const int n = m_in.EntryCount();
+    QString entry;
+    if (reading) {
+        // Each page is read while the next is made (the next page of a
+        // multi-page picture, or the next entry's); every page of a
+        // multi-page picture is read before they are put together.
+        PageMaker::PageHook hook;
+        hook.made = [&](int i, const QString& pageFile, QString* why) {
+            return finishReading(*reading, n, why) && reading->Start(i, pageFile, entry, why);
+        };
+        hook.settle = [&](QString* why) { return finishReading(*reading, n, why); };
+        maker.SetPageHook(hook);
+    }
+    // Pages made: an entry gives several when it is a multi-page TIFF.
+    int made = 0;
     for (int i = 0; i < n; ++i) {
-        const QString entry = m_in.Entry(i);
+        entry = m_in.Entry(i);
         // The quality is read for every page: the slider stays live.
         const PageResult page = maker.MakePage(i, entry, m_in.Settings().quality);
         if (page.status == PageResult::PdfError)
@@ -370,10 +384,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
             return stop(page.message.isEmpty() ? QStringLiteral("The picture %1 could not be read.").arg(entry) : page.message);
         if (!QFileInfo(work.pageFile(i)).isFile())
             return stop(QStringLiteral("The page for the picture %1 could not be written.").arg(entry));
-        // Page i - 1 was read while this one was made; this one is read
-        // while the next is made.
-        if (reading && (!finishReading(*reading, n, &error) || !reading->Start(i, entry, &error)))
-            return stop(error);
+        made += page.pages;
         showProgress(kPreparing, i);
         m_yield();
     }
@@ -433,7 +444,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     // the output disk; otherwise the earlier document stays as it was. That
     // read is the document's one check: pages and information alike.
     OutputPlacement placement(work.tmpDir);
-    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, n, info, why); };
+    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, made, info, why); };
     if (!placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, &error))
         return fail(error);
 

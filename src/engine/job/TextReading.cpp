@@ -21,7 +21,7 @@ QString TextReading::Problem() const
     return OcrLanguages::Problem(m_languages);
 }
 
-bool TextReading::Start(int i, const QString& picture, QString* error)
+bool TextReading::Start(int i, const QString& pageFile, const QString& picture, QString* error)
 {
     if (m_page >= 0 && !Finish(error))
         return false;
@@ -38,6 +38,7 @@ bool TextReading::Start(int i, const QString& picture, QString* error)
     if (!m_process.Start(bitmap(), m_languages, OcrLanguages::DataFolder(), textBase(), &why))
         return failed(why);
     m_page = i;
+    m_pageFile = pageFile;
     m_picture = picture;
     return true;
 }
@@ -46,15 +47,13 @@ bool TextReading::Finish(QString* error)
 {
     if (m_page < 0)
         return true;
-    const int page = m_page;
     m_page = -1;
     QString why;
     const QString text = textBase() + QStringLiteral(".pdf");
     QRectF rect;
     const bool ok = m_process.Wait(&why) &&
                     (QFileInfo(text).isFile() || (why = QStringLiteral("the text reader wrote no text page"), false)) &&
-                    TextLayer::PictureRect(m_folders.pageFile(page), &rect, &why) &&
-                    TextLayer::Overlay(m_folders.pageFile(page), text, rect, &why);
+                    TextLayer::PictureRect(m_pageFile, &rect, &why) && TextLayer::Overlay(m_pageFile, text, rect, &why);
     QFile::remove(bitmap());
     QFile::remove(text);
     if (!ok)

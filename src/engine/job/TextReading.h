@@ -20,10 +20,10 @@ public:
     // user words; empty when all is in place. Asked before any page.
     QString Problem() const;
 
-    // Page i of `picture` has just been made from the temporary bitmap:
-    // reads it. A page still being read is finished first.
-    bool Start(int i, const QString& picture, QString* error);
-    // A page is being read: its number, else -1.
+    // `pageFile`, a page of entry i (`picture`), has just been made from the
+    // temporary bitmap: reads it. A page still being read is finished first.
+    bool Start(int i, const QString& pageFile, const QString& picture, QString* error);
+    // A page is being read: its entry's number, else -1.
     int Pending() const { return m_page; }
     // Waits for the page being read and lays its text over its page file;
     // *error names the picture.
@@ -37,5 +37,6 @@ private:
     QString m_languages;
     OcrProcess m_process;
     int m_page = -1;
+    QString m_pageFile;
     QString m_picture;
 };
