@@ -131,12 +131,31 @@ int main(int argc, char** argv)
                                   "PDFDATE");
     const QCommandLineOption quality({"q", "quality"}, "JPEG quality of the pages, 1 to 100 (default: 85).", "1-100", "85");
     const QCommandLineOption yes({"y", "yes"}, "Replace an existing document without asking.");
+    const QCommandLineOption pageSize("page-size",
+                                      "Page size: picture (the picture's own size at 200 ppi, the default), A3, A4, A5, B5, "
+                                      "Letter, Legal, or WIDTHxHEIGHT with one unit mm, cm, in or pt (e.g. 100x150mm).",
+                                      "SIZE", "picture");
+    const QCommandLineOption orientation("orientation",
+                                         "Paper orientation: auto (the paper's long side along the picture's, the default), "
+                                         "portrait or landscape.",
+                                         "auto|portrait|landscape", "auto");
+    const QCommandLineOption margin("margin", "Room kept free on every side, with a unit, e.g. 10mm (default: 0).",
+                                    "LENGTH", "0");
+    const QCommandLineOption fit("fit",
+                                 "On paper: into (scaled up or down to fill the room inside the margins, the default) or "
+                                 "shrink (never larger than at 200 ppi).",
+                                 "into|shrink", "into");
+    const QCommandLineOption maxPpi("max-ppi",
+                                    "Resample pictures that would lie finer than N pixels per inch on their page down to N, "
+                                    "N from 1 (default: none, no limit).",
+                                    "N");
     const QCommandLineOption ocr("ocr",
                                  "Make the pages searchable: read their text in these languages (Tesseract's codes, "
                                  "e.g. eng or deu+eng; each from Debian's tesseract-ocr-LANG) and lay it invisibly "
                                  "over the pictures.",
                                  "LANGS");
-    parser.addOptions({outputDir, title, author, subject, keywords, date, quality, yes, ocr});
+    parser.addOptions(
+        {outputDir, title, author, subject, keywords, date, quality, yes, pageSize, orientation, margin, fit, maxPpi, ocr});
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument("PICTURE",
@@ -168,6 +187,16 @@ int main(int argc, char** argv)
     opt.quality = parser.value(quality).toInt(&ok);
     if (!ok || opt.quality < 1 || opt.quality > 100)
         return usageError(QStringLiteral("the quality must be a whole number from 1 to 100, not \"%1\".").arg(parser.value(quality)));
+    // The page layout, checked whole before any page is made.
+    QString why;
+    if (!opt.page.SetSize(parser.value(pageSize), &why) || !opt.page.SetOrientation(parser.value(orientation), &why) ||
+        !opt.page.SetMargin(parser.value(margin), &why) || !opt.page.SetFit(parser.value(fit), &why) ||
+        (parser.isSet(maxPpi) && !opt.page.SetMaxPpi(parser.value(maxPpi), &why)))
+        return usageError(why + ".");
+    const QString layoutProblem = opt.page.Problem();
+    if (!layoutProblem.isEmpty())
+        return usageError(layoutProblem + ".");
+
     // The options first, then the pictures: a missing one, or a folder
     // without any, is named before anything is made.
     QString problem;

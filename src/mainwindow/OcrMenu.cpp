@@ -16,18 +16,19 @@ OcrMenu::OcrMenu(QMenu* menu, Store store, QWidget* dialogOwner)
     connect(m_searchable, &QAction::toggled, this,
             [this](bool on) { m_store.set(EnabledKey(), on ? QStringLiteral("1") : QStringLiteral("0")); });
 
+    m_languages = m_store.get(LanguagesKey(), QStringLiteral("eng"));
     m_language = menu->addAction(QStringLiteral("OCR Language..."));
     m_language->setObjectName(QStringLiteral("menuOcrLanguage"));
     connect(m_language, &QAction::triggered, this, &OcrMenu::chooseLanguages);
 }
 
-QString OcrMenu::languages() const { return m_store.get(LanguagesKey(), QStringLiteral("eng")); }
-
-QString OcrMenu::JobLanguages() const { return m_searchable->isChecked() ? languages() : QString(); }
+QString OcrMenu::JobLanguages() const { return m_searchable->isChecked() ? m_languages : QString(); }
 
 void OcrMenu::chooseLanguages()
 {
-    OcrLanguageDialog dialog(OcrLanguages::Installed(), languages(), m_owner);
-    if (dialog.exec() == QDialog::Accepted)
-        m_store.set(LanguagesKey(), dialog.Languages());
+    OcrLanguageDialog dialog(OcrLanguages::Installed(), m_languages, m_owner);
+    if (dialog.exec() == QDialog::Accepted) {
+        m_languages = dialog.Languages();
+        m_store.set(LanguagesKey(), m_languages);
+    }
 }

@@ -34,11 +34,11 @@ public:
     static QString LanguagesKey() { return QStringLiteral("ocr.languages"); }
 
 private:
-    QString languages() const;
     void chooseLanguages();
 
     Store m_store;
     QWidget* m_owner;
     QAction* m_searchable;
     QAction* m_language;
+    QString m_languages;
 };

@@ -84,19 +84,24 @@ TEST_F(OcrCliTest, DrawnTextPageIsSearchableAndLooksTheSame)
     EXPECT_FALSE(without.err.contains("Reading Text"));
     const QString a = root + "/out/with.pdf", b = root + "/out/without.pdf";
 
-    EXPECT_EQ(runProgram("qpdf", {"--check", a}).exitCode, 0);
-    const QString raw = runProgram("pdftotext", {"-raw", a, "-"}).out;
-    const QString boxes = runProgram("pdftotext", {"-bbox", a, "-"}).out;
-    // Where the picture lies on the page, as MuPDF draws it (points from the
-    // top left; no turn), whatever the page's layout.
-    const QRegularExpressionMatch place =
-        QRegularExpression("<fill_image [^>]*transform=\"([-0-9.]+) [-0-9.]+ [-0-9.]+ [-0-9.]+ ([-0-9.]+) ([-0-9.]+)\"")
-            .match(runProgram("mutool", {"trace", a}).out);
-    ASSERT_TRUE(place.hasMatch());
-    const textpage::Score s = textpage::score(words, raw, boxes, place.captured(1).toDouble() / page.width(),
-                                              QPointF(place.captured(2).toDouble(), place.captured(3).toDouble()));
-    EXPECT_GE(s.found, s.expected * 99 / 100) << qPrintable(raw);
-    EXPECT_GE(s.inPlace, s.found * 90 / 100) << qPrintable(boxes);
+    // Also on paper with margins, where the picture is scaled and moved.
+    const ProcessResult onA4 = run({"-t", "a4", "--page-size", "A4", "--margin", "15mm", "--ocr", "eng", picture});
+    ASSERT_EQ(onA4.exitCode, 0) << qPrintable(onA4.err);
+    for (const QString& pdf : {a, root + "/out/a4.pdf"}) {
+        EXPECT_EQ(runProgram("qpdf", {"--check", pdf}).exitCode, 0);
+        const QString raw = runProgram("pdftotext", {"-raw", pdf, "-"}).out;
+        const QString boxes = runProgram("pdftotext", {"-bbox", pdf, "-"}).out;
+        // Where the picture lies on the page, as MuPDF draws it (points from
+        // the top left; no turn), whatever the page's layout.
+        const QRegularExpressionMatch place =
+            QRegularExpression("<fill_image [^>]*transform=\"([-0-9.]+) [-0-9.]+ [-0-9.]+ [-0-9.]+ ([-0-9.]+) ([-0-9.]+)\"")
+                .match(runProgram("mutool", {"trace", pdf}).out);
+        ASSERT_TRUE(place.hasMatch());
+        const textpage::Score s = textpage::score(words, raw, boxes, place.captured(1).toDouble() / page.width(),
+                                                  QPointF(place.captured(2).toDouble(), place.captured(3).toDouble()));
+        EXPECT_GE(s.found, s.expected * 99 / 100) << qPrintable(pdf + "\n" + raw);
+        EXPECT_GE(s.inPlace, s.found * 90 / 100) << qPrintable(pdf + "\n" + boxes);
+    }
 
     const QByteArray image = imageStream(b);
     ASSERT_FALSE(image.isEmpty());

@@ -302,6 +302,14 @@ ConversionJob::Outcome ConversionJob::runSteps()
         return Outcome::BadTitle;
     }
 
+    // A layout that cannot hold a picture is told before anything is made.
+    const QString layoutProblem = m_in.Settings().page.Problem();
+    if (!layoutProblem.isEmpty()) {
+        QString text = layoutProblem;
+        text[0] = text[0].toUpper();
+        return fail(text + ".");
+    }
+
     QString confirmed;
     {
         const QString target = outputPathNow();
@@ -376,8 +384,10 @@ ConversionJob::Outcome ConversionJob::runSteps()
     int made = 0;
     for (int i = 0; i < n; ++i) {
         entry = m_in.Entry(i);
-        // The quality is read for every page: the slider stays live.
-        const PageResult page = maker.MakePage(i, entry, m_in.Settings().quality);
+        // The quality and the page layout are read for every page: the
+        // slider and the Page menu stay live.
+        const JobSettings now = m_in.Settings();
+        const PageResult page = maker.MakePage(i, entry, now.quality, now.page);
         if (page.status == PageResult::PdfError)
             return stop(QString()); // the "PDF" message has been shown
         if (page.status == PageResult::PictureError)

@@ -39,16 +39,7 @@ int PageMaker::PageCount(const QString& entryPath)
     return int(qMax<qsizetype>(1, TiffPages::List(f).size()));
 }
 
-int PageMaker::PageLength(int pixels)
-{
-    // pixels * 254 / 200 = pixels * 127 / 100, in whole numbers so that
-    // halves are exact; a half goes to the even neighbour.
-    const qint64 scaled = qint64(pixels) * 127;
-    const qint64 whole = scaled / 100, rest = scaled % 100;
-    if (rest > 50 || (rest == 50 && (whole & 1)))
-        return int(whole + 1);
-    return int(whole);
-}
+int PageMaker::PageLength(int pixels) { return PageLayout::DesignedLength(pixels); }
 
 qint64 PageMaker::MaxPixels() { return PictureReader::MaxPixels(); }
 
@@ -94,7 +85,7 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, int page, int* width, 
     return ok;
 }
 
-PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
+PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout)
 {
     const QString pageFile = m_folders.pageFile(i);
     const int pages = PageCount(entryPath);
@@ -107,7 +98,7 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
         return r;
     };
     if (pages <= 1)
-        return tell(makeOnePage(pageFile, entryPath, 0, 1, quality), pageFile);
+        return tell(makeOnePage(pageFile, entryPath, 0, 1, quality, layout), pageFile);
     // Each page of a multi-page TIFF is made as one page, then they are put
     // together, in order, as the entry's page file.
     QStringList parts;
@@ -116,13 +107,16 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
             QFile::remove(part);
     };
     QFile::remove(pageFile);
+    PagePlacement first;
     for (int k = 0; k < pages; ++k) {
         parts << m_folders.pageDir + '/' + QString::number(i) + ".page" + QString::number(k + 1) + ".pdf";
-        const PageResult one = tell(makeOnePage(parts.last(), entryPath, k, pages, quality), parts.last());
+        const PageResult one = tell(makeOnePage(parts.last(), entryPath, k, pages, quality, layout), parts.last());
         if (!one.ok()) {
             removeParts();
             return one;
         }
+        if (k == 0)
+            first = one.placement;
         if (k + 1 < pages)
             yieldOnce();
     }
@@ -140,10 +134,12 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
     }
     removeParts();
     result.pages = pages;
+    result.placement = first;
     return result;
 }
 
-PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryPath, int page, int pages, int quality)
+PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryPath, int page, int pages, int quality,
+                                  const PageLayout& layout)
 {
     PageResult result;
     QFile::remove(pageFile); // a page left by an earlier run must not stand in for this one
@@ -186,15 +182,26 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
 
     if (!check(m_pdf.SetStrProp(box, PdfProp::Creator, ProgramName)))
         return pdfFailed();
+    result.placement = layout.Place(w, h);
+    const PagePlacement& place = result.placement;
+    // The designed page keeps the designed calls, so it stays as it was to
+    // the byte; paper needs finer steps than tenths of a millimetre.
     const int pageW = PageLength(int(w)), pageH = PageLength(int(h));
-    if (!check(m_pdf.SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(m_pdf.SetNumProp(box, PdfProp::PageHeight, pageH)))
+    if (place.designed) {
+        if (!check(m_pdf.SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(m_pdf.SetNumProp(box, PdfProp::PageHeight, pageH)))
+            return pdfFailed();
+    } else if (!check(m_pdf.SetPageSizePoints(box, place.pageWidth, place.pageHeight))) {
         return pdfFailed();
+    }
     if (!check(m_pdf.SetNumProp(box, PdfProp::PictureCompression, 2)) ||
         !check(m_pdf.SetNumProp(box, PdfProp::JpegQuality, quality)) ||
         !check(m_pdf.SetNumProp(box, PdfProp::DocumentCompression, 2)) || !check(m_pdf.SetNumProp(box, PdfProp::Placement, 2)))
         return pdfFailed();
 
-    if (!check(m_pdf.BeginDoc(box)) || !check(m_pdf.StretchDrawFromFile(box, 0, 0, pageW, pageH, m_folders.tempBitmap())) ||
+    const QString bitmap = m_folders.tempBitmap();
+    if (!check(m_pdf.BeginDoc(box)) ||
+        !check(place.designed ? m_pdf.StretchDrawFromFile(box, 0, 0, pageW, pageH, bitmap)
+                              : m_pdf.DrawPlacedFromFile(box, place, bitmap)) ||
         !check(m_pdf.EndDoc(box)))
         return pdfFailed();
     m_pdf.FreeBox(box);

@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/picture/DecoderProcess.h"
+#include "engine/pdf/PageLayout.h"
 #include "engine/pdf/PdfCtl.h"
 #include "engine/job/WorkFolders.h"
 #include "platform/EventPump.h"
@@ -17,14 +18,18 @@ struct PageResult {
     enum Status { Ok, PictureError, PdfError };
     Status status = Ok;
     QString message;
+    // Where the picture went on its page (whether it was resampled, too),
+    // once the picture was read; the first page's for a multi-page TIFF.
+    PagePlacement placement;
     int pages = 1; // pages made: every page of a multi-page TIFF
     bool ok() const { return status == Ok; }
 };
 
-// Turns one picture into the one-page PDF WorkFolders::pageFile(i), at 200
-// pixels per inch, through the temporary bitmap. A multi-page TIFF gives a
-// page file holding each of its pages in order: the list entry stays one
-// page file, joined once.
+// Turns one picture into the one-page PDF WorkFolders::pageFile(i), through
+// the temporary bitmap: at 200 pixels per inch by the designed calls, or
+// laid out on paper as a PageLayout says. A multi-page TIFF gives a page
+// file holding each of its pages in order: the list entry stays one page
+// file, joined once.
 class PageMaker {
 public:
     PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield = YieldEvents,
@@ -33,7 +38,7 @@ public:
     // A job starts with format identifier 0 (BMP); it carries over between
     // pages when an extension is not in the table.
     void BeginJob();
-    PageResult MakePage(int i, const QString& entryPath, int quality);
+    PageResult MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout = PageLayout());
 
     // Told of every one-page file as soon as it is made, while its
     // temporary bitmap is still the page's (searchable pages read it), and
@@ -57,7 +62,8 @@ public:
 
 private:
     // Page `page` of the entry into the one-page PDF `pageFile`.
-    PageResult makeOnePage(const QString& pageFile, const QString& entryPath, int page, int pages, int quality);
+    PageResult makeOnePage(const QString& pageFile, const QString& entryPath, int page, int pages, int quality,
+                           const PageLayout& layout);
     // Decodes the entry (its page `page`) and writes the temporary bitmap;
     // its size, or false with *error.
     bool writeTempBitmap(const QString& entryPath, int page, int* width, int* height, QString* error);
