@@ -3,6 +3,7 @@
 #include "engine/job/ConversionJob.h"
 #include "engine/job/FolderWalk.h"
 #include "engine/job/JobWorkArea.h"
+#include "engine/job/OcrLanguages.h"
 #include "engine/pdf/PdfDate.h"
 #include "engine/picture/PictureNames.h"
 #include "platform/DOSOutputs.h"
@@ -148,7 +149,13 @@ int main(int argc, char** argv)
                                     "Resample pictures that would lie finer than N pixels per inch on their page down to N, "
                                     "N from 1 (default: none, no limit).",
                                     "N");
-    parser.addOptions({outputDir, title, author, subject, keywords, date, quality, yes, pageSize, orientation, margin, fit, maxPpi});
+    const QCommandLineOption ocr("ocr",
+                                 "Make the pages searchable: read their text in these languages (Tesseract's codes, "
+                                 "e.g. eng or deu+eng; each from Debian's tesseract-ocr-LANG) and lay it invisibly "
+                                 "over the pictures.",
+                                 "LANGS");
+    parser.addOptions(
+        {outputDir, title, author, subject, keywords, date, quality, yes, pageSize, orientation, margin, fit, maxPpi, ocr});
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument("PICTURE",
@@ -195,6 +202,14 @@ int main(int argc, char** argv)
     QString problem;
     if (!picturesOf(parser.positionalArguments(), &opt.pictures, &problem))
         return usageError(problem);
+
+    if (parser.isSet(ocr)) {
+        opt.ocrLanguages = parser.value(ocr);
+        // Said before any page, with the package that brings a missing language.
+        const QString problem = OcrLanguages::Problem(opt.ocrLanguages);
+        if (!problem.isEmpty())
+            return usageError(problem);
+    }
 
     // Work folders of this run, locked for its life; leftovers of killed
     // runs (of this program or the window) go first.

@@ -3,6 +3,7 @@
 #include "ui_frmPrinting.h"
 
 #include "filelist/FileListController.h"
+#include "mainwindow/OcrMenu.h"
 #include "mainwindow/PageMenu.h"
 #include "platform/widgets/QtMessageSink.h"
 
@@ -40,6 +41,8 @@ JobSettings WindowJobIo::Settings() const
     s.quality = m_ui.Slider1->value();
     if (m_pageMenu)
         s.page = m_pageMenu->Layout();
+    if (m_ocrMenu)
+        s.ocrLanguages = m_ocrMenu->JobLanguages();
     return s;
 }
 

@@ -5,6 +5,7 @@
 #include <QList>
 
 class FileListController;
+class OcrMenu;
 class PageMenu;
 class QtMessageSink;
 class QToolButton;
@@ -26,6 +27,8 @@ public:
 
     // The page layout comes from the Page menu, as it stands at each read.
     void SetPageMenu(const PageMenu* menu) { m_pageMenu = menu; }
+    // Searchable pages: the languages while the menu's item is checked.
+    void SetOcrMenu(const OcrMenu* menu) { m_ocrMenu = menu; }
 
     // JobInputs
     int EntryCount() const override;
@@ -48,4 +51,5 @@ private:
     FileListController& m_fileList;
     QtMessageSink& m_sink;
     const PageMenu* m_pageMenu = nullptr;
+    const OcrMenu* m_ocrMenu = nullptr;
 };

@@ -10,6 +10,7 @@
 #include "filelist/FileListController.h"
 #include "mainwindow/CaptionFitter.h"
 #include "mainwindow/LayoutScaler.h"
+#include "mainwindow/OcrMenu.h"
 #include "mainwindow/PageMenu.h"
 #include "mainwindow/QualityWords.h"
 #include "mainwindow/WindowJobIo.h"
@@ -143,6 +144,26 @@ frmPrinting::frmPrinting(QWidget* parent)
 
     m_jobIo = std::make_unique<WindowJobIo>(*ui, m_toolbar, *m_fileList, m_sink);
     m_jobIo->SetPageMenu(m_pageMenu);
+    // Searchable pages, at the end of the Page menu, kept in the options file.
+    m_pageMenu->Menu()->addSeparator()->setObjectName(QStringLiteral("menuPageS3"));
+    const auto options = [] {
+        OptionsFile file(OptionsFile::DefaultPath());
+        file.Load();
+        return file;
+    };
+    OcrMenu::Store store;
+    store.get = [options](const QString& key, const QString& fallback) { return options().Value(key, fallback); };
+    store.set = [this, options](const QString& key, const QString& value) {
+        // Keys of other parts of the program stay as they are on disk.
+        OptionsFile file = options();
+        file.SetValue(key, value);
+        QString error;
+        if (!file.Save(&error))
+            m_sink.showMessage(ProgramName, QStringLiteral("The text recognition choice could not be kept for the next start: %1")
+                                                .arg(error), MessageIcon::Exclamation);
+    };
+    m_ocrMenu = new OcrMenu(m_pageMenu->Menu(), store, this);
+    m_jobIo->SetOcrMenu(m_ocrMenu);
     m_ender = [this]() { endProgram(); };
 }
 

@@ -10,6 +10,7 @@
 class DOSOutputs;
 class FileListController;
 class JobWorkArea;
+class OcrMenu;
 class PageMenu;
 class QToolButton;
 class ShowImage;
@@ -48,6 +49,7 @@ public:
     const QList<QToolButton*>& CmdToolsBar() const { return m_toolbar; }
     FileListController* fileList() const { return m_fileList; }
     PageMenu* pageMenu() const { return m_pageMenu; }
+    OcrMenu* ocrMenu() const { return m_ocrMenu; }
 
     // The about box's one line.
     static QString AboutText();
@@ -82,6 +84,7 @@ private:
     FileListController* m_fileList = nullptr;
     ShowImage* m_prewImage = nullptr;
     PageMenu* m_pageMenu = nullptr;
+    OcrMenu* m_ocrMenu = nullptr;
     std::unique_ptr<JobWorkArea> m_workArea;
     std::unique_ptr<WindowJobIo> m_jobIo;
     ProgramEnder m_ender;

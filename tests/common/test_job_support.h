@@ -23,6 +23,7 @@ public:
     QString outputFolder;
     int quality = 85;
     PageLayout page;
+    QString ocrLanguages; // searchable pages when set
     bool answerOk = true;
     std::function<void()> onYield;
 
@@ -44,7 +45,7 @@ public:
     QString Entry(int i) const override { return entries.value(i); }
     JobSettings Settings() const override
     {
-        return JobSettings{title, author, subject, keywords, creationDate, outputFolder, quality, page};
+        return JobSettings{title, author, subject, keywords, creationDate, outputFolder, quality, page, ocrLanguages};
     }
     void SetOutputFolder(const QString& f) override
     {

@@ -187,3 +187,27 @@ TEST_F(PageMenuTest, ADamagedOptionsFileGivesTheDefaults)
 }
 
 } // namespace
+
+// "Searchable Text (OCR)", chosen with the mouse: kept in options.ini at once
+// beside the layout's keys, read by the job (its pages carry the reader's
+// text layer), and checked again at the next start.
+TEST_F(PageMenuTest, SearchableTextReachesTheJobAndComesBack)
+{
+    load();
+    showActive();
+    EXPECT_FALSE(action("menuSearchable")->isChecked());
+    choose("menuSearchable");
+    EXPECT_TRUE(readAll(optionsFile()).contains("ocr.enabled = 1")) << readAll(optionsFile()).constData();
+
+    const QString pic = tmp() + "/small.png";
+    ASSERT_TRUE(writeTestPicture(pic, FIF_PNG, 120, 80));
+    ASSERT_EQ(window->fileList()->AppendPaths({pic}), 1);
+    text("txtPath")->setText(tmp() + "/out");
+    QTest::mouseClick(window->findChild<QAbstractButton*>("Command3"), Qt::LeftButton);
+    const QString pdf = tmp() + "/out/New PDF Document.pdf";
+    EXPECT_TRUE(runProgram("pdffonts", {pdf}).out.contains("GlyphLessFont"));
+
+    window.reset();
+    load();
+    EXPECT_TRUE(action("menuSearchable")->isChecked());
+}

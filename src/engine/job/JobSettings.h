@@ -15,4 +15,8 @@ struct JobSettings {
     QString outputFolder;
     int quality = 0; // JPEG quality of the pages, 1 to 100
     PageLayout page; // paper, orientation, margin, fit, resolution limit
+    // Searchable pages: the text recognition languages in Tesseract's codes
+    // ("eng", "deu+eng"); empty, the designed pages without text. Taken once,
+    // when the job starts, so a document is searchable throughout or not at all.
+    QString ocrLanguages;
 };

@@ -89,8 +89,16 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, con
 {
     const QString pageFile = m_folders.pageFile(i);
     const int pages = PageCount(entryPath);
+    auto tell = [&](PageResult r, const QString& file) {
+        QString error;
+        if (r.ok() && m_hook.made && !m_hook.made(i, file, &error)) {
+            r.status = PageResult::PictureError;
+            r.message = error;
+        }
+        return r;
+    };
     if (pages <= 1)
-        return makeOnePage(pageFile, entryPath, 0, 1, quality, layout);
+        return tell(makeOnePage(pageFile, entryPath, 0, 1, quality, layout), pageFile);
     // Each page of a multi-page TIFF is made as one page, then they are put
     // together, in order, as the entry's page file.
     QStringList parts;
@@ -102,7 +110,7 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, con
     PagePlacement first;
     for (int k = 0; k < pages; ++k) {
         parts << m_folders.pageDir + '/' + QString::number(i) + ".page" + QString::number(k + 1) + ".pdf";
-        const PageResult one = makeOnePage(parts.last(), entryPath, k, pages, quality, layout);
+        const PageResult one = tell(makeOnePage(parts.last(), entryPath, k, pages, quality, layout), parts.last());
         if (!one.ok()) {
             removeParts();
             return one;
@@ -114,6 +122,12 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, con
     }
     PageResult result;
     QString error;
+    if (m_hook.settle && !m_hook.settle(&error)) {
+        removeParts();
+        result.status = PageResult::PictureError;
+        result.message = error;
+        return result;
+    }
     if (!PageFileJoin::Join(parts, pageFile, &error)) {
         result.status = PageResult::PictureError;
         result.message = QString("Cannot make the pages of the picture %1: %2.").arg(QuotedPath(entryPath), error);

@@ -6,6 +6,7 @@
 #include "platform/EventPump.h"
 
 #include <QString>
+#include <functional>
 #include <QtGlobal>
 
 class MessageSink;
@@ -39,6 +40,16 @@ public:
     void BeginJob();
     PageResult MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout = PageLayout());
 
+    // Told of every one-page file as soon as it is made, while its
+    // temporary bitmap is still the page's (searchable pages read it), and
+    // asked to settle before the pages of a multi-page picture are put
+    // together. A false answer fails the entry with its *error.
+    struct PageHook {
+        std::function<bool(int i, const QString& pageFile, QString* error)> made;
+        std::function<bool(QString* error)> settle;
+    };
+    void SetPageHook(PageHook hook) { m_hook = std::move(hook); }
+
     // Extension table lookup (PictureNames): FREE_IMAGE_FORMAT number, or
     // `current` when the extension is not in the table.
     static int FormatForExtension(const QString& entryPath, int current);
@@ -65,4 +76,5 @@ private:
     YieldFunction m_yield;
     int m_format = 0;
     DecoderProcess m_decoder;
+    PageHook m_hook;
 };
