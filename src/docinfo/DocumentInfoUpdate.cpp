@@ -193,17 +193,19 @@ std::string DocumentInfoUpdate::XmpDate(const std::string& pdfDate)
             return {};
         zoneOut = zone.substr(0, 1) + hh + ":" + mm;
     }
+    // Appended piece by piece: GCC 12 warns (-Wrestrict, falsely) on
+    // "literal" + std::string temporaries here in a Release build.
     std::string out = d.substr(0, 4);
     if (digits >= 6)
-        out += "-" + d.substr(4, 2);
+        out.append("-").append(d, 4, 2);
     if (digits >= 8)
-        out += "-" + d.substr(6, 2);
+        out.append("-").append(d, 6, 2);
     if (digits < 12)
         return out; // XMP takes a time only with its minutes
-    out += "T" + d.substr(8, 2) + ":" + d.substr(10, 2);
+    out.append("T").append(d, 8, 2).append(":").append(d, 10, 2);
     if (digits == 14)
-        out += ":" + d.substr(12, 2);
-    return out + zoneOut;
+        out.append(":").append(d, 12, 2);
+    return out.append(zoneOut);
 }
 
 std::string DocumentInfoUpdate::PdfDateNow()
