@@ -73,7 +73,7 @@ QStringList pageWidths(const QString& pdf, int pages)
 testsupport::ProcessResult runPdftk(const QStringList& args)
 {
     ScopedEnv env;
-    env.set(ProcessList::RunnerVariable, QByteArray::number(::getpid()));
+    env.set(ProcessList::RunnerVariable, ProcessList::OwnMark().Text());
     env.set("LC_ALL", "C.UTF-8"); // its output is read as UTF-8
     return runProgram("pdftk", args);
 }
@@ -422,12 +422,12 @@ TEST_F(ToolkitStepsTest, FailedJoinReportsTheToolkitsWordsAndLeavesNoOutput)
 TEST(ToolkitStrays, StrayRunsOfBothProgramsEnd)
 {
     QTemporaryDir dir;
-    pid_t dead = 0;
+    ProcessList::RunnerMark dead;
     {
         Started gone(VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper", {});
-        dead = gone.pid;
+        dead = ProcessList::MarkOf(gone.pid);
     }
-    const QByteArray strayMark = QByteArray(ProcessList::RunnerVariable) + '=' + QByteArray::number(dead);
+    const QByteArray strayMark = QByteArray(ProcessList::RunnerVariable) + '=' + dead.Text();
     std::vector<std::unique_ptr<Started>> strays;
     for (const QString tool : {"qpdf", "pdftk"}) {
         ASSERT_TRUE(QFile::copy(VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper", dir.filePath(tool)));
