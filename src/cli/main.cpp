@@ -1,5 +1,6 @@
 // velunor-convert: the window's conversion job for scripts.
 #include "cli/ConsoleJobIo.h"
+#include "cli/TerminalText.h"
 #include "engine/job/ConversionJob.h"
 #include "engine/job/JobWorkArea.h"
 #include "engine/pdf/PdfDate.h"
@@ -10,6 +11,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +20,7 @@
 #include <QStringEncoder>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <langinfo.h>
@@ -30,16 +33,35 @@ enum ExitCode { kDone = 0, kFailed = 1, kUsage = 2, kNotReplaced = 3 };
 int usageError(const QString& text)
 {
     std::fprintf(stderr, "velunor-convert: %s\nTry 'velunor-convert --help' for more information.\n",
-                 text.toLocal8Bit().constData());
+                 TerminalText::For(stderr, text).toLocal8Bit().constData());
     return kUsage;
 }
 
+// Qt's help names the program by argv[0], which is the whole path it was
+// started by (a build folder, /usr/bin/...); the usage line names it as
+// users type it.
+[[noreturn]] void showHelp(const QCommandLineParser& parser)
+{
+    QString help = parser.helpText();
+    const QString usage = QStringLiteral("Usage: ");
+    if (help.startsWith(usage)) {
+        const qsizetype end = help.indexOf(QStringLiteral(" [options]"));
+        if (end > usage.size())
+            help.replace(usage.size(), end - usage.size(), QCoreApplication::applicationName());
+    }
+    std::fputs(help.toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+    ::exit(kDone);
+}
+
 // D:YYYYMMDDHHmmSS with an optional zone: Z, or +HH'mm' / -HH'mm' (the
-// closing apostrophe may be left out, as many writers do).
+// closing apostrophe may be left out, as many writers do). The day must
+// exist in its month and year, and nothing may follow (not even a line
+// break, which "$" would let through).
 bool isPdfDate(const QString& text)
 {
-    static const QRegularExpression re(QStringLiteral(
-        "^D:(\\d{4})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(?:Z|[+-](\\d{2})'(\\d{2})'?)?$"));
+    static const QRegularExpression re(QRegularExpression::anchoredPattern(QStringLiteral(
+        "D:(\\d{4})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(?:Z|[+-](\\d{2})'(\\d{2})'?)?")));
     const QRegularExpressionMatch m = re.match(text);
     if (!m.hasMatch())
         return false;
@@ -49,6 +71,8 @@ bool isPdfDate(const QString& text)
         const int v = m.captured(group).toInt();
         return v >= lo && v <= hi;
     };
+    if (!QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()).isValid())
+        return false;
     return in(2, 1, 12) && in(3, 1, 31) && in(4, 0, 23) && in(5, 0, 59) && in(6, 0, 59) && in(7, 0, 23) && in(8, 0, 59);
 }
 
@@ -110,12 +134,14 @@ int main(int argc, char** argv)
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(kDone);
+        showHelp(parser);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
 
     ConsoleJobIo::Options opt;
     opt.pictures = parser.positionalArguments();
+    if (opt.pictures.isEmpty())
+        return usageError(QStringLiteral("no pictures given"));
     opt.title = parser.value(title);
     opt.author = parser.value(author);
     opt.subject = parser.value(subject);
@@ -156,11 +182,14 @@ int main(int argc, char** argv)
     workArea->SweepLeftovers();
 
     const ConversionJob::Outcome outcome = job.Run();
-    if (const int sig = stop.Pending())
+    // A stop that came once the document was in place changes nothing: the
+    // new document is there, and saying "stopped" would tell a script that
+    // the old one survived. (The job holds such signals until it ends.)
+    if (const int sig = stop.Pending(); sig && !job.DocumentPlaced())
         endBySignal(sig);
     switch (outcome) {
     case ConversionJob::Outcome::Done:
-        std::printf("%s\n", QFileInfo(job.OutputPath()).absoluteFilePath().toLocal8Bit().constData());
+        std::printf("%s\n", TerminalText::For(stdout, QFileInfo(job.OutputPath()).absoluteFilePath()).toLocal8Bit().constData());
         return kDone;
     case ConversionJob::Outcome::EmptyList:
         return kUsage;

@@ -9,6 +9,7 @@
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
 #include "platform/ProgramName.h"
+#include "platform/SignalHold.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -267,6 +268,7 @@ ConversionJob::Outcome ConversionJob::Run()
     RunningFlag flag;
     m_outputPath.clear();
     m_failure.clear();
+    m_placed = false;
     m_caption.clear();
     const Outcome outcome = runSteps();
     m_observer.Finished(outcome, m_outputPath);
@@ -399,10 +401,15 @@ ConversionJob::Outcome ConversionJob::runSteps()
     }
     // Replaces the entry only when the copy has been read back whole from
     // the output disk; otherwise the earlier document stays as it was.
+    // From here to the end of the job the signals that end a program wait:
+    // a stop heard after the document is in place would report a failure
+    // for a document that was replaced.
+    const SignalHold hold;
     OutputPlacement placement(work.tmpDir);
     const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, n, info, why); };
     if (!placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, &error))
         return fail(error);
+    m_placed = true;
 
     progress(QStringLiteral("Removing Temporary Files..."), 0);
     m_area.RemoveFolders(m_yield);
