@@ -319,6 +319,9 @@ TEST_F(CliTest, OnATerminalTheQuestionIsAskedAndTheCaptionsDrawABar)
 
     // A name holding an escape sequence is shown escaped, never obeyed.
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CACHE_HOME", root + "/cache");
+    p.setProcessEnvironment(env);
     p.setWorkingDirectory(root);
     p.start("script", {"-qec", "'" + convertProgram() + "' -o out 'red\x1b[31m\x9bx.png'", "/dev/null"});
     ASSERT_TRUE(p.waitForFinished(300000));
