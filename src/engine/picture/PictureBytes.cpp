@@ -72,7 +72,8 @@ bool PictureBytes::IffSize(QIODevice& f, qint64* width, qint64* height)
 
 // FreeImage walks the chunks up to BODY subtracting each size from the FORM
 // size, and loops for ever once a size runs past it (its count is unsigned)
-// or past the end of the file. Walked here the same way first, with checks.
+// or past the end of the file. Walked here the same way first, with checks;
+// the pad byte after an odd-length chunk is part of the walk.
 bool PictureBytes::IffChunksFit(QIODevice& f)
 {
     unsigned char head[12];
@@ -90,8 +91,11 @@ bool PictureBytes::IffChunksFit(QIODevice& f)
         const qint64 size = Be32(chunk + 4);
         if (size + 8 > remaining || pos + 8 + size > fileSize)
             return false;
-        remaining -= size + 8;
-        pos += size + 8;
+        // A chunk of odd length is followed by one pad byte (as IFF says,
+        // and as FreeImage reads it).
+        const qint64 step = size + (size & 1) + 8;
+        remaining -= step;
+        pos += step;
     }
     return false;
 }
