@@ -415,7 +415,7 @@ void DOSOutputs::EndRuns()
     const pid_t self = ::getpid();
     const ProcessList::RunnerMark& own = ProcessList::OwnMark();
     for (const ProcessList::Entry& e : ProcessList::Snapshot()) {
-        if (e.pid != self && !ProcessList::IsZombie(e) && own.IsComplete() && ProcessList::RunnerMarkOf(e.pid) == own)
+        if (e.pid != self && !ProcessList::IsZombie(e) && ProcessList::RunnerMarkOf(e.pid) == own)
             ::kill(e.pid, SIGKILL);
     }
     // Only a child not yet reaped is waited for: its number is still ours.

@@ -220,7 +220,16 @@ ProcessList::RunnerMark ProcessList::MarkOf(pid_t pid)
 
 const ProcessList::RunnerMark& ProcessList::OwnMark()
 {
-    static const RunnerMark own = MarkOf(::getpid());
+    // Through /proc/self: a /proc of another PID namespace (mounted before
+    // an unshare) would show someone else under our id. Then the mark is
+    // left incomplete, and nothing is judged by it.
+    static const RunnerMark own = [] {
+        RunnerMark m = MarkOf(::getpid());
+        const QByteArray self = readSmallFile("/proc/self/stat", 64);
+        if (self.left(self.indexOf(' ')).toLong() != ::getpid())
+            m = RunnerMark{::getpid(), 0, 0};
+        return m;
+    }();
     return own;
 }
 

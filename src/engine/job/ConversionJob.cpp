@@ -316,6 +316,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     if (!foldersMade)
         return fail(error);
     const WorkFolders work = m_area.Folders();
+    const QString shownTmp = m_area.NamedFolders().tmpDir; // as the user knows it
 
     ToolkitSteps steps(m_runner, work);
     DocumentInfo info{settings.title, settings.author, settings.creationDate, settings.subject, settings.keywords};
@@ -358,7 +359,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     if (!QFile::copy(work.pageFile(0), work.chainFile(1))) {
         QFile::remove(work.chainFile(1));
         return fail(ToolkitSteps::NoRoomFor(work.tmpDir, QFileInfo(work.pageFile(0)).size())
-                        ? workDiskFull(work.tmpShown(), QStringLiteral("copy the first page"))
+                        ? workDiskFull(shownTmp, QStringLiteral("copy the first page"))
                         : QStringLiteral("The work file %1 could not be written.").arg(work.chainFile(1)));
     }
 
@@ -367,7 +368,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
         if (!r.started)
             return fail(QString()); // the command runner has told the user
         if (!r.ok)
-            return fail(toolkitFailure(QStringLiteral("add page %1 (%2)").arg(i + 1).arg(m_in.Entry(i)), r, work.tmpShown()));
+            return fail(toolkitFailure(QStringLiteral("add page %1 (%2)").arg(i + 1).arg(m_in.Entry(i)), r, shownTmp));
         showProgress(kCreating, i);
         m_yield();
     }
@@ -377,7 +378,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
         if (!r.started)
             return fail(QString());
         if (!r.ok)
-            return fail(toolkitFailure(QStringLiteral("write the document information"), r, work.tmpShown()));
+            return fail(toolkitFailure(QStringLiteral("write the document information"), r, shownTmp));
         // The last chain file is done with: its room goes to the pass below.
         QFile::remove(work.chainFile(n));
         if (!DocumentInfoPass::Run(work.finishedFile(), &error))

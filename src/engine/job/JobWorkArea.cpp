@@ -130,16 +130,18 @@ QString JobWorkArea::RunFolder() const
     return m_base.isEmpty() ? QString() : AppPaths::JoinPath(m_base, m_runName);
 }
 
-WorkFolders JobWorkArea::Folders() const
+WorkFolders JobWorkArea::NamedFolders() const
 {
     const QString run = RunFolder();
     if (run.isEmpty())
         return {};
-    const QString tmp = AppPaths::JoinPath(run, kTmpName), pages = AppPaths::JoinPath(run, kPageName);
-    WorkFolders f{throughDescriptor(m_tmpFd, tmp), throughDescriptor(m_pageFd, pages), QString()};
-    if (f.tmpDir != tmp)
-        f.shownTmpDir = tmp;
-    return f;
+    return {AppPaths::JoinPath(run, kTmpName), AppPaths::JoinPath(run, kPageName)};
+}
+
+WorkFolders JobWorkArea::Folders() const
+{
+    const WorkFolders named = NamedFolders();
+    return {throughDescriptor(m_tmpFd, named.tmpDir), throughDescriptor(m_pageFd, named.pageDir)};
 }
 
 bool JobWorkArea::openBase(QString* error)
@@ -238,7 +240,7 @@ bool JobWorkArea::CreateFolders(QString* error)
         m_runFd = trustedFolderAt(m_baseFd, nameBytes(m_runName), RunFolder(), error);
     if (m_runFd < 0)
         return false;
-    const WorkFolders plain{AppPaths::JoinPath(RunFolder(), kTmpName), AppPaths::JoinPath(RunFolder(), kPageName), {}};
+    const WorkFolders plain = NamedFolders();
     m_tmpFd = trustedFolderAt(m_runFd, kTmpName, plain.tmpDir, error);
     if (m_tmpFd >= 0)
         m_pageFd = trustedFolderAt(m_runFd, kPageName, plain.pageDir, error);

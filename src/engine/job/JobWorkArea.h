@@ -36,9 +36,10 @@ public:
     QString RunFolder() const;
     // While the folders are made: paths through their descriptors
     // (/proc/PID/fd/N, which this program and its children open as the very
-    // folder we made), with `shown` the folder's name for messages.
-    // Otherwise, or where /proc cannot serve, their ordinary paths.
+    // folder we made). Otherwise, or where /proc cannot serve, their
+    // ordinary paths, which NamedFolders() always gives (for messages).
     WorkFolders Folders() const;
+    WorkFolders NamedFolders() const;
 
     // Makes both work folders (and the run folder). False with *error
     // naming the folder that could not be made or trusted.

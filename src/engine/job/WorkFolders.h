@@ -6,11 +6,6 @@
 struct WorkFolders {
     QString tmpDir;  // .../tmpvelunor
     QString pageDir; // .../jpgtmp
-    // The tmpvelunor folder as the user knows it, for messages, when tmpDir
-    // reaches it through its descriptor; empty: tmpDir itself.
-    QString shownTmpDir;
-
-    QString tmpShown() const { return shownTmpDir.isEmpty() ? tmpDir : shownTmpDir; }
 
     QString tempBitmap() const { return tmpDir + "/tmp.bmp"; }
     QString pageFile(int i) const { return pageDir + '/' + QString::number(i) + ".pdf"; }
