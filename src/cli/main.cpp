@@ -7,6 +7,7 @@
 #include "platform/DOSOutputs.h"
 #include "platform/MemoryTuning.h"
 #include "platform/ProgramName.h"
+#include "platform/SignalHold.h"
 #include "platform/SignalNotifier.h"
 
 #include <QCommandLineParser>
@@ -25,6 +26,7 @@
 #include <cstring>
 #include <langinfo.h>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -170,6 +172,10 @@ int main(int argc, char** argv)
     // and the exit status is 128 + the signal, as a shell expects. The job
     // hears it at its next event pass (after every page, every 50 ms in a
     // toolkit run); the earlier document is replaced whole or not at all.
+    // Declared before the notifier, so it outlives it: once the document is
+    // in place, a stop that comes while the program ends (its handlers
+    // already gone) must not end it by the signal either.
+    std::optional<SignalHold> placed;
     SignalNotifier stop({SIGTERM, SIGINT, SIGHUP});
     const auto endBySignal = [&](int sig) {
         runner.EndRuns();
@@ -185,7 +191,9 @@ int main(int argc, char** argv)
     // A stop that came once the document was in place changes nothing: the
     // new document is there, and saying "stopped" would tell a script that
     // the old one survived. (The job holds such signals until it ends.)
-    if (const int sig = stop.Pending(); sig && !job.DocumentPlaced())
+    if (job.DocumentPlaced())
+        placed.emplace();
+    else if (const int sig = stop.Pending())
         endBySignal(sig);
     switch (outcome) {
     case ConversionJob::Outcome::Done:

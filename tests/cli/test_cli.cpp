@@ -323,7 +323,8 @@ TEST_F(CliTest, OnATerminalTheQuestionIsAskedAndTheCaptionsDrawABar)
     env.insert("XDG_CACHE_HOME", root + "/cache");
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(root);
-    p.start("script", {"-qec", "'" + convertProgram() + "' -o out 'red\x1b[31m\x9bx.png'", "/dev/null"});
+    const QString odd = "red" + QString(QChar(0x1B)) + "[31m" + QChar(0x9B) + "x.png";
+    p.start("script", {"-qec", "'" + convertProgram() + "' -o out '" + odd + "'", "/dev/null"});
     ASSERT_TRUE(p.waitForFinished(300000));
     said = QString::fromLocal8Bit(p.readAllStandardOutput());
     EXPECT_EQ(p.exitCode(), 1) << said.toStdString();
