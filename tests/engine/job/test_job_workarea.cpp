@@ -189,7 +189,7 @@ TEST(JobWorkArea, PlantedFoldersAndLinksNeverRedirectAWrite)
          }, false, false},
         {"tmpvelunor swapped for a link after it was made", [](const QString&, const QString&) {}, false, true},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows) [&] { // a failed ASSERT ends its row only
         SCOPED_TRACE(row.what);
         QTemporaryDir tmp;
         const QString base = tmp.path() + "/velunor", victim = tmp.path() + "/victim";
@@ -222,5 +222,5 @@ TEST(JobWorkArea, PlantedFoldersAndLinksNeverRedirectAWrite)
         for (const char* sub : {"/tmpvelunor", "/jpgtmp"})
             EXPECT_EQ(readAll(victim + sub + "/tmp.bmp"), "the victim's own file") << sub;
         EXPECT_FALSE(QFileInfo::exists(victim + "/jpgtmp/0.pdf"));
-    }
+    }();
 }
