@@ -5,8 +5,11 @@
 // what it was built with). Counts per format:
 //   refused     exit 1, a message on standard error
 //   made        exit 0, a one-page document (flips may leave a valid picture)
+//   helper      refused because the decoding helper crashed or a sanitizer
+//               stopped it (a damaged picture may do that: it is the helper's
+//               job to take such a fall for the program)
 //   crash       any other exit, a signal, or a sanitizer report of
-//               velunor-convert itself (the helper's crashes are refusals)
+//               velunor-convert itself (its sanitizers exit with 86 and 87)
 //   hang        no end within the time limit
 //   false ok    a cut file converted with exit 0
 //   leftovers   anything left in the work or output folder but the document
@@ -36,15 +39,15 @@ bool saveDib(FIBITMAP* dib, const QString& path, FREE_IMAGE_FORMAT fif, int flag
     return ok;
 }
 
-FIBITMAP* pattern(int bpp)
+FIBITMAP* pattern(int bpp, int w = kW, int h = kH)
 {
-    FIBITMAP* dib = FreeImage_Allocate(kW, kH, bpp);
+    FIBITMAP* dib = FreeImage_Allocate(w, h, bpp);
     if (bpp <= 8) {
         RGBQUAD* pal = FreeImage_GetPalette(dib);
         for (int i = 0; i < (1 << bpp); ++i)
             pal[i] = RGBQUAD{BYTE(i * 255 / ((1 << bpp) - 1)), BYTE(i * 37), BYTE(255 - i), 0};
     }
-    for (int y = 0; y < kH; ++y) {
+    for (int y = 0; y < h; ++y) {
         BYTE* line = FreeImage_GetScanLine(dib, y);
         for (unsigned x = 0; x < FreeImage_GetPitch(dib); ++x)
             line[x] = BYTE(bpp == 1 ? ((x + y) % 3 ? 0x5A : 0xF0) : (x * 7 + y * 3));
@@ -82,7 +85,7 @@ std::vector<Seed> makeSeeds(const QString& dir)
         {"p.png", [](const QString& p) { return saveDib(pattern(24), p, FIF_PNG); }},
         {"p.gif", [](const QString& p) { return saveDib(pattern(8), p, FIF_GIF); }},
         {"p.tif", [](const QString& p) { return saveDib(pattern(24), p, FIF_TIFF); }},
-        {"p.ico", [](const QString& p) { return saveDib(pattern(24), p, FIF_ICO); }},
+        {"p.ico", [](const QString& p) { return saveDib(pattern(24, 48, 48), p, FIF_ICO); }},
         {"p.psd", [](const QString& p) { return saveDib(pattern(24), p, FIF_PSD); }},
         {"p.pcx", [](const QString& p) {
              return saveDib(pattern(24), p + ".ppm", FIF_PPMRAW) && run("ppmtopcx", {}, p + ".ppm", p);
@@ -117,7 +120,7 @@ QStringList entriesUnder(const QString& dir)
 }
 
 struct Counts {
-    int runs = 0, cuts = 0, refused = 0, made = 0, crash = 0, hang = 0, falseOk = 0, leftovers = 0;
+    int runs = 0, cuts = 0, refused = 0, helper = 0, made = 0, crash = 0, hang = 0, falseOk = 0, leftovers = 0;
 };
 
 } // namespace
@@ -168,7 +171,8 @@ int main(int argc, char** argv)
             QProcess p;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert("XDG_CACHE_HOME", cache);
-            env.insert("ASAN_OPTIONS", "detect_leaks=1");
+            env.insert("ASAN_OPTIONS", "detect_leaks=1:exitcode=86");
+            env.insert("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1:exitcode=87");
             p.setProcessEnvironment(env);
             p.start(convert, {"-y", "-o", out, "-t", "doc", picture});
             ++c.runs;
@@ -184,7 +188,12 @@ int main(int argc, char** argv)
             const bool sanitizer = err.contains("ERROR: AddressSanitizer") || err.contains("runtime error:")
                 || err.contains("ERROR: LeakSanitizer");
             const int code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-            if (code == 0 && !sanitizer) {
+            if (code == 1 && (sanitizer || err.contains("picture decoder crashed"))) {
+                ++c.helper;
+                const qsizetype at = err.indexOf("SUMMARY:");
+                std::printf("helper: %s (%s) %s\n", qPrintable(seeds[s].name), cut ? "cut" : "flipped",
+                            at < 0 ? "crashed" : err.mid(at, err.indexOf('\n', at) - at).constData());
+            } else if (code == 0 && !sanitizer) {
                 ++c.made;
                 if (cut) {
                     ++c.falseOk;
@@ -198,7 +207,8 @@ int main(int argc, char** argv)
                 std::printf("crash: %s (%s), exit %d\n%s\n", qPrintable(seeds[s].name), cut ? "cut" : "flipped", code,
                             err.left(2000).constData());
             }
-            QStringList left = entriesUnder(cache) + entriesUnder(out);
+            // The private base folder stays; what is in it must not.
+            QStringList left = entriesUnder(cache + "/velunor") + entriesUnder(out);
             left.removeAll(out + "/doc.pdf");
             if (!left.isEmpty()) {
                 ++c.leftovers;
@@ -209,18 +219,19 @@ int main(int argc, char** argv)
         if ((n + 1) % 10 == 0)
             std::fflush(stdout);
     }
-    std::printf("\n%-10s %6s %6s %8s %6s %6s %5s %9s %10s\n", "format", "runs", "cuts", "refused", "made", "crash",
-                "hang", "false ok", "leftovers");
+    std::printf("\n%-10s %6s %6s %8s %7s %6s %6s %5s %9s %10s\n", "format", "runs", "cuts", "refused", "helper", "made",
+                "crash", "hang", "false ok", "leftovers");
     Counts total;
     for (size_t s = 0; s < seeds.size(); ++s) {
         const Counts& c = counts[s];
-        std::printf("%-10s %6d %6d %8d %6d %6d %5d %9d %10d\n", qPrintable(seeds[s].name), c.runs, c.cuts, c.refused,
-                    c.made, c.crash, c.hang, c.falseOk, c.leftovers);
+        std::printf("%-10s %6d %6d %8d %7d %6d %6d %5d %9d %10d\n", qPrintable(seeds[s].name), c.runs, c.cuts, c.refused,
+                    c.helper, c.made, c.crash, c.hang, c.falseOk, c.leftovers);
         total.runs += c.runs, total.cuts += c.cuts, total.refused += c.refused, total.made += c.made;
+        total.helper += c.helper;
         total.crash += c.crash, total.hang += c.hang, total.falseOk += c.falseOk, total.leftovers += c.leftovers;
     }
-    std::printf("%-10s %6d %6d %8d %6d %6d %5d %9d %10d   (%.0f s)\n", "all", total.runs, total.cuts, total.refused,
-                total.made, total.crash, total.hang, total.falseOk, total.leftovers, clock.elapsed() / 1000.0);
+    std::printf("%-10s %6d %6d %8d %7d %6d %6d %5d %9d %10d   (%.0f s)\n", "all", total.runs, total.cuts, total.refused,
+                total.helper, total.made, total.crash, total.hang, total.falseOk, total.leftovers, clock.elapsed() / 1000.0);
     FreeImage_DeInitialise();
     return 0;
 }
