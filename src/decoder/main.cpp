@@ -1,4 +1,4 @@
-// velunor-decode: the page maker's decoding helper. Decodes one picture into
+// velunor-decode: the page maker's decoding helper. Decodes pictures into
 // the temporary bitmap in a process of its own, single-threaded, under a
 // memory limit; the page maker starts it, times it and reads its verdict.
 //
@@ -6,6 +6,14 @@
 //
 // Prints "width height" and exits 0, or prints the reason and exits with
 // one of DecodeStep::HelperExit.
+//
+//   velunor-decode --parent PID --memory-limit BYTES --serve
+//
+// One helper for a whole job: reads requests "FORMAT\0PICTURE\0BITMAP\0" on
+// standard input and answers each on descriptor 3 with "STATUS WIDTH HEIGHT
+// LENGTH\n" and LENGTH bytes of reason (STATUS a DecodeStep::HelperExit),
+// until its input ends. Running out of memory still ends it (exit status
+// OutOfMemory), as does a crash: the page maker then starts another.
 #include "engine/picture/DecodeStep.h"
 
 #include <QFile>
@@ -46,6 +54,48 @@ bool saysOutOfMemory(const QString& error)
     return false;
 }
 
+void answer(int status, int width, int height, const QByteArray& reason)
+{
+    const QByteArray all = QByteArray::number(status) + ' ' + QByteArray::number(width) + ' '
+        + QByteArray::number(height) + ' ' + QByteArray::number(reason.size()) + '\n' + reason;
+    for (qsizetype done = 0; done < all.size();) {
+        const ssize_t k = ::write(3, all.constData() + done, size_t(all.size() - done));
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            ::_exit(DecodeStep::ParentGone); // nobody reads the answers
+        done += k;
+    }
+}
+
+// One field of a request, up to its NUL; false at the end of the input.
+bool field(std::FILE* in, QByteArray* value)
+{
+    char* line = nullptr;
+    size_t size = 0;
+    const ssize_t n = ::getdelim(&line, &size, '\0', in);
+    if (n > 0 && line[n - 1] == '\0')
+        *value = QByteArray(line, n - 1);
+    std::free(line);
+    return n > 0;
+}
+
+int serve()
+{
+    QByteArray format, picture, bitmap;
+    while (field(stdin, &format) && field(stdin, &picture) && field(stdin, &bitmap)) {
+        QString error;
+        int width = 0, height = 0;
+        if (DecodeStep::WriteTempBitmap(QFile::decodeName(picture), format.toInt(), QFile::decodeName(bitmap), &width,
+                                        &height, &error)) {
+            answer(DecodeStep::Decoded, width, height, {});
+            continue;
+        }
+        answer(saysOutOfMemory(error) ? DecodeStep::OutOfMemory : DecodeStep::Refused, 0, 0, error.toUtf8());
+    }
+    return DecodeStep::Decoded;
+}
+
 bool number(const char* text, long long* value)
 {
     char* end = nullptr;
@@ -59,9 +109,12 @@ bool number(const char* text, long long* value)
 int main(int argc, char** argv)
 {
     long long parent = 0, limit = 0, format = 0;
-    if (argc != 8 || std::strcmp(argv[1], "--parent") != 0 || !number(argv[2], &parent) ||
-        std::strcmp(argv[3], "--memory-limit") != 0 || !number(argv[4], &limit) || !number(argv[5], &format)) {
-        std::fprintf(stderr, "usage: velunor-decode --parent PID --memory-limit BYTES FORMAT PICTURE BITMAP\n");
+    const bool serving = argc == 6 && std::strcmp(argv[5], "--serve") == 0;
+    if ((argc != 8 && !serving) || std::strcmp(argv[1], "--parent") != 0 || !number(argv[2], &parent) ||
+        std::strcmp(argv[3], "--memory-limit") != 0 || !number(argv[4], &limit) ||
+        (!serving && !number(argv[5], &format))) {
+        std::fprintf(stderr, "usage: velunor-decode --parent PID --memory-limit BYTES FORMAT PICTURE BITMAP\n"
+                             "       velunor-decode --parent PID --memory-limit BYTES --serve\n");
         return DecodeStep::Usage;
     }
     // Ends with the program that waits for it, however that one ends (Exit
@@ -79,6 +132,8 @@ int main(int argc, char** argv)
     }
 #endif
     std::set_new_handler(outOfMemory);
+    if (serving)
+        return serve();
 
     QString error;
     int width = 0, height = 0;

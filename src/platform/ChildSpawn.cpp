@@ -100,9 +100,8 @@ ChildSpawn::Result ChildSpawn::Start(const QStringList& args, Child* child, int*
         const QByteArray mark = QByteArray(ProcessList::RunnerVariable) + '=';
         const QByteArray ownMark = mark + ProcessList::OwnMark().Text();
         // Our command lines and the files we hand over are UTF-8 whatever
-        // the locale; a child under a C or Latin-1 locale (pdftk's Java
-        // reading the information file) would take them for another
-        // encoding, so it gets a UTF-8 character type.
+        // the locale; a child under a C or Latin-1 locale would take them
+        // for another encoding, so it gets a UTF-8 character type.
         static const QByteArray utf8All("LC_ALL=C.UTF-8");
         const bool utf8Locale = LocaleIsUtf8();
         std::vector<char*> envp;

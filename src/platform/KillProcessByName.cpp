@@ -51,7 +51,7 @@ void KillProcessByName(const QString& name)
         if (strayRun(mark, list))
             doomed.emplace(e.pid, mark);
     }
-    // A run of a script (Debian's pdftk is one) does its work in a child
+    // A run of a script (a toolkit program may be one) does its work in a child
     // process: end the children of every ended run too, or they would go on
     // writing the files the caller is about to reuse. Only children that
     // carry the same mark: the run's own, not something it handed over.

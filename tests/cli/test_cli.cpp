@@ -30,7 +30,7 @@ protected:
             QDir().mkpath(root + "/" + d);
     }
 
-    ProcessResult run(const QStringList& args, const QString& path = QString())
+    ProcessResult run(const QStringList& args, const QString& path = QString(), const QString& program = QString())
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -42,7 +42,7 @@ protected:
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(root);
         p.setStandardInputFile(QProcess::nullDevice());
-        p.start(convertProgram(), args);
+        p.start(program.isEmpty() ? convertProgram() : program, args);
         ProcessResult r;
         if (!p.waitForStarted(30000))
             return r;
@@ -194,13 +194,29 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
     // Programs that "succeed" by copying their first input to their output:
     // pages and information go missing without a word.
     const QString lazyJoin = fakeTool("lazyjoin", "qpdf", "/bin/cp \"$5\" \"$8\"\n");
-    const QString lazyInfo = fakeTool("lazyinfo", "pdftk", "/bin/cp \"$1\" \"$5\"\n");
+    // Our own information step is found among our helpers: a copy of the
+    // program in a tree of its own, with a stand-in there.
+    const QString tree = root + "/tree";
+    QDir().mkpath(tree + "/bin");
+    QDir().mkpath(tree + "/libexec/velunor");
+    const QString lazyInfo = tree + "/bin/velunor-convert";
+    ASSERT_TRUE(QFile::copy(convertProgram(), lazyInfo));
+    QFile::setPermissions(lazyInfo, QFile::ReadOwner | QFile::ExeOwner);
+    ASSERT_TRUE(QFile::link(QFileInfo(convertProgram()).path() + "/../libexec/velunor/velunor-decode",
+                            tree + "/libexec/velunor/velunor-decode"));
+    ASSERT_TRUE(writeFile(tree + "/libexec/velunor/velunor-docinfo", "#!/bin/sh\n/bin/cp \"$1\" \"$5\"\n"));
+    QFile::setPermissions(tree + "/libexec/velunor/velunor-docinfo", QFile::ReadOwner | QFile::ExeOwner);
+    // The same with no information step installed.
+    QDir().mkpath(root + "/bare/bin");
+    const QString noInfo = root + "/bare/bin/velunor-convert";
+    ASSERT_TRUE(QFile::copy(convertProgram(), noInfo));
 
     struct Case {
         const char* what;
         QStringList args;
         QString path;
         QString said;
+        QString program = {};
     };
     const QString out = root + "/out";
     const QList<Case> cases = {
@@ -211,7 +227,8 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
         {"join that fails, in qpdf's words", {"-o", out, good, good}, failingJoin, "qpdf: this join is broken"},
         {"join that fails after writing part", {"-o", out, good, good}, halfJoin, "qpdf could not add page 2"},
         {"toolkit that loses a page", {"-o", out, good, good}, lazyJoin, "holds 1 of its 2 pages"},
-        {"toolkit that drops the information", {"-o", out, good}, lazyInfo, "document information (Title)"},
+        {"information step that drops the information", {"-o", out, good}, {}, "document information (Title)", lazyInfo},
+        {"information step missing", {"-o", out, good}, {}, "velunor-docinfo is missing", noInfo},
         {"empty title", {"-o", out + "/t1", "-t", "", good}, {}, "title"},
         {"dot title", {"-o", out + "/t2", "-t", ".", good}, {}, "\".\""},
         {"dot-dot title", {"-o", out + "/t3", "-t", "..", good}, {}, "\"..\""},
@@ -219,7 +236,7 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const auto r = run(c.args, c.path);
+        const auto r = run(c.args, c.path, c.program);
         EXPECT_NE(r.exitCode, 0);
         EXPECT_NE(r.exitCode, -1); // no crash
         EXPECT_TRUE(r.err.contains(c.said)) << r.err.toStdString();
@@ -232,6 +249,34 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
         EXPECT_FALSE(QFileInfo::exists(out + "/" + t)) << t;
     EXPECT_FALSE(QFileInfo::exists(root + "/escape.pdf"));
     expectSettingsUntouched();
+}
+
+// Every program a conversion starts, traced by the kernel's own account
+// (strace): ours, qpdf, and nothing that needs Java.
+TEST_F(CliTest, AConversionStartsOurProgramsAndQpdfAndNoJava)
+{
+    ASSERT_FALSE(QStandardPaths::findExecutable("strace").isEmpty()) << "strace is in tools/packages.txt";
+    const QString photo = picture("photo.jpg", FIF_JPEG, 64, 48);
+    const QString flat = picture("flat.png", FIF_PNG, 40, 20);
+    const QString trace = root + "/trace";
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CACHE_HOME", root + "/cache");
+    env.insert("ASAN_OPTIONS", "detect_leaks=0"); // LeakSanitizer cannot run under ptrace
+    p.setProcessEnvironment(env);
+    p.start("strace", {"-f", "-qq", "-e", "trace=execve", "-e", "signal=none", "-o", trace, convertProgram(), "-y",
+                       "-o", root + "/out", photo, flat});
+    ASSERT_TRUE(p.waitForFinished(300000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    ASSERT_EQ(pdfPageCount(root + "/out/New PDF Document.pdf"), 2);
+    QStringList started;
+    static const QRegularExpression execve(R"re(execve\("([^"]+)")re");
+    for (auto it = execve.globalMatch(QString::fromUtf8(readAll(trace))); it.hasNext();)
+        started << QFileInfo(it.next().captured(1)).fileName();
+    started.removeDuplicates();
+    started.sort();
+    EXPECT_EQ(started, QStringList({"qpdf", "velunor-convert", "velunor-decode", "velunor-docinfo"}));
+    EXPECT_TRUE(started.filter("java", Qt::CaseInsensitive).isEmpty());
 }
 
 // Mistakes and failures are said in the program's own words: one prefix,

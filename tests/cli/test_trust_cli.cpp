@@ -273,12 +273,12 @@ TEST_F(TrustCli, LinkAtTheOutputPathIsAnEntryReplacedItselfNeverFollowed)
 
 TEST_F(TrustCli, SignalsEndTheProgramWithItsToolkitRunAndWorkFolder)
 {
-    // A toolkit that says when it runs (through a FIFO, with its own child's
-    // number) and then waits for ever, as a hung pdftk would.
+    // A join that says when it runs (through a FIFO, with its own child's
+    // number) and then waits for ever, as a hung toolkit would.
     const QString fakeBin = root + "/fakebin";
     QDir().mkpath(fakeBin);
-    ASSERT_TRUE(writeFile(fakeBin + "/pdftk", "#!/bin/sh\nsleep 600 &\necho \"$$ $!\" > \"$VELUNOR_TEST_READY\"\nwait\n"));
-    ASSERT_EQ(::chmod(enc(fakeBin + "/pdftk").constData(), 0755), 0);
+    ASSERT_TRUE(writeFile(fakeBin + "/qpdf", "#!/bin/sh\nsleep 600 &\necho \"$$ $!\" > \"$VELUNOR_TEST_READY\"\nwait\n"));
+    ASSERT_EQ(::chmod(enc(fakeBin + "/qpdf").constData(), 0755), 0);
     const QString window = QFileInfo(convertProgram()).absolutePath() + "/velunor";
 
     const struct Row {
@@ -312,7 +312,7 @@ TEST_F(TrustCli, SignalsEndTheProgramWithItsToolkitRunAndWorkFolder)
             const QString ready = root + "/ready" + n;
             ASSERT_EQ(::mkfifo(enc(ready).constData(), 0600), 0);
             const int fifo = ::open(enc(ready).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            start(p, convertProgram(), {"-o", root + "/out" + n, "-y", pic}, cache,
+            start(p, convertProgram(), {"-o", root + "/out" + n, "-y", pic, pic}, cache,
                   {"PATH=" + fakeBin + ":" + qEnvironmentVariable("PATH"), "VELUNOR_TEST_READY=" + ready});
             pollfd pf{fifo, POLLIN, 0};
             ASSERT_EQ(::poll(&pf, 1, 120000), 1) << p.readAllStandardError().toStdString();

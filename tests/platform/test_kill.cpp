@@ -164,9 +164,9 @@ TEST(KillProcessByName, ZombiesDoNotCountAsRunning)
     EXPECT_FALSE(ProcessList::IsRunning(QString::fromUtf8(n.lower())));
 }
 
-// Debian's pdftk is "#!/usr/bin/env sh" running Java as a child: the process
-// list shows "sh" for it, so it goes by the script's name instead, and its
-// child (which carries the same mark) ends with it.
+// A toolkit program may be a "#!/usr/bin/env sh" script that does its work in
+// a child: the process list shows "sh" for it, so it goes by the script's
+// name instead, and its child (which carries the same mark) ends with it.
 TEST(KillProcessByName, ScriptRunGoesByTheScriptNameAndTakesItsChildAlong)
 {
     Child script(helper("vlnh2_script"), uid_t(-1), markOf(deadProcess()));

@@ -1,6 +1,5 @@
 #include "engine/job/ConversionJob.h"
 
-#include "engine/pdf/DocumentInfoPass.h"
 #include "engine/job/JobInputs.h"
 #include "engine/job/JobWorkArea.h"
 #include "engine/job/OutputPlacement.h"
@@ -152,11 +151,11 @@ bool ConversionJob::CheckDocument(const QString& pdf, int pages, const DocumentI
         };
         for (const auto& [key, expected] : fields) {
             QPDFObjectHandle v = dict.getKey(key);
-            // The toolkit encodes values its own way (and decodes character
-            // references), so only presence is judged, not the exact text.
-            const bool present = v.isString();
-            const bool filled = present && !v.getUTF8Value().empty();
-            if (!present || (!expected.trimmed().isEmpty() && !filled))
+            // Our information step writes the text as given, on one line.
+            // (Compared as bytes: a byte order mark opening a title is text,
+            // which decoding the bytes into a QString would drop.)
+            const bool right = v.isString() && v.getUTF8Value() == ToolkitSteps::OneLine(expected).toUtf8().toStdString();
+            if (!right)
                 return say(QStringLiteral("The document information (%1) was not written into the finished document.")
                                .arg(QString::fromLatin1(key + 1)));
         }
@@ -325,6 +324,9 @@ ConversionJob::Outcome ConversionJob::runSteps()
                                     : error);
     // Found out now rather than after every page has been made.
     const QString missingTool = ToolkitSteps::MissingTool();
+    if (missingTool == ToolkitSteps::InfoTool)
+        return fail(QStringLiteral("The information step's program %1 is missing; the installation is incomplete.")
+                        .arg(AppPaths::HelperProgram(missingTool)));
     if (!missingTool.isEmpty())
         return fail(QStringLiteral("The PDF toolkit %1 was found neither in %2 nor on the PATH. "
                                    "Please install it (Debian package \"%1\").")
@@ -356,7 +358,11 @@ ConversionJob::Outcome ConversionJob::runSteps()
     progress(QStringLiteral("Now Start Creating..."), -1);
 
     QFile::remove(work.chainFile(1));
-    if (!QFile::copy(work.pageFile(0), work.chainFile(1))) {
+    // A second name for page file 0 where the folders share a disk (they
+    // do: both are in this run's folder): the same bytes, with no copy.
+    const bool linked = ::link(QFile::encodeName(work.pageFile(0)).constData(),
+                               QFile::encodeName(work.chainFile(1)).constData()) == 0;
+    if (!linked && !QFile::copy(work.pageFile(0), work.chainFile(1))) {
         QFile::remove(work.chainFile(1));
         return fail(ToolkitSteps::NoRoomFor(work.tmpDir, QFileInfo(work.pageFile(0)).size())
                         ? workDiskFull(shownTmp, QStringLiteral("copy the first page"))
@@ -379,14 +385,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
             return fail(QString());
         if (!r.ok)
             return fail(toolkitFailure(QStringLiteral("write the document information"), r, shownTmp));
-        // The last chain file is done with: its room goes to the pass below.
         QFile::remove(work.chainFile(n));
-        if (!DocumentInfoPass::Run(work.finishedFile(), &error))
-            return fail(error);
     }
-    QString problem;
-    if (!CheckDocument(work.finishedFile(), n, info, &problem))
-        return fail(problem);
 
     trimOutputFolder();
     const QString target = outputPathNow();
@@ -401,7 +401,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
         return Outcome::Cancelled;
     }
     // Replaces the entry only when the copy has been read back whole from
-    // the output disk; otherwise the earlier document stays as it was.
+    // the output disk; otherwise the earlier document stays as it was. That
+    // read is the document's one check: pages and information alike.
     // From here to the end of the job the signals that end a program wait:
     // a stop heard after the document is in place would report a failure
     // for a document that was replaced.

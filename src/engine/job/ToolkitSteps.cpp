@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -17,21 +16,15 @@
 
 namespace {
 
-// One line per value: a line break inside a value would start a new record.
-QString oneLine(QString value)
-{
-    value.replace(QLatin1String("\r\n"), QLatin1String(" "));
-    value.replace(u'\r', u' ');
-    value.replace(u'\n', u' ');
-    return value;
-}
-
-// The program found, else its name in the program folder: the runner then
+// The program found, else where it was looked for first: the runner then
 // says it cannot be found.
 QString toolForCommand(const QString& tool)
 {
-    const QString path = ToolkitSteps::ToolPath(tool);
-    return ToolkitSteps::QuoteArgument(path.isEmpty() ? AppPaths::JoinPath(AppPaths::ProgramFolder(), tool) : path);
+    QString path = ToolkitSteps::ToolPath(tool);
+    if (path.isEmpty())
+        path = tool == ToolkitSteps::InfoTool ? AppPaths::HelperProgram(tool)
+                                              : AppPaths::JoinPath(AppPaths::ProgramFolder(), tool);
+    return ToolkitSteps::QuoteArgument(path);
 }
 
 qint64 fileSize(const QString& path)
@@ -46,14 +39,19 @@ ToolkitSteps::ToolkitSteps(DOSOutputs& runner, const WorkFolders& folders)
 {
 }
 
-// The join is qpdf's: a native program that starts in milliseconds, where
-// pdftk starts a Java machine for every run. The information file is in
-// pdftk's own format, so pdftk writes the information.
+// The join is qpdf's: a native program that starts in milliseconds. The
+// information step is our own small program on libqpdf, which reads the
+// information file and also writes the dates and the XMP mirror.
 const QString ToolkitSteps::JoinTool = QStringLiteral("qpdf");
-const QString ToolkitSteps::InfoTool = QStringLiteral("pdftk");
+const QString ToolkitSteps::InfoTool = QStringLiteral("velunor-docinfo");
 
 QString ToolkitSteps::ToolPath(const QString& tool)
 {
+    if (tool == InfoTool) {
+        // Ours, installed with the programs: never another of that name.
+        const QFileInfo helper(AppPaths::HelperProgram(tool));
+        return helper.isFile() && helper.isExecutable() ? helper.filePath() : QString();
+    }
     const QString beside = AppPaths::JoinPath(AppPaths::ProgramFolder(), tool);
     const QFileInfo fi(beside);
     if (fi.isFile() && fi.isExecutable())
@@ -110,6 +108,14 @@ QString ToolkitSteps::QuoteArgument(const QString& arg)
     return out;
 }
 
+QString ToolkitSteps::OneLine(QString value)
+{
+    value.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    value.replace(u'\r', u' ');
+    value.replace(u'\n', u' ');
+    return value;
+}
+
 bool ToolkitSteps::WriteInfoFile(const DocumentInfo& info, QString* error) const
 {
     const QString creatorProducer = ProgramName;
@@ -119,22 +125,27 @@ bool ToolkitSteps::WriteInfoFile(const DocumentInfo& info, QString* error) const
         {"Keywords", info.keywords},     {"Creator", creatorProducer},
         {"Producer", creatorProducer},
     };
-    // Today's pdftk keeps only the first key of a record, so every pair
-    // gets a record of its own.
+    // Fourteen lines, UTF-8 with CR LF, values as typed.
     QByteArray text;
     for (const auto& [key, value] : pairs) {
-        text += "InfoBegin\r\n";
         text += "InfoKey: ";
         text += key;
         text += "\r\n";
-        text += "InfoValue: " + oneLine(value).toUtf8() + "\r\n";
+        text += "InfoValue: " + OneLine(value).toUtf8() + "\r\n";
     }
     const QString path = m_folders.infoFile();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+    // A plain checked write, not a synced replacement: a work file read
+    // moments later, and velunor-docinfo refuses one cut short.
+    QFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size()
+        && file.flush();
+    const QString why = file.errorString();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        QFile::remove(path);
         if (error)
             *error = QStringLiteral("Cannot write the document information file \"%1\": %2")
-                         .arg(QDir::toNativeSeparators(path), file.errorString());
+                         .arg(QDir::toNativeSeparators(path), why);
         return false;
     }
     return true;
@@ -151,10 +162,8 @@ QString ToolkitSteps::JoinCommandLine(int i) const
 
 QString ToolkitSteps::InfoCommandLine(int n) const
 {
-    // The UTF-8 form: the plain one decodes "&#233;" and the like as
-    // character references instead of taking the text as written.
     return toolForCommand(InfoTool) + u' ' + QuoteArgument(m_folders.chainFile(n))
-        + QStringLiteral(" update_info_utf8 ") + QuoteArgument(m_folders.infoFile())
+        + QStringLiteral(" update_info ") + QuoteArgument(m_folders.infoFile())
         + QStringLiteral(" output ") + QuoteArgument(m_folders.finishedFile())
         + QStringLiteral(" dont_ask");
 }

@@ -27,16 +27,17 @@ struct ToolkitRunResult {
 };
 
 // The toolkit runs of a job: the information file, the join steps (qpdf) and
-// the information step (pdftk), each through the window's DOSOutputs and
-// watched by its own program's name.
+// the information step (velunor-docinfo), each through the window's
+// DOSOutputs and watched by its own program's name.
 class ToolkitSteps {
 public:
     ToolkitSteps(DOSOutputs& runner, const WorkFolders& folders);
 
     static const QString JoinTool; // "qpdf"
-    static const QString InfoTool; // "pdftk"
+    static const QString InfoTool; // "velunor-docinfo"
 
-    // The program in the program folder first, then on PATH; empty if none.
+    // qpdf: in the program folder first, then on PATH; velunor-docinfo: our
+    // helper in libexec/velunor/ (AppPaths::HelperProgram). Empty if none.
     static QString ToolPath(const QString& tool);
     // The first toolkit program a job needs that cannot be found; empty
     // when both are there.
@@ -47,6 +48,10 @@ public:
     static bool NoRoomFor(const QString& folder, qint64 bytes);
     // Quotes a command-line argument when it holds a blank or a quote.
     static QString QuoteArgument(const QString& arg);
+
+    // A value as the information file carries it: a line break inside it
+    // would start a new line, so each becomes a blank.
+    static QString OneLine(QString value);
 
     bool WriteInfoFile(const DocumentInfo& info, QString* error = nullptr) const;
     QString JoinCommandLine(int i) const;   // chain i + page i -> chain i + 1

@@ -10,6 +10,9 @@
 // program of ours: a damaged picture that crashes or hangs a decoder, or
 // asks for too much memory, ends that process, not ours. The caller's yield
 // runs while it waits, so the window stays live and Exit works at once.
+// One helper serves every picture of a job (its start costs about 10 ms a
+// page otherwise); a helper that crashed, hung or ran out of memory is gone
+// with that picture, and the next picture starts a new one.
 class DecoderProcess {
 public:
     struct Options {
@@ -31,11 +34,14 @@ public:
     bool Run(const QString& picture, int format, const QString& bitmap, int* width, int* height, QString* error);
 
 private:
+    bool start(QString* error);
     void end();
 
     YieldFunction m_yield;
     Options m_options;
     pid_t m_pid = -1;
-    int m_fd = -1;
+    int m_fd = -1;      // its standard output and error
     int m_pidfd = -1;
+    int m_requests = -1; // its standard input: the pictures to decode
+    int m_replies = -1;  // its descriptor 3: one answer a picture
 };

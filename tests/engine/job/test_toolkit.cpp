@@ -3,12 +3,14 @@
 #include "TestSupport.h"
 #include "engine/job/PageMaker.h"
 #include "engine/job/ToolkitSteps.h"
+#include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
 #include "platform/ProcessList.h"
 
 #include <FreeImage.h>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -69,21 +71,12 @@ QStringList pageWidths(const QString& pdf, int pages)
     return widths;
 }
 
-// pdftk run directly, marked as this process's run like the runner's own.
-testsupport::ProcessResult runPdftk(const QStringList& args)
+// A date as written in the document, as poppler reads it.
+QString rawDate(const QString& pdf, const QString& key)
 {
-    ScopedEnv env;
-    env.set(ProcessList::RunnerVariable, ProcessList::OwnMark().Text());
-    env.set("LC_ALL", "C.UTF-8"); // its output is read as UTF-8
-    return runProgram("pdftk", args);
-}
-
-QString dumpDataValue(const QString& pdf, const QString& key)
-{
-    const QStringList lines = runPdftk({pdf, "dump_data_utf8"}).out.split('\n');
-    for (int i = 0; i + 1 < lines.size(); ++i)
-        if (lines[i] == "InfoKey: " + key && lines[i + 1].startsWith("InfoValue: "))
-            return lines[i + 1].mid(11);
+    for (const QString& line : runProgram("pdfinfo", {"-rawdates", pdf}).out.split('\n'))
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed();
     return "<missing>";
 }
 
@@ -107,7 +100,7 @@ QStringList documentSeen(const QString& pdf, const QString& renderDir)
     return seen;
 }
 
-// Live processes started by this process's runners (the script and its Java).
+// Live processes started by this process's runners.
 QStringList ourRunsLeft()
 {
     QStringList left;
@@ -186,13 +179,11 @@ protected:
         EXPECT_EQ(pdfInfoField(pdf, "Keywords"), "&#233;");
         EXPECT_EQ(pdfInfoField(pdf, "Creator"), "Velunor");
         EXPECT_EQ(pdfInfoField(pdf, "Producer"), "Velunor");
-        EXPECT_FALSE(pdfInfoField(pdf, "CreationDate").isEmpty());
-        EXPECT_EQ(dumpDataValue(pdf, "CreationDate"), "D:20240102030405-06'00");
-        EXPECT_EQ(dumpDataValue(pdf, "Title"), "Café — 東京");
+        EXPECT_EQ(rawDate(pdf, "CreationDate"), "D:20240102030405-06'00");
     }
 };
 
-TEST_F(ToolkitStepsTest, InfoFileHasARecordPerFieldInOrder)
+TEST_F(ToolkitStepsTest, InfoFileHasItsFourteenLinesInOrder)
 {
     ToolkitSteps steps(runner, folders);
     DocumentInfo info = sampleInfo();
@@ -202,13 +193,13 @@ TEST_F(ToolkitStepsTest, InfoFileHasARecordPerFieldInOrder)
     ASSERT_TRUE(steps.WriteInfoFile(info, &error)) << qPrintable(error);
     QFile f(folders.infoFile());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray expected = QString("InfoBegin\r\nInfoKey: Title\r\nInfoValue: Café — 東京\r\n"
-                                        "InfoBegin\r\nInfoKey: Author\r\nInfoValue: \r\n"
-                                        "InfoBegin\r\nInfoKey: CreationDate\r\nInfoValue: D:20240102030405-06'00\r\n"
-                                        "InfoBegin\r\nInfoKey: Subject\r\nInfoValue: <b>\r\n"
-                                        "InfoBegin\r\nInfoKey: Keywords\r\nInfoValue: one two\r\n"
-                                        "InfoBegin\r\nInfoKey: Creator\r\nInfoValue: Velunor\r\n"
-                                        "InfoBegin\r\nInfoKey: Producer\r\nInfoValue: Velunor\r\n")
+    const QByteArray expected = QString("InfoKey: Title\r\nInfoValue: Café — 東京\r\n"
+                                        "InfoKey: Author\r\nInfoValue: \r\n"
+                                        "InfoKey: CreationDate\r\nInfoValue: D:20240102030405-06'00\r\n"
+                                        "InfoKey: Subject\r\nInfoValue: <b>\r\n"
+                                        "InfoKey: Keywords\r\nInfoValue: one two\r\n"
+                                        "InfoKey: Creator\r\nInfoValue: Velunor\r\n"
+                                        "InfoKey: Producer\r\nInfoValue: Velunor\r\n")
                                     .toUtf8();
     EXPECT_EQ(f.readAll(), expected);
 }
@@ -226,15 +217,15 @@ TEST_F(ToolkitStepsTest, CommandLinesAreTheJoinAndInfoStepsWithQuotedPaths)
 {
     ToolkitSteps steps(runner, folders);
     const QString qpdf = ToolkitSteps::ToolPath("qpdf");
-    const QString pdftk = ToolkitSteps::ToolPath("pdftk");
+    const QString docinfo = ToolkitSteps::ToolPath("velunor-docinfo");
     ASSERT_FALSE(qpdf.isEmpty());
-    ASSERT_FALSE(pdftk.isEmpty());
+    ASSERT_EQ(docinfo, AppPaths::HelperProgram("velunor-docinfo"));
     auto Q = [](const QString& p) { return ToolkitSteps::QuoteArgument(p); };
     EXPECT_EQ(steps.JoinCommandLine(1), Q(qpdf) + " --warning-exit-0 --stream-data=preserve --empty --pages "
                                             + Q(folders.tmpDir + "/tmp1.pdf") + ' ' + Q(folders.pageDir + "/1.pdf")
                                             + " -- " + Q(folders.tmpDir + "/tmp2.pdf"));
-    EXPECT_EQ(steps.InfoCommandLine(3), Q(pdftk) + ' ' + Q(folders.tmpDir + "/tmp3.pdf")
-                                            + " update_info_utf8 " + Q(folders.tmpDir + "/info.txt")
+    EXPECT_EQ(steps.InfoCommandLine(3), Q(docinfo) + ' ' + Q(folders.tmpDir + "/tmp3.pdf")
+                                            + " update_info " + Q(folders.tmpDir + "/info.txt")
                                             + " output " + Q(folders.tmpDir + "/tmpx.pdf")
                                             + " dont_ask");
     // Split again, the paths come back whole.
@@ -246,27 +237,38 @@ TEST_F(ToolkitStepsTest, CommandLinesAreTheJoinAndInfoStepsWithQuotedPaths)
     EXPECT_EQ(ToolkitSteps::QuoteArgument("a\"b\\"), "\"a\\\"b\\\\\"");
 }
 
-TEST(ToolPath, EachProgramIsLookedForBesideTheProgramFirstThenOnPath)
+// qpdf beside the program first, then on PATH; velunor-docinfo only where
+// our helpers are installed, never another program of that name.
+TEST(ToolPath, QpdfBesideTheProgramThenOnPathDocinfoAmongOurHelpers)
 {
-    for (const QString tool : {"qpdf", "pdftk"}) {
-        SCOPED_TRACE(qPrintable(tool));
-        const QString onPath = QStandardPaths::findExecutable(tool);
-        ASSERT_FALSE(onPath.isEmpty());
-        EXPECT_EQ(ToolkitSteps::ToolPath(tool), onPath);
-        // A program of our own in a folder of its own, with and without the
-        // toolkit program beside it.
-        QTemporaryDir dir;
-        const QString program = dir.filePath("velunor probe");
-        ASSERT_TRUE(QFile::copy(VELUNOR_TEST_HELPER_DIR "/vlnh2_tkpath", program));
-        EXPECT_EQ(runProgram(program, {tool}).out.trimmed(), onPath);
-        const QString beside = dir.filePath(tool);
-        QFile f(beside);
+    const QString onPath = QStandardPaths::findExecutable("qpdf");
+    ASSERT_FALSE(onPath.isEmpty());
+    EXPECT_EQ(ToolkitSteps::ToolPath("qpdf"), onPath);
+    // A program of our own in a tree of its own: bin/ and libexec/velunor/.
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("bin")) && QDir().mkpath(dir.filePath("libexec/velunor")));
+    const QString program = dir.filePath("bin/velunor probe");
+    ASSERT_TRUE(QFile::copy(VELUNOR_TEST_HELPER_DIR "/vlnh2_tkpath", program));
+    const struct {
+        const char* tool;
+        const char* placed; // where a stand-in is put
+        QString found;      // where it is looked for with no stand-in
+    } rows[] = {{"qpdf", "bin/qpdf", onPath}, {"velunor-docinfo", "libexec/velunor/velunor-docinfo", QString()}};
+    const QByteArray oldPath = qgetenv("PATH");
+    auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.tool);
+        // One on PATH never counts for our own helper.
+        qputenv("PATH", QFile::encodeName(QFileInfo(AppPaths::HelperProgram(row.tool)).path()) + ':' + oldPath);
+        EXPECT_EQ(runProgram(program, {row.tool}).out.trimmed(), row.found);
+        const QString placed = dir.filePath(row.placed);
+        QFile f(placed);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("#!/bin/sh\n");
         f.close();
-        EXPECT_EQ(runProgram(program, {tool}).out.trimmed(), onPath) << "not executable: passed over";
+        EXPECT_EQ(runProgram(program, {row.tool}).out.trimmed(), row.found) << "not executable: passed over";
         ASSERT_TRUE(f.setPermissions(f.permissions() | QFile::ExeOwner));
-        EXPECT_EQ(runProgram(program, {tool}).out.trimmed(), beside);
+        EXPECT_EQ(runProgram(program, {row.tool}).out.trimmed(), placed);
     }
     EXPECT_EQ(ToolkitSteps::MissingTool(), QString());
 }
@@ -298,19 +300,20 @@ TEST_F(ToolkitStepsTest, ThreePagesJoinInOrderAndCarryAllSevenFields)
     EXPECT_TRUE(info.ok) << qPrintable(info.output);
     EXPECT_EQ(ran, QStringList({steps.JoinCommandLine(1), steps.JoinCommandLine(2),
                                 steps.InfoCommandLine(3)}));
-    EXPECT_EQ(watched, QStringList({"qpdf", "qpdf", "pdftk"}));
+    EXPECT_EQ(watched, QStringList({"qpdf", "qpdf", "velunor-docinfo"}));
     EXPECT_TRUE(sink.messages.empty());
 
     EXPECT_EQ(testsupport::pdfPageCount(folders.chainFile(3)), 3);
     EXPECT_EQ(pageWidths(folders.finishedFile(), 3), QStringList({"100", "200", "300"}));
     EXPECT_EQ(runProgram("qpdf", {"--check", folders.finishedFile()}).exitCode, 0);
     expectAllSevenFields(folders.finishedFile());
-    // Nothing of our toolkit runs is left (other programs may run pdftk).
+    // Nothing of our toolkit runs is left.
     EXPECT_TRUE(ourRunsLeft().isEmpty()) << qPrintable(ourRunsLeft().join(' '));
 }
 
-// The joins were pdftk's; qpdf's must give the same document.
-TEST_F(ToolkitStepsTest, QpdfJoinsGiveTheDocumentPdftkJoinsGave)
+// The joined document, judged by poppler and mupdf: page k is page file k
+// (size, picture and rendering alike), and the information is all there.
+TEST_F(ToolkitStepsTest, JoinedDocumentIsItsPageFilesInOrder)
 {
     PageMaker maker(folders, sink, YieldFunction());
     maker.BeginJob();
@@ -322,28 +325,37 @@ TEST_F(ToolkitStepsTest, QpdfJoinsGiveTheDocumentPdftkJoinsGave)
     }
     ToolkitSteps steps(runner, folders);
     ASSERT_TRUE(steps.WriteInfoFile(sampleInfo()));
-    const QString byPdftk = base.filePath("pdftk.pdf");
-    const QString pdftkChain = base.filePath("chain");
-    ASSERT_TRUE(QFile::copy(folders.pageFile(0), pdftkChain + "1.pdf"));
-    for (int i = 1; i < 3; ++i)
-        ASSERT_EQ(runPdftk({pdftkChain + QString::number(i) + ".pdf", folders.pageFile(i), "cat", "output",
-                            pdftkChain + QString::number(i + 1) + ".pdf", "dont_ask"}).exitCode, 0);
-    ASSERT_EQ(runPdftk({pdftkChain + "3.pdf", "update_info_utf8", folders.infoFile(), "output", byPdftk,
-                        "dont_ask"}).exitCode, 0);
-
     ASSERT_TRUE(QFile::copy(folders.pageFile(0), folders.chainFile(1)));
     for (int i = 1; i < 3; ++i)
         ASSERT_TRUE(steps.RunJoin(i).ok) << qPrintable(runner.Outputs());
     ASSERT_TRUE(steps.RunInfo(3).ok);
 
-    const QStringList seen = documentSeen(folders.finishedFile(), base.filePath("ours"));
-    EXPECT_EQ(seen.filter("size:").size(), 3);
+    const QString doc = folders.finishedFile();
+    const QStringList seen = documentSeen(doc, base.filePath("doc"));
     // One picture a page, whatever its coding (flat test pictures go lossless).
     EXPECT_EQ(seen.filter(QRegularExpression(" image .* (jpeg|image) ")).size(), 3) << qPrintable(seen.join('\n'));
-    EXPECT_EQ(seen.filter(".ppm ").size(), 3);
-    EXPECT_EQ(seen.join('\n').toStdString(), documentSeen(byPdftk, base.filePath("theirs")).join('\n').toStdString());
-    expectAllSevenFields(folders.finishedFile());
-    expectAllSevenFields(byPdftk);
+    auto mutoolPage = [&](const QString& pdf, int page) {
+        const QString png = base.filePath(QString("mu-%1.png").arg(qHash(pdf + QString::number(page))));
+        EXPECT_EQ(runProgram("mutool", {"draw", "-q", "-r", "20", "-o", png, pdf, QString::number(page)}).exitCode, 0);
+        return testsupport::readAll(png);
+    };
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const QStringList alone = documentSeen(folders.pageFile(i), base.filePath(QString("page%1").arg(i)));
+        const QString number = QString::number(i + 1);
+        // poppler: the size, the picture (its page and image numbers aside) and the rendering.
+        EXPECT_EQ(seen.filter(QRegularExpression("^Page\\s+" + number + " size:")).value(0).section(':', 1),
+                  alone.filter("size:").value(0).section(':', 1));
+        EXPECT_EQ(seen.filter(QRegularExpression("^" + number + " ")).value(0).section(' ', 2),
+                  alone.filter(QRegularExpression("^1 ")).value(0).section(' ', 2));
+        EXPECT_EQ(seen.filter(".ppm ").value(i).section(' ', 1), alone.filter(".ppm ").value(0).section(' ', 1));
+        // mupdf, a reader of its own.
+        const QByteArray drawn = mutoolPage(doc, i + 1);
+        EXPECT_FALSE(drawn.isEmpty());
+        EXPECT_EQ(drawn, mutoolPage(folders.pageFile(i), 1));
+    }
+    EXPECT_EQ(runProgram("mutool", {"info", doc}).out.contains("Pages: 3"), true);
+    expectAllSevenFields(doc);
 }
 
 TEST_F(ToolkitStepsTest, OnePageTakesOnlyTheInfoStepAndKeepsItsTextUnderAnyLocale)
@@ -429,12 +441,12 @@ TEST(ToolkitStrays, StrayRunsOfBothProgramsEnd)
     }
     const QByteArray strayMark = QByteArray(ProcessList::RunnerVariable) + '=' + dead.Text();
     std::vector<std::unique_ptr<Started>> strays;
-    for (const QString tool : {"qpdf", "pdftk"}) {
+    for (const QString tool : {"qpdf", "velunor-docinfo"}) {
         ASSERT_TRUE(QFile::copy(VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper", dir.filePath(tool)));
         strays.push_back(std::make_unique<Started>(dir.filePath(tool), strayMark));
     }
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return liveNamed(strays[0]->pid, "qpdf") && liveNamed(strays[1]->pid, "pdftk");
+        return liveNamed(strays[0]->pid, "qpdf") && liveNamed(strays[1]->pid, "velunor-docinfo");
     }, 10000));
     ToolkitSteps::EndStrayRuns();
     for (auto& s : strays)

@@ -1,0 +1,28 @@
+#pragma once
+#include "docinfo/InfoFile.h"
+
+#include <string>
+#include <vector>
+
+// The information step on one document, in one libqpdf pass and one write:
+// the fields of the information file go into the information dictionary
+// (text as PDF text strings, dates as plain PDF date strings, which date
+// readers take for dates), ModDate becomes now, and an XMP metadata stream
+// mirrors the fields (title, author, subject, keywords, creation and
+// modification dates, creator, producer) for document managers and
+// archives. Pages, streams and everything else are copied as they are.
+class DocumentInfoUpdate {
+public:
+    // Reads `input`, writes `output` through a temporary file beside it that
+    // replaces `output` only once written whole and synced. False with
+    // *error (a sentence) leaves no output file of ours behind.
+    static bool Run(const std::string& input, const std::vector<InfoFile::Field>& fields, const std::string& output,
+                    std::string* error);
+
+    // "D:YYYYMMDDHHmmSS+HH'mm'" (or any shorter valid form) as ISO 8601
+    // ("YYYY-MM-DDTHH:mm:SS+HH:mm"); empty when it is not a PDF date.
+    static std::string XmpDate(const std::string& pdfDate);
+
+    // Now as a PDF date in local time with the moment's own UTC offset.
+    static std::string PdfDateNow();
+};

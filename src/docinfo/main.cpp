@@ -1,0 +1,89 @@
+// velunor-docinfo: the conversion's information step, on libqpdf. Takes the
+// toolkit's update_info operation, on the same files:
+//
+//   velunor-docinfo CHAIN.pdf update_info INFO.txt output OUT.pdf [dont_ask]
+//
+// Sets the fields of the information file (all seven the job writes must be
+// there), ModDate and the XMP mirror, and writes OUT.pdf once. Exit 0 when
+// done; 1 with the reason on standard error (the job shows it) and no
+// output written; 2 for a wrong command line. Without dont_ask an existing
+// OUT.pdf is not replaced.
+#include "docinfo/DocumentInfoUpdate.h"
+#include "docinfo/InfoFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr const char* kName = "velunor-docinfo";
+// The job's file is a few hundred bytes; anything this large is not one.
+constexpr std::streamsize kMaxInfoBytes = 1 << 20;
+
+int failure(const std::string& text)
+{
+    std::fprintf(stderr, "%s: %s\n", kName, text.c_str());
+    return 1;
+}
+
+bool readInfoFile(const std::string& path, std::string* text, std::string* error)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = "it is not a file";
+        return false;
+    }
+    if (st.st_size > kMaxInfoBytes) {
+        *error = "it is far too large to be one (" + std::to_string(st.st_size) + " bytes)";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    if (!in || !(all << in.rdbuf()) || in.bad()) {
+        if (st.st_size == 0) {
+            text->clear();
+            return true;
+        }
+        *error = std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    *text = all.str();
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const bool shaped = (argc == 6 || argc == 7) && std::strcmp(argv[2], "update_info") == 0
+        && std::strcmp(argv[4], "output") == 0 && (argc == 6 || std::strcmp(argv[6], "dont_ask") == 0);
+    if (!shaped) {
+        std::fprintf(stderr, "usage: %s CHAIN.pdf update_info INFO.txt output OUT.pdf [dont_ask]\n", kName);
+        return 2;
+    }
+    const std::string input = argv[1], infoPath = argv[3], output = argv[5];
+    const bool replace = argc == 7;
+
+    std::string text, error;
+    if (!readInfoFile(infoPath, &text, &error))
+        return failure("cannot read the document information file " + infoPath + ": " + error);
+    std::vector<InfoFile::Field> fields;
+    if (!InfoFile::Parse(text, InfoFile::JobKeys(), &fields, &error))
+        return failure("the document information file " + infoPath + " cannot be used: " + error);
+
+    struct stat st {};
+    if (!replace && ::lstat(output.c_str(), &st) == 0)
+        return failure(output + " exists; dont_ask replaces it");
+    if (!DocumentInfoUpdate::Run(input, fields, output, &error))
+        return failure(error);
+    return 0;
+}
