@@ -302,9 +302,10 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
             EXPECT_TRUE(line.startsWith("velunor-convert: ") || line.startsWith("Try 'velunor-convert --help'")
                         || line.endsWith("...") || line.endsWith('%'))
                 << line.toStdString();
-        if (row.args.contains(root + "/pics/missing.png"))
+        if (row.args.contains(root + "/pics/missing.png")) {
             EXPECT_TRUE(r.err.contains(QRegularExpression("^velunor-convert: .*missing\\.png", QRegularExpression::MultilineOption)))
                 << r.err.toStdString();
+        }
     }
     const auto r = run({"--help"});
     EXPECT_EQ(r.exitCode, 0);
