@@ -10,7 +10,8 @@
 //               job to take such a fall for the program)
 //   crash       any other exit, a signal, or a sanitizer report of
 //               velunor-convert itself (its sanitizers exit with 86 and 87)
-//   hang        no end within the time limit
+//   hang        no end within 240 s (the helper's own limit is 120 s: a
+//               picture that holds the helper that long is refused)
 //   false ok    a cut file converted with exit 0
 //   leftovers   anything left in the work or output folder but the document
 // Usage: bench_fuzz [--per-format N] [--budget-seconds S] [--convert PATH]
@@ -177,11 +178,13 @@ int main(int argc, char** argv)
             p.start(convert, {"-y", "-o", out, "-t", "doc", picture});
             ++c.runs;
             c.cuts += cut;
-            if (!p.waitForFinished(120000)) {
+            if (!p.waitForFinished(240000)) {
                 ++c.hang;
                 p.kill();
                 p.waitForFinished(-1);
-                std::printf("hang: %s (%s)\n", qPrintable(seeds[s].name), cut ? "cut" : "flipped");
+                const QString kept = QDir::temp().filePath(QStringLiteral("velunor-fuzz-hang-%1-%2").arg(n).arg(seeds[s].name));
+                QFile::copy(picture, kept);
+                std::printf("hang: %s (%s), kept as %s\n", qPrintable(seeds[s].name), cut ? "cut" : "flipped", qPrintable(kept));
                 continue;
             }
             const QByteArray err = p.readAllStandardError();
@@ -232,6 +235,7 @@ int main(int argc, char** argv)
     }
     std::printf("%-10s %6d %6d %8d %7d %6d %6d %5d %9d %10d   (%.0f s)\n", "all", total.runs, total.cuts, total.refused,
                 total.helper, total.made, total.crash, total.hang, total.falseOk, total.leftovers, clock.elapsed() / 1000.0);
+    std::fflush(stdout); // before any sanitizer of this program ends it at exit
     FreeImage_DeInitialise();
     return 0;
 }
