@@ -1,7 +1,9 @@
 // Page maker speed on real photos, against the floor (FreeImage decode plus
 // libjpeg-turbo encode of the same pixels, no BMP and no PDF) and against
 // GraphicsMagick's `gm convert photo.jpg -quality 85 page.pdf`; then the cost
-// of decoding in the velunor-decode helper rather than in process.
+// of decoding in the velunor-decode helper rather than in process; then the
+// decode time and page time of the kinds read beside the design's (HEIC,
+// AVIF, WebP, JPEG XL), the first photo made into each by its own encoder.
 //
 // Usage: bench_pagemaker [photo.jpg ...]   (default: the mate-backgrounds photos)
 #include "StderrSink.h"
@@ -137,6 +139,60 @@ void helperCost(const QString& photo, const QTemporaryDir& tmp)
     std::printf("The helper starts once a job; each picture that is not a JPEG then costs one round trip.\n");
 }
 
+// The first photo in each newer kind, made by the kind's own encoder: the
+// decode step in the helper (where they are decoded; one helper, as a job
+// has) and the whole page, best of 5, beside the same photo as PNG.
+void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, const WorkFolders& folders)
+{
+    const QString png = tmp.filePath("kinds.png"), bitmap = tmp.filePath("k.bmp");
+    FIBITMAP* dib = FreeImage_Load(FIF_JPEG, QFile::encodeName(photo).constData(), 0);
+    FreeImage_Save(FIF_PNG, dib, QFile::encodeName(png).constData(), PNG_Z_BEST_SPEED);
+    const unsigned w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
+    FreeImage_Unload(dib);
+    const struct {
+        const char* name;
+        const char* file;
+        QStringList make; // program, arguments; %in and %out
+    } kinds[] = {
+        {"PNG (for comparison)", "k.png", {"cp", "%in", "%out"}},
+        {"HEIC q85", "k.heic", {"heif-enc", "-q", "85", "%in", "-o", "%out"}},
+        {"AVIF 8-bit q18-24", "k8.avif", {"avifenc", "--min", "18", "--max", "24", "%in", "%out"}},
+        {"AVIF 10-bit q18-24", "k10.avif", {"avifenc", "-d", "10", "--min", "18", "--max", "24", "%in", "%out"}},
+        {"WebP lossy q85", "k.webp", {"cwebp", "-quiet", "-q", "85", "%in", "-o", "%out"}},
+        {"WebP lossless", "kl.webp", {"cwebp", "-quiet", "-lossless", "%in", "-o", "%out"}},
+        {"JPEG XL d1", "k.jxl", {"cjxl", "%in", "%out", "-d", "1"}},
+        {"JPEG XL lossless", "kl.jxl", {"cjxl", "%in", "%out", "-d", "0", "-e", "3"}},
+    };
+    std::printf("\nNewer kinds, the first photo (%ux%u) made by each kind's encoder; best of 5, ms:\n"
+                "%-22s %9s %12s %9s\n",
+                w, h, "kind", "file KB", "decode", "page");
+    DecoderProcess helper(YieldEvents);
+    for (const auto& k : kinds) {
+        const QString file = tmp.filePath(k.file);
+        QStringList args = k.make.mid(1);
+        args.replaceInStrings("%in", png).replaceInStrings("%out", file);
+        QProcess p;
+        p.start(k.make.first(), args);
+        if (!p.waitForFinished(600000) || p.exitCode() != 0) {
+            std::printf("%-22s (%s is missing or failed)\n", k.name, qPrintable(k.make.first()));
+            continue;
+        }
+        double cpu = 0;
+        std::vector<double> pageT;
+        const double decode = decodeStepOnce(&helper, file, bitmap, 5, &cpu);
+        for (int r = 0; r < 5; ++r) {
+            QElapsedTimer t;
+            t.start();
+            const PageResult res = maker.MakePage(0, file, 85);
+            pageT.push_back(res.ok() ? t.nsecsElapsed() / 1e6 : -1);
+        }
+        std::printf("%-22s %9lld %12.1f %9.1f\n", k.name, QFileInfo(file).size() / 1024, decode, best(pageT));
+        QFile::remove(folders.pageFile(0));
+    }
+    std::printf("decode: the decode step in velunor-decode, on one helper as a job runs it (its start apart);\n"
+                "page: the whole page at quality 85.\n");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -223,5 +279,6 @@ int main(int argc, char** argv)
                 "gm %.1f MB.\n",
                 self.ru_maxrss / 1024.0, largest * 3 / 1048576.0, children.ru_maxrss / 1024.0);
     helperCost(photos.first(), tmp);
+    newKinds(photos.first(), tmp, maker, folders);
     return 0;
 }

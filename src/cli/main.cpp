@@ -2,8 +2,11 @@
 #include "cli/ConsoleJobIo.h"
 #include "cli/TerminalText.h"
 #include "engine/job/ConversionJob.h"
+#include "engine/job/FolderWalk.h"
 #include "engine/job/JobWorkArea.h"
+#include "engine/job/OcrLanguages.h"
 #include "engine/pdf/PdfDate.h"
+#include "engine/picture/PictureNames.h"
 #include "platform/DOSOutputs.h"
 #include "platform/MemoryTuning.h"
 #include "platform/ProgramName.h"
@@ -90,6 +93,33 @@ QStringList argumentsAsText(int argc, char** argv)
     }
     return args;
 }
+
+// The pictures the arguments name, in the order given: a file as it is, a
+// folder as every picture of its tree, as the window's Add Folder takes them.
+// False with *problem naming the argument that is missing or a folder
+// without pictures.
+bool picturesOf(const QStringList& arguments, QStringList* pictures, QString* problem)
+{
+    for (const QString& arg : arguments) {
+        const QFileInfo info(arg);
+        if (!info.exists()) {
+            *problem = QStringLiteral("\"%1\": no such file or folder.").arg(arg);
+            return false;
+        }
+        if (!info.isDir()) {
+            pictures->append(arg);
+            continue;
+        }
+        const QStringList found = FolderWalk::Pictures(arg);
+        if (found.isEmpty()) {
+            *problem = QStringLiteral("the folder \"%1\" holds no pictures (%2).")
+                           .arg(arg, QStringLiteral("*.") + PictureNames::ListedExtensions().join(QStringLiteral(", *.")));
+            return false;
+        }
+        *pictures += found;
+    }
+    return true;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -127,10 +157,37 @@ int main(int argc, char** argv)
                                   "PDFDATE");
     const QCommandLineOption quality({"q", "quality"}, "JPEG quality of the pages, 1 to 100 (default: 85).", "1-100", "85");
     const QCommandLineOption yes({"y", "yes"}, "Replace an existing document without asking.");
-    parser.addOptions({outputDir, title, author, subject, keywords, date, quality, yes});
+    const QCommandLineOption pageSize("page-size",
+                                      "Page size: picture (the picture's own size at 200 ppi, the default), A3, A4, A5, B5, "
+                                      "Letter, Legal, or WIDTHxHEIGHT with one unit mm, cm, in or pt (e.g. 100x150mm).",
+                                      "SIZE", "picture");
+    const QCommandLineOption orientation("orientation",
+                                         "Paper orientation: auto (the paper's long side along the picture's, the default), "
+                                         "portrait or landscape.",
+                                         "auto|portrait|landscape", "auto");
+    const QCommandLineOption margin("margin", "Room kept free on every side, with a unit, e.g. 10mm (default: 0).",
+                                    "LENGTH", "0");
+    const QCommandLineOption fit("fit",
+                                 "On paper: into (scaled up or down to fill the room inside the margins, the default) or "
+                                 "shrink (never larger than at 200 ppi).",
+                                 "into|shrink", "into");
+    const QCommandLineOption maxPpi("max-ppi",
+                                    "Resample pictures that would lie finer than N pixels per inch on their page down to N, "
+                                    "N from 1 (default: none, no limit).",
+                                    "N");
+    const QCommandLineOption ocr("ocr",
+                                 "Make the pages searchable: read their text in these languages (Tesseract's codes, "
+                                 "e.g. eng or deu+eng; each from Debian's tesseract-ocr-LANG) and lay it invisibly "
+                                 "over the pictures.",
+                                 "LANGS");
+    parser.addOptions(
+        {outputDir, title, author, subject, keywords, date, quality, yes, pageSize, orientation, margin, fit, maxPpi, ocr});
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument("PICTURE", "Picture files (BMP, JPEG, PNG, GIF, TIFF, ICO, PCX, PSD, IFF), one page each.",
+    parser.addPositionalArgument("PICTURE",
+                                 "Picture files (BMP, JPEG, PNG, GIF, TIFF, ICO, PCX, PSD, IFF, HEIC, HEIF, AVIF, WebP, "
+                                 "JPEG XL), one page each (every page of a multi-page TIFF), or folders: every picture "
+                                 "of the folder's tree, as Add Folder takes them.",
                                  "PICTURE...");
 
     if (!parser.parse(arguments))
@@ -141,9 +198,6 @@ int main(int argc, char** argv)
         parser.showVersion();
 
     ConsoleJobIo::Options opt;
-    opt.pictures = parser.positionalArguments();
-    if (opt.pictures.isEmpty())
-        return usageError(QStringLiteral("no pictures given"));
     opt.title = parser.value(title);
     opt.author = parser.value(author);
     opt.subject = parser.value(subject);
@@ -159,6 +213,31 @@ int main(int argc, char** argv)
     opt.quality = parser.value(quality).toInt(&ok);
     if (!ok || opt.quality < 1 || opt.quality > 100)
         return usageError(QStringLiteral("the quality must be a whole number from 1 to 100, not \"%1\".").arg(parser.value(quality)));
+    // The page layout, checked whole before any page is made.
+    QString why;
+    if (!opt.page.SetSize(parser.value(pageSize), &why) || !opt.page.SetOrientation(parser.value(orientation), &why) ||
+        !opt.page.SetMargin(parser.value(margin), &why) || !opt.page.SetFit(parser.value(fit), &why) ||
+        (parser.isSet(maxPpi) && !opt.page.SetMaxPpi(parser.value(maxPpi), &why)))
+        return usageError(why + ".");
+    const QString layoutProblem = opt.page.Problem();
+    if (!layoutProblem.isEmpty())
+        return usageError(layoutProblem + ".");
+
+    // The options first, then the pictures: a missing one, or a folder
+    // without any, is named before anything is made.
+    QString problem;
+    if (!picturesOf(parser.positionalArguments(), &opt.pictures, &problem))
+        return usageError(problem);
+    if (opt.pictures.isEmpty())
+        return usageError(QStringLiteral("no pictures given"));
+
+    if (parser.isSet(ocr)) {
+        opt.ocrLanguages = parser.value(ocr);
+        // Said before any page, with the package that brings a missing language.
+        const QString problem = OcrLanguages::Problem(opt.ocrLanguages);
+        if (!problem.isEmpty())
+            return usageError(problem);
+    }
 
     // Work folders of this run, locked for its life; leftovers of killed
     // runs (of this program or the window) go first.

@@ -2,14 +2,15 @@
 // the temporary bitmap in a process of its own, single-threaded, under a
 // memory limit; the page maker starts it, times it and reads its verdict.
 //
-//   velunor-decode --parent PID --memory-limit BYTES FORMAT PICTURE BITMAP
+//   velunor-decode --parent PID --memory-limit BYTES [--page N] FORMAT PICTURE BITMAP
 //
+// --page N takes page N (0 is the first) of a multi-page TIFF.
 // Prints "width height" and exits 0, or prints the reason and exits with
 // one of DecodeStep::HelperExit.
 //
 //   velunor-decode --parent PID --memory-limit BYTES --serve
 //
-// One helper for a whole job: reads requests "FORMAT\0PICTURE\0BITMAP\0" on
+// One helper for a whole job: reads requests "FORMAT\0PAGE\0PICTURE\0BITMAP\0" on
 // standard input and answers each on descriptor 3 with "STATUS WIDTH HEIGHT
 // LENGTH\n" and LENGTH bytes of reason (STATUS a DecodeStep::HelperExit),
 // until its input ends. Running out of memory still ends it (exit status
@@ -82,12 +83,12 @@ bool field(std::FILE* in, QByteArray* value)
 
 int serve()
 {
-    QByteArray format, picture, bitmap;
-    while (field(stdin, &format) && field(stdin, &picture) && field(stdin, &bitmap)) {
+    QByteArray format, page, picture, bitmap;
+    while (field(stdin, &format) && field(stdin, &page) && field(stdin, &picture) && field(stdin, &bitmap)) {
         QString error;
         int width = 0, height = 0;
         if (DecodeStep::WriteTempBitmap(QFile::decodeName(picture), format.toInt(), QFile::decodeName(bitmap), &width,
-                                        &height, &error)) {
+                                        &height, &error, qBound(0, page.toInt(), 1000000))) {
             answer(DecodeStep::Decoded, width, height, {});
             continue;
         }
@@ -108,12 +109,14 @@ bool number(const char* text, long long* value)
 
 int main(int argc, char** argv)
 {
-    long long parent = 0, limit = 0, format = 0;
+    long long parent = 0, limit = 0, format = 0, page = 0;
     const bool serving = argc == 6 && std::strcmp(argv[5], "--serve") == 0;
-    if ((argc != 8 && !serving) || std::strcmp(argv[1], "--parent") != 0 || !number(argv[2], &parent) ||
+    const int at = argc == 10 ? 7 : 5; // FORMAT's place, after an optional --page N
+    if ((argc != 8 && argc != 10 && !serving) || std::strcmp(argv[1], "--parent") != 0 || !number(argv[2], &parent) ||
         std::strcmp(argv[3], "--memory-limit") != 0 || !number(argv[4], &limit) ||
-        (!serving && !number(argv[5], &format))) {
-        std::fprintf(stderr, "usage: velunor-decode --parent PID --memory-limit BYTES FORMAT PICTURE BITMAP\n"
+        (argc == 10 && (std::strcmp(argv[5], "--page") != 0 || !number(argv[6], &page) || page < 0 || page > 1000000)) ||
+        (!serving && !number(argv[at], &format))) {
+        std::fprintf(stderr, "usage: velunor-decode --parent PID --memory-limit BYTES [--page N] FORMAT PICTURE BITMAP\n"
                              "       velunor-decode --parent PID --memory-limit BYTES --serve\n");
         return DecodeStep::Usage;
     }
@@ -137,8 +140,8 @@ int main(int argc, char** argv)
 
     QString error;
     int width = 0, height = 0;
-    if (DecodeStep::WriteTempBitmap(QFile::decodeName(argv[6]), int(format), QFile::decodeName(argv[7]), &width,
-                                    &height, &error)) {
+    if (DecodeStep::WriteTempBitmap(QFile::decodeName(argv[at + 1]), int(format), QFile::decodeName(argv[at + 2]), &width,
+                                    &height, &error, int(page))) {
         std::printf("%d %d\n", width, height);
         return DecodeStep::Decoded;
     }

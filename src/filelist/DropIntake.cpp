@@ -1,5 +1,6 @@
 #include "filelist/DropIntake.h"
 
+#include "engine/picture/PictureNames.h"
 #include "filelist/FileListController.h"
 
 #include <QAbstractScrollArea>
@@ -30,11 +31,7 @@ DropIntake::DropIntake(FileListController& controller, QWidget* list, QWidget* p
 
 bool DropIntake::IsPicturePath(const QString& path)
 {
-    const QString last3 = path.right(3).toLower();
-    const QString last4 = path.right(4).toLower();
-    static const QStringList three = {"bmp", "jpg", "gif", "png", "tif"};
-    return (path.size() >= 3 && three.contains(last3)) ||
-           (path.size() >= 4 && (last4 == QLatin1String("tiff") || last4 == QLatin1String("jpeg")));
+    return PictureNames::IsDropPath(path);
 }
 
 QStringList DropIntake::DroppedPaths(const QMimeData* data)

@@ -19,7 +19,8 @@ public:
                QObject* parent = nullptr);
 
     // A dropped path passes when its last three characters, ignoring case,
-    // are bmp, jpg, gif, png or tif, or its last four are tiff or jpeg.
+    // are bmp, jpg, gif, png, tif or jxl, or its last four are tiff, jpeg,
+    // heic, heif, avif or webp (PictureNames).
     static bool IsPicturePath(const QString& path);
 
     // The local file paths a drop carries (text/uri-list), in drop order.

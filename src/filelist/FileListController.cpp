@@ -1,8 +1,10 @@
 #include "filelist/FileListController.h"
 
+#include "engine/picture/PictureNames.h"
+
 #include "filelist/DropIntake.h"
 #include "filelist/FileSearch.h"
-#include "filelist/ListCollation.h"
+#include "engine/job/ListCollation.h"
 #include "filelist/ListPaintThrottle.h"
 #include "platform/widgets/CCommonDialogs.h"
 #include "platform/EventPump.h"
@@ -17,9 +19,30 @@
 #include <QPointer>
 #include <algorithm>
 
-const QString FileListController::OpenFilter = QStringLiteral(
-    "JPG Files(*.jpg)|*.jpg|JPEG Files(*.jpeg)|*.jpeg|TIF Files(*.tif)|*.tif|TIFF Files(*.tiff)|*.tiff|"
-    "BMP Files(*.BMP)|*.bmp|GIF Files(*.gif)|*.gif|PNG Files(*.png)|*.png|All Files(*.*)|*.*");
+namespace {
+// "*.a;*.b" for the extensions given.
+QString patterns(const QStringList& extensions)
+{
+    QStringList out;
+    for (const QString& ext : extensions)
+        out << QStringLiteral("*.") + ext;
+    return out.join(QLatin1Char(';'));
+}
+
+// The designed pairs in their order (JPG first, so it is selected), then
+// the added kinds and every kind that is read, then "All Files".
+QString openFilter()
+{
+    const QString added = patterns(PictureNames::NewExtensions());
+    const QString all = patterns(PictureNames::AllExtensions());
+    return QStringLiteral("JPG Files(*.jpg)|*.jpg|JPEG Files(*.jpeg)|*.jpeg|TIF Files(*.tif)|*.tif|TIFF Files(*.tiff)|*.tiff|"
+                          "BMP Files(*.BMP)|*.bmp|GIF Files(*.gif)|*.gif|PNG Files(*.png)|*.png|") +
+           QStringLiteral("HEIC, HEIF, AVIF, WebP and JPEG XL Files|") + added + QStringLiteral("|All Pictures|") + all +
+           QStringLiteral("|All Files(*.*)|*.*");
+}
+} // namespace
+
+const QString FileListController::OpenFilter = openFilter();
 const QString FileListController::OpenTitle = QStringLiteral("Open Files");
 const QString FileListController::FolderPrompt = QStringLiteral("Please select a folder:");
 const QString FileListController::SearchingText = QStringLiteral("Searching Files...");

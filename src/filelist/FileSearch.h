@@ -6,7 +6,8 @@
 #include <functional>
 
 // The recursive folder search of "Add Folder": appends every picture of a
-// folder tree, by name alone, to the file list.
+// folder tree, by name alone, to the file list. The walk itself is the
+// engine's FolderWalk, which velunor-convert's folder arguments use too.
 namespace FileSearch {
 
 // Receives each picture found; returns false when it takes no more (the
@@ -14,7 +15,8 @@ namespace FileSearch {
 using AppendFunction = std::function<bool(const QString& path)>;
 
 // A picture name ends, ignoring case, in .bmp .jpg .gif .png .tif .tiff
-// .jpeg; the whole name is tested, so ".jpg" alone passes.
+// .jpeg, or one of the added kinds .heic .heif .avif .webp .jxl; the whole
+// name is tested, so ".jpg" alone passes (PictureNames).
 bool IsPictureName(const QString& name);
 
 // The entries of one folder (hidden ones included, "." and ".." left out)

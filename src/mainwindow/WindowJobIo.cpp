@@ -3,6 +3,8 @@
 #include "ui_frmPrinting.h"
 
 #include "filelist/FileListController.h"
+#include "mainwindow/OcrMenu.h"
+#include "mainwindow/PageMenu.h"
 #include "platform/widgets/QtMessageSink.h"
 
 #include <QApplication>
@@ -37,6 +39,10 @@ JobSettings WindowJobIo::Settings() const
     s.creationDate = m_ui.txtCreationDate->text();
     s.outputFolder = m_ui.txtPath->text();
     s.quality = m_ui.Slider1->value();
+    if (m_pageMenu)
+        s.page = m_pageMenu->Layout();
+    if (m_ocrMenu)
+        s.ocrLanguages = m_ocrMenu->JobLanguages();
     return s;
 }
 

@@ -5,6 +5,8 @@
 #include <QList>
 
 class FileListController;
+class OcrMenu;
+class PageMenu;
 class QtMessageSink;
 class QToolButton;
 
@@ -22,6 +24,11 @@ class WindowJobIo : public JobInputs, public JobObserver {
 public:
     WindowJobIo(Ui::frmPrinting& ui, const QList<QToolButton*>& toolbar, FileListController& fileList,
                 QtMessageSink& sink);
+
+    // The page layout comes from the Page menu, as it stands at each read.
+    void SetPageMenu(const PageMenu* menu) { m_pageMenu = menu; }
+    // Searchable pages: the languages while the menu's item is checked.
+    void SetOcrMenu(const OcrMenu* menu) { m_ocrMenu = menu; }
 
     // JobInputs
     int EntryCount() const override;
@@ -43,4 +50,6 @@ private:
     QList<QToolButton*> m_toolbar;
     FileListController& m_fileList;
     QtMessageSink& m_sink;
+    const PageMenu* m_pageMenu = nullptr;
+    const OcrMenu* m_ocrMenu = nullptr;
 };

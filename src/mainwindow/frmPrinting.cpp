@@ -4,12 +4,15 @@
 
 #include "engine/job/ConversionJob.h"
 #include "engine/job/JobWorkArea.h"
+#include "engine/job/OptionsFile.h"
 #include "engine/pdf/PdfDate.h"
 #include "engine/job/SettingsFile.h"
 #include "filelist/FileListController.h"
 #include "mainwindow/CaptionFitter.h"
 #include "mainwindow/DoorFocusWatch.h"
 #include "mainwindow/LayoutScaler.h"
+#include "mainwindow/OcrMenu.h"
+#include "mainwindow/PageMenu.h"
 #include "mainwindow/QualityWords.h"
 #include "mainwindow/WindowJobIo.h"
 #include "mainwindow/WindowLayout.h"
@@ -139,7 +142,31 @@ frmPrinting::frmPrinting(QWidget* parent)
     connect(m_fileList, &FileListController::exitRequested, this, &QWidget::close);
     connect(ui->menuSort, &QAction::triggered, m_fileList, &FileListController::menuSort_Click);
 
+    // Beside the designed menus: "Page", between "Control" and "About".
+    m_pageMenu = new PageMenu(this, ui->menubar, ui->menuA->menuAction(), m_sink);
+
     m_jobIo = std::make_unique<WindowJobIo>(*ui, m_toolbar, *m_fileList, m_sink);
+    m_jobIo->SetPageMenu(m_pageMenu);
+    // Searchable pages, at the end of the Page menu, kept in the options file.
+    m_pageMenu->Menu()->addSeparator()->setObjectName(QStringLiteral("menuPageS3"));
+    const auto options = [] {
+        OptionsFile file(OptionsFile::DefaultPath());
+        file.Load();
+        return file;
+    };
+    OcrMenu::Store store;
+    store.get = [options](const QString& key, const QString& fallback) { return options().Value(key, fallback); };
+    store.set = [this, options](const QString& key, const QString& value) {
+        // Keys of other parts of the program stay as they are on disk.
+        OptionsFile file = options();
+        file.SetValue(key, value);
+        QString error;
+        if (!file.Save(&error))
+            m_sink.showMessage(ProgramName, QStringLiteral("The text recognition choice could not be kept for the next start: %1")
+                                                .arg(error), MessageIcon::Exclamation);
+    };
+    m_ocrMenu = new OcrMenu(m_pageMenu->Menu(), store, this);
+    m_jobIo->SetOcrMenu(m_ocrMenu);
     m_ender = [this]() { endProgram(); };
 }
 
@@ -180,6 +207,9 @@ void frmPrinting::Form_Load()
             YieldEvents();
         }
     }
+
+    // The page layout lives in a file of its own beside the settings file.
+    m_pageMenu->Load(OptionsFile::DefaultPath());
 
     ui->txtCreationDate->setText(PdfDateString());
 

@@ -10,6 +10,8 @@
 class DOSOutputs;
 class FileListController;
 class JobWorkArea;
+class OcrMenu;
+class PageMenu;
 class QToolButton;
 class ShowImage;
 class WindowJobIo;
@@ -46,6 +48,8 @@ public:
     // The toolbar control array, by index 0..6.
     const QList<QToolButton*>& CmdToolsBar() const { return m_toolbar; }
     FileListController* fileList() const { return m_fileList; }
+    PageMenu* pageMenu() const { return m_pageMenu; }
+    OcrMenu* ocrMenu() const { return m_ocrMenu; }
 
     // The about box's one line.
     static QString AboutText();
@@ -79,6 +83,8 @@ private:
     DOSOutputs* m_dos = nullptr;
     FileListController* m_fileList = nullptr;
     ShowImage* m_prewImage = nullptr;
+    PageMenu* m_pageMenu = nullptr;
+    OcrMenu* m_ocrMenu = nullptr;
     std::unique_ptr<JobWorkArea> m_workArea;
     std::unique_ptr<WindowJobIo> m_jobIo;
     ProgramEnder m_ender;

@@ -1,3 +1,4 @@
+#include "PictureCheck.h"
 #include "TestSupport.h"
 #include "cli_program.h"
 
@@ -291,7 +292,7 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
         {{}, 2, "velunor-convert: no pictures given"},
         {{"-q", "0", "x.png"}, 2, "velunor-convert: the quality must be a whole number from 1 to 100"},
         {{"--no-such-option", "x.png"}, 2, "velunor-convert: Unknown option"},
-        {{"-o", root + "/out", root + "/pics/missing.png"}, 1, "velunor-convert: "},
+        {{"-o", root + "/out", root + "/pics/missing.png"}, 2, "velunor-convert: "},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.join(' ').toStdString());
@@ -307,14 +308,113 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
                 << r.err.toStdString();
         }
     }
+    // A page layout that makes no sense stops before any page, saying what
+    // was wrong and what is taken.
+    const QString pic = picture("p.png", FIF_PNG, 60, 40);
+    const struct {
+        QStringList args;
+        const char* says;
+    } layouts[] = {
+        {{"--page-size", "A7"}, "unknown page size \"A7\"; give picture, A3, A4, A5, B5, Letter, Legal, or WIDTHxHEIGHT"},
+        {{"--page-size", "0x150mm"}, "the width and height must be more than 0"},
+        {{"--page-size", "100x150"}, "\"150\" has no unit; give a number with one unit: mm, cm, in or pt"},
+        {{"--page-size", "100mmx6in"}, "mixes two units"},
+        {{"--page-size", "300x300in"}, "a length may be at most 200in"},
+        {{"--page-size", "4x6furlong"}, "unknown unit \"furlong\""},
+        {{"--margin", "-2mm"}, "margin: \"-2mm\" is negative"},
+        {{"--margin", "10"}, "margin: \"10\" has no unit"},
+        {{"--margin", "wide"}, "margin: \"wide\" is not a length"},
+        {{"--page-size", "a5", "--margin", "75mm"}, "the margin 75mm leaves no room on a page of A5"},
+        {{"--max-ppi", "0"}, "from 1 to 100000"},
+        {{"--max-ppi", "1.5"}, "a whole number of pixels per inch"},
+        {{"--orientation", "sideways"}, "unknown orientation \"sideways\"; give auto, portrait or landscape"},
+        {{"--fit", "stretch"}, "unknown fit \"stretch\"; give into"},
+    };
+    for (const auto& l : layouts) {
+        const auto r = run(QStringList{"-o", root + "/out"} + l.args + QStringList{pic});
+        EXPECT_EQ(r.exitCode, 2) << qPrintable(l.args.join(' '));
+        EXPECT_TRUE(r.err.contains(l.says)) << qPrintable(r.err);
+        EXPECT_TRUE(pdfsIn(root + "/out").isEmpty());
+    }
     const auto r = run({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.startsWith("Usage: velunor-convert [options] PICTURE...")) << r.out.toStdString();
     for (const char* o : {"--output-dir", "--title", "--author", "--subject", "--keywords", "--creation-date",
-                          "--quality", "--yes", "--version"})
+                          "--quality", "--yes", "--version", "--page-size", "--orientation", "--margin", "--fit", "--max-ppi"})
         EXPECT_TRUE(r.out.contains(o)) << o;
     EXPECT_TRUE(r.out.simplified().contains("(default: 85)")) << qPrintable(r.out);
     EXPECT_TRUE(leftovers().isEmpty());
+}
+
+// Pages on paper, read back by poppler: the page's size from pdfinfo, where
+// the picture lies from a rendering at 72 dpi (a pixel a point), and the
+// resolution limit from pdfimages.
+TEST_F(CliTest, PaperSizesTurnFitAndCentreThePicture)
+{
+    // A dark picture, so the rendering shows where it lies on white paper.
+    const auto dark = [&](const QString& name, int w, int h) {
+        RgbImage img{w, h, std::vector<uint8_t>(size_t(w) * h * 3, 40)};
+        const QString path = root + "/pics/" + name;
+        EXPECT_TRUE(saveRgb(img, path, FIF_JPEG));
+        return path;
+    };
+    const QString photo = dark("photo.jpg", 4032, 3024), small = dark("small.jpg", 600, 400),
+                  fourThree = dark("43.jpg", 800, 600);
+    // The same, stored lying, with an Exif orientation 6 (turn right) that
+    // stands it upright: 600 x 800 as shown.
+    const char tiff[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', '*', 0, 8, 0, 0, 0, 1, 0,
+                         0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    QByteArray jpeg = readAll(fourThree);
+    jpeg.insert(2, QByteArray("\xFF\xE1\x00", 3) + char(sizeof tiff + 2) + QByteArray(tiff, sizeof tiff));
+    const QString upright = root + "/pics/upright.jpg";
+    ASSERT_TRUE(writeFile(upright, jpeg));
+    const struct {
+        QStringList args;
+        QString picture;
+        double pageW, pageH, x, top, w, h; // points, from the top left
+        int imageW;
+    } rows[] = {
+        {{"--page-size", "A4"}, photo, 841.89, 595.28, 24.09, 0, 793.70, 595.28, 4032},
+        {{"--page-size", "A4", "--orientation", "portrait"}, fourThree, 595.28, 841.89, 0, 197.72, 595.28, 446.46, 800},
+        {{"--page-size", "Letter"}, fourThree, 792, 612, 0, 9, 792, 594, 800},
+        {{"--page-size", "A4"}, upright, 595.28, 841.89, 0, 24.09, 595.28, 793.70, 600},
+        {{"--page-size", "100x150mm"}, fourThree, 425.20, 283.46, 23.62, 0, 377.95, 283.46, 800},
+        {{"--page-size", "A4", "--margin", "20mm"}, fourThree, 841.89, 595.28, 99.69, 56.69, 642.52, 481.89, 800},
+        {{"--page-size", "A4", "--fit", "shrink"}, small, 841.89, 595.28, 312.94, 225.64, 216, 144, 600},
+        {{"--page-size", "A4", "--max-ppi", "150"}, photo, 841.89, 595.28, 24.09, 0, 793.70, 595.28, 1653},
+        // Without the options: the picture's own size at 200 ppi, as ever.
+        {{}, small, 216, 144, 0, 0, 216, 144, 600},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.args.join(' ').toStdString());
+        const auto done = run(QStringList{"-o", root + "/out", "-y", "-t", "paper"} + r.args + QStringList{r.picture});
+        ASSERT_EQ(done.exitCode, 0) << qPrintable(done.err);
+        const QString pdf = root + "/out/paper.pdf";
+        EXPECT_EQ(qpdfProblems(pdf), QString());
+        const QStringList size = pageSizes(pdf, 1).value(0).split(" x ");
+        ASSERT_EQ(size.size(), 2);
+        EXPECT_NEAR(size[0].toDouble(), r.pageW, 0.01);
+        EXPECT_NEAR(size[1].toDouble(), r.pageH, 0.01);
+        const auto images = pdfImages(pdf);
+        ASSERT_EQ(images.size(), 1u);
+        EXPECT_EQ(images[0][3].toInt(), r.imageW);
+        const Rendered shown = renderPoppler(pdf, 72);
+        ASSERT_TRUE(shown.ok);
+        int x0 = shown.image.w, y0 = shown.image.h, x1 = -1, y1 = -1;
+        for (int y = 0; y < shown.image.h; ++y)
+            for (int x = 0; x < shown.image.w; ++x)
+                if (shown.image.at(x, y)[0] < 128) {
+                    x0 = std::min(x0, x);
+                    y0 = std::min(y0, y);
+                    x1 = std::max(x1, x + 1);
+                    y1 = std::max(y1, y + 1);
+                }
+        EXPECT_NEAR(x0, r.x, 1.5);
+        EXPECT_NEAR(y0, r.top, 1.5);
+        EXPECT_NEAR(x1, r.x + r.w, 1.5);
+        EXPECT_NEAR(y1, r.top + r.h, 1.5);
+    }
+    expectSettingsUntouched();
 }
 
 TEST_F(CliTest, LeftoversOfAKilledRunGoAtTheNextStart)
@@ -323,7 +423,7 @@ TEST_F(CliTest, LeftoversOfAKilledRunGoAtTheNextStart)
     QDir().mkpath(dead + "/jpgtmp");
     ASSERT_TRUE(writeFile(dead + "/jpgtmp/0.pdf", "page of a killed run"));
     ASSERT_TRUE(writeFile(dead + ".lock", ""));
-    const auto r = run({"-t", "", "x.png"}); // ends early, after the start-up sweep
+    const auto r = run({"-t", "", picture("x.png", FIF_PNG, 8, 8)}); // ends early, after the start-up sweep
     EXPECT_NE(r.exitCode, 0);
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
 }

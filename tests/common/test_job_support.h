@@ -22,6 +22,8 @@ public:
     QString creationDate = "D:20240131154500+01'00";
     QString outputFolder;
     int quality = 85;
+    PageLayout page;
+    QString ocrLanguages; // searchable pages when set
     bool answerOk = true;
     std::function<void()> onYield;
 
@@ -43,7 +45,7 @@ public:
     QString Entry(int i) const override { return entries.value(i); }
     JobSettings Settings() const override
     {
-        return JobSettings{title, author, subject, keywords, creationDate, outputFolder, quality};
+        return JobSettings{title, author, subject, keywords, creationDate, outputFolder, quality, page, ocrLanguages};
     }
     void SetOutputFolder(const QString& f) override
     {

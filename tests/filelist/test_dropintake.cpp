@@ -194,8 +194,8 @@ TEST_F(FileListWindow, ADropOntoTheListLeavesTheStartUpPictureAlone)
 TEST(DropIntake, PicturePathTestLooksAtTheLastCharactersOnly)
 {
     for (const char* yes : {"/a/photojpg", "/a/a.xbmp", "/a/b.GIF", "/a/c.Png", "/a/d.tif", "/a/e.TIFF", "/a/f.jpeg",
-                            "jpg"})
+                            "jpg", "/a/g.HEIC", "/a/h.heif", "/a/i.avif", "/a/j.webp", "/a/k.JXL", "/a/photoheic"})
         EXPECT_TRUE(DropIntake::IsPicturePath(yes)) << yes;
-    for (const char* no : {"/a/b.txt", "/a/c.jpe", "/a/d.jpg/", "pg", "", "/a/e.jpg.txt"})
+    for (const char* no : {"/a/b.txt", "/a/c.jpe", "/a/d.jpg/", "pg", "", "/a/e.jpg.txt", "/a/f.psd", "/a/g.dib", "xl"})
         EXPECT_FALSE(DropIntake::IsPicturePath(no)) << no;
 }

@@ -198,17 +198,28 @@ TEST_F(FileListWindow, CancelOfTheOpenDialogChangesNothing)
 {
     setEntries({"/p/a.jpg"});
     picText->hide();
-    QString title;
+    QString title, selectedFilter;
     QStringList filters;
     whenModalOpens([&](QWidget* modal) {
         title = modal->windowTitle();
-        if (auto* fd = qobject_cast<QFileDialog*>(modal))
+        if (auto* fd = qobject_cast<QFileDialog*>(modal)) {
             filters = fd->nameFilters();
+            selectedFilter = fd->selectedNameFilter();
+        }
         EXPECT_TRUE(pressButton(modal, "Cancel"));
     });
     clickTool(0);
     EXPECT_EQ(title, "Open Files");
-    EXPECT_EQ(filters.size(), 8);
+    // The designed pairs in order, JPG selected; the added kinds and "All
+    // Pictures" just before "All Files".
+    ASSERT_EQ(filters.size(), 10);
+    EXPECT_EQ(filters.first(), "JPG Files(*.jpg)");
+    EXPECT_EQ(filters.at(6), "PNG Files(*.png)");
+    EXPECT_EQ(filters.at(7), "HEIC, HEIF, AVIF, WebP and JPEG XL Files (*.heic *.heif *.avif *.webp *.jxl)");
+    EXPECT_TRUE(filters.at(8).startsWith("All Pictures (*.bmp *.dib *.jpg")) << filters.at(8).toStdString();
+    EXPECT_TRUE(filters.at(8).endsWith("*.psd *.heic *.heif *.avif *.webp *.jxl)")) << filters.at(8).toStdString();
+    EXPECT_EQ(filters.last(), "All Files(*.*) (*)");
+    EXPECT_EQ(selectedFilter, "JPG Files(*.jpg)");
     EXPECT_EQ(entries(), QStringList({"/p/a.jpg"}));
     EXPECT_TRUE(picText->isHidden());
     EXPECT_TRUE(picDoor->isHidden());

@@ -5,6 +5,7 @@
 #include "engine/job/OutputPlacement.h"
 #include "engine/job/PageMaker.h"
 #include "engine/job/SettingsFile.h"
+#include "engine/job/TextReading.h"
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
 #include "platform/ProgramName.h"
@@ -24,6 +25,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -252,6 +254,15 @@ void ConversionJob::progress(const QString& caption, int percent)
     m_observer.Progress(caption, percent);
 }
 
+bool ConversionJob::finishReading(TextReading& reading, int n, QString* error)
+{
+    if (reading.Pending() < 0)
+        return true;
+    // Said only while a page is read; the designed caption comes back after.
+    m_observer.Progress(QStringLiteral("Reading Text %1 of %2...").arg(reading.Pending() + 1).arg(n), -1);
+    return reading.Finish(error);
+}
+
 void ConversionJob::showProgress(const QString& caption, int i)
 {
     const int p = Percent(i, m_in.EntryCount());
@@ -293,6 +304,14 @@ ConversionJob::Outcome ConversionJob::runSteps()
         return Outcome::BadTitle;
     }
 
+    // A layout that cannot hold a picture is told before anything is made.
+    const QString layoutProblem = m_in.Settings().page.Problem();
+    if (!layoutProblem.isEmpty()) {
+        QString text = layoutProblem;
+        text[0] = text[0].toUpper();
+        return fail(text + ".");
+    }
+
     QString confirmed;
     {
         const QString target = outputPathNow();
@@ -332,25 +351,59 @@ ConversionJob::Outcome ConversionJob::runSteps()
                                    "Please install it (Debian package \"%1\").")
                         .arg(missingTool, AppPaths::ProgramFolder()));
 
+    // Searchable pages: what they need is checked before any page is made.
+    std::unique_ptr<TextReading> reading;
+    if (!settings.ocrLanguages.isEmpty()) {
+        reading = std::make_unique<TextReading>(work, settings.ocrLanguages, m_yield, m_ocrOptions);
+        const QString problem = reading->Problem();
+        if (!problem.isEmpty())
+            return fail(problem);
+    }
+
     progress(kPreparing, -1);
 
     ObserverSink sink(m_observer);
     PageMaker maker(work, sink, m_yield);
     maker.BeginJob();
+    // A page still being read ends before the work folders go.
+    const auto stop = [&](const QString& text) {
+        reading.reset();
+        return fail(text);
+    };
     const int n = m_in.EntryCount();
+    QString entry;
+    if (reading) {
+        // Each page is read while the next is made (the next page of a
+        // multi-page picture, or the next entry's); every page of a
+        // multi-page picture is read before they are put together.
+        PageMaker::PageHook hook;
+        hook.made = [&](int i, const QString& pageFile, QString* why) {
+            return finishReading(*reading, n, why) && reading->Start(i, pageFile, entry, why);
+        };
+        hook.settle = [&](QString* why) { return finishReading(*reading, n, why); };
+        maker.SetPageHook(hook);
+    }
+    // Pages made: an entry gives several when it is a multi-page TIFF.
+    int made = 0;
     for (int i = 0; i < n; ++i) {
-        const QString entry = m_in.Entry(i);
-        // The quality is read for every page: the slider stays live.
-        const PageResult page = maker.MakePage(i, entry, m_in.Settings().quality);
+        entry = m_in.Entry(i);
+        // The quality and the page layout are read for every page: the
+        // slider and the Page menu stay live.
+        const JobSettings now = m_in.Settings();
+        const PageResult page = maker.MakePage(i, entry, now.quality, now.page);
         if (page.status == PageResult::PdfError)
-            return fail(QString()); // the "PDF" message has been shown
+            return stop(QString()); // the "PDF" message has been shown
         if (page.status == PageResult::PictureError)
-            return fail(page.message.isEmpty() ? QStringLiteral("The picture %1 could not be read.").arg(entry) : page.message);
+            return stop(page.message.isEmpty() ? QStringLiteral("The picture %1 could not be read.").arg(entry) : page.message);
         if (!QFileInfo(work.pageFile(i)).isFile())
-            return fail(QStringLiteral("The page for the picture %1 could not be written.").arg(entry));
+            return stop(QStringLiteral("The page for the picture %1 could not be written.").arg(entry));
+        made += page.pages;
         showProgress(kPreparing, i);
         m_yield();
     }
+    if (reading && !finishReading(*reading, n, &error))
+        return stop(error);
+    reading.reset();
 
     // The bar fills under the caption it has, then the joins begin.
     progress(m_caption, 100);
@@ -408,7 +461,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     // for a document that was replaced.
     const SignalHold hold;
     OutputPlacement placement(work.tmpDir);
-    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, n, info, why); };
+    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, made, info, why); };
     if (!placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, &error))
         return fail(error);
     m_placed = true;

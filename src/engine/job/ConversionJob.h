@@ -1,6 +1,7 @@
 #pragma once
 #include "engine/job/JobObserver.h"
 #include "engine/job/JobSettings.h"
+#include "engine/job/OcrProcess.h"
 #include "engine/job/ToolkitSteps.h"
 #include "platform/EventPump.h"
 
@@ -9,6 +10,7 @@
 class DOSOutputs;
 class JobInputs;
 class JobWorkArea;
+class TextReading;
 
 // What "Convert To PDF Now" does: every list entry becomes one page, the
 // toolkit joins the pages and writes the document information, and the
@@ -27,6 +29,9 @@ public:
     void SetWriteSettings(bool write) { m_writeSettings = write; }
     // Default: AppPaths::SettingsFilePath(), taken when the job writes it.
     void SetSettingsPath(const QString& path) { m_settingsPath = path; }
+
+    // The text reader's program and limits, for searchable pages.
+    void SetOcrOptions(const OcrProcess::Options& options) { m_ocrOptions = options; }
 
     Outcome Run();
 
@@ -59,6 +64,8 @@ private:
     void progress(const QString& caption, int percent);
     // Bar and caption (caption + "NN%") after entry i of the list.
     void showProgress(const QString& caption, int i);
+    // Waits for the page being read (its caption meanwhile) and lays its text over it.
+    bool finishReading(TextReading& reading, int n, QString* error);
     void trimOutputFolder();
     QString outputPathNow() const;
     // False when the user declined to replace an existing `target`; true
@@ -75,6 +82,7 @@ private:
     YieldFunction m_yield;
     bool m_writeSettings = true;
     QString m_settingsPath;
+    OcrProcess::Options m_ocrOptions = OcrProcess::Defaults();
     QString m_caption;
     QString m_outputPath;
     QString m_failure;

@@ -1,4 +1,6 @@
 #pragma once
+#include "engine/pdf/PageLayout.h"
+
 #include <QString>
 
 // The values a conversion job works with besides the list, as they stand at
@@ -12,4 +14,9 @@ struct JobSettings {
     QString creationDate; // a PDF date string
     QString outputFolder;
     int quality = 0; // JPEG quality of the pages, 1 to 100
+    PageLayout page; // paper, orientation, margin, fit, resolution limit
+    // Searchable pages: the text recognition languages in Tesseract's codes
+    // ("eng", "deu+eng"); empty, the designed pages without text. Taken once,
+    // when the job starts, so a document is searchable throughout or not at all.
+    QString ocrLanguages;
 };

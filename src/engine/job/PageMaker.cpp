@@ -3,8 +3,11 @@
 #include "engine/picture/DecodeStep.h"
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/pdf/PdfCtl.h"
+#include "engine/picture/PictureNames.h"
 #include "engine/picture/PictureReader.h"
 #include "engine/picture/PictureTraits.h"
+#include "engine/picture/TiffPages.h"
+#include "engine/pdf/PageFileJoin.h"
 #include "platform/ProgramName.h"
 #include "platform/QuotedPath.h"
 
@@ -22,33 +25,21 @@ void PageMaker::BeginJob() { m_format = FIF_BMP; }
 
 int PageMaker::FormatForExtension(const QString& entryPath, int current)
 {
-    const int dot = entryPath.lastIndexOf('.');
-    const QString ext = (dot < 0 ? entryPath : entryPath.mid(dot + 1)).toLower();
-    static const struct {
-        const char* ext;
-        int format;
-    } table[] = {
-        {"bmp", FIF_BMP}, {"dib", FIF_BMP},  {"jpg", FIF_JPEG}, {"jpeg", FIF_JPEG},
-        {"gif", FIF_GIF}, {"png", FIF_PNG},  {"ico", FIF_ICO},  {"tif", FIF_TIFF},
-        {"tiff", FIF_TIFF}, {"iff", FIF_IFF}, {"pcx", FIF_PCX}, {"psd", FIF_PSD},
-    };
-    for (const auto& row : table) {
-        if (ext == QLatin1String(row.ext))
-            return row.format;
-    }
-    return current;
+    return PictureNames::FormatForExtension(entryPath, current);
 }
 
-int PageMaker::PageLength(int pixels)
+int PageMaker::PageCount(const QString& entryPath)
 {
-    // pixels * 254 / 200 = pixels * 127 / 100, in whole numbers so that
-    // halves are exact; a half goes to the even neighbour.
-    const qint64 scaled = qint64(pixels) * 127;
-    const qint64 whole = scaled / 100, rest = scaled % 100;
-    if (rest > 50 || (rest == 50 && (whole & 1)))
-        return int(whole + 1);
-    return int(whole);
+    if (!QFileInfo(entryPath).isFile()) // a pipe would wait for a writer
+        return 1;
+    QFile f(entryPath);
+    if (!f.open(QIODevice::ReadOnly) || !TiffPages::IsTiff(f.peek(4)))
+        return 1;
+    // Our own reading of the directory chain: nothing is decoded here.
+    return int(qMax<qsizetype>(1, TiffPages::List(f).size()));
 }
+
+int PageMaker::PageLength(int pixels) { return PageLayout::DesignedLength(pixels); }
 
 qint64 PageMaker::MaxPixels() { return PictureReader::MaxPixels(); }
 
@@ -74,7 +65,7 @@ bool startsAsJpeg(const QString& path)
 
 } // namespace
 
-bool PageMaker::writeTempBitmap(const QString& entryPath, int* width, int* height, QString* error)
+bool PageMaker::writeTempBitmap(const QString& entryPath, int page, int* width, int* height, QString* error)
 {
     // The decode step overwrites the previous entry's bitmap, or removes it
     // when this picture fails (here too, should the helper die).
@@ -86,7 +77,7 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, int* width, int* heigh
     // checks its input, their Exif reaches FreeImage no more, their size is
     // checked first, and the helper would cost a tenth of a photo's page.
     const bool ok = startsAsJpeg(entryPath) ? DecodeStep::WriteTempBitmap(entryPath, m_format, temp, width, height, error)
-                                            : m_decoder.Run(entryPath, m_format, temp, width, height, error);
+                                            : m_decoder.Run(entryPath, m_format, temp, width, height, error, page);
     if (!ok) {
         QFile::remove(temp);
         PictureTraits::Remove(temp);
@@ -94,10 +85,63 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, int* width, int* heigh
     return ok;
 }
 
-PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
+PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout)
+{
+    const QString pageFile = m_folders.pageFile(i);
+    const int pages = PageCount(entryPath);
+    auto tell = [&](PageResult r, const QString& file) {
+        QString error;
+        if (r.ok() && m_hook.made && !m_hook.made(i, file, &error)) {
+            r.status = PageResult::PictureError;
+            r.message = error;
+        }
+        return r;
+    };
+    if (pages <= 1)
+        return tell(makeOnePage(pageFile, entryPath, 0, 1, quality, layout), pageFile);
+    // Each page of a multi-page TIFF is made as one page, then they are put
+    // together, in order, as the entry's page file.
+    QStringList parts;
+    auto removeParts = [&parts]() {
+        for (const QString& part : parts)
+            QFile::remove(part);
+    };
+    QFile::remove(pageFile);
+    PagePlacement first;
+    for (int k = 0; k < pages; ++k) {
+        parts << m_folders.pageDir + '/' + QString::number(i) + ".page" + QString::number(k + 1) + ".pdf";
+        const PageResult one = tell(makeOnePage(parts.last(), entryPath, k, pages, quality, layout), parts.last());
+        if (!one.ok()) {
+            removeParts();
+            return one;
+        }
+        if (k == 0)
+            first = one.placement;
+        if (k + 1 < pages)
+            yieldOnce();
+    }
+    PageResult result;
+    QString error;
+    if (m_hook.settle && !m_hook.settle(&error)) {
+        removeParts();
+        result.status = PageResult::PictureError;
+        result.message = error;
+        return result;
+    }
+    if (!PageFileJoin::Join(parts, pageFile, &error)) {
+        result.status = PageResult::PictureError;
+        result.message = QString("Cannot make the pages of the picture %1: %2.").arg(QuotedPath(entryPath), error);
+    }
+    removeParts();
+    result.pages = pages;
+    result.placement = first;
+    return result;
+}
+
+PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryPath, int page, int pages, int quality,
+                                  const PageLayout& layout)
 {
     PageResult result;
-    const QString pageFile = m_folders.pageFile(i);
     QFile::remove(pageFile); // a page left by an earlier run must not stand in for this one
 
     const int box = m_pdf.CreateBox(0, 0);
@@ -122,10 +166,14 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
 
     QString reason;
     int w = 0, h = 0;
-    if (!writeTempBitmap(entryPath, &w, &h, &reason)) {
+    if (!writeTempBitmap(entryPath, page, &w, &h, &reason)) {
         m_pdf.FreeBox(box);
         result.status = PageResult::PictureError;
-        result.message = QString("Cannot read the picture %1: %2.").arg(QuotedPath(entryPath), reason);
+        result.message = pages > 1 ? QString("Cannot read page %1 of %2 of the picture %3: %4.")
+                                         .arg(page + 1)
+                                         .arg(pages)
+                                         .arg(QuotedPath(entryPath), reason)
+                                   : QString("Cannot read the picture %1: %2.").arg(QuotedPath(entryPath), reason);
         return result;
     }
     yieldOnce();
@@ -134,15 +182,26 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality)
 
     if (!check(m_pdf.SetStrProp(box, PdfProp::Creator, ProgramName)))
         return pdfFailed();
+    result.placement = layout.Place(w, h);
+    const PagePlacement& place = result.placement;
+    // The designed page keeps the designed calls, so it stays as it was to
+    // the byte; paper needs finer steps than tenths of a millimetre.
     const int pageW = PageLength(int(w)), pageH = PageLength(int(h));
-    if (!check(m_pdf.SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(m_pdf.SetNumProp(box, PdfProp::PageHeight, pageH)))
+    if (place.designed) {
+        if (!check(m_pdf.SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(m_pdf.SetNumProp(box, PdfProp::PageHeight, pageH)))
+            return pdfFailed();
+    } else if (!check(m_pdf.SetPageSizePoints(box, place.pageWidth, place.pageHeight))) {
         return pdfFailed();
+    }
     if (!check(m_pdf.SetNumProp(box, PdfProp::PictureCompression, 2)) ||
         !check(m_pdf.SetNumProp(box, PdfProp::JpegQuality, quality)) ||
         !check(m_pdf.SetNumProp(box, PdfProp::DocumentCompression, 2)) || !check(m_pdf.SetNumProp(box, PdfProp::Placement, 2)))
         return pdfFailed();
 
-    if (!check(m_pdf.BeginDoc(box)) || !check(m_pdf.StretchDrawFromFile(box, 0, 0, pageW, pageH, m_folders.tempBitmap())) ||
+    const QString bitmap = m_folders.tempBitmap();
+    if (!check(m_pdf.BeginDoc(box)) ||
+        !check(place.designed ? m_pdf.StretchDrawFromFile(box, 0, 0, pageW, pageH, bitmap)
+                              : m_pdf.DrawPlacedFromFile(box, place, bitmap)) ||
         !check(m_pdf.EndDoc(box)))
         return pdfFailed();
     m_pdf.FreeBox(box);

@@ -1,10 +1,12 @@
 #pragma once
 #include "engine/picture/DecoderProcess.h"
+#include "engine/pdf/PageLayout.h"
 #include "engine/pdf/PdfCtl.h"
 #include "engine/job/WorkFolders.h"
 #include "platform/EventPump.h"
 
 #include <QString>
+#include <functional>
 #include <QtGlobal>
 
 class MessageSink;
@@ -16,11 +18,18 @@ struct PageResult {
     enum Status { Ok, PictureError, PdfError };
     Status status = Ok;
     QString message;
+    // Where the picture went on its page (whether it was resampled, too),
+    // once the picture was read; the first page's for a multi-page TIFF.
+    PagePlacement placement;
+    int pages = 1; // pages made: every page of a multi-page TIFF
     bool ok() const { return status == Ok; }
 };
 
-// Turns one picture into the one-page PDF WorkFolders::pageFile(i), at 200
-// pixels per inch, through the temporary bitmap.
+// Turns one picture into the one-page PDF WorkFolders::pageFile(i), through
+// the temporary bitmap: at 200 pixels per inch by the designed calls, or
+// laid out on paper as a PageLayout says. A multi-page TIFF gives a page
+// file holding each of its pages in order: the list entry stays one page
+// file, joined once.
 class PageMaker {
 public:
     PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield = YieldEvents,
@@ -29,20 +38,35 @@ public:
     // A job starts with format identifier 0 (BMP); it carries over between
     // pages when an extension is not in the table.
     void BeginJob();
-    PageResult MakePage(int i, const QString& entryPath, int quality);
+    PageResult MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout = PageLayout());
 
-    // Extension table lookup: FREE_IMAGE_FORMAT number, or `current` when
-    // the extension is not in the table.
+    // Told of every one-page file as soon as it is made, while its
+    // temporary bitmap is still the page's (searchable pages read it), and
+    // asked to settle before the pages of a multi-page picture are put
+    // together. A false answer fails the entry with its *error.
+    struct PageHook {
+        std::function<bool(int i, const QString& pageFile, QString* error)> made;
+        std::function<bool(QString* error)> settle;
+    };
+    void SetPageHook(PageHook hook) { m_hook = std::move(hook); }
+
+    // Extension table lookup (PictureNames): FREE_IMAGE_FORMAT number, or
+    // `current` when the extension is not in the table.
     static int FormatForExtension(const QString& entryPath, int current);
+    // Pages the picture gives: those of a multi-page TIFF, 1 for any other.
+    static int PageCount(const QString& entryPath);
     // Pixels at 200 per inch to tenths of a millimetre, halves to even.
     static int PageLength(int pixels);
     // Largest picture accepted, in pixels (width x height).
     static qint64 MaxPixels();
 
 private:
-    // Decodes the entry and writes the temporary bitmap; its size, or false
-    // with *error.
-    bool writeTempBitmap(const QString& entryPath, int* width, int* height, QString* error);
+    // Page `page` of the entry into the one-page PDF `pageFile`.
+    PageResult makeOnePage(const QString& pageFile, const QString& entryPath, int page, int pages, int quality,
+                           const PageLayout& layout);
+    // Decodes the entry (its page `page`) and writes the temporary bitmap;
+    // its size, or false with *error.
+    bool writeTempBitmap(const QString& entryPath, int page, int* width, int* height, QString* error);
     bool check(int result);
     void yieldOnce();
 
@@ -52,4 +76,5 @@ private:
     YieldFunction m_yield;
     int m_format = 0;
     DecoderProcess m_decoder;
+    PageHook m_hook;
 };

@@ -1,5 +1,6 @@
 #include "engine/pdf/PdfCtl.h"
 
+#include "engine/pdf/PagePlacement.h"
 #include "engine/pdf/PdfDrawing.h"
 #include "platform/MessageSink.h"
 #include "platform/QuotedPath.h"
@@ -66,6 +67,7 @@ int SetNumProp(int box, int property, int value)
             return fail(QString("The page %1 must be more than 0, not %2")
                             .arg(property == PdfProp::PageWidth ? "width" : "height").arg(value));
         (property == PdfProp::PageWidth ? b->settings.width : b->settings.height) = value;
+        b->settings.widthPt = b->settings.heightPt = 0;
         return 0;
     case PdfProp::JpegQuality:
         b->settings.quality = std::clamp(value, 1, 100);
@@ -117,7 +119,7 @@ int BeginDoc(int box)
         return fail("BeginDoc: the document has already begun");
     if (b->settings.file.isEmpty())
         return fail("BeginDoc: no PDF file name was set (property 10)");
-    if (b->settings.width <= 0 || b->settings.height <= 0)
+    if ((b->settings.width <= 0 || b->settings.height <= 0) && (b->settings.widthPt <= 0 || b->settings.heightPt <= 0))
         return fail("BeginDoc: the page size was not set (properties 36 and 34)");
     const QString error = b->Begin();
     return error.isEmpty() ? 0 : fail(error);
@@ -134,6 +136,38 @@ int StretchDrawFromFile(int box, int left, int top, int width, int height, const
     if (width <= 0 || height <= 0)
         return fail(QString("StretchDrawFromFile: the rectangle %1 x %2 is empty").arg(width).arg(height));
     const QString error = b->Draw(left, top, width, height, bitmapPath);
+    return error.isEmpty() ? 0 : fail(error);
+}
+
+int SetPageSizePoints(int box, double width, double height)
+{
+    std::lock_guard lock(g_mutex);
+    Box* b = findBox(box);
+    if (!b)
+        return fail(QString("SetPageSizePoints: there is no box %1").arg(box));
+    // As large as the designed page may grow (65,500 pixels at 200 ppi)
+    // with margins on both sides; paper itself stops at 200 inches.
+    if (!(width >= 1 && width <= 60000 && height >= 1 && height <= 60000))
+        return fail(QString("The page size %1 x %2 pt is outside 1 to 60000 pt").arg(width).arg(height));
+    if (b->Begun())
+        return fail("SetPageSizePoints: the document has already begun");
+    b->settings.widthPt = width;
+    b->settings.heightPt = height;
+    return 0;
+}
+
+int DrawPlacedFromFile(int box, const PagePlacement& placement, const QString& bitmapPath)
+{
+    std::lock_guard lock(g_mutex);
+    Box* b = findBox(box);
+    if (!b)
+        return fail(QString("DrawPlacedFromFile: there is no box %1").arg(box));
+    if (!b->Begun())
+        return fail("DrawPlacedFromFile: BeginDoc was not called");
+    const PagePlacement::Rect& r = placement.picture;
+    if (!(r.width > 0 && r.height > 0) || placement.codedWidth <= 0 || placement.codedHeight <= 0)
+        return fail(QString("DrawPlacedFromFile: the rectangle %1 x %2 pt is empty").arg(r.width).arg(r.height));
+    const QString error = b->DrawPlaced(placement, bitmapPath);
     return error.isEmpty() ? 0 : fail(error);
 }
 
@@ -191,6 +225,11 @@ int PdfLibrary::StretchDrawFromFile(int box, int left, int top, int width, int h
 }
 int PdfLibrary::EndDoc(int box) { return ::EndDoc(box); }
 int PdfLibrary::FreeBox(int box) { return ::FreeBox(box); }
+int PdfLibrary::SetPageSizePoints(int box, double width, double height) { return ::SetPageSizePoints(box, width, height); }
+int PdfLibrary::DrawPlacedFromFile(int box, const PagePlacement& placement, const QString& bitmapPath)
+{
+    return ::DrawPlacedFromFile(box, placement, bitmapPath);
+}
 int PdfLibrary::GetErrorMsg(char* buffer, int size) { return ::GetErrorMsg(buffer, size); }
 
 PdfLibrary& PdfLibrary::Default()

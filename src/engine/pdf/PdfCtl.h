@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 class MessageSink;
+struct PagePlacement;
 
 // The properties a box takes, by number.
 namespace PdfProp {
@@ -43,6 +44,11 @@ int BeginDoc(int box);
 int StretchDrawFromFile(int box, int left, int top, int width, int height, const QString& bitmapPath);
 int EndDoc(int box);
 int FreeBox(int box);
+// Beside the designed eight, for pages on paper: the page size in points
+// (instead of properties 36 and 34, which clear it again), and a picture
+// drawn where a PagePlacement puts it, resampled to its coded size first.
+int SetPageSizePoints(int box, double width, double height);
+int DrawPlacedFromFile(int box, const PagePlacement& placement, const QString& bitmapPath);
 // Copies the message of the last failure (NUL-terminated, at most size-1
 // bytes of UTF-8) into buffer; returns its length.
 int GetErrorMsg(char* buffer, int size);
@@ -64,6 +70,8 @@ public:
     virtual int StretchDrawFromFile(int box, int left, int top, int width, int height, const QString& bitmapPath);
     virtual int EndDoc(int box);
     virtual int FreeBox(int box);
+    virtual int SetPageSizePoints(int box, double width, double height);
+    virtual int DrawPlacedFromFile(int box, const PagePlacement& placement, const QString& bitmapPath);
     virtual int GetErrorMsg(char* buffer, int size);
 
     static PdfLibrary& Default();

@@ -4,6 +4,7 @@
 #include "engine/picture/ColourProfile.h"
 #include "engine/pdf/JpegEncoder.h"
 #include "engine/pdf/LosslessEncoder.h"
+#include "engine/pdf/PagePlacement.h"
 #include "engine/picture/PictureReader.h"
 #include "engine/picture/PictureTraits.h"
 #include "platform/QuotedPath.h"
@@ -21,8 +22,6 @@
 namespace {
 
 double points(double tenthsOfMm) { return tenthsOfMm * 72.0 / 254.0; }
-
-std::string number(double v) { return QUtil::double_to_string(v, 4, true); }
 
 // Rows top-down, 1 bit a pixel, each row whole bytes: what PDF expects.
 std::shared_ptr<Buffer> packedBits(FIBITMAP* dib)
@@ -121,6 +120,38 @@ QPDFObjectHandle losslessStream(QPDF& pdf, const LosslessEncoder& coded, const P
     return streamWith(pdf, data, dict);
 }
 
+// More than 256 colours? A colour picture of few colours is coded lossless
+// (indexed) at its own pixels.
+bool fewColours(FIBITMAP* dib)
+{
+    if (FreeImage_GetBPP(dib) != 24)
+        return false;
+    LosslessEncoder count(FreeImage_GetBits(dib), int(FreeImage_GetWidth(dib)), int(FreeImage_GetPitch(dib)),
+                          int(FreeImage_GetHeight(dib)), false, true);
+    return count.CountColours(256) <= 256;
+}
+
+// The picture at w x h pixels through FreeImage's Lanczos filter. Grey stays
+// grey; a bilevel picture stays bilevel (cut at the middle grey), in its own
+// two colours.
+FiBitmap resampled(FIBITMAP* dib, int w, int h)
+{
+    const bool bilevel = FreeImage_GetBPP(dib) == 1;
+    FiBitmap out(FreeImage_Rescale(dib, w, h, FILTER_LANCZOS3));
+    if (!out || !bilevel)
+        return out;
+    FiBitmap two(FreeImage_Threshold(out.get(), 128));
+    if (!two)
+        return two;
+    const RGBQUAD* src = FreeImage_GetPalette(dib);
+    RGBQUAD* pal = FreeImage_GetPalette(two.get());
+    auto luma = [](const RGBQUAD& c) { return 299 * c.rgbRed + 587 * c.rgbGreen + 114 * c.rgbBlue; };
+    const bool darkFirst = luma(src[0]) <= luma(src[1]);
+    pal[0] = darkFirst ? src[0] : src[1];
+    pal[1] = darkFirst ? src[1] : src[0];
+    return two;
+}
+
 } // namespace
 
 PdfDrawing::PdfDrawing() = default;
@@ -139,14 +170,15 @@ QPDFObjectHandle PdfDrawing::jpegStream(std::unique_ptr<JpegEncoder> jpeg, const
 }
 
 // Grey or colour rows as an image XObject, coded as property 31 says.
-bool PdfDrawing::rasterImage(const Raster& r, const PictureTraits& traits, QPDFObjectHandle* image, QString* error)
+bool PdfDrawing::rasterImage(const Raster& r, const PictureTraits& traits, QPDFObjectHandle* image, QString* error,
+                             bool keepLossless)
 {
     if (!PictureReader::WithinLimit(r.width, r.height, error))
         return false;
     LosslessEncoder lossless(r.rows, r.width, r.pitch, r.height, r.grey, r.bottomUp);
     if (settings.compression != 1) {
         const int colours = lossless.CountColours(256);
-        if (settings.compression == 0 || (!r.grey && colours <= 256)) {
+        if (settings.compression == 0 || keepLossless || (!r.grey && colours <= 256)) {
             if (!lossless.Encode(SIZE_MAX)) {
                 *error = "the picture could not be compressed";
                 return false;
@@ -177,7 +209,8 @@ bool PdfDrawing::rasterImage(const Raster& r, const PictureTraits& traits, QPDFO
 }
 
 // Makes the image XObject for one decoded picture (1, 8-bit grey or 24-bit).
-bool PdfDrawing::makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjectHandle* image, QString* error)
+bool PdfDrawing::makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjectHandle* image, QString* error,
+                           bool keepLossless)
 {
     const int w = int(FreeImage_GetWidth(dib)), h = int(FreeImage_GetHeight(dib));
     const unsigned bpp = FreeImage_GetBPP(dib);
@@ -197,7 +230,7 @@ bool PdfDrawing::makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjec
         dib = grey.get();
     }
     const Raster r{FreeImage_GetBits(dib), w, int(FreeImage_GetPitch(dib)), h, FreeImage_GetBPP(dib) == 8, true};
-    return rasterImage(r, traits, image, error);
+    return rasterImage(r, traits, image, error, keepLossless);
 }
 
 QString PdfDrawing::Begin()
@@ -205,7 +238,9 @@ QString PdfDrawing::Begin()
     try {
         m_pdf = std::make_unique<QPDF>();
         m_pdf->emptyPDF();
-        const QPDFObjectHandle::Rectangle media(0, 0, points(settings.width), points(settings.height));
+        const bool inPoints = settings.widthPt > 0 && settings.heightPt > 0;
+        const QPDFObjectHandle::Rectangle media(0, 0, inPoints ? settings.widthPt : points(settings.width),
+                                                inPoints ? settings.heightPt : points(settings.height));
         QPDFObjectHandle mediaBox = QPDFObjectHandle::newArray(
             {QPDFObjectHandle::newInteger(0), QPDFObjectHandle::newInteger(0),
              QPDFObjectHandle::newReal(media.urx, 4, true), QPDFObjectHandle::newReal(media.ury, 4, true)});
@@ -224,36 +259,62 @@ QString PdfDrawing::Begin()
     return {};
 }
 
-QString PdfDrawing::Draw(int left, int top, int width, int height, const QString& bitmapPath)
+QString PdfDrawing::loadImage(const QString& bitmapPath, int codedW, int codedH, QPDFObjectHandle* image, double* pw,
+                              double* ph)
 {
     QString error;
+    BmpFileView plain;
+    const auto resize = [&](int w, int h) { return codedW > 0 && codedH > 0 && (codedW != w || codedH != h); };
+    if (plain.Open(bitmapPath) && !resize(plain.Width(), plain.Height())) {
+        // A plain BMP goes to the encoder straight from the file.
+        const Raster r{plain.Rows(), plain.Width(), plain.Pitch(), plain.Height(), plain.Grey(), plain.BottomUp()};
+        if (!rasterImage(r, PictureTraits::Read(bitmapPath, r.width, r.height), image, &error))
+            return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
+        *pw = plain.Width();
+        *ph = plain.Height();
+        return {};
+    }
+    FiBitmap dib = PictureReader::Read(bitmapPath, FIF_UNKNOWN, &error);
+    PictureTraits traits;
+    if (dib) {
+        traits = PictureTraits::Read(bitmapPath, int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get())));
+        if (traits.IsEmpty())
+            traits = PictureTraits::Of(dib.get(), bitmapPath);
+    }
+    if (dib)
+        dib = PictureReader::Normalise(std::move(dib), &error);
+    bool keepLossless = false;
+    if (dib && resize(int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get())))) {
+        keepLossless = fewColours(dib.get());
+        dib = resampled(dib.get(), codedW, codedH);
+        if (!dib)
+            error = QString("the picture could not be resampled to %1 x %2 pixels").arg(codedW).arg(codedH);
+    }
+    if (!dib || !makeImage(dib.get(), traits, image, &error, keepLossless))
+        return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
+    *pw = FreeImage_GetWidth(dib.get());
+    *ph = FreeImage_GetHeight(dib.get());
+    return {};
+}
+
+void PdfDrawing::placeImage(QPDFObjectHandle image, const std::array<double, 6>& matrix)
+{
+    const std::string name = "/Im" + std::to_string(++m_images);
+    QPDFObjectHandle resources = m_page.getKey("/Resources");
+    if (!resources.hasKey("/XObject"))
+        resources.replaceKey("/XObject", QPDFObjectHandle::newDictionary());
+    resources.getKey("/XObject").replaceKey(name, image);
+    m_content += "q " + PagePlacement::Cm(matrix) + " " + name + " Do Q\n";
+}
+
+QString PdfDrawing::Draw(int left, int top, int width, int height, const QString& bitmapPath)
+{
     try {
         QPDFObjectHandle image;
         double pw = 0, ph = 0;
-        BmpFileView plain;
-        if (plain.Open(bitmapPath)) {
-            // A plain BMP goes to the encoder straight from the file.
-            const Raster r{plain.Rows(), plain.Width(), plain.Pitch(), plain.Height(), plain.Grey(), plain.BottomUp()};
-            if (!rasterImage(r, PictureTraits::Read(bitmapPath, r.width, r.height), &image, &error))
-                return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
-            pw = plain.Width();
-            ph = plain.Height();
-        } else {
-            FiBitmap dib = PictureReader::Read(bitmapPath, FIF_UNKNOWN, &error);
-            PictureTraits traits;
-            if (dib) {
-                traits = PictureTraits::Read(bitmapPath, int(FreeImage_GetWidth(dib.get())),
-                                             int(FreeImage_GetHeight(dib.get())));
-                if (traits.IsEmpty())
-                    traits = PictureTraits::Of(dib.get(), bitmapPath);
-            }
-            if (dib)
-                dib = PictureReader::Normalise(std::move(dib), &error);
-            if (!dib || !makeImage(dib.get(), traits, &image, &error))
-                return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), error);
-            pw = FreeImage_GetWidth(dib.get());
-            ph = FreeImage_GetHeight(dib.get());
-        }
+        const QString error = loadImage(bitmapPath, 0, 0, &image, &pw, &ph);
+        if (!error.isEmpty())
+            return error;
         double x = left, y = top, w = width, h = height;
         if (settings.placement == 1) {
             const double scale = std::min(w / pw, h / ph);
@@ -262,14 +323,25 @@ QString PdfDrawing::Draw(int left, int top, int width, int height, const QString
             w = pw * scale;
             h = ph * scale;
         }
-        const std::string name = "/Im" + std::to_string(++m_images);
-        QPDFObjectHandle resources = m_page.getKey("/Resources");
-        if (!resources.hasKey("/XObject"))
-            resources.replaceKey("/XObject", QPDFObjectHandle::newDictionary());
-        resources.getKey("/XObject").replaceKey(name, image);
         // Our lengths run down from the top; PDF's run up from the bottom.
-        m_content += "q " + number(points(w)) + " 0 0 " + number(points(h)) + " " + number(points(x)) + " " +
-                      number(points(settings.height - y - h)) + " cm " + name + " Do Q\n";
+        const double bottom = settings.widthPt > 0 && settings.heightPt > 0 ? settings.heightPt - points(y + h)
+                                                                            : points(settings.height - y - h);
+        placeImage(image, {points(w), 0, 0, points(h), points(x), bottom});
+    } catch (const std::exception& e) {
+        return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), e.what());
+    }
+    return {};
+}
+
+QString PdfDrawing::DrawPlaced(const PagePlacement& placement, const QString& bitmapPath)
+{
+    try {
+        QPDFObjectHandle image;
+        double pw = 0, ph = 0;
+        const QString error = loadImage(bitmapPath, placement.codedWidth, placement.codedHeight, &image, &pw, &ph);
+        if (!error.isEmpty())
+            return error;
+        placeImage(image, placement.PictureMatrix());
     } catch (const std::exception& e) {
         return QString("Cannot draw %1: %2").arg(QuotedPath(bitmapPath), e.what());
     }

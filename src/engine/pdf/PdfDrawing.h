@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 class JpegEncoder;
 class PictureTraits;
 struct FIBITMAP;
+struct PagePlacement;
 
 // One one-page document under construction (a PdfCtl box): the settings its
 // properties gave, then the page as pictures are drawn on it, written by End.
@@ -25,6 +27,10 @@ public:
         QString creator;
         int width = 0; // tenths of a millimetre
         int height = 0;
+        // A page size in points instead (paper sizes need finer steps than
+        // tenths of a millimetre); 0 when the tenths hold.
+        double widthPt = 0;
+        double heightPt = 0;
         int compression = 2;
         int pathCheck = 0;
         int quality = 75;
@@ -42,6 +48,9 @@ public:
     // The picture file `bitmapPath` into the rectangle (tenths of a
     // millimetre from the top left), placed as the settings say.
     QString Draw(int left, int top, int width, int height, const QString& bitmapPath);
+    // The picture file `bitmapPath` where `placement` puts it, resampled
+    // first to the placement's coded size when that is smaller.
+    QString DrawPlaced(const PagePlacement& placement, const QString& bitmapPath);
     // Writes the page to a temporary file beside settings.file and renames
     // it over that; the document is gone afterwards, begun or failed.
     QString End();
@@ -54,8 +63,17 @@ public:
     };
 
 private:
-    bool rasterImage(const Raster& r, const PictureTraits& traits, QPDFObjectHandle* image, QString* error);
-    bool makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjectHandle* image, QString* error);
+    // The image XObject of a picture file, coded at codedW x codedH pixels
+    // (0 x 0: as it is); *pw x *ph are its pixels. Empty or what failed.
+    QString loadImage(const QString& bitmapPath, int codedW, int codedH, QPDFObjectHandle* image, double* pw, double* ph);
+    // Puts the image on the page with the matrix that maps its unit square.
+    void placeImage(QPDFObjectHandle image, const std::array<double, 6>& matrix);
+    // keepLossless: the picture was lossless at its own pixels (a resampled
+    // one of few colours), so it stays lossless.
+    bool rasterImage(const Raster& r, const PictureTraits& traits, QPDFObjectHandle* image, QString* error,
+                     bool keepLossless = false);
+    bool makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjectHandle* image, QString* error,
+                   bool keepLossless = false);
     QPDFObjectHandle jpegStream(std::unique_ptr<JpegEncoder> jpeg, const Raster& r, const PictureTraits& traits);
 
     bool m_begun = false;

@@ -2,6 +2,7 @@
 
 #include "engine/picture/PictureReader.h"
 #include "engine/picture/PictureTraits.h"
+#include "engine/picture/TiffPages.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,12 +107,12 @@ bool saveBmpInPlace(FIBITMAP* dib, const QString& path)
 } // namespace
 
 bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QString& bitmap, int* width, int* height,
-                                 QString* error)
+                                 QString* error, int page)
 {
     // The previous picture's bitmap is overwritten, or removed when this
     // picture fails: it can never stand in for this one.
     PictureTraits::Remove(bitmap);
-    FiBitmap dib = PictureReader::Read(picture, format, error);
+    FiBitmap dib = page > 0 ? TiffPages::ReadPage(picture, page, error) : PictureReader::Read(picture, format, error);
     // The profile and subsampling are read before Normalise converts the
     // pixels; they go beside the bitmap, which cannot hold them.
     const PictureTraits traits = dib ? PictureTraits::Of(dib.get(), picture) : PictureTraits();

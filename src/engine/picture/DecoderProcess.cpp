@@ -124,7 +124,7 @@ bool DecoderProcess::start(QString* error)
 }
 
 bool DecoderProcess::Run(const QString& picture, int format, const QString& bitmap, int* width, int* height,
-                         QString* error)
+                         QString* error, int page)
 {
     // A helper that ended between two pictures (killed from outside) is
     // replaced; this picture has nothing to do with its end.
@@ -135,11 +135,12 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
     if (m_pid <= 0 && !start(error))
         return false;
 
-    // The request: format, picture and bitmap, each ended by a NUL (no path
-    // holds one). A helper that goes meanwhile is seen below; its closed
-    // pipe must not end this program with SIGPIPE.
-    const QByteArray request = QByteArray::number(format) + '\0' + QFile::encodeName(picture) + '\0'
-        + QFile::encodeName(bitmap) + '\0';
+    // The request: format, page (of a multi-page TIFF; 0 is the first),
+    // picture and bitmap, each ended by a NUL (no path holds one). A helper
+    // that goes meanwhile is seen below; its closed pipe must not end this
+    // program with SIGPIPE.
+    const QByteArray request = QByteArray::number(format) + '\0' + QByteArray::number(page) + '\0'
+        + QFile::encodeName(picture) + '\0' + QFile::encodeName(bitmap) + '\0';
     sigset_t pipeSignal, before;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);

@@ -31,7 +31,8 @@ public:
 
     // DecodeStep::WriteTempBitmap in the helper; the same results, but a
     // helper that failed may leave part of a bitmap: the caller removes it.
-    bool Run(const QString& picture, int format, const QString& bitmap, int* width, int* height, QString* error);
+    bool Run(const QString& picture, int format, const QString& bitmap, int* width, int* height, QString* error,
+             int page = 0);
 
 private:
     bool start(QString* error);

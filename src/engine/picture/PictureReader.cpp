@@ -3,6 +3,9 @@
 #include "engine/picture/ColourProfile.h"
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/picture/JpegHeader.h"
+#include "engine/picture/HeifReader.h"
+#include "engine/picture/JxlReader.h"
+#include "engine/picture/WebpReader.h"
 #include "engine/picture/PictureBytes.h"
 #include "engine/picture/PictureFile.h"
 #include "engine/picture/PictureTraits.h"
@@ -331,6 +334,13 @@ int PictureReader::MaxSide() { return 65500; }
 
 qint64 PictureReader::MaxDecodeBytes() { return 1000000000; }
 
+bool PictureReader::WithinMemory(qint64 width, qint64 height, int bitsPerPixel, int copyBytesPerPixel, QString* error)
+{
+    return withinMemory(width, height, bitsPerPixel, copyBytesPerPixel, error);
+}
+
+FiBitmap PictureReader::Turned(FiBitmap dib, int orientation) { return upright(std::move(dib), orientation); }
+
 bool PictureReader::DeclaredSize(const QString& path, int format, qint64* width, qint64* height)
 {
     Declared d;
@@ -387,6 +397,21 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
             return accepted(std::move(dib), FIF_JPEG, path, error);
         if (error->isEmpty())
             *error = withReason(QString("the file could not be decoded as %1").arg(formatName(FIF_JPEG)));
+        return nullptr;
+    }
+    // HEIC, HEIF, AVIF, JPEG XL and WebP, whatever their names say, go to
+    // their own readers; a HEIC named .jpg is read as HEIC.
+    const QByteArray head = file.peek(64);
+    const bool heif = HeifReader::IsHeif(head), jxl = JxlReader::IsJxl(head), webp = WebpReader::IsWebp(head);
+    if (heif || jxl || webp) {
+        const QByteArray bytes = file.readAll();
+        FiBitmap dib = heif ? HeifReader::Read(bytes, error)
+                       : jxl ? JxlReader::Read(bytes, error)
+                             : WebpReader::Read(bytes, error);
+        if (hasPixels(dib))
+            return dib;
+        if (error->isEmpty())
+            *error = QStringLiteral("the file could not be decoded");
         return nullptr;
     }
     // Every other picture is read through our own FreeImageIO, which notes

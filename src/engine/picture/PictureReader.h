@@ -27,6 +27,12 @@ public:
     // 8-bit or turned copies made after. Checked from the header, before any
     // pixel is decoded.
     static qint64 MaxDecodeBytes();
+    // False, with *error saying why, when a w x h picture of bitsPerPixel,
+    // with copyBytesPerPixel more for the copies and the decoder's own
+    // buffers, would take more than MaxDecodeBytes.
+    static bool WithinMemory(qint64 width, qint64 height, int bitsPerPixel, int copyBytesPerPixel, QString* error);
+    // A decoded picture turned upright by its orientation tag (1 to 8).
+    static FiBitmap Turned(FiBitmap dib, int orientation);
 
     // Decodes `path`, trying FREE_IMAGE_FORMAT `preferred` first when the
     // content agrees, then the format the content shows. On failure returns

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "engine/job/PageMaker.h"
+#include "engine/picture/PictureNames.h"
 #include "engine/pdf/PdfCtl.h"
 
 #include <FreeImage.h>
@@ -270,6 +271,13 @@ TEST(PageMakerStatic, ExtensionTableWithCarryOver)
     EXPECT_EQ(PageMaker::FormatForExtension("/a/x.psd", 0), FIF_PSD);
     EXPECT_EQ(PageMaker::FormatForExtension("/a/x.ico", 0), FIF_ICO);
     EXPECT_EQ(PageMaker::FormatForExtension("/a/x.gif", 0), FIF_GIF);
+    // The kinds added beside the design.
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.HEIC", 0), PictureNames::FormatHeif);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.heif", 0), PictureNames::FormatHeif);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.avif", 0), PictureNames::FormatAvif);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.webp", 0), FIF_WEBP);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.jxl", 0), PictureNames::FormatJxl);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.jpe", PictureNames::FormatJxl), PictureNames::FormatJxl);
     // Outside the table, and no extension at all: the previous one stays.
     EXPECT_EQ(PageMaker::FormatForExtension("/a/x.jpe", FIF_PNG), FIF_PNG);
     EXPECT_EQ(PageMaker::FormatForExtension("noextension", FIF_GIF), FIF_GIF);

@@ -2,6 +2,7 @@
 #include "RecordingMessageSink.h"
 #include "TestSupport.h"
 
+#include "engine/pdf/PagePlacement.h"
 #include "engine/pdf/PdfCtl.h"
 
 #include <FreeImage.h>
@@ -286,3 +287,114 @@ TEST_F(PdfCtlTest, A32BitBitmapWithAnUnusedAlphaByteIsOpaque)
 }
 
 } // namespace
+
+namespace {
+
+// A 1-bit picture: black stripes on white, or on the palette given.
+bool saveBilevel(const QString& path, int w, int h, RGBQUAD zero, RGBQUAD one)
+{
+    FIBITMAP* dib = FreeImage_Allocate(w, h, 1);
+    RGBQUAD* pal = FreeImage_GetPalette(dib);
+    pal[0] = zero;
+    pal[1] = one;
+    for (int y = 0; y < h; ++y) {
+        BYTE* row = FreeImage_GetScanLine(dib, y);
+        for (int x = 0; x < w; ++x)
+            if ((x / 8) % 2)
+                row[x / 8] |= BYTE(0x80 >> (x % 8));
+    }
+    const bool ok = FreeImage_Save(FIF_BMP, dib, QFile::encodeName(path).constData(), 0);
+    FreeImage_Unload(dib);
+    return ok;
+}
+
+} // namespace
+
+// A page on paper: the size in points, the picture where the placement puts
+// it, resampled to the placement's pixels when it has more. Grey stays grey,
+// bilevel stays bilevel, and few colours stay lossless.
+TEST_F(PdfCtlTest, PlacedPicturesLieWhereThePlacementSaysAndKeepTheirKind)
+{
+    // 64 colours strewn at random: lossless at its own pixels, while its
+    // resampled pixels, of many colours, would go to JPEG if judged anew.
+    RgbImage flat{200, 100, std::vector<uint8_t>(200 * 100 * 3, 255)};
+    unsigned seed = 1;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 200; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned c = (seed >> 16) % 64;
+            uint8_t* p = flat.at(x, y);
+            p[0] = uint8_t((c & 3) * 85);
+            p[1] = uint8_t(((c >> 2) & 3) * 85);
+            p[2] = uint8_t((c >> 4) * 85);
+        }
+    const QString grey = dir.filePath("grey.bmp"), bilevel = dir.filePath("bw.bmp"), tinted = dir.filePath("tint.bmp"),
+                  few = dir.filePath("few.bmp");
+    ASSERT_TRUE(saveRgb(greyPattern(200, 100), grey, FIF_BMP, 8));
+    ASSERT_TRUE(saveBilevel(bilevel, 200, 100, {0, 0, 0, 0}, {255, 255, 255, 0}));
+    ASSERT_TRUE(saveBilevel(tinted, 200, 100, {200, 255, 255, 0}, {120, 0, 0, 0})); // light yellow, dark blue
+    ASSERT_TRUE(saveRgb(flat, few, FIF_BMP));
+    const struct {
+        QString bitmap;
+        int coded; // width; height is half of it
+        const char* colour;
+        const char* bits;
+        const char* coding;
+    } rows[] = {
+        {bitmap, 200, "rgb", "8", nullptr}, // as it is: no resampling
+        {bitmap, 100, "rgb", "8", nullptr},
+        {grey, 100, "gray", "8", nullptr},
+        {bilevel, 100, "gray", "1", "image"},
+        {tinted, 100, "index", "1", "image"},
+        {few, 100, nullptr, nullptr, "image"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(QString("%1 at %2").arg(r.bitmap).arg(r.coded).toStdString());
+        const QString pdf = dir.filePath("placed-on-paper.pdf");
+        PagePlacement p;
+        p.pageWidth = 300;
+        p.pageHeight = 200;
+        p.picture = {50, 25, 200, 100}; // 72 ppi for 200 pixels
+        p.pixelWidth = 200;
+        p.pixelHeight = 100;
+        p.codedWidth = r.coded;
+        p.codedHeight = r.coded / 2;
+        const int box = CreateBox(0, 0);
+        ASSERT_EQ(SetStrProp(box, 10, pdf), 0);
+        ASSERT_EQ(SetPageSizePoints(box, p.pageWidth, p.pageHeight), 0);
+        ASSERT_EQ(SetNumProp(box, 45, 90), 0);
+        ASSERT_EQ(BeginDoc(box), 0);
+        ASSERT_EQ(DrawPlacedFromFile(box, p, r.bitmap), 0) << qPrintable(lastError());
+        ASSERT_EQ(EndDoc(box), 0);
+        FreeBox(box);
+        EXPECT_EQ(qpdfProblems(pdf), QString());
+        const auto size = mediaBoxPoints(pdf);
+        EXPECT_EQ(size.first, 300);
+        EXPECT_EQ(size.second, 200);
+        const auto images = pdfImages(pdf);
+        ASSERT_EQ(images.size(), 1u);
+        EXPECT_EQ(images[0][3].toInt(), r.coded);
+        EXPECT_EQ(images[0][4].toInt(), r.coded / 2);
+        EXPECT_TRUE(!r.colour || images[0][5] == r.colour) << qPrintable(images[0][5]);
+        EXPECT_TRUE(!r.bits || images[0][7] == r.bits) << qPrintable(images[0][7]);
+        EXPECT_TRUE(!r.coding || images[0][8] == r.coding) << qPrintable(images[0][8]);
+        // At 72 dpi a point is a pixel: white around the picture, and the
+        // picture filling 50..250 x 75..175 from the top left.
+        const Rendered shown = renderPoppler(pdf, 72);
+        ASSERT_EQ(shown.image.w, 300);
+        for (const auto& [x, y] : {std::pair{48, 100}, {252, 100}, {150, 73}, {150, 177}})
+            EXPECT_GE(shown.image.at(x, y)[0] + shown.image.at(x, y)[2], 500) << x << "," << y;
+        if (r.bitmap == tinted) {
+            // Its own two colours, stripes of both, not black and white.
+            int blue = 0, yellow = 0, all = 0;
+            for (int y = 85; y < 165; ++y)
+                for (int x = 60; x < 240; ++x, ++all) {
+                    const uint8_t* c = shown.image.at(x, y);
+                    blue += c[0] < 40 && c[1] < 40 && c[2] > 90;
+                    yellow += c[0] > 230 && c[1] > 230 && c[2] > 170 && c[2] < 230;
+                }
+            EXPECT_GT(blue, all / 4);
+            EXPECT_GT(yellow, all / 4);
+        }
+    }
+}

@@ -1,4 +1,4 @@
-#include "filelist/ListCollation.h"
+#include "engine/job/ListCollation.h"
 
 #include <QLocale>
 

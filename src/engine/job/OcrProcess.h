@@ -1,0 +1,53 @@
+#pragma once
+#include "platform/EventPump.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+#include <QtGlobal>
+
+#include <sys/types.h>
+
+// Reads the text of one page picture in the velunor-ocr helper: Tesseract
+// in a process of its own, under a memory and a time limit, ended with
+// ours. Started, it works on the other core while the job makes the next
+// page; Wait pumps events (at most kPassMs apart) until it has ended.
+class OcrProcess {
+public:
+    struct Options {
+        QString program;            // the helper program
+        int timeLimitMs = 300000;   // for one page; then it is killed
+        qint64 memoryLimit = 2000000000; // its address space, in bytes
+    };
+    // velunor-ocr beside our programs, with the limits above.
+    static Options Defaults();
+
+    explicit OcrProcess(YieldFunction yield, Options options = Defaults());
+    // A helper still running (the job is being torn down) is killed and reaped.
+    ~OcrProcess();
+    OcrProcess(const OcrProcess&) = delete;
+    OcrProcess& operator=(const OcrProcess&) = delete;
+
+    const Options& options() const { return m_options; }
+    bool Running() const { return m_pid > 0; }
+
+    // Starts reading `bitmap` in `languages` (Tesseract's codes, found in
+    // `dataFolder`), to write textBase + ".pdf". False with *error when it
+    // cannot start.
+    bool Start(const QString& bitmap, const QString& languages, const QString& dataFolder, const QString& textBase,
+               QString* error);
+    // Until the started helper has ended: true when it wrote its page, else
+    // false with *error (a reason, without the picture's name).
+    bool Wait(QString* error);
+
+private:
+    void end();
+
+    YieldFunction m_yield;
+    Options m_options;
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    int m_pidfd = -1;
+    QElapsedTimer m_clock;
+    QByteArray m_said;
+};

@@ -1,0 +1,79 @@
+#pragma once
+#include "engine/pdf/PagePlacement.h"
+
+#include <QString>
+
+// How pictures are laid on their pages: the picture's own size at 200
+// pixels per inch (the default, the designed page), or paper of a given
+// size with the picture turned, fitted and centred on it. A value read with
+// the job's settings at every page. The texts are those of velunor-convert's
+// options and of the options file; Parse... accept them in any letter case.
+class PageLayout {
+public:
+    enum class Orientation { Auto, Portrait, Landscape };
+    enum class Fit { Into, Shrink };
+    enum class Unit { Mm, Cm, In, Pt };
+
+    // A length as given: its number and unit, so it reads back as typed.
+    struct Length {
+        double value = 0;
+        Unit unit = Unit::Mm;
+        double Points() const;
+        QString Text() const; // "20mm"
+    };
+
+    PageLayout() = default;
+
+    // Paper; the picture's own size when none.
+    bool IsPictureSize() const { return m_paper.isEmpty(); }
+    // "picture", a paper's name ("A4"), or the custom size ("100x150mm").
+    QString SizeText() const;
+    // The paper as given (either way round), in points; 0 x 0 for picture.
+    double PaperWidth() const;
+    double PaperHeight() const;
+    // The same in the paper's own unit (mm for A4, in for Letter).
+    Length GivenWidth() const { return m_width; }
+    Length GivenHeight() const { return m_height; }
+
+    Orientation orientation = Orientation::Auto;
+    // Kept free on every side of the page.
+    Length margin;
+    Fit fit = Fit::Into;
+    // Pixels per inch a picture may lie at, at most; 0: no limit.
+    int maxPpi = 0;
+
+    QString OrientationText() const;
+    QString FitText() const;
+    QString MaxPpiText() const; // "none" or the number
+
+    // Each takes one value's text; false with *error saying what was wrong
+    // and what is accepted, the layout unchanged.
+    bool SetSize(const QString& text, QString* error);
+    bool SetOrientation(const QString& text, QString* error);
+    bool SetMargin(const QString& text, QString* error);
+    bool SetFit(const QString& text, QString* error);
+    bool SetMaxPpi(const QString& text, QString* error);
+    // A custom paper size.
+    void SetCustomSize(const Length& width, const Length& height);
+
+    static bool ParseLength(const QString& text, Length* length, QString* error);
+    static QString UnitText(Unit unit);
+
+    // What makes the whole unusable (a margin that leaves no room on the
+    // paper), in user words; empty when it is fine.
+    QString Problem() const;
+
+    // The page of a picture of w x h pixels (upright, after any Exif turn).
+    // The designed page is given as the designed calls make it: its sides
+    // in whole tenths of a millimetre, the picture over all of it.
+    PagePlacement Place(int w, int h) const;
+    // Pixels at 200 per inch to tenths of a millimetre, halves to even.
+    static int DesignedLength(int pixels);
+
+    bool operator==(const PageLayout& o) const;
+    bool operator!=(const PageLayout& o) const { return !(*this == o); }
+
+private:
+    QString m_paper; // empty: picture; else a paper's name or "custom"
+    Length m_width, m_height; // the custom size
+};

@@ -1,0 +1,16 @@
+#include "engine/pdf/PagePlacement.h"
+
+// Use qpdf without its old PointerHolder compatibility layer.
+#define POINTERHOLDER_TRANSITION 4
+#include <qpdf/QUtil.hh>
+
+std::string PagePlacement::Cm(const Matrix& m)
+{
+    std::string line;
+    for (double v : m) {
+        // Four decimals are 1/720000 inch; trailing zeros are dropped.
+        line += QUtil::double_to_string(v, 4, true);
+        line += ' ';
+    }
+    return line + "cm";
+}

@@ -1,0 +1,93 @@
+#include "engine/picture/PictureNames.h"
+
+#include <FreeImage.h>
+
+namespace {
+
+// In the page maker's designed order, then the kinds added beside it.
+// `listed`: taken by the folder search and drops (the designed seven and the
+// new kinds). `added`: not in the designed tables.
+struct Row {
+    const char* ext;
+    int format;
+    bool listed;
+    bool added;
+};
+constexpr Row kTable[] = {
+    {"bmp", FIF_BMP, true, false},
+    {"dib", FIF_BMP, false, false},
+    {"jpg", FIF_JPEG, true, false},
+    {"jpeg", FIF_JPEG, true, false},
+    {"gif", FIF_GIF, true, false},
+    {"png", FIF_PNG, true, false},
+    {"ico", FIF_ICO, false, false},
+    {"tif", FIF_TIFF, true, false},
+    {"tiff", FIF_TIFF, true, false},
+    {"iff", FIF_IFF, false, false},
+    {"pcx", FIF_PCX, false, false},
+    {"psd", FIF_PSD, false, false},
+    {"heic", PictureNames::FormatHeif, true, true},
+    {"heif", PictureNames::FormatHeif, true, true},
+    {"avif", PictureNames::FormatAvif, true, true},
+    {"webp", FIF_WEBP, true, true},
+    {"jxl", PictureNames::FormatJxl, true, true},
+};
+
+} // namespace
+
+int PictureNames::FormatForExtension(const QString& path, int current)
+{
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    const QString ext = (dot < 0 ? path : path.mid(dot + 1)).toLower();
+    for (const Row& row : kTable) {
+        if (ext == QLatin1String(row.ext))
+            return row.format;
+    }
+    return current;
+}
+
+bool PictureNames::IsSearchName(const QString& name)
+{
+    for (const Row& row : kTable) {
+        if (row.listed && name.endsWith(QLatin1Char('.') + QLatin1String(row.ext), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+bool PictureNames::IsDropPath(const QString& path)
+{
+    for (const Row& row : kTable) {
+        if (row.listed && path.endsWith(QLatin1String(row.ext), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+QStringList PictureNames::ListedExtensions()
+{
+    QStringList out;
+    for (const Row& row : kTable) {
+        if (row.listed)
+            out << QLatin1String(row.ext);
+    }
+    return out;
+}
+
+QStringList PictureNames::NewExtensions()
+{
+    QStringList out;
+    for (const Row& row : kTable) {
+        if (row.added)
+            out << QLatin1String(row.ext);
+    }
+    return out;
+}
+
+QStringList PictureNames::AllExtensions()
+{
+    QStringList out;
+    for (const Row& row : kTable)
+        out << QLatin1String(row.ext);
+    return out;
+}

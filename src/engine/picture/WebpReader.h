@@ -1,0 +1,22 @@
+#pragma once
+#include "engine/picture/PictureReader.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Reads WebP pictures (lossy, lossless, with alpha) through FreeImage's WebP
+// reader; an animated one gives its first frame, because it is one picture.
+// The size comes from our own reading of the RIFF header (the canvas of an
+// extended file), checked before any pixel is decoded: FreeImage gives no
+// size without decoding.
+class WebpReader {
+public:
+    static bool IsWebp(const QByteArray& head);
+
+    // The size the header declares (the canvas for an extended file) and
+    // whether it has alpha; false when the header cannot be read.
+    static bool DeclaredSize(const QByteArray& file, qint64* width, qint64* height, bool* alpha);
+
+    // Null with *error (a sentence without the file name) on failure.
+    static FiBitmap Read(const QByteArray& file, QString* error);
+};

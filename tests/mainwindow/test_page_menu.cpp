@@ -1,0 +1,213 @@
+#include "WindowFixture.h"
+
+#include "PictureCheck.h"
+#include "TestSupport.h"
+#include "filelist/FileListController.h"
+#include "mainwindow/PageMenu.h"
+
+#include <FreeImage.h>
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+using namespace testsupport;
+
+namespace {
+
+class PageMenuTest : public WindowFixture {
+protected:
+    QString optionsFile() const { return appData() + "/options.ini"; }
+    QAction* action(const char* name) const
+    {
+        auto* a = window->findChild<QAction*>(name);
+        EXPECT_NE(a, nullptr) << name;
+        return a;
+    }
+    // Opens "Page" on the menu bar and clicks the item, with the mouse.
+    void choose(const char* name)
+    {
+        QMenuBar* bar = window->menuBar();
+        auto* page = window->findChild<QMenu*>("menuPage");
+        ASSERT_NE(page, nullptr);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(page->menuAction()).center());
+        ASSERT_TRUE(page->isVisible());
+        QAction* a = action(name);
+        ASSERT_TRUE(a->isEnabled());
+        QTest::mouseClick(page, Qt::LeftButton, {}, page->actionGeometry(a).center());
+    }
+    // The next dialog gets these values, then OK (or Cancel).
+    void answerDialog(std::function<void(QWidget*)> fill, bool ok = true)
+    {
+        whenModalOpens([fill, ok](QWidget* d) {
+            fill(d);
+            for (QAbstractButton* b : d->findChildren<QAbstractButton*>())
+                if (b->text().remove('&') == (ok ? "OK" : "Cancel"))
+                    QTest::mouseClick(b, Qt::LeftButton);
+        });
+    }
+    QString checkedItems() const
+    {
+        QStringList on;
+        for (QAction* a : window->findChild<QMenu*>("menuPage")->actions())
+            if (a->isChecked())
+                on << a->objectName();
+        return on.join(',');
+    }
+};
+
+void setLength(QWidget* d, const char* field, double value, const char* unit)
+{
+    d->findChild<QDoubleSpinBox*>(field)->setValue(value);
+    auto* units = d->findChild<QComboBox*>("cboUnit");
+    units->setCurrentIndex(units->findText(unit));
+}
+
+// Every choice: live during a job (a change applies from the next page),
+// kept in options.ini at once beside any other program part's keys, and
+// back at the next start; a margin with no room left is refused.
+TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
+{
+    ASSERT_TRUE(writeFile(optionsFile(), "# kept\nocr.language = deu\n"));
+    load();
+    showActive();
+    EXPECT_EQ(checkedItems(), "menuPagePicture,menuOrientAuto");
+
+    const QString pic = tmp() + "/tall.jpg";
+    ASSERT_TRUE(writeTestPicture(pic, FIF_JPEG, 120, 160));
+    ASSERT_EQ(window->fileList()->AppendPaths({pic, pic}), 2);
+    text("txtPath")->setText(tmp() + "/out");
+    bool liveDuringJob = false;
+    // The job lets events through after its first page.
+    QTimer::singleShot(0, window.get(), [&]() {
+        liveDuringJob = window->jobRunning();
+        choose("menuPageA4");
+    });
+    QTest::mouseClick(window->findChild<QAbstractButton*>("Command3"), Qt::LeftButton);
+    EXPECT_TRUE(liveDuringJob);
+    const QString pdf = tmp() + "/out/New PDF Document.pdf";
+    const auto info = runProgram("pdfinfo", {"-f", "1", "-l", "2", pdf}).out;
+    EXPECT_TRUE(info.contains(QRegularExpression("Page +1 size: +43.0866 x 57.5433 pts"))) << qPrintable(info);
+    EXPECT_TRUE(info.contains(QRegularExpression("Page +2 size: +595.276 x 841.89 pts"))) << qPrintable(info);
+
+    choose("menuOrientLandscape");
+    choose("menuShrink");
+    answerDialog([](QWidget* d) { setLength(d, "txtMargin", 12.5, "mm"); });
+    choose("menuMargin");
+    answerDialog([](QWidget* d) { d->findChild<QSpinBox*>("txtMaxPpi")->setValue(150); });
+    choose("menuMaxPpi");
+    answerDialog([](QWidget* d) {
+        setLength(d, "txtWidth", 100, "mm");
+        setLength(d, "txtHeight", 150, "mm");
+    });
+    choose("menuPageCustom");
+    EXPECT_EQ(checkedItems(), "menuPageCustom,menuOrientLandscape,menuShrink");
+    // Cancel keeps the size; a margin that leaves no room is refused.
+    answerDialog([](QWidget*) {}, false);
+    choose("menuPageA4");
+    choose("menuPageCustom");
+    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink");
+    answerDialog([](QWidget* d) {
+        setLength(d, "txtMargin", 110, "mm");
+        whenModalOpens([](QWidget* box) {
+            EXPECT_TRUE(qobject_cast<QMessageBox*>(box)->text().contains("leaves no room on a page of A4"));
+            pressButton(box, "OK");
+        });
+    });
+    choose("menuMargin");
+    const PageLayout kept = window->pageMenu()->Layout();
+    EXPECT_EQ(kept.SizeText(), "A4");
+    EXPECT_EQ(kept.margin.Text(), "12.5mm");
+    EXPECT_EQ(kept.maxPpi, 150);
+
+    const QString file = QString::fromUtf8(readAll(optionsFile()));
+    for (const char* line : {"ocr.language = deu\n", "page.size = A4\n", "page.orientation = landscape\n",
+                             "page.margin = 12.5mm\n", "page.fit = shrink\n", "page.maxppi = 150\n"})
+        EXPECT_TRUE(file.contains(line)) << line << " in\n" << qPrintable(file);
+    // The designed settings file keeps its six records.
+    EXPECT_EQ(readAll(settingsFile()).count("\r\n"), 6);
+
+    window.reset();
+    load();
+    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink");
+    EXPECT_EQ(window->pageMenu()->Layout(), kept);
+}
+
+// A damaged options file gives the defaults (key by key where the lines
+// are readable), never a failed or stalled start.
+TEST_F(PageMenuTest, ADamagedOptionsFileGivesTheDefaults)
+{
+    const struct {
+        const char* what;
+        QByteArray bytes; // empty: made below
+        const char* size;
+        const char* margin;
+    } rows[] = {
+        {"not UTF-8", "page.size = A4\n\xff\xfe\x00garbage\n", "picture", "0mm"},
+        {"too large", "page.size = A4\n" + QByteArray(70 * 1024, '#'), "picture", "0mm"},
+        {"nonsense values", "page.size = A9\npage.margin = -3mm\npage.maxppi = 0\npage.fit=huge\n=\nno equals\n", "picture",
+         "0mm"},
+        {"margin with no room", "page.size=a5\npage.margin=80mm\n", "A5", "0mm"},
+        {"a folder", {}, "picture", "0mm"},
+        {"a FIFO", {}, "picture", "0mm"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        QFile::remove(optionsFile());
+        QDir(optionsFile()).removeRecursively();
+        if (QByteArray(r.what) == "a folder")
+            ASSERT_TRUE(QDir().mkpath(optionsFile()));
+        else if (QByteArray(r.what) == "a FIFO")
+            ASSERT_EQ(::mkfifo(QFile::encodeName(optionsFile()).constData(), 0600), 0);
+        else
+            ASSERT_TRUE(writeFile(optionsFile(), r.bytes));
+        load();
+        const PageLayout l = window->pageMenu()->Layout();
+        EXPECT_EQ(l.SizeText(), r.size);
+        EXPECT_EQ(l.margin.Text(), r.margin);
+        EXPECT_EQ(l.orientation, PageLayout::Orientation::Auto);
+        EXPECT_EQ(l.fit, PageLayout::Fit::Into);
+        EXPECT_EQ(l.maxPpi, 0);
+        EXPECT_EQ(text("txtTitle")->text(), "New PDF Document");
+        window.reset();
+    }
+    QFile::remove(optionsFile());
+}
+
+} // namespace
+
+// "Searchable Text (OCR)", chosen with the mouse: kept in options.ini at once
+// beside the layout's keys, read by the job (its pages carry the reader's
+// text layer), and checked again at the next start.
+TEST_F(PageMenuTest, SearchableTextReachesTheJobAndComesBack)
+{
+    load();
+    showActive();
+    EXPECT_FALSE(action("menuSearchable")->isChecked());
+    choose("menuSearchable");
+    EXPECT_TRUE(readAll(optionsFile()).contains("ocr.enabled = 1")) << readAll(optionsFile()).constData();
+
+    const QString pic = tmp() + "/small.png";
+    ASSERT_TRUE(writeTestPicture(pic, FIF_PNG, 120, 80));
+    ASSERT_EQ(window->fileList()->AppendPaths({pic}), 1);
+    text("txtPath")->setText(tmp() + "/out");
+    QTest::mouseClick(window->findChild<QAbstractButton*>("Command3"), Qt::LeftButton);
+    const QString pdf = tmp() + "/out/New PDF Document.pdf";
+    EXPECT_TRUE(runProgram("pdffonts", {pdf}).out.contains("GlyphLessFont"));
+
+    window.reset();
+    load();
+    EXPECT_TRUE(action("menuSearchable")->isChecked());
+}
