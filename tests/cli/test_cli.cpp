@@ -473,7 +473,7 @@ TEST_F(CliTest, OnATerminalTheQuestionIsAskedAndTheCaptionsDrawABar)
     p.start("script", {"-qec", "'" + convertProgram() + "' -o out '" + odd + "'", "/dev/null"});
     ASSERT_TRUE(p.waitForFinished(300000));
     said = QString::fromLocal8Bit(p.readAllStandardOutput());
-    EXPECT_EQ(p.exitCode(), 1) << said.toStdString();
+    EXPECT_EQ(p.exitCode(), 2) << said.toStdString();
     EXPECT_TRUE(said.contains("red\\x1B[31m\\x9Bx.png")) << said.toStdString();
     EXPECT_FALSE(said.contains("\x1b[31m")) << said.toStdString();
 }
