@@ -1,5 +1,8 @@
 #include "cli/ConsoleJobIo.h"
 
+#include "cli/TerminalText.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -74,10 +77,12 @@ void ConsoleJobIo::Progress(const QString& caption, int percent)
     }
 }
 
-void ConsoleJobIo::Tell(const QString& title, const QString& text, MessageIcon)
+void ConsoleJobIo::Tell(const QString&, const QString& text, MessageIcon)
 {
     endBarLine();
-    print(title + QStringLiteral(": ") + text + QLatin1Char('\n'));
+    // One prefix, the program's own name, as command-line tools write; the
+    // window's box titles ("Velunor", "PDF") would read as a second one.
+    print(QCoreApplication::applicationName() + QStringLiteral(": ") + TerminalText::For(m_err, text) + QLatin1Char('\n'));
 }
 
 void ConsoleJobIo::showMessage(const QString& title, const QString& text, MessageIcon icon)
@@ -88,7 +93,7 @@ void ConsoleJobIo::showMessage(const QString& title, const QString& text, Messag
 bool ConsoleJobIo::ConfirmOverwrite(const QString& target)
 {
     return ask(OverwriteTitle() + QStringLiteral(": ") + OverwriteText() + QStringLiteral(" (")
-               + QDir::cleanPath(QFileInfo(target).absoluteFilePath()) + QLatin1Char(')'));
+               + TerminalText::For(m_err, QDir::cleanPath(QFileInfo(target).absoluteFilePath())) + QLatin1Char(')'));
 }
 
 bool ConsoleJobIo::askOkCancel(const QString& title, const QString& text)
@@ -102,7 +107,8 @@ bool ConsoleJobIo::ask(const QString& question)
         return true;
     endBarLine();
     if (!m_in || isatty(fileno(m_in)) != 1 || !m_terminal) {
-        print(question + QStringLiteral("\nNot replaced: there is no terminal to ask; use --yes to replace it.\n"));
+        print(question + QLatin1Char('\n') + QCoreApplication::applicationName()
+              + QStringLiteral(": not replaced: there is no terminal to ask; use --yes to replace it.\n"));
         return false;
     }
     print(question + QStringLiteral(" [y/N] "));

@@ -1,5 +1,6 @@
 // velunor-convert: the window's conversion job for scripts.
 #include "cli/ConsoleJobIo.h"
+#include "cli/TerminalText.h"
 #include "engine/job/ConversionJob.h"
 #include "engine/job/FolderWalk.h"
 #include "engine/job/JobWorkArea.h"
@@ -9,10 +10,12 @@
 #include "platform/DOSOutputs.h"
 #include "platform/MemoryTuning.h"
 #include "platform/ProgramName.h"
+#include "platform/SignalHold.h"
 #include "platform/SignalNotifier.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,10 +24,12 @@
 #include <QStringEncoder>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <langinfo.h>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -33,16 +38,35 @@ enum ExitCode { kDone = 0, kFailed = 1, kUsage = 2, kNotReplaced = 3 };
 int usageError(const QString& text)
 {
     std::fprintf(stderr, "velunor-convert: %s\nTry 'velunor-convert --help' for more information.\n",
-                 text.toLocal8Bit().constData());
+                 TerminalText::For(stderr, text).toLocal8Bit().constData());
     return kUsage;
 }
 
+// Qt's help names the program by argv[0], which is the whole path it was
+// started by (a build folder, /usr/bin/...); the usage line names it as
+// users type it.
+[[noreturn]] void showHelp(const QCommandLineParser& parser)
+{
+    QString help = parser.helpText();
+    const QString usage = QStringLiteral("Usage: ");
+    if (help.startsWith(usage)) {
+        const qsizetype end = help.indexOf(QStringLiteral(" [options]"));
+        if (end > usage.size())
+            help.replace(usage.size(), end - usage.size(), QCoreApplication::applicationName());
+    }
+    std::fputs(help.toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+    ::exit(kDone);
+}
+
 // D:YYYYMMDDHHmmSS with an optional zone: Z, or +HH'mm' / -HH'mm' (the
-// closing apostrophe may be left out, as many writers do).
+// closing apostrophe may be left out, as many writers do). The day must
+// exist in its month and year, and nothing may follow (not even a line
+// break, which "$" would let through).
 bool isPdfDate(const QString& text)
 {
-    static const QRegularExpression re(QStringLiteral(
-        "^D:(\\d{4})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(?:Z|[+-](\\d{2})'(\\d{2})'?)?$"));
+    static const QRegularExpression re(QRegularExpression::anchoredPattern(QStringLiteral(
+        "D:(\\d{4})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(?:Z|[+-](\\d{2})'(\\d{2})'?)?")));
     const QRegularExpressionMatch m = re.match(text);
     if (!m.hasMatch())
         return false;
@@ -52,6 +76,8 @@ bool isPdfDate(const QString& text)
         const int v = m.captured(group).toInt();
         return v >= lo && v <= hi;
     };
+    if (!QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()).isValid())
+        return false;
     return in(2, 1, 12) && in(3, 1, 31) && in(4, 0, 23) && in(5, 0, 59) && in(6, 0, 59) && in(7, 0, 23) && in(8, 0, 59);
 }
 
@@ -167,7 +193,7 @@ int main(int argc, char** argv)
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(kDone);
+        showHelp(parser);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
 
@@ -202,6 +228,8 @@ int main(int argc, char** argv)
     QString problem;
     if (!picturesOf(parser.positionalArguments(), &opt.pictures, &problem))
         return usageError(problem);
+    if (opt.pictures.isEmpty())
+        return usageError(QStringLiteral("no pictures given"));
 
     if (parser.isSet(ocr)) {
         opt.ocrLanguages = parser.value(ocr);
@@ -223,6 +251,10 @@ int main(int argc, char** argv)
     // and the exit status is 128 + the signal, as a shell expects. The job
     // hears it at its next event pass (after every page, every 50 ms in a
     // toolkit run); the earlier document is replaced whole or not at all.
+    // Declared before the notifier, so it outlives it: once the document is
+    // in place, a stop that comes while the program ends (its handlers
+    // already gone) must not end it by the signal either.
+    std::optional<SignalHold> placed;
     SignalNotifier stop({SIGTERM, SIGINT, SIGHUP});
     const auto endBySignal = [&](int sig) {
         runner.EndRuns();
@@ -235,11 +267,16 @@ int main(int argc, char** argv)
     workArea->SweepLeftovers();
 
     const ConversionJob::Outcome outcome = job.Run();
-    if (const int sig = stop.Pending())
+    // A stop that came once the document was in place changes nothing: the
+    // new document is there, and saying "stopped" would tell a script that
+    // the old one survived. (The job holds such signals until it ends.)
+    if (job.DocumentPlaced())
+        placed.emplace();
+    else if (const int sig = stop.Pending())
         endBySignal(sig);
     switch (outcome) {
     case ConversionJob::Outcome::Done:
-        std::printf("%s\n", QFileInfo(job.OutputPath()).absoluteFilePath().toLocal8Bit().constData());
+        std::printf("%s\n", TerminalText::For(stdout, QFileInfo(job.OutputPath()).absoluteFilePath()).toLocal8Bit().constData());
         return kDone;
     case ConversionJob::Outcome::EmptyList:
         return kUsage;

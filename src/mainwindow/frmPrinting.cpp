@@ -9,6 +9,7 @@
 #include "engine/job/SettingsFile.h"
 #include "filelist/FileListController.h"
 #include "mainwindow/CaptionFitter.h"
+#include "mainwindow/DoorFocusWatch.h"
 #include "mainwindow/LayoutScaler.h"
 #include "mainwindow/OcrMenu.h"
 #include "mainwindow/PageMenu.h"
@@ -90,6 +91,8 @@ frmPrinting::frmPrinting(QWidget* parent)
     // over everything below the toolbar.
     ui->picText->raise();
     ui->picDoor->raise();
+    // Keys never go unseen into a control under the start-up picture.
+    new DoorFocusWatch(ui->picDoor, this);
 
     // The preview control at its place, with its defaults.
     m_prewImage = new ShowImage(ui->centralwidget);

@@ -98,7 +98,7 @@ ChildSpawn::Result ChildSpawn::Start(const QStringList& args, Child* child, int*
         // The child's environment is ours plus the mark that tells other
         // Velunor processes whose run it is.
         const QByteArray mark = QByteArray(ProcessList::RunnerVariable) + '=';
-        const QByteArray ownMark = mark + QByteArray::number(::getpid());
+        const QByteArray ownMark = mark + ProcessList::OwnMark().Text();
         // Our command lines and the files we hand over are UTF-8 whatever
         // the locale; a child under a C or Latin-1 locale would take them
         // for another encoding, so it gets a UTF-8 character type.

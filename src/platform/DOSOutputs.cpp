@@ -413,8 +413,9 @@ QStringList DOSOutputs::SplitCommandLine(const QString& commandLine)
 void DOSOutputs::EndRuns()
 {
     const pid_t self = ::getpid();
+    const ProcessList::RunnerMark& own = ProcessList::OwnMark();
     for (const ProcessList::Entry& e : ProcessList::Snapshot()) {
-        if (e.pid != self && !ProcessList::IsZombie(e) && ProcessList::RunnerOf(e.pid) == self)
+        if (e.pid != self && !ProcessList::IsZombie(e) && ProcessList::RunnerMarkOf(e.pid) == own)
             ::kill(e.pid, SIGKILL);
     }
     // Only a child not yet reaped is waited for: its number is still ours.

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -183,14 +184,63 @@ bool ProcessList::IsRunning(const QString& name)
     return false;
 }
 
-pid_t ProcessList::RunnerOf(pid_t pid)
+QByteArray ProcessList::RunnerMark::Text() const
+{
+    return QByteArray::number(pid) + ':' + QByteArray::number(pidNamespace) + ':' + QByteArray::number(startTime);
+}
+
+ProcessList::RunnerMark ProcessList::RunnerMark::Parse(const QByteArray& text)
+{
+    RunnerMark m;
+    const QByteArrayList parts = text.split(':');
+    bool ok[3] = {false, false, false};
+    if (parts.size() != 3)
+        return m;
+    const long pid = parts.at(0).toLong(&ok[0]);
+    const unsigned long long ns = parts.at(1).toULongLong(&ok[1]);
+    const unsigned long long start = parts.at(2).toULongLong(&ok[2]);
+    if (ok[0] && ok[1] && ok[2] && pid > 0)
+        m = RunnerMark{pid_t(pid), ns, start};
+    return m;
+}
+
+ProcessList::RunnerMark ProcessList::MarkOf(pid_t pid)
+{
+    const QByteArray base = "/proc/" + QByteArray::number(pid);
+    struct stat ns {};
+    if (::stat((base + "/ns/pid").constData(), &ns) != 0)
+        return {};
+    const QByteArray stat = readSmallFile(base + "/stat", 1024);
+    const qsizetype close = stat.lastIndexOf(')');
+    const QList<QByteArray> fields = close < 0 ? QList<QByteArray>() : stat.mid(close + 2).split(' ');
+    if (fields.size() < 20)
+        return {};
+    return RunnerMark{pid, (unsigned long long)ns.st_ino, fields.at(19).toULongLong()};
+}
+
+const ProcessList::RunnerMark& ProcessList::OwnMark()
+{
+    // Through /proc/self: a /proc of another PID namespace (mounted before
+    // an unshare) would show someone else under our id. Then the mark is
+    // left incomplete, and nothing is judged by it.
+    static const RunnerMark own = [] {
+        RunnerMark m = MarkOf(::getpid());
+        const QByteArray self = readSmallFile("/proc/self/stat", 64);
+        if (self.left(self.indexOf(' ')).toLong() != ::getpid())
+            m = RunnerMark{::getpid(), 0, 0};
+        return m;
+    }();
+    return own;
+}
+
+ProcessList::RunnerMark ProcessList::RunnerMarkOf(pid_t pid)
 {
     const QByteArray env = readSmallFile("/proc/" + QByteArray::number(pid) + "/environ", 256 * 1024);
     const QByteArray key = QByteArray(RunnerVariable) + '=';
     for (const QByteArray& entry : env.split('\0'))
         if (entry.startsWith(key))
-            return pid_t(entry.mid(key.size()).toLong());
-    return 0;
+            return RunnerMark::Parse(entry.mid(key.size()));
+    return {};
 }
 
 bool ProcessList::RealUser(pid_t pid, uid_t* uid)

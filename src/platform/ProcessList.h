@@ -33,12 +33,34 @@ public:
 
     static bool IsZombie(const Entry& e) { return e.state == 'Z' || e.state == 'X'; }
 
-    // DOSOutputs marks its children (and so their children) with the id of
-    // the runner's process in this environment variable.
+    // DOSOutputs marks its children (and so their children) with this
+    // environment variable, naming the runner's process unambiguously:
+    // "PID:NAMESPACE:START", its id, the inode of its PID namespace and its
+    // start time in ticks after boot. An id alone means nothing in another
+    // PID namespace (a sandbox), and may be reused once the runner is gone.
     static constexpr const char* RunnerVariable = "VELUNOR_RUNNER_PID";
-    // The runner a process was started by, from its environment; 0 when it
-    // carries no mark or the environment cannot be read.
-    static pid_t RunnerOf(pid_t pid);
+    struct RunnerMark {
+        pid_t pid = 0;
+        unsigned long long pidNamespace = 0;
+        unsigned long long startTime = 0;
+        // Only a complete mark can be judged; anything else is never acted on.
+        bool IsComplete() const { return pid > 0 && pidNamespace != 0 && startTime != 0; }
+        bool operator==(const RunnerMark& o) const
+        {
+            return pid == o.pid && pidNamespace == o.pidNamespace && startTime == o.startTime;
+        }
+        QByteArray Text() const;
+        static RunnerMark Parse(const QByteArray& text); // incomplete when it is no such text
+    };
+    // The mark of a process as seen from here (incomplete when its /proc
+    // files cannot be read); OwnMark() is this process's, taken once.
+    static RunnerMark MarkOf(pid_t pid);
+    static const RunnerMark& OwnMark();
+    // The mark a process carries in its environment; incomplete when it
+    // carries none, an older one (a bare id) or its environment is unreadable.
+    static RunnerMark RunnerMarkOf(pid_t pid);
+    // The runner's id from that mark; 0 when there is none.
+    static pid_t RunnerOf(pid_t pid) { return RunnerMarkOf(pid).pid; }
     // The real user id of a process, from /proc/PID/status; false when it
     // cannot be read (the process ended meanwhile).
     static bool RealUser(pid_t pid, uid_t* uid);

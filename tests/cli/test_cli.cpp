@@ -280,16 +280,34 @@ TEST_F(CliTest, AConversionStartsOurProgramsAndQpdfAndNoJava)
     EXPECT_TRUE(started.filter("java", Qt::CaseInsensitive).isEmpty());
 }
 
-TEST_F(CliTest, UsageMistakes)
+// Mistakes and failures are said in the program's own words: one prefix,
+// its name, on every line that speaks; the usage line names it as typed.
+TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
 {
-    auto r = run({});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("Please add a file"));
-    r = run({"-q", "0", "x.png"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("1 to 100"));
-    r = run({"--no-such-option", "x.png"});
-    EXPECT_EQ(r.exitCode, 2);
+    const struct {
+        QStringList args;
+        int exitCode;
+        QString said; // the line on standard error that names the fault
+    } rows[] = {
+        {{}, 2, "velunor-convert: no pictures given"},
+        {{"-q", "0", "x.png"}, 2, "velunor-convert: the quality must be a whole number from 1 to 100"},
+        {{"--no-such-option", "x.png"}, 2, "velunor-convert: Unknown option"},
+        {{"-o", root + "/out", root + "/pics/missing.png"}, 2, "velunor-convert: "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const auto r = run(row.args);
+        EXPECT_EQ(r.exitCode, row.exitCode);
+        EXPECT_TRUE(r.err.startsWith(row.said) || r.err.contains("\n" + row.said)) << r.err.toStdString();
+        for (const QString& line : r.err.split('\n', Qt::SkipEmptyParts))
+            EXPECT_TRUE(line.startsWith("velunor-convert: ") || line.startsWith("Try 'velunor-convert --help'")
+                        || line.endsWith("...") || line.endsWith('%'))
+                << line.toStdString();
+        if (row.args.contains(root + "/pics/missing.png")) {
+            EXPECT_TRUE(r.err.contains(QRegularExpression("^velunor-convert: .*missing\\.png", QRegularExpression::MultilineOption)))
+                << r.err.toStdString();
+        }
+    }
     // A page layout that makes no sense stops before any page, saying what
     // was wrong and what is taken.
     const QString pic = picture("p.png", FIF_PNG, 60, 40);
@@ -313,13 +331,14 @@ TEST_F(CliTest, UsageMistakes)
         {{"--fit", "stretch"}, "unknown fit \"stretch\"; give into"},
     };
     for (const auto& l : layouts) {
-        r = run(QStringList{"-o", root + "/out"} + l.args + QStringList{pic});
+        const auto r = run(QStringList{"-o", root + "/out"} + l.args + QStringList{pic});
         EXPECT_EQ(r.exitCode, 2) << qPrintable(l.args.join(' '));
         EXPECT_TRUE(r.err.contains(l.says)) << qPrintable(r.err);
         EXPECT_TRUE(pdfsIn(root + "/out").isEmpty());
     }
-    r = run({"--help"});
+    const auto r = run({"--help"});
     EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.startsWith("Usage: velunor-convert [options] PICTURE...")) << r.out.toStdString();
     for (const char* o : {"--output-dir", "--title", "--author", "--subject", "--keywords", "--creation-date",
                           "--quality", "--yes", "--version", "--page-size", "--orientation", "--margin", "--fit", "--max-ppi"})
         EXPECT_TRUE(r.out.contains(o)) << o;
@@ -444,4 +463,18 @@ TEST_F(CliTest, OnATerminalTheQuestionIsAskedAndTheCaptionsDrawABar)
     EXPECT_TRUE(said.contains("] Done.\r\n" + existing)) << said.toStdString();
     EXPECT_EQ(pdfPageCount(existing), 1);
     EXPECT_TRUE(leftovers().isEmpty());
+
+    // A name holding an escape sequence is shown escaped, never obeyed.
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CACHE_HOME", root + "/cache");
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(root);
+    const QString odd = "red" + QString(QChar(0x1B)) + "[31m" + QChar(0x9B) + "x.png";
+    p.start("script", {"-qec", "'" + convertProgram() + "' -o out '" + odd + "'", "/dev/null"});
+    ASSERT_TRUE(p.waitForFinished(300000));
+    said = QString::fromLocal8Bit(p.readAllStandardOutput());
+    EXPECT_EQ(p.exitCode(), 2) << said.toStdString();
+    EXPECT_TRUE(said.contains("red\\x1B[31m\\x9Bx.png")) << said.toStdString();
+    EXPECT_FALSE(said.contains("\x1b[31m")) << said.toStdString();
 }

@@ -387,13 +387,20 @@ TEST_F(TrustCli, KillAtAnyMomentOfThePlacementLeavesTheOldDocumentOrTheNew)
                 // A hidden name on a disk of its own lives for two system
                 // calls; a kill right there leaves it to the next start.
                 if (ownDisk) {
-                    EXPECT_EQ(run({}, cache).exitCode, 2);
+                    EXPECT_EQ(run({"-t", "", pic}, cache).exitCode, 1); // ends after the start-up sweep
                 }
                 EXPECT_EQ(entries(out), QStringList{"Doc.pdf"});
                 const QByteArray now = readAll(out + "/Doc.pdf");
                 if (now != earlier) {
                     EXPECT_EQ(pdfPageCount(out + "/Doc.pdf"), 1);
                     EXPECT_EQ(runProgram("qpdf", {"--check", out + "/Doc.pdf"}).exitCode, 0);
+                }
+                // The exit tells the truth: 0 and the path when the new
+                // document is in place, 128 + n when the old one stayed.
+                if (sig == SIGTERM) {
+                    const bool replaced = now != earlier;
+                    EXPECT_EQ(p.exitCode(), replaced ? 0 : 128 + SIGTERM);
+                    EXPECT_EQ(QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed() == out + "/Doc.pdf", replaced);
                 }
             }
         }
@@ -427,6 +434,12 @@ TEST_F(TrustCli, InputsAreCheckedBeforeAnyPageIsMade)
         {{"-d", "D:20240131154500"}, 0, ""},
         {{"-t", bom}, 0, ""},
         {{"-o", longFolder, "-t", QString(200, QChar(u'x'))}, 1, "is too long"},
+        {{"-d", "D:20240231120000Z"}, 2, "must be a PDF date"},
+        {{"-d", "D:20230229120000Z"}, 2, "must be a PDF date"},
+        {{"-d", "D:21000229120000Z"}, 2, "must be a PDF date"},
+        {{"-d", "D:20240430120000Z\n"}, 2, "must be a PDF date"},
+        {{"-d", "D:20240131154500Zx"}, 2, "must be a PDF date"},
+        {{"-d", "D:20240229120000Z"}, 0, ""},
     };
     int i = 0;
     for (const Row& row : rows) {

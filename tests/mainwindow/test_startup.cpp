@@ -19,7 +19,10 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
+#include <QTest>
 #include <QToolButton>
+
+#include <functional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -295,3 +298,32 @@ TEST_F(StartUp, ListScrollsSidewaysOverTwoThousandPixels)
 }
 
 } // namespace
+
+// Keys never go unseen into a control under the start-up picture: the focus
+// entering one (Tab, a click) or a key reaching one hides the picture, as
+// the first toolbar command does. Showing the window, and the focus on a
+// control the picture does not cover, leave it in place.
+TEST_F(StartUp, KeysNeverGoUnseenIntoControlsTheStartUpPictureCovers)
+{
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        bool hidden;
+    } rows[] = {
+        {"window shown and active", [] {}, false},
+        {"Tab onto a toolbar button", [this] { tool(5)->setFocus(Qt::TabFocusReason); }, false},
+        {"Tab into the author field", [this] { text("txtCreateFor")->setFocus(Qt::TabFocusReason); }, true},
+        {"a click on the output folder", [this] { text("txtPath")->setFocus(Qt::MouseFocusReason); }, true},
+        {"a key typed into the focused title", [this] { QTest::keyClick(text("txtTitle"), Qt::Key_X); }, true},
+        {"the Tab key from the title", [this] { QTest::keyClick(text("txtTitle"), Qt::Key_Tab); }, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        load();
+        showActive();
+        row.act();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(label("picDoor")->isHidden(), row.hidden);
+        window.reset();
+    }
+}

@@ -94,18 +94,23 @@ bool runningAs(pid_t pid, const QByteArray& comm)
 }
 
 // The mark a runner gives its children, naming the runner's process.
+QByteArray markOf(const ProcessList::RunnerMark& runner)
+{
+    return QByteArray(ProcessList::RunnerVariable) + '=' + runner.Text();
+}
 QByteArray markOf(pid_t runner)
 {
-    return QByteArray(ProcessList::RunnerVariable) + '=' + QByteArray::number(runner);
+    return markOf(ProcessList::MarkOf(runner));
 }
 
-// The id of a process that has ended: a Velunor program that was killed.
-pid_t deadProcess()
+// The mark of a process that has ended: a Velunor program that was killed.
+ProcessList::RunnerMark deadProcess()
 {
     Child gone(helper("vlnh2_sleeper"));
+    const ProcessList::RunnerMark mark = ProcessList::MarkOf(gone.pid);
     ::kill(gone.pid, SIGKILL);
     gone.endedBySigkill();
-    return gone.pid;
+    return mark;
 }
 
 TEST(KillProcessByName, EndsStrayRunsOfTheNameIgnoringCaseAndOnlyThose)
@@ -184,7 +189,9 @@ TEST(KillProcessByName, ScriptRunGoesByTheScriptNameAndTakesItsChildAlong)
 
 // Only a run that a Velunor program started and that nobody waits for any
 // more is a stray: the user's own runs (no mark), the runs of another live
-// Velunor and our own runs are work in progress and are never signalled.
+// Velunor and our own runs are work in progress and are never signalled;
+// nor is a run whose mark cannot be judged from here (made in another PID
+// namespace, where its id names another process, or a bare id).
 TEST(KillProcessByName, OnlyRunsOfAVelunorProgramThatIsGoneAreStrays)
 {
     Names n;
@@ -201,6 +208,12 @@ TEST(KillProcessByName, OnlyRunsOfAVelunorProgramThatIsGoneAreStrays)
         {"run of another live Velunor", markOf(otherRunner.pid), false},
         {"run of this program", markOf(::getpid()), false},
         {"run of a Velunor that was killed", markOf(deadProcess()), true},
+        {"run of a killed Velunor whose id a newer process took",
+         markOf(ProcessList::RunnerMark{otherRunner.pid, ProcessList::OwnMark().pidNamespace, 1}), true},
+        {"run marked in another PID namespace",
+         markOf(ProcessList::RunnerMark{deadProcess().pid, ProcessList::OwnMark().pidNamespace + 1, 1}), false},
+        {"run carrying a bare id", QByteArray(ProcessList::RunnerVariable) + '=' + QByteArray::number(deadProcess().pid),
+         false},
     };
     std::vector<std::unique_ptr<Child>> runs;
     for (const Case& c : cases)

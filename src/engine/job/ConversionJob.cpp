@@ -9,6 +9,7 @@
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
 #include "platform/ProgramName.h"
+#include "platform/SignalHold.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -277,6 +278,7 @@ ConversionJob::Outcome ConversionJob::Run()
     RunningFlag flag;
     m_outputPath.clear();
     m_failure.clear();
+    m_placed = false;
     m_caption.clear();
     const Outcome outcome = runSteps();
     m_observer.Finished(outcome, m_outputPath);
@@ -332,6 +334,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     if (!foldersMade)
         return fail(error);
     const WorkFolders work = m_area.Folders();
+    const QString shownTmp = m_area.NamedFolders().tmpDir; // as the user knows it
 
     ToolkitSteps steps(m_runner, work);
     DocumentInfo info{settings.title, settings.author, settings.creationDate, settings.subject, settings.keywords};
@@ -415,7 +418,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     if (!linked && !QFile::copy(work.pageFile(0), work.chainFile(1))) {
         QFile::remove(work.chainFile(1));
         return fail(ToolkitSteps::NoRoomFor(work.tmpDir, QFileInfo(work.pageFile(0)).size())
-                        ? workDiskFull(work.tmpDir, QStringLiteral("copy the first page"))
+                        ? workDiskFull(shownTmp, QStringLiteral("copy the first page"))
                         : QStringLiteral("The work file %1 could not be written.").arg(work.chainFile(1)));
     }
 
@@ -424,7 +427,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
         if (!r.started)
             return fail(QString()); // the command runner has told the user
         if (!r.ok)
-            return fail(toolkitFailure(QStringLiteral("add page %1 (%2)").arg(i + 1).arg(m_in.Entry(i)), r, work.tmpDir));
+            return fail(toolkitFailure(QStringLiteral("add page %1 (%2)").arg(i + 1).arg(m_in.Entry(i)), r, shownTmp));
         showProgress(kCreating, i);
         m_yield();
     }
@@ -434,7 +437,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
         if (!r.started)
             return fail(QString());
         if (!r.ok)
-            return fail(toolkitFailure(QStringLiteral("write the document information"), r, work.tmpDir));
+            return fail(toolkitFailure(QStringLiteral("write the document information"), r, shownTmp));
         QFile::remove(work.chainFile(n));
     }
 
@@ -453,10 +456,15 @@ ConversionJob::Outcome ConversionJob::runSteps()
     // Replaces the entry only when the copy has been read back whole from
     // the output disk; otherwise the earlier document stays as it was. That
     // read is the document's one check: pages and information alike.
+    // From here to the end of the job the signals that end a program wait:
+    // a stop heard after the document is in place would report a failure
+    // for a document that was replaced.
+    const SignalHold hold;
     OutputPlacement placement(work.tmpDir);
     const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, made, info, why); };
     if (!placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, &error))
         return fail(error);
+    m_placed = true;
 
     progress(QStringLiteral("Removing Temporary Files..."), 0);
     m_area.RemoveFolders(m_yield);

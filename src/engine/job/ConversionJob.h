@@ -43,6 +43,9 @@ public:
     // when the drawing library or the command runner already spoke).
     QString OutputPath() const { return m_outputPath; }
     QString FailureText() const { return m_failure; }
+    // True once this run's document has replaced the entry in the output
+    // folder (the job then reports Done, whatever comes after).
+    bool DocumentPlaced() const { return m_placed; }
 
     // floor(i / (n - 1) x 100) in double precision; -1 when n < 2.
     static int Percent(int i, int n);
@@ -83,4 +86,5 @@ private:
     QString m_caption;
     QString m_outputPath;
     QString m_failure;
+    bool m_placed = false;
 };

@@ -1,5 +1,7 @@
 #include "engine/job/OutputPlacement.h"
 
+#include "platform/SignalHold.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -46,26 +48,6 @@ public:
 
 private:
     int m_fd;
-};
-
-// Holds back the signals that end a program, so that two system calls in a
-// row are not parted by one of them.
-class SignalHold {
-public:
-    SignalHold()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
-            sigaddset(&set, sig);
-        pthread_sigmask(SIG_BLOCK, &set, &m_old);
-    }
-    ~SignalHold() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
-    SignalHold(const SignalHold&) = delete;
-    SignalHold& operator=(const SignalHold&) = delete;
-
-private:
-    sigset_t m_old;
 };
 
 bool writeAll(int fd, const char* p, size_t n)

@@ -5,6 +5,11 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 void appendRecord(QByteArray& out, const QString& value)
 {
@@ -46,19 +51,39 @@ bool SettingsFile::Read(const QString& path, SettingsValues* values, int* record
 {
     if (records)
         *records = 0;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    // Only a regular file of a sane size is read. Opened without blocking:
+    // a FIFO (or a device) planted at the path would otherwise hold the
+    // window's start-up for ever, before any window shows.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    QByteArray data;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxBytes;
+    if (ok) {
+        data.resize(qsizetype(st.st_size));
+        qsizetype got = 0;
+        while (got < data.size()) {
+            const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        data.truncate(got);
+    }
+    ::close(fd);
+    if (!ok)
         return false;
     QString* fields[] = {&values->title, &values->author, &values->subject,
                          &values->keywords, &values->quality, &values->outputFolder};
     int n = 0;
-    // A settings file is a few hundred bytes; anything longer is not ours.
-    constexpr qint64 maxLine = 64 * 1024;
-    while (n < 6 && !f.atEnd()) {
-        const QByteArray line = f.readLine(maxLine);
-        if (line.isEmpty() && !f.atEnd())
-            break;
-        *fields[n++] = RecordText(line);
+    for (qsizetype at = 0; n < 6 && at < data.size();) {
+        qsizetype end = data.indexOf('\n', at);
+        end = end < 0 ? data.size() : end + 1;
+        *fields[n++] = RecordText(data.mid(at, end - at));
+        at = end;
     }
     if (records)
         *records = n;

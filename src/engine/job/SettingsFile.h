@@ -18,7 +18,11 @@ struct SettingsValues {
 // new one, never a mix.
 class SettingsFile {
 public:
-    // Reads what the file holds. False when it cannot be opened; otherwise
+    // Largest file read: ours is a few hundred bytes.
+    static constexpr qint64 MaxBytes = 1024 * 1024;
+
+    // Reads what the file holds. False when it cannot be opened or is not a
+    // regular file of at most MaxBytes (a FIFO, a device, a folder); otherwise
     // *records tells how many of the six were present (missing ones are left
     // unchanged in *values).
     static bool Read(const QString& path, SettingsValues* values, int* records = nullptr);

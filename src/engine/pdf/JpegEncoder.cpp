@@ -96,7 +96,8 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, JSAMPROW* rowPoint
     jpeg_set_defaults(cinfo);
     jpeg_set_quality(cinfo, quality, TRUE);
     cinfo->dct_method = JDCT_ISLOW;
-    cinfo->optimize_coding = TRUE;
+    cinfo->optimize_coding = JpegEncoder::OptimisesTables(width, height, space == JCS_GRAYSCALE ? 1 : 3,
+                                                          space == JCS_GRAYSCALE ? 1 : sampling.h * sampling.v);
     if (space != JCS_GRAYSCALE) {
         cinfo->comp_info[0].h_samp_factor = sampling.h;
         cinfo->comp_info[0].v_samp_factor = sampling.v;
@@ -112,6 +113,18 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, JSAMPROW* rowPoint
 }
 
 } // namespace
+
+bool JpegEncoder::OptimisesTables(qint64 width, qint64 height, int components, int lumaPerChroma)
+{
+    // Optimised tables take two passes, so libjpeg keeps every DCT
+    // coefficient of the picture meanwhile: 2 bytes a luma sample, and as
+    // much again for each chroma plane over its subsampling (3 bytes a pixel
+    // at 4:2:0, 6 at 4:4:4). A 12-megapixel photo needs 36 MB; an 18,000 x
+    // 18,000 picture would need 0.97 GB on top of its mapped bitmap, so past
+    // the limit the standard tables are used (a few per cent larger).
+    const double perPixel = 2.0 * (1.0 + (components - 1) / double(std::max(1, lumaPerChroma)));
+    return double(width) * double(height) * perPixel <= double(MaxTableBufferBytes);
+}
 
 JpegEncoder::~JpegEncoder()
 {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QtGlobal>
 
 #include <cstddef>
 
@@ -29,6 +30,14 @@ public:
     // first (FreeImage's order). Quality is clamped to 1..100.
     bool Encode(const unsigned char* rows, int width, int pitch, int height, Pixels pixels,
                 int quality, bool bottomUp, Sampling source = Sampling{0, 0});
+
+    // Optimised tables keep the whole picture's coefficients in memory; a
+    // picture whose coefficients would take more than this gets the
+    // standard tables, so a huge page stays within the memory bound.
+    static constexpr qint64 MaxTableBufferBytes = 256 * 1024 * 1024;
+    // Whether a picture of that size, components (1 or 3) and luma samples
+    // per chroma sample (h x v) is coded with optimised tables.
+    static bool OptimisesTables(qint64 width, qint64 height, int components, int lumaPerChroma);
 
     const unsigned char* Data() const { return m_data; }
     std::size_t Size() const { return m_size; }

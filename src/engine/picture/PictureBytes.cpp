@@ -72,7 +72,8 @@ bool PictureBytes::IffSize(QIODevice& f, qint64* width, qint64* height)
 
 // FreeImage walks the chunks up to BODY subtracting each size from the FORM
 // size, and loops for ever once a size runs past it (its count is unsigned)
-// or past the end of the file. Walked here the same way first, with checks.
+// or past the end of the file. Walked here the same way first, with checks;
+// the pad byte after an odd-length chunk is part of the walk.
 bool PictureBytes::IffChunksFit(QIODevice& f)
 {
     unsigned char head[12];
@@ -90,8 +91,11 @@ bool PictureBytes::IffChunksFit(QIODevice& f)
         const qint64 size = Be32(chunk + 4);
         if (size + 8 > remaining || pos + 8 + size > fileSize)
             return false;
-        remaining -= size + 8;
-        pos += size + 8;
+        // A chunk of odd length is followed by one pad byte (as IFF says,
+        // and as FreeImage reads it).
+        const qint64 step = size + (size & 1) + 8;
+        remaining -= step;
+        pos += step;
     }
     return false;
 }
@@ -237,6 +241,41 @@ QByteArray PictureBytes::JpegWithoutExif(const QByteArray& jpeg, int* orientatio
 bool PictureBytes::IsJpegStart(const QByteArray& head)
 {
     return head.size() >= 3 && head[0] == '\xFF' && head[1] == '\xD8' && head[2] == '\xFF';
+}
+
+bool PictureBytes::PcxDataFits(const QByteArray& pcx)
+{
+    if (pcx.size() < 128 || pcx[0] != char(0x0A))
+        return false;
+    const auto* h = reinterpret_cast<const unsigned char*>(pcx.constData());
+    const qint64 width = qint64(Le16(h + 8)) - Le16(h + 4) + 1, height = qint64(Le16(h + 10)) - Le16(h + 6) + 1;
+    const qint64 bytesPerLine = Le16(h + 66), planes = h[65], bits = h[3];
+    if (width <= 0 || height <= 0 || bytesPerLine <= 0 || planes <= 0)
+        return false;
+    const qint64 wanted = height * planes * bytesPerLine;
+    qint64 got = 0, pos = 128;
+    const qint64 size = pcx.size();
+    if (h[2] == 0) { // not run-length coded
+        got = qMin(wanted, size - pos);
+        pos += got;
+    }
+    while (got < wanted && pos < size) {
+        const unsigned char b = h[pos++];
+        if ((b & 0xC0) == 0xC0) {
+            if (pos >= size)
+                return false;
+            ++pos;
+            got += b & 0x3F;
+        } else {
+            ++got;
+        }
+    }
+    if (got < wanted)
+        return false;
+    // A 256-colour picture keeps its palette at the end: 0x0C and 768 bytes.
+    if (bits == 8 && planes == 1)
+        return size - pos >= 769 && h[size - 769] == 0x0C;
+    return true;
 }
 
 bool PictureBytes::IffChunksFit(const QString& path)

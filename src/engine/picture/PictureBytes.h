@@ -28,6 +28,13 @@ public:
     static bool IffChunksFit(QIODevice& f);
     static bool IffChunksFit(const QString& path);
 
+    // False when a PCX file ends before its pixels do: its run-length data
+    // is walked until it gives every row of every plane (and an 8-bit
+    // picture's palette must follow it). FreeImage reads PCX in blocks, so a
+    // short read there is no sign of a cut, and it draws a cut file's
+    // missing rows from whatever its buffer holds.
+    static bool PcxDataFits(const QByteArray& pcx);
+
     // The Orientation tag (1 to 8) of a TIFF structure's first directory,
     // 1 when absent or unreadable.
     static int ExifOrientation(const QByteArray& tiff);

@@ -2,13 +2,14 @@
 
 #include "engine/picture/ColourProfile.h"
 #include "engine/picture/FreeImageDiagnostics.h"
+#include "engine/picture/JpegHeader.h"
 #include "engine/picture/HeifReader.h"
 #include "engine/picture/JxlReader.h"
 #include "engine/picture/WebpReader.h"
 #include "engine/picture/PictureBytes.h"
+#include "engine/picture/PictureFile.h"
 #include "engine/picture/PictureTraits.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -118,7 +119,10 @@ FiBitmap onWhite(FIBITMAP* dib32)
 // takes them; palettes and 1-bit pictures are kept as such.
 FiBitmap readBmpWithQt(const QString& path, QString* error)
 {
-    QImageReader reader(path, "bmp");
+    PictureFile file(path);
+    if (!file.OpenForDecoding())
+        return nullptr;
+    QImageReader reader(&file, "bmp");
     // A top-down BMP reports a negative height here.
     const QSize size = reader.size();
     // Qt's 32-bit picture, FreeImage's copy of it and a 24-bit one.
@@ -130,6 +134,10 @@ FiBitmap readBmpWithQt(const QString& path, QString* error)
     QImage img = reader.read();
     if (img.isNull())
         return nullptr;
+    if (file.ReadPastEnd()) {
+        *error = PictureReader::IncompleteText();
+        return nullptr;
+    }
     int bpp = 32;
     if (img.format() == QImage::Format_Mono || img.format() == QImage::Format_MonoLSB) {
         img = img.convertToFormat(QImage::Format_Mono);
@@ -210,10 +218,12 @@ bool declared(const QString& path, int format, Declared* d)
         if (!f.open(QIODevice::ReadOnly))
             return false;
         if (format == FIF_JPEG) {
-            int components = 3;
-            if (!PictureBytes::JpegSize(f, &d->width, &d->height, &components))
+            JpegHeader header;
+            if (!header.Read(f.readAll(), nullptr))
                 return false;
-            d->bitsPerPixel = components == 1 ? 8 : 24;
+            d->width = header.width;
+            d->height = header.height;
+            d->bitsPerPixel = header.components == 1 ? 8 : 24;
             d->pageReady = true;
             return true;
         }
@@ -223,8 +233,11 @@ bool declared(const QString& path, int format, Declared* d)
     }
     if (!readableFormat(format) || !FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT(format)))
         return false;
-    FiBitmap head(FreeImage_Load(FREE_IMAGE_FORMAT(format), QFile::encodeName(path).constData(),
-                                 FIF_LOAD_NOPIXELS));
+    PictureFile file(path);
+    if (!file.OpenForDecoding())
+        return false;
+    FiBitmap head(FreeImage_LoadFromHandle(FREE_IMAGE_FORMAT(format), PictureFile::Io(), file.Handle(),
+                                           FIF_LOAD_NOPIXELS));
     if (!head)
         return false;
     d->width = FreeImage_GetWidth(head.get());
@@ -237,22 +250,25 @@ bool declared(const QString& path, int format, Declared* d)
     return true;
 }
 
-// A JPEG read once: its size checked from the frame header, then decoded
-// from memory without FreeImage seeing its Exif block, and turned upright.
-FiBitmap loadJpeg(const QByteArray& file, QString* error)
+} // namespace
+
+// A JPEG read once: its size checked from libjpeg's own reading of the
+// header, then decoded from memory without FreeImage seeing its Exif block,
+// and turned upright.
+FiBitmap PictureReader::ReadJpeg(const QByteArray& file, QString* error)
 {
     int orientation = 1;
     QByteArray jpeg = PictureBytes::JpegWithoutExif(file, &orientation);
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::ReadOnly);
+    JpegHeader header;
+    if (!header.Read(jpeg, error))
+        return nullptr;
     Declared d;
-    int components = 3;
-    if (PictureBytes::JpegSize(buffer, &d.width, &d.height, &components)) {
-        d.bitsPerPixel = components == 1 ? 8 : components == 4 ? 32 : 24;
-        d.pageReady = true;
-        if (!PictureReader::WithinLimit(d.width, d.height, error) || !withinMemory(d, orientation == 1 ? 0 : 1, error))
-            return nullptr;
-    }
+    d.width = header.width;
+    d.height = header.height;
+    d.bitsPerPixel = header.components == 1 ? 8 : header.components == 4 ? 32 : 24;
+    d.pageReady = true;
+    if (!PictureReader::WithinLimit(d.width, d.height, error) || !withinMemory(d, orientation == 1 ? 0 : 1, error))
+        return nullptr;
     FIMEMORY* mem = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(jpeg.data()), DWORD(jpeg.size()));
     if (!mem)
         return nullptr;
@@ -265,6 +281,8 @@ FiBitmap loadJpeg(const QByteArray& file, QString* error)
         return dib;
     return upright(std::move(dib), orientation);
 }
+
+namespace {
 
 // The checks every decoded picture passes; null with *error when one fails.
 FiBitmap accepted(FiBitmap dib, int format, const QString& path, QString* error)
@@ -306,6 +324,11 @@ bool hasPixels(const FiBitmap& dib)
 } // namespace
 
 qint64 PictureReader::MaxPixels() { return qint64(20000) * 20000; }
+
+QString PictureReader::IncompleteText()
+{
+    return QStringLiteral("the file is damaged or incomplete: it ends before the picture does");
+}
 
 int PictureReader::MaxSide() { return 65500; }
 
@@ -361,15 +384,15 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         *error = "the file is empty";
         return nullptr;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    PictureFile file(path);
+    if (!file.OpenForDecoding()) {
         *error = file.error() == QFileDevice::PermissionsError ? QString("the file cannot be read (permission denied)")
                                                                 : "the file cannot be read: " + file.errorString();
         return nullptr;
     }
     // A JPEG, whatever its name says, is read once and decoded from memory.
     if (PictureBytes::IsJpegStart(file.peek(3))) {
-        FiBitmap dib = loadJpeg(file.readAll(), error);
+        FiBitmap dib = ReadJpeg(file.readAll(), error);
         if (hasPixels(dib))
             return accepted(std::move(dib), FIF_JPEG, path, error);
         if (error->isEmpty())
@@ -391,12 +414,14 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
             *error = QStringLiteral("the file could not be decoded");
         return nullptr;
     }
-    file.close();
-    const QByteArray p8 = QFile::encodeName(path);
+    // Every other picture is read through our own FreeImageIO, which notes
+    // a read past the end of the file.
+    FreeImageIO* io = PictureFile::Io();
     int candidates[2];
     int count = 0;
-    const int detected = FreeImage_GetFileType(p8.constData(), 0);
-    if (readableFormat(preferred) && FreeImage_Validate(FREE_IMAGE_FORMAT(preferred), p8.constData()))
+    const int detected = FreeImage_GetFileTypeFromHandle(io, file.Handle(), 0);
+    file.Rewind();
+    if (readableFormat(preferred) && FreeImage_ValidateFromHandle(FREE_IMAGE_FORMAT(preferred), io, file.Handle()))
         candidates[count++] = preferred;
     if (readableFormat(detected) && detected != preferred)
         candidates[count++] = detected;
@@ -418,11 +443,26 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
             lastFailure = "the IFF file is damaged: its chunks do not fit in the file";
             continue;
         }
+        if (format == FIF_PCX) {
+            file.Rewind();
+            if (!PictureBytes::PcxDataFits(file.readAll())) {
+                lastFailure = IncompleteText();
+                continue;
+            }
+        }
         // PNGs keep their raw samples, whatever gAMA says: FreeImage would
         // apply it to grey and truecolour ones but not to palette ones, and
         // other programs show the samples as they are.
-        FiBitmap dib(FreeImage_Load(FREE_IMAGE_FORMAT(format), p8.constData(),
-                                    format == FIF_ICO ? ICO_MAKEALPHA : format == FIF_PNG ? PNG_IGNOREGAMMA : 0));
+        file.Rewind();
+        FiBitmap dib(FreeImage_LoadFromHandle(FREE_IMAGE_FORMAT(format), io, file.Handle(),
+                                              format == FIF_ICO ? ICO_MAKEALPHA : format == FIF_PNG ? PNG_IGNOREGAMMA : 0));
+        // The file ended before the picture: FreeImage drew what was missing
+        // as garbage or blank (BMP, IFF, ICO, PSD say nothing of it). Its
+        // PCX reader reads in blocks, so PCX is judged by its data above.
+        if (hasPixels(dib) && format != FIF_PCX && file.ReadPastEnd()) {
+            *error = withReason(IncompleteText());
+            return nullptr;
+        }
         if (hasPixels(dib))
             return accepted(std::move(dib), format, path, error);
         lastFailure = withReason(QString("the file could not be decoded as %1").arg(formatName(format)));

@@ -39,6 +39,15 @@ public:
     // null and sets *error to a sentence (without the file name).
     static FiBitmap Read(const QString& path, int preferred, QString* error);
 
+    // The JPEG path of Read, on the file's bytes: size and components from
+    // libjpeg's own header reading, checked against the limits before any
+    // pixel is decoded; then decoded (without FreeImage seeing the Exif
+    // block) and turned upright. Null with *error on failure.
+    static FiBitmap ReadJpeg(const QByteArray& file, QString* error);
+
+    // The reason given for a picture whose file ends before its pixels do.
+    static QString IncompleteText();
+
     // Brings any picture to one of the three kinds the page writer takes:
     // 1 bit with a two-colour palette, 8-bit grey (black = 0), or 24-bit BGR.
     // Transparent pictures are put on white. Null with *error on failure.

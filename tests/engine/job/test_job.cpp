@@ -248,10 +248,11 @@ TEST_F(JobTest, RootFolderStaysTheRootAndIsNotTakenForNoFolder)
 TEST_F(JobTest, DrawingLibraryFailureStopsWithoutASecondMessage)
 {
     io.entries = {picture("a.png", 20, 10), picture("b.png", 20, 10)};
-    // The page folder turns into a file: the page cannot be written.
+    // The page folder, by its name, turns into a file: the folder the job
+    // holds is gone, and the page cannot be written.
     io.onYield = [&] {
         if (io.yields == 1) {
-            const QString pages = area.Folders().pageDir;
+            const QString pages = area.NamedFolders().pageDir;
             QDir(pages).removeRecursively();
             writeFile(pages, "in the way");
         }

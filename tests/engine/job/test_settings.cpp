@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include "TestSupport.h"
 
@@ -55,6 +57,31 @@ TEST(SettingsFile, MissingShortAndForeignFiles)
 
     ASSERT_TRUE(writeFile(path, QByteArray(200000, 'x')));
     ASSERT_TRUE(SettingsFile::Read(path, &v, &records)); // no crash, no hang on junk
+}
+
+// What is not a regular file of a sane size gives the defaults at once: a
+// FIFO nobody writes (it blocked the start-up for ever), a device that never
+// ends, a folder, an oversized file. Each read runs in a child that an alarm
+// ends, so a read that blocks fails the test instead of hanging it.
+TEST(SettingsFile, OnlyARegularFileOfSaneSizeIsRead)
+{
+    QTemporaryDir tmp;
+    const QString fifo = tmp.filePath("fifo.dll"), huge = tmp.filePath("huge.dll");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(writeFile(huge, QByteArray(SettingsFile::MaxBytes + 1, '"')));
+    for (const QString& path : {fifo, QString("/dev/zero"), tmp.path(), huge}) {
+        SCOPED_TRACE(path.toStdString());
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::alarm(20);
+            SettingsValues v{"keep", "keep", "keep", "keep", "keep", "keep"};
+            const bool read = SettingsFile::Read(path, &v);
+            ::_exit(!read && v.title == "keep" ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
 }
 
 TEST(SettingsFile, QualityRecordMustBeAWholeNumberInRange)

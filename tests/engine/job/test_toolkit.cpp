@@ -434,12 +434,12 @@ TEST_F(ToolkitStepsTest, FailedJoinReportsTheToolkitsWordsAndLeavesNoOutput)
 TEST(ToolkitStrays, StrayRunsOfBothProgramsEnd)
 {
     QTemporaryDir dir;
-    pid_t dead = 0;
+    ProcessList::RunnerMark dead;
     {
         Started gone(VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper", {});
-        dead = gone.pid;
+        dead = ProcessList::MarkOf(gone.pid);
     }
-    const QByteArray strayMark = QByteArray(ProcessList::RunnerVariable) + '=' + QByteArray::number(dead);
+    const QByteArray strayMark = QByteArray(ProcessList::RunnerVariable) + '=' + dead.Text();
     std::vector<std::unique_ptr<Started>> strays;
     for (const QString tool : {"qpdf", "velunor-docinfo"}) {
         ASSERT_TRUE(QFile::copy(VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper", dir.filePath(tool)));

@@ -119,6 +119,9 @@ TEST(PictureBytes, IffSizeAndChunksThatFit)
         QByteArray file;
         bool fits;
     } chunks[] = {{"chunks up to BODY", good, true},
+                  {"a 9-byte CMAP and its pad byte before BODY",
+                   form(QByteArray("CMAP") + bytes({0, 0, 0, 9, 0, 0, 0, 255, 255, 255, 9, 9, 9, 0}) + bmhd + body, 42), true},
+                  {"an odd-sized chunk padded to even", form(odd + bmhd + body, 36), true},
                   {"chunk past the FORM size", form(bmhd + body, 12), false},
                   {"chunk past the end of the file", form(bmhd.left(10), 40), false},
                   {"no BODY", form(bmhd, 16), false}};
