@@ -130,3 +130,29 @@ ChildSpawn::Result ChildSpawn::Start(const QStringList& args, Child* child, int*
     child->writeEndReleased = ::close(writeFd) == 0;
     return Result::Started;
 }
+
+int ChildSpawn::StartHelper(const QByteArray& program, char* const argv[], const std::vector<int>& descriptors,
+                            pid_t* pid)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (size_t i = 0; i < descriptors.size(); ++i) {
+        if (descriptors[i] < 0)
+            posix_spawn_file_actions_addopen(&actions, int(i), "/dev/null", i == 0 ? O_RDONLY : O_WRONLY, 0);
+        else
+            posix_spawn_file_actions_adddup2(&actions, descriptors[i], int(i));
+    }
+    posix_spawn_file_actions_addclosefrom_np(&actions, int(descriptors.size()));
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const int spawnError = ::posix_spawn(pid, program.constData(), &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawnError;
+}

@@ -1,7 +1,9 @@
 #pragma once
+#include <QByteArray>
 #include <QStringList>
 
 #include <sys/types.h>
+#include <vector>
 
 // Starts the child of one command run: posix_spawnp, no shell; stdin
 // /dev/null, stdout and stderr into one close-on-exec pipe, every other
@@ -23,6 +25,12 @@ public:
     // On NoPipe, *error is the system's error number; nothing is left open
     // unless Started.
     static Result Start(const QStringList& args, Child* child, int* error);
+
+    // Starts one of our helper programs by its path: the child's descriptor i
+    // is descriptors[i] (-1: /dev/null), every other one is closed, signals
+    // at their defaults, the caller's environment. Returns 0 or the error.
+    static int StartHelper(const QByteArray& program, char* const argv[], const std::vector<int>& descriptors,
+                           pid_t* pid);
 
     // Whether the environment gives children a UTF-8 character type.
     static bool LocaleIsUtf8();

@@ -1,6 +1,7 @@
 #include "engine/job/OcrProcess.h"
 
 #include "platform/AppPaths.h"
+#include "platform/ChildSpawn.h"
 #include "platform/QuotedPath.h"
 
 #include <QFile>
@@ -86,24 +87,8 @@ bool OcrProcess::Start(const QString& bitmap, const QString& languages, const QS
 
     // Its pipe is all it inherits: stdin from /dev/null, stdout and stderr
     // into the pipe, every other descriptor (the work folder's lock...) closed.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int spawnError = ::posix_spawn(&pid, program.constData(), &actions, &attr, argv, environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    const int spawnError = ChildSpawn::StartHelper(program, argv, {-1, fds[1], fds[1]}, &pid);
     ::close(fds[1]);
     if (spawnError != 0) {
         ::close(fds[0]);

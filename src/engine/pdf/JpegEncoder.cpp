@@ -1,4 +1,5 @@
 #include "engine/pdf/JpegEncoder.h"
+#include "engine/picture/JpegErrorManager.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -10,21 +11,6 @@
 #include <jerror.h>
 
 namespace {
-
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void onError(j_common_ptr cinfo)
-{
-    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    std::longjmp(err->jump, 1);
-}
-
-void quietly(j_common_ptr, int) {}
 
 // Output into one growing malloc'ed block that stays ours on any error
 // (libjpeg's own memory destination frees blocks it has handed out).
@@ -73,13 +59,11 @@ bool usable(JpegEncoder::Sampling s)
 
 // The libjpeg part on its own: nothing here may need a destructor, because an
 // error leaves it by longjmp.
-bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, JSAMPROW* rowPointers, int width, int height,
+bool compress(jpeg_compress_struct* cinfo, JpegErrorManager* err, JSAMPROW* rowPointers, int width, int height,
               J_COLOR_SPACE space, int components, int quality, JpegEncoder::Sampling sampling,
               MemoryDestination* dest)
 {
-    cinfo->err = jpeg_std_error(&err->pub);
-    err->pub.error_exit = onError;
-    err->pub.emit_message = quietly;
+    cinfo->err = err->Install();
     if (setjmp(err->jump)) {
         jpeg_destroy_compress(cinfo);
         return false;
@@ -164,7 +148,7 @@ bool JpegEncoder::Encode(const unsigned char* rows, int width, int pitch, int he
         pointers[size_t(y)] = const_cast<JSAMPROW>(rows + qptrdiff(row) * pitch);
     }
     jpeg_compress_struct cinfo{};
-    ErrorManager err{};
+    JpegErrorManager err{};
     MemoryDestination dest{};
     if (!compress(&cinfo, &err, pointers.data(), width, height, space, components, quality, sampling, &dest)) {
         std::free(dest.data);

@@ -2,6 +2,7 @@
 
 #include "engine/picture/DecodeStep.h"
 #include "platform/AppPaths.h"
+#include "platform/ChildSpawn.h"
 #include "platform/QuotedPath.h"
 
 #include <QElapsedTimer>
@@ -82,25 +83,8 @@ bool DecoderProcess::start(QString* error)
     // Its pipes are all it inherits: the pictures on stdin, stdout and stderr
     // into one pipe, the answers on descriptor 3, every other descriptor
     // (the work folder's lock...) closed.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    posix_spawn_file_actions_adddup2(&actions, replies[1], 3);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 4);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int spawnError = ::posix_spawn(&pid, program.constData(), &actions, &attr, argv, environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    const int spawnError = ChildSpawn::StartHelper(program, argv, {in[0], out[1], out[1], replies[1]}, &pid);
     ::close(out[1]);
     ::close(in[0]);
     ::close(replies[1]);

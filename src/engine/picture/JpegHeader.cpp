@@ -1,4 +1,5 @@
 #include "engine/picture/JpegHeader.h"
+#include "engine/picture/JpegErrorManager.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -7,28 +8,11 @@
 
 namespace {
 
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void onError(j_common_ptr cinfo)
-{
-    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    std::longjmp(err->jump, 1);
-}
-
-void quietly(j_common_ptr, int) {}
-
 // The libjpeg part on its own: nothing here may need a destructor, because
 // an error leaves it by longjmp.
-bool readHeader(jpeg_decompress_struct* cinfo, ErrorManager* err, const unsigned char* data, unsigned long size)
+bool readHeader(jpeg_decompress_struct* cinfo, JpegErrorManager* err, const unsigned char* data, unsigned long size)
 {
-    cinfo->err = jpeg_std_error(&err->pub);
-    err->pub.error_exit = onError;
-    err->pub.emit_message = quietly;
+    cinfo->err = err->Install();
     if (setjmp(err->jump)) {
         jpeg_destroy_decompress(cinfo);
         return false;
@@ -44,7 +28,7 @@ bool readHeader(jpeg_decompress_struct* cinfo, ErrorManager* err, const unsigned
 bool JpegHeader::Read(const QByteArray& jpeg, QString* error)
 {
     jpeg_decompress_struct cinfo{};
-    ErrorManager err{};
+    JpegErrorManager err{};
     if (jpeg.isEmpty() || !readHeader(&cinfo, &err, reinterpret_cast<const unsigned char*>(jpeg.constData()),
                                       (unsigned long)(jpeg.size()))) {
         if (error)
