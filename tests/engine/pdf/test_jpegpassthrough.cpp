@@ -3,6 +3,7 @@
 // pixels in no more bytes, and that kept CMYK shows its inks in poppler,
 // mupdf and Ghostscript alike. The JPEGs are made here with libjpeg; djpeg
 // and the renderers judge the pages.
+#include "PageMakerFixture.h"
 #include "JpegSamples.h"
 #include "PictureCheck.h"
 #include "RecordingMessageSink.h"
@@ -108,17 +109,8 @@ std::array<double, 3> patchMean(const RgbImage& img, int i)
     return sum;
 }
 
-class JpegPassThroughTest : public ::testing::Test {
+class JpegPassThroughTest : public PageMakerFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(QDir().mkpath(folders.tmpDir));
-        ASSERT_TRUE(QDir().mkpath(folders.pageDir));
-        maker.BeginJob();
-    }
-    QString pic(const QString& name) const { return dir.filePath(name); }
-
     // Page i of the picture; a made page must be valid and drawn by
     // poppler, mupdf and Ghostscript without a word.
     PageResult page(int i, const QString& path, int quality)
@@ -135,10 +127,6 @@ protected:
         return r;
     }
 
-    QTemporaryDir dir;
-    WorkFolders folders{dir.filePath("tmpvelunor"), dir.filePath("jpgtmp")};
-    RecordingMessageSink sink;
-    PageMaker maker{folders, sink, [] {}};
 };
 
 TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)

@@ -2,6 +2,7 @@
 // pictures, grey with alpha, subsampling, Huffman tables, and the finished
 // document's dates and XMP. Every picture is made here; lcms2 computes the
 // colour-managed reference, and outside programs read the results.
+#include "PageMakerFixture.h"
 #include "PictureCheck.h"
 #include "RecordingMessageSink.h"
 #include "TestSupport.h"
@@ -211,17 +212,8 @@ int pageSampling(const QString& pdf)
     return sof < 0 ? -1 : int(quint8(j[sof + 11]));
 }
 
-class PageQualityTest : public ::testing::Test {
+class PageQualityTest : public PageMakerFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(QDir().mkpath(folders.tmpDir));
-        ASSERT_TRUE(QDir().mkpath(folders.pageDir));
-        maker.BeginJob();
-    }
-    QString pic(const QString& name) const { return dir.filePath(name); }
-
     // Makes page i and checks it is valid and drawn by poppler, mupdf and
     // Ghostscript without a word; returns poppler's rendering.
     RgbImage page(int i, const QString& path, int quality)
@@ -240,10 +232,6 @@ protected:
         return poppler.image;
     }
 
-    QTemporaryDir dir;
-    WorkFolders folders{dir.filePath("tmpvelunor"), dir.filePath("jpgtmp")};
-    RecordingMessageSink sink;
-    PageMaker maker{folders, sink, [] {}};
 };
 
 TEST_F(PageQualityTest, EmbeddedProfilesGiveTheManagedColours)
