@@ -14,6 +14,7 @@
 #include "engine/picture/PictureReader.h"
 #include "engine/job/WorkFolders.h"
 #include "platform/MessageSink.h"
+#include "platform/MemoryTuning.h"
 
 #include <FreeImage.h>
 #include <QCoreApplication>
@@ -197,6 +198,7 @@ void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, 
 
 int main(int argc, char** argv)
 {
+    KeepPageMemoryFlat(); // as both programs run
     QCoreApplication app(argc, argv);
     QStringList photos = app.arguments().mid(1);
     if (photos.isEmpty()) {

@@ -4,5 +4,6 @@
 
 void KeepPageMemoryFlat()
 {
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
