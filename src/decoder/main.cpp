@@ -16,6 +16,7 @@
 // until its input ends. Running out of memory still ends it (exit status
 // OutOfMemory), as does a crash: the page maker then starts another.
 #include "engine/picture/DecodeStep.h"
+#include "platform/HelperBounds.h"
 
 #include <QFile>
 
@@ -25,8 +26,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -120,21 +119,9 @@ int main(int argc, char** argv)
                              "       velunor-decode --parent PID --memory-limit BYTES --serve\n");
         return DecodeStep::Usage;
     }
-    // Ends with the program that waits for it, however that one ends (Exit
-    // in the middle of a job ends the window at once). Checked after, in
-    // case the parent went before the request was made.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != pid_t(parent))
+    // Exit in the middle of a job ends the window, and this with it.
+    if (!BindHelperToParent(parent, limit, outOfMemory))
         return DecodeStep::ParentGone;
-#ifndef __SANITIZE_ADDRESS__
-    // (AddressSanitizer reserves terabytes of address space for itself, so a
-    // sanitized test build runs without this limit.)
-    if (limit > 0) {
-        const rlimit as{rlim_t(limit), rlim_t(limit)};
-        ::setrlimit(RLIMIT_AS, &as);
-    }
-#endif
-    std::set_new_handler(outOfMemory);
     if (serving)
         return serve();
 

@@ -7,6 +7,8 @@
 //
 // Writes OUTBASE.pdf and exits 0, or prints the reason and exits with one of
 // the codes below.
+#include "platform/HelperBounds.h"
+
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/renderer.h>
@@ -18,8 +20,6 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -60,17 +60,8 @@ int main(int argc, char** argv)
     const char* bitmap = argv[9];
     const char* outbase = argv[10];
 
-    // Ends with the program that waits for it, however that one ends.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != pid_t(parent))
+    if (!BindHelperToParent(parent, limit, outOfMemory))
         return ParentGone;
-#ifndef __SANITIZE_ADDRESS__
-    if (limit > 0) {
-        const rlimit as{rlim_t(limit), rlim_t(limit)};
-        ::setrlimit(RLIMIT_AS, &as);
-    }
-#endif
-    std::set_new_handler(outOfMemory);
     // One thread: the job makes the next page on the other core meanwhile,
     // and Tesseract's threads gain little on one page (set before the
     // library's OpenMP runtime first reads it).

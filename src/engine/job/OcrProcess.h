@@ -1,12 +1,10 @@
 #pragma once
 #include "platform/EventPump.h"
+#include "platform/HelperChild.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
 
-#include <sys/types.h>
 
 // Reads the text of one page picture in the velunor-ocr helper: Tesseract
 // in a process of its own, under a memory and a time limit, ended with
@@ -24,12 +22,12 @@ public:
 
     explicit OcrProcess(YieldFunction yield, Options options = Defaults());
     // A helper still running (the job is being torn down) is killed and reaped.
-    ~OcrProcess();
+    ~OcrProcess() = default;
     OcrProcess(const OcrProcess&) = delete;
     OcrProcess& operator=(const OcrProcess&) = delete;
 
     const Options& options() const { return m_options; }
-    bool Running() const { return m_pid > 0; }
+    bool Running() const { return m_child.Running(); }
 
     // Starts reading `bitmap` in `languages` (Tesseract's codes, found in
     // `dataFolder`), to write textBase + ".pdf". False with *error when it
@@ -41,13 +39,7 @@ public:
     bool Wait(QString* error);
 
 private:
-    void end();
-
     YieldFunction m_yield;
     Options m_options;
-    pid_t m_pid = -1;
-    int m_fd = -1;
-    int m_pidfd = -1;
-    QElapsedTimer m_clock;
-    QByteArray m_said;
+    HelperChild m_child;
 };

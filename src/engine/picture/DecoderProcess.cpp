@@ -2,34 +2,16 @@
 
 #include "engine/picture/DecodeStep.h"
 #include "platform/AppPaths.h"
-#include "platform/ChildSpawn.h"
-#include "platform/QuotedPath.h"
 
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
-#include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
-
-namespace {
-
-// Longest the window goes without an event pass while the helper works.
-constexpr int kPassMs = 15;
-// Enough for any reason the helper gives; more is not kept.
-constexpr qsizetype kMaxSaid = 64 * 1024;
-
-} // namespace
 
 DecoderProcess::Options DecoderProcess::Defaults()
 {
@@ -39,7 +21,9 @@ DecoderProcess::Options DecoderProcess::Defaults()
 }
 
 DecoderProcess::DecoderProcess(YieldFunction yield, Options options)
-    : m_yield(std::move(yield)), m_options(std::move(options))
+    : m_yield(std::move(yield)), m_options(std::move(options)),
+      m_child({m_options.program, QStringLiteral("the picture decoder"), m_options.memoryLimit, DecodeStep::Refused,
+               DecodeStep::OutOfMemory, QStringLiteral("; the file is probably damaged")})
 {
 }
 
@@ -47,63 +31,40 @@ DecoderProcess::~DecoderProcess() { end(); }
 
 void DecoderProcess::end()
 {
-    for (int* fd : {&m_fd, &m_pidfd, &m_requests, &m_replies}) {
+    for (int* fd : {&m_requests, &m_replies}) {
         if (*fd >= 0) {
             ::close(*fd);
             *fd = -1;
         }
     }
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        m_pid = -1;
-    }
+    m_child.Kill();
 }
 
 bool DecoderProcess::start(QString* error)
 {
-    const QByteArray program = QFile::encodeName(m_options.program);
-    if (!QFileInfo(m_options.program).isExecutable()) {
-        *error = QString("the picture decoder %1 is missing; the installation is incomplete").arg(QuotedPath(m_options.program));
-        return false;
-    }
-    int out[2], in[2], replies[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(replies, O_CLOEXEC) != 0) {
+    int in[2], replies[2];
+    if (::pipe2(in, O_CLOEXEC) != 0) {
         *error = QString("the picture decoder could not be started (%1)").arg(QString::fromLocal8Bit(::strerror(errno)));
         return false;
     }
-    const QByteArray parent = QByteArray::number(qint64(::getpid()));
-    const QByteArray limit = QByteArray::number(m_options.memoryLimit);
-    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--parent"),
-                    const_cast<char*>(parent.constData()),  const_cast<char*>("--memory-limit"),
-                    const_cast<char*>(limit.constData()),   const_cast<char*>("--serve"),
-                    nullptr};
-
-    // Its pipes are all it inherits: the pictures on stdin, stdout and stderr
-    // into one pipe, the answers on descriptor 3, every other descriptor
-    // (the work folder's lock...) closed.
-    pid_t pid = -1;
-    const int spawnError = ChildSpawn::StartHelper(program, argv, {in[0], out[1], out[1], replies[1]}, &pid);
-    ::close(out[1]);
-    ::close(in[0]);
-    ::close(replies[1]);
-    if (spawnError != 0) {
-        ::close(out[0]);
+    if (::pipe2(replies, O_CLOEXEC) != 0) {
+        *error = QString("the picture decoder could not be started (%1)").arg(QString::fromLocal8Bit(::strerror(errno)));
+        ::close(in[0]);
         ::close(in[1]);
-        ::close(replies[0]);
-        *error = QString("the picture decoder %1 could not be started (%2)")
-                     .arg(QuotedPath(m_options.program), QString::fromLocal8Bit(::strerror(spawnError)));
         return false;
     }
-    m_pid = pid;
-    m_fd = out[0];
+    // The pictures on its standard input, the answers on its descriptor 3.
+    const bool started = m_child.Start({QByteArrayLiteral("--serve")}, in[0], {replies[1]}, error);
+    ::close(in[0]);
+    ::close(replies[1]);
+    if (!started) {
+        ::close(in[1]);
+        ::close(replies[0]);
+        return false;
+    }
     m_requests = in[1];
     m_replies = replies[0];
-    ::fcntl(m_fd, F_SETFL, O_NONBLOCK);
     ::fcntl(m_replies, F_SETFL, O_NONBLOCK);
-    // Readable once the helper has ended, output or not.
-    m_pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
     return true;
 }
 
@@ -112,11 +73,9 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
 {
     // A helper that ended between two pictures (killed from outside) is
     // replaced; this picture has nothing to do with its end.
-    if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-        m_pid = -1;
+    if (m_child.EndedMeanwhile())
         end();
-    }
-    if (m_pid <= 0 && !start(error))
+    if (!m_child.Running() && !start(error))
         return false;
 
     // The request: format, page (of a multi-page TIFF; 0 is the first),
@@ -145,21 +104,8 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
     }
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 
-    // Its answer, or its end; the window gets an event pass at least every
-    // kPassMs meanwhile, and no wait follows either.
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray said, answer;
-    auto drain = [](int fd, QByteArray* into) {
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n > 0 && into->size() < kMaxSaid)
-                into->append(buf, n);
-            if (n == 0 || (n < 0 && errno != EINTR))
-                return n == 0;
-        }
-    };
+    // Its answer, or its end; the window gets an event pass meanwhile.
+    QByteArray answer;
     // "STATUS WIDTH HEIGHT LENGTH\n" and LENGTH bytes of reason.
     auto answered = [&](int* status, QByteArray* reason) {
         const qsizetype nl = answer.indexOf('\n');
@@ -175,46 +121,16 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
         *reason = answer.mid(nl + 1, length);
         return true;
     };
-    bool timedOut = false, ended = false;
     int status = 0, answerStatus = -1;
     QByteArray reason;
-    for (;;) {
-        const qint64 left = m_options.timeLimitMs - clock.elapsed();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd p[3] = {{m_fd, POLLIN, 0}, {m_replies, POLLIN, 0}, {m_pidfd, POLLIN, 0}};
-        ::poll(p, 3, int(qMin<qint64>(left, kPassMs)));
-        if (m_fd >= 0 && p[0].revents && drain(m_fd, &said)) {
-            ::close(m_fd); // it closed its end: it is ending
-            m_fd = -1;
-        }
-        if (m_replies >= 0 && p[1].revents) {
-            if (drain(m_replies, &answer)) {
-                ::close(m_replies);
-                m_replies = -1;
-            }
-            if (answered(&answerStatus, &reason))
-                break;
-        }
-        if (m_pidfd < 0 || p[2].revents || m_fd < 0) {
-            if (::waitpid(m_pid, &status, m_fd < 0 && m_pidfd < 0 ? 0 : WNOHANG) == m_pid) {
-                m_pid = -1;
-                ended = true;
-                if (m_fd >= 0)
-                    drain(m_fd, &said);
-                if (m_replies >= 0)
-                    drain(m_replies, &answer);
-                break;
-            }
-        }
-        if (m_yield)
-            m_yield();
-    }
+    m_child.ForgetSaid();
+    m_child.RestartClock();
+    const HelperChild::End how = m_child.Wait(m_options.timeLimitMs, m_yield, &status, &m_replies, &answer,
+                                              [&] { return answered(&answerStatus, &reason); });
     // A helper that answered stays for the next picture; one that ran out
-    // of time is killed, one that ended is reaped.
-    if (timedOut || ended)
+    // of time was killed, one that ended was reaped.
+    const bool timedOut = how == HelperChild::End::TimedOut;
+    if (how != HelperChild::End::Answered)
         end();
 
     if (answerStatus >= 0 || answered(&answerStatus, &reason)) {
@@ -225,14 +141,13 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
         if (answerStatus == DecodeStep::Decoded)
             *error = QString("the picture decoder gave no size (%1)").arg(text);
         else if (answerStatus == DecodeStep::OutOfMemory)
-            *error = QString("it needs more memory than the %1 GB the picture decoder may use%2")
-                         .arg(QString::number(m_options.memoryLimit / 1e9, 'f', 1), text.isEmpty() ? QString() : " (" + text + ")");
+            *error = m_child.OutOfMemoryReason(text);
         else
             *error = text.isEmpty() ? QString("the picture decoder refused it") : text;
         return false;
     }
 
-    const QString text = QString::fromUtf8(said).trimmed();
+    const QString text = QString::fromUtf8(m_child.Said()).trimmed();
     if (timedOut) {
         *error = QString("the picture decoder did not finish within %1 seconds; the file is probably damaged")
                      .arg(m_options.timeLimitMs / 1000.0);
@@ -248,20 +163,6 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
         *error = QString("the picture decoder gave no size (%1)").arg(text);
         return false;
     }
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-        *error = "the picture decoder was killed (by the system, perhaps for want of memory)";
-    else if (WIFSIGNALED(status))
-        *error = QString("the picture decoder crashed on it (%1); the file is probably damaged")
-                     .arg(QString::fromLocal8Bit(::strsignal(WTERMSIG(status))));
-    else if (WIFEXITED(status) && WEXITSTATUS(status) == DecodeStep::OutOfMemory)
-        *error = QString("it needs more memory than the %1 GB the picture decoder may use%2")
-                     .arg(QString::number(m_options.memoryLimit / 1e9, 'f', 1), text.isEmpty() ? QString() : " (" + text + ")");
-    else if (WIFEXITED(status) && WEXITSTATUS(status) == DecodeStep::Refused && !text.isEmpty())
-        *error = text;
-    else
-        *error = QString("the picture decoder %1 failed on it (exit status %2)%3")
-                     .arg(QuotedPath(m_options.program))
-                     .arg(WIFEXITED(status) ? WEXITSTATUS(status) : -1)
-                     .arg(text.isEmpty() ? QString() : ": " + text);
+    *error = m_child.EndReason(status, text);
     return false;
 }

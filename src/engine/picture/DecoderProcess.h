@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/EventPump.h"
+#include "platform/HelperChild.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -40,9 +41,7 @@ private:
 
     YieldFunction m_yield;
     Options m_options;
-    pid_t m_pid = -1;
-    int m_fd = -1;      // its standard output and error
-    int m_pidfd = -1;
+    HelperChild m_child;
     int m_requests = -1; // its standard input: the pictures to decode
     int m_replies = -1;  // its descriptor 3: one answer a picture
 };
