@@ -1,16 +1,12 @@
 #include "engine/job/OptionsFile.h"
 
 #include "platform/AppPaths.h"
+#include "platform/SmallFileRead.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -34,32 +30,8 @@ QString OptionsFile::DefaultPath()
 bool OptionsFile::Load()
 {
     m_values.clear();
-    const QByteArray path = QFile::encodeName(m_path);
-    // O_NONBLOCK: a FIFO or device put here must not hold the start up.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    struct stat st {};
     QByteArray bytes;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxBytes;
-    if (ok) {
-        bytes.resize(qsizetype(st.st_size) + 1); // one more: a file that grew is seen
-        qsizetype got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                ok = n == 0;
-                break;
-            }
-            got += n;
-        }
-        ok = ok && got <= MaxBytes;
-        bytes.truncate(got);
-    }
-    ::close(fd);
-    if (!ok)
+    if (!ReadSmallRegularFile(m_path, MaxBytes, &bytes))
         return false;
     QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
     const QString text = utf8(bytes);

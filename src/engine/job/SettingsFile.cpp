@@ -1,14 +1,12 @@
 #include "engine/job/SettingsFile.h"
 
+#include "platform/SmallFileRead.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 void appendRecord(QByteArray& out, const QString& value)
@@ -51,30 +49,9 @@ bool SettingsFile::Read(const QString& path, SettingsValues* values, int* record
 {
     if (records)
         *records = 0;
-    // Only a regular file of a sane size is read. Opened without blocking:
-    // a FIFO (or a device) planted at the path would otherwise hold the
-    // window's start-up for ever, before any window shows.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    struct stat st {};
+    // Only a regular file of a sane size is read, and never waited for.
     QByteArray data;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxBytes;
-    if (ok) {
-        data.resize(qsizetype(st.st_size));
-        qsizetype got = 0;
-        while (got < data.size()) {
-            const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += n;
-        }
-        data.truncate(got);
-    }
-    ::close(fd);
-    if (!ok)
+    if (!ReadSmallRegularFile(path, MaxBytes, &data))
         return false;
     QString* fields[] = {&values->title, &values->author, &values->subject,
                          &values->keywords, &values->quality, &values->outputFolder};
