@@ -1,8 +1,5 @@
 #include "docinfo/DocumentInfoUpdate.h"
 
-// Use qpdf without its old PointerHolder compatibility layer.
-#define POINTERHOLDER_TRANSITION 4
-
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFWriter.hh>

@@ -15,9 +15,6 @@
 #include <QFileInfo>
 
 // Use qpdf without its deprecated PointerHolder API.
-#ifndef POINTERHOLDER_TRANSITION
-#define POINTERHOLDER_TRANSITION 4
-#endif
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>

@@ -1,6 +1,6 @@
 #include "engine/pdf/JpegPassThrough.h"
 
-#include "engine/picture/ColourProfile.h"
+#include "engine/pdf/PdfColourSpace.h"
 #include "engine/picture/JpegFacts.h"
 
 #include <qpdf/Buffer.hh>
@@ -18,20 +18,6 @@ QPDFObjectHandle integers(std::initializer_list<int> values)
     for (int v : values)
         items.push_back(QPDFObjectHandle::newInteger(v));
     return QPDFObjectHandle::newArray(items);
-}
-
-// The data's colour space: its ICC profile where it has one for that many
-// components (as for coded pictures), else the device space.
-QPDFObjectHandle colourSpace(QPDF& pdf, const JpegFacts& facts)
-{
-    const int n = facts.components;
-    const char* device = n == 1 ? "/DeviceGray" : n == 3 ? "/DeviceRGB" : "/DeviceCMYK";
-    if (facts.iccProfile.isEmpty() || ColourProfile::Channels(facts.iccProfile) != n)
-        return QPDFObjectHandle::newName(device);
-    QPDFObjectHandle icc = QPDFObjectHandle::newStream(&pdf, facts.iccProfile.toStdString());
-    icc.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(n));
-    icc.getDict().replaceKey("/Alternate", QPDFObjectHandle::newName(device));
-    return QPDFObjectHandle::newArray({QPDFObjectHandle::newName("/ICCBased"), icc});
 }
 
 } // namespace
@@ -72,7 +58,7 @@ QPDFObjectHandle JpegPassThrough::Image(QPDF& pdf, const PictureTraits& traits, 
     dict.replaceKey("/Width", QPDFObjectHandle::newInteger(facts.width));
     dict.replaceKey("/Height", QPDFObjectHandle::newInteger(facts.height));
     dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
-    dict.replaceKey("/ColorSpace", colourSpace(pdf, facts));
+    dict.replaceKey("/ColorSpace", PdfColourSpace::For(pdf, facts.iccProfile, facts.components));
     dict.replaceKey("/Filter", QPDFObjectHandle::newName("/DCTDecode"));
     // The colour transform said outright where it is not the default (1 for
     // three components, 0 for four); Adobe's APP14, kept, says the same.

@@ -1,7 +1,5 @@
 #include "engine/pdf/PagePlacement.h"
 
-// Use qpdf without its old PointerHolder compatibility layer.
-#define POINTERHOLDER_TRANSITION 4
 #include <qpdf/QUtil.hh>
 
 std::string PagePlacement::Cm(const Matrix& m)

@@ -1,7 +1,7 @@
 #include "engine/pdf/PdfDrawing.h"
 
 #include "engine/picture/BmpFileView.h"
-#include "engine/picture/ColourProfile.h"
+#include "engine/pdf/PdfColourSpace.h"
 #include "engine/pdf/ImageMatrix.h"
 #include "engine/pdf/JpegEncoder.h"
 #include "engine/pdf/JpegPassThrough.h"
@@ -82,27 +82,13 @@ QPDFObjectHandle streamWith(QPDF& pdf, std::shared_ptr<Buffer> data, QPDFObjectH
     return stream;
 }
 
-// The picture's own colour space: its ICC profile when it has one for
-// pixels of this kind, else the device space.
-QPDFObjectHandle colourSpace(QPDF& pdf, bool grey, const PictureTraits& traits)
-{
-    const char* device = grey ? "/DeviceGray" : "/DeviceRGB";
-    const int n = grey ? 1 : 3;
-    if (traits.iccProfile.isEmpty() || ColourProfile::Channels(traits.iccProfile) != n)
-        return QPDFObjectHandle::newName(device);
-    QPDFObjectHandle icc = QPDFObjectHandle::newStream(&pdf, traits.iccProfile.toStdString());
-    icc.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(n));
-    icc.getDict().replaceKey("/Alternate", QPDFObjectHandle::newName(device));
-    return QPDFObjectHandle::newArray({QPDFObjectHandle::newName("/ICCBased"), icc});
-}
-
 QPDFObjectHandle losslessStream(QPDF& pdf, const LosslessEncoder& coded, const PdfDrawing::Raster& r,
                                 const PictureTraits& traits)
 {
     QPDFObjectHandle dict = imageDict(r.width, r.height);
     const int bits = coded.BitsPerComponent();
     dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(bits));
-    QPDFObjectHandle space = colourSpace(pdf, r.grey, traits);
+    QPDFObjectHandle space = PdfColourSpace::For(pdf, traits.iccProfile, r.grey ? 1 : 3);
     if (coded.Indexed()) {
         const int entries = int(coded.Palette().size()) / (r.grey ? 1 : 3);
         space = QPDFObjectHandle::newArray({QPDFObjectHandle::newName("/Indexed"), space,
@@ -166,7 +152,7 @@ QPDFObjectHandle PdfDrawing::jpegStream(std::unique_ptr<JpegEncoder> jpeg, const
     m_jpegs.push_back(std::move(jpeg));
     QPDFObjectHandle dict = imageDict(r.width, r.height);
     dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
-    dict.replaceKey("/ColorSpace", colourSpace(*m_pdf, r.grey, traits));
+    dict.replaceKey("/ColorSpace", PdfColourSpace::For(*m_pdf, traits.iccProfile, r.grey ? 1 : 3));
     dict.replaceKey("/Filter", QPDFObjectHandle::newName("/DCTDecode"));
     return streamWith(*m_pdf, data, dict);
 }

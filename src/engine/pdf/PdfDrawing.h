@@ -1,6 +1,4 @@
 #pragma once
-// Use qpdf without its old PointerHolder compatibility layer.
-#define POINTERHOLDER_TRANSITION 4
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>

@@ -2,7 +2,6 @@
 
 #include "platform/QuotedPath.h"
 
-#define POINTERHOLDER_TRANSITION 4
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
