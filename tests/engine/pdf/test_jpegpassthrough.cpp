@@ -126,7 +126,6 @@ protected:
         }
         return r;
     }
-
 };
 
 TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
@@ -173,8 +172,8 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
         {"cut short", with(JpegRecipe{}, [](auto& r) { r.quality = 95; }), 100, Refused,
          [](QByteArray j) { return j.left(j.size() * 2 / 3); }},
     };
-    int i = 0;
-    for (const auto& c : cases) {
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        const auto& c = cases[i];
         SCOPED_TRACE(c.name);
         const Model m = c.recipe.model;
         const int channels = m == Model::Grey ? 1 : m == Model::Cmyk || m == Model::Ycck ? 4 : 3;
@@ -190,7 +189,6 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
         if (c.expect == Refused) {
             EXPECT_EQ(r.status, PageResult::PictureError) << qPrintable(r.message);
             EXPECT_FALSE(QFileInfo::exists(folders.pageFile(i)));
-            ++i;
             continue;
         }
         ASSERT_TRUE(r.ok()) << qPrintable(r.message);
@@ -209,7 +207,6 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
                 EXPECT_LT(QFileInfo(folders.pageFile(i)).size(), file.size());
             }
         }
-        ++i;
     }
 }
 
@@ -251,17 +248,14 @@ TEST_F(JpegPassThroughTest, KeptCmykShowsItsInksInEveryRenderer)
         ASSERT_FALSE(storedJpeg(pdf).isEmpty()) << "not kept";
         const auto box = mediaBoxPoints(pdf);
         ASSERT_TRUE(writeFile(reference, plainImagePdf(w, h, box.first, box.second, plain, 4, c.icc)));
-        const struct {
-            const char* renderer;
-            Rendered (*render)(const QString&, int);
-        } renderers[] = {{"poppler", renderPoppler}, {"mupdf", renderMupdf}, {"Ghostscript", renderGhostscript}};
-        for (const auto& r : renderers) {
-            const Rendered ours = r.render(pdf, 200), theirs = r.render(reference, 200);
-            ASSERT_TRUE(ours.ok && theirs.ok) << r.renderer;
+        for (const auto& [renderer, render] :
+             {std::pair{"poppler", &renderPoppler}, {"mupdf", &renderMupdf}, {"Ghostscript", &renderGhostscript}}) {
+            const Rendered ours = render(pdf, 200), theirs = render(reference, 200);
+            ASSERT_TRUE(ours.ok && theirs.ok) << renderer;
             for (int p = 0; p < 8; ++p) {
                 const auto a = patchMean(ours.image, p), b = patchMean(theirs.image, p);
                 for (int k = 0; k < 3; ++k)
-                    EXPECT_NEAR(a[size_t(k)], b[size_t(k)], 3.0) << r.renderer << " patch " << p;
+                    EXPECT_NEAR(a[size_t(k)], b[size_t(k)], 3.0) << renderer << " patch " << p;
             }
         }
         ++i;

@@ -118,10 +118,7 @@ TEST_F(PdfCtlTest, EveryMisuseFailsWithAReadableMessage)
     EXPECT_EQ(StretchDrawFromFile(box, 0, 0, 254, 127, missing), -1);
     EXPECT_TRUE(lastError().contains(missing)) << qPrintable(lastError());
     const QString junk = dir.filePath("junk.bmp");
-    QFile f(junk);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("BM this is not a bitmap at all");
-    f.close();
+    ASSERT_TRUE(writeFile(junk, "BM this is not a bitmap at all"));
     EXPECT_EQ(StretchDrawFromFile(box, 0, 0, 254, 127, junk), -1);
     EXPECT_TRUE(lastError().contains(junk)) << qPrintable(lastError());
     EXPECT_EQ(FreeBox(box), 0);
@@ -319,9 +316,7 @@ TEST_F(PdfCtlTest, PlacedPicturesLieWhereThePlacementSaysAndKeepTheirKind)
         ASSERT_EQ(EndDoc(box), 0);
         FreeBox(box);
         EXPECT_EQ(qpdfProblems(pdf), QString());
-        const auto size = mediaBoxPoints(pdf);
-        EXPECT_EQ(size.first, 300);
-        EXPECT_EQ(size.second, 200);
+        EXPECT_EQ(mediaBoxPoints(pdf), std::pair(300.0, 200.0));
         const auto images = pdfImages(pdf);
         ASSERT_EQ(images.size(), 1u);
         EXPECT_EQ(images[0][3].toInt(), r.coded);
