@@ -1,6 +1,6 @@
 // Pages as good as their pictures: colour profiles, PNG samples, flat
 // pictures, grey with alpha, subsampling, Huffman tables, and the finished
-// document's dates and XMP. Every picture is made here; lcms2 computes the
+// document's information. Every picture is made here; lcms2 computes the
 // colour-managed reference, and outside programs read the results.
 #include "JpegSamples.h"
 #include "PageMakerFixture.h"
@@ -362,11 +362,13 @@ protected:
     ConversionJob job{io, io, runner, area};
 };
 
-TEST_F(DocumentInformationTest, DatesAreDatesAndXmpMirrorsTheFields)
+// How the information step writes the fields (dates, the XMP mirror) is
+// velunor-docinfo's own test's; here the job's fields must reach it.
+TEST_F(DocumentInformationTest, TheJobsFieldsReachTheDocument)
 {
     ASSERT_TRUE(QDir().mkpath(root + "/out"));
     ASSERT_TRUE(writeTestPicture(root + "/a.png", FIF_PNG, 120, 80));
-    io.entries = {root + "/a.png"}; // one page: the toolkit sets no ModDate then
+    io.entries = {root + "/a.png"};
     io.outputFolder = root + "/out";
     io.title = QString::fromUtf8("Caf\u00e9 <A & B>");
     io.author = "Ann O'Neil";
@@ -377,26 +379,13 @@ TEST_F(DocumentInformationTest, DatesAreDatesAndXmpMirrorsTheFields)
     ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done) << io.events.join('\n').toStdString();
     const QString pdf = job.OutputPath();
     EXPECT_EQ(qpdfProblems(pdf), QString());
-
+    for (const auto& [key, value] : {std::pair<QString, QString>{"Title", io.title}, {"Author", io.author},
+                                     {"Subject", io.subject}, {"Keywords", io.keywords}})
+        EXPECT_EQ(pdfInfoField(pdf, key), value) << qPrintable(key);
     const ProcessResult r = runProgram("exiftool", {"-j", "-G1", "-charset", "pdf=UTF8", pdf});
     ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
     const QJsonObject tags = QJsonDocument::fromJson(r.out.toUtf8()).array().at(0).toObject();
     EXPECT_EQ(tags["PDF:CreateDate"].toString(), "2024:01:31 15:45:00+01:00");
-    EXPECT_TRUE(QRegularExpression(R"(^\d{4}:\d\d:\d\d \d\d:\d\d:\d\d([+-]\d\d:\d\d|Z)$)")
-                    .match(tags["PDF:ModifyDate"].toString()).hasMatch())
-        << qPrintable(tags["PDF:ModifyDate"].toString());
-    const std::pair<const char*, QString> xmp[] = {
-        {"XMP-dc:Title", io.title},           {"XMP-dc:Creator", io.author},
-        {"XMP-dc:Description", io.subject},   {"XMP-pdf:Keywords", io.keywords},
-        {"XMP-xmp:CreateDate", "2024:01:31 15:45:00+01:00"},
-        {"XMP-xmp:CreatorTool", "Velunor"},   {"XMP-pdf:Producer", "Velunor"},
-        {"XMP-xmp:ModifyDate", tags["PDF:ModifyDate"].toString()},
-    };
-    for (const auto& [tag, value] : xmp)
-        EXPECT_EQ(tags[tag].toVariant().toString(), value) << tag;
-    // The information fields themselves are as the toolkit wrote them.
-    EXPECT_EQ(pdfInfoField(pdf, "Title"), io.title);
-    EXPECT_EQ(pdfInfoField(pdf, "Subject"), io.subject);
 }
 
 } // namespace
