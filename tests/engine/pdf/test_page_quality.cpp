@@ -15,6 +15,7 @@
 #include "platform/DOSOutputs.h"
 
 #include <FreeImage.h>
+#include <QColorSpace>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -100,25 +101,6 @@ std::array<double, 3> managed(const QByteArray& profile, cmsUInt32Number format,
     return out;
 }
 
-// An RGB picture saved by FreeImage with an embedded profile.
-bool saveWithProfile(const std::vector<uint8_t>& rgb, const QByteArray& icc, const QString& path, int format, int flags)
-{
-    FIBITMAP* dib = FreeImage_Allocate(kW, kH, 24);
-    for (int y = 0; y < kH; ++y) {
-        BYTE* line = FreeImage_GetScanLine(dib, kH - 1 - y);
-        for (int x = 0; x < kW; ++x) {
-            const uint8_t* p = &rgb[(size_t(y) * kW + x) * 3];
-            line[3 * x + FI_RGBA_RED] = p[0];
-            line[3 * x + FI_RGBA_GREEN] = p[1];
-            line[3 * x + FI_RGBA_BLUE] = p[2];
-        }
-    }
-    FreeImage_CreateICCProfile(dib, const_cast<char*>(icc.constData()), long(icc.size()));
-    const bool ok = FreeImage_Save(FREE_IMAGE_FORMAT(format), dib, QFile::encodeName(path).constData(), flags);
-    FreeImage_Unload(dib);
-    return ok;
-}
-
 // A PNG chunk with its length and CRC.
 QByteArray chunk(const char* type, const QByteArray& data)
 {
@@ -177,8 +159,12 @@ TEST_F(PageQualityTest, EmbeddedProfilesGiveTheManagedColours)
     const std::vector<std::vector<uint8_t>> ink = {{255, 0, 0, 0},   {0, 255, 0, 0},    {0, 0, 255, 0},  {0, 0, 0, 128},
                                                    {153, 102, 0, 0}, {0, 204, 153, 0}, {102, 0, 204, 0}, {51, 51, 51, 0}};
     const std::vector<uint8_t> rgbPx = patches(3, [&](int i) { return rgb[size_t(i)]; });
-    ASSERT_TRUE(saveWithProfile(rgbPx, adobe, pic("adobe.jpg"), FIF_JPEG, 95));
-    ASSERT_TRUE(saveWithProfile(rgbPx, adobe, pic("adobe.png"), FIF_PNG, 0));
+    JpegRecipe adobeJpeg;
+    adobeJpeg.quality = 95, adobeJpeg.icc = adobe;
+    ASSERT_TRUE(writeFile(pic("adobe.jpg"), makeJpeg(kW, kH, rgbPx, adobeJpeg)));
+    QImage adobePng(rgbPx.data(), kW, kH, kW * 3, QImage::Format_RGB888);
+    adobePng.setColorSpace(QColorSpace::fromIccProfile(adobe));
+    ASSERT_TRUE(adobePng.save(pic("adobe.png")) && readAll(pic("adobe.png")).contains("iCCP"));
     // As Adobe's programs write CMYK: inverted, with the profile in APP2.
     JpegRecipe adobeCmyk;
     adobeCmyk.model = JpegRecipe::Model::Cmyk, adobeCmyk.quality = 95, adobeCmyk.icc = cmyk;
@@ -220,12 +206,8 @@ TEST_F(PageQualityTest, PaletteAndRgbPngWithGammaGiveTheSameRawSamples)
         }
     const QString rgbPng = pic("rgb.png"), palettePng = pic("palette.png");
     ASSERT_TRUE(saveRgb(img, rgbPng, FIF_PNG));
-    FIBITMAP* rgbDib = FreeImage_Load(FIF_PNG, QFile::encodeName(rgbPng).constData(), 0);
-    FIBITMAP* indexed = FreeImage_ColorQuantizeEx(rgbDib, FIQ_NNQUANT, 64);
-    FreeImage_Unload(rgbDib);
-    ASSERT_TRUE(indexed);
-    ASSERT_TRUE(FreeImage_Save(FIF_PNG, indexed, QFile::encodeName(palettePng).constData(), 0));
-    FreeImage_Unload(indexed);
+    ASSERT_TRUE(QImage(rgbPng).convertToFormat(QImage::Format_Indexed8).save(palettePng));
+    ASSERT_EQ(readAll(palettePng)[25], 3) << "not a palette PNG";
     ASSERT_EQ(meanAbsDiff(loadRgb(palettePng), img), 0.0) << "the palette PNG must hold the same pixels";
     for (const QString& path : {rgbPng, palettePng}) {
         QByteArray png = readAll(path);
