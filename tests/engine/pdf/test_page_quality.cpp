@@ -70,35 +70,28 @@ std::array<double, 3> patchMean(const RgbImage& img, int i)
     return sum;
 }
 
-// Colour difference (CIE 1976) between two sRGB colours (0..1).
-double deltaE(const std::array<double, 3>& a, const std::array<double, 3>& b)
-{
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
-    cmsHTRANSFORM t = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
-    cmsCIELab la, lb;
-    cmsDoTransform(t, a.data(), &la, 1);
-    cmsDoTransform(t, b.data(), &lb, 1);
-    cmsDeleteTransform(t);
-    cmsCloseProfile(srgb);
-    cmsCloseProfile(lab);
-    return cmsDeltaE(&la, &lb);
-}
-
-// The colour-managed sRGB value of `source` (8-bit samples of `format`)
-// under `profile`.
-std::array<double, 3> managed(const QByteArray& profile, cmsUInt32Number format, const std::vector<uint8_t>& source)
+// Colour difference (CIE 1976) between a shown sRGB colour (0..1) and the
+// colour-managed sRGB value of `source` (8-bit samples of `format`) under
+// `profile`.
+double deltaE(const std::array<double, 3>& shown, const QByteArray& profile, cmsUInt32Number format,
+              const std::vector<uint8_t>& source)
 {
     cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM t = cmsCreateTransform(in, format, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
-    std::array<double, 3> out{};
-    cmsDoTransform(t, source.data(), out.data(), 1);
-    for (double& v : out) // out of sRGB's gamut: shown as the nearest it has
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM managed = cmsCreateTransform(in, format, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    std::array<double, 3> want{};
+    cmsDoTransform(managed, source.data(), want.data(), 1);
+    for (double& v : want) // out of sRGB's gamut: shown as the nearest it has
         v = std::clamp(v, 0.0, 1.0);
-    cmsDeleteTransform(t);
-    cmsCloseProfile(in);
-    cmsCloseProfile(srgb);
-    return out;
+    cmsCIELab la, lb;
+    cmsDoTransform(toLab, shown.data(), &la, 1);
+    cmsDoTransform(toLab, want.data(), &lb, 1);
+    cmsDeleteTransform(managed);
+    cmsDeleteTransform(toLab);
+    for (cmsHPROFILE p : {in, srgb, lab})
+        cmsCloseProfile(p);
+    return cmsDeltaE(&la, &lb);
 }
 
 // A PNG chunk with its length and CRC.
@@ -185,7 +178,7 @@ TEST_F(PageQualityTest, EmbeddedProfilesGiveTheManagedColours)
         const RgbImage shown = page(i, pic(c.file), 85);
         ASSERT_EQ(shown.w, kW) << qPrintable(c.file);
         for (int p = 0; p < 8; ++p) {
-            const double d = deltaE(patchMean(shown, p), managed(c.profile, c.format, c.colours[size_t(p)]));
+            const double d = deltaE(patchMean(shown, p), c.profile, c.format, c.colours[size_t(p)]);
             EXPECT_LE(d, 2.5) << qPrintable(c.file) << " patch " << p;
         }
         ++i;

@@ -271,17 +271,12 @@ TEST_F(PdfCtlTest, PlacedPicturesLieWhereThePlacementSaysAndKeepTheirKind)
 {
     // 64 colours strewn at random: lossless at its own pixels, while its
     // resampled pixels, of many colours, would go to JPEG if judged anew.
-    RgbImage flat{200, 100, std::vector<uint8_t>(200 * 100 * 3, 255)};
-    unsigned seed = 1;
-    for (int y = 0; y < 100; ++y)
-        for (int x = 0; x < 200; ++x) {
-            seed = seed * 1103515245u + 12345u;
-            const unsigned c = (seed >> 16) % 64;
-            uint8_t* p = flat.at(x, y);
-            p[0] = uint8_t((c & 3) * 85);
-            p[1] = uint8_t(((c >> 2) & 3) * 85);
-            p[2] = uint8_t((c >> 4) * 85);
-        }
+    RgbImage flat{200, 100, std::vector<uint8_t>(200 * 100 * 3)};
+    for (size_t k = 0, seed = 1; k < flat.px.size(); k += 3) {
+        seed = (seed * 1103515245u + 12345u) & 0xFFFFFFFFu;
+        const size_t c = (seed >> 16) % 64;
+        flat.px[k] = uint8_t((c & 3) * 85), flat.px[k + 1] = uint8_t(((c >> 2) & 3) * 85), flat.px[k + 2] = uint8_t((c >> 4) * 85);
+    }
     const QString grey = dir.filePath("grey.bmp"), bilevel = dir.filePath("bw.bmp"), tinted = dir.filePath("tint.bmp"),
                   few = dir.filePath("few.bmp");
     ASSERT_TRUE(saveRgb(greyPattern(200, 100), grey, FIF_BMP, 8));
