@@ -138,10 +138,7 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
                        {0xFE, "a comment no reader needs"}};
     camera.icc = readAll("/usr/share/color/icc/ghostscript/srgb.icc");
     ASSERT_FALSE(camera.icc.isEmpty());
-    auto with = [](JpegRecipe r, auto change) {
-        change(r);
-        return r;
-    };
+    auto with = [](JpegRecipe r, auto change) { return change(r), r; };
     enum Expect { Kept, Recoded, RecodedSmaller, Refused };
     const struct {
         const char* name;

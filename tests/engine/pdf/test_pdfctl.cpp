@@ -102,9 +102,8 @@ TEST_F(PdfCtlTest, EveryMisuseFailsWithAReadableMessage)
     EXPECT_EQ(SetStrProp(box, 10, ""), -1);
     EXPECT_EQ(SetNumProp(box, 31, 3), -1);
     EXPECT_TRUE(lastError().contains("31")) << qPrintable(lastError());
-    EXPECT_EQ(SetNumProp(box, 52, 0), -1);
-    EXPECT_EQ(SetNumProp(box, 36, 0), -1);
-    EXPECT_EQ(SetNumProp(box, 99, 1), -1);
+    for (const auto& [prop, value] : {std::pair{52, 0}, {36, 0}, {99, 1}})
+        EXPECT_EQ(SetNumProp(box, prop, value), -1) << "property " << prop;
     EXPECT_EQ(SetStrProp(box, 99, "x"), -1);
     EXPECT_EQ(SetStrProp(box, 10, dir.filePath("out.pdf")), 0);
     EXPECT_EQ(BeginDoc(box), -1); // no page size yet
