@@ -119,10 +119,8 @@ protected:
         if (r.ok()) {
             const QString pdf = folders.pageFile(i);
             EXPECT_EQ(qpdfProblems(pdf), QString());
-            for (const Rendered& shown : {renderPoppler(pdf, 72), renderMupdf(pdf, 72), renderGhostscript(pdf, 72)}) {
-                EXPECT_TRUE(shown.ok);
-                EXPECT_EQ(shown.messages, QString());
-            }
+            for (const Rendered& shown : {renderPoppler(pdf, 72), renderMupdf(pdf, 72), renderGhostscript(pdf, 72)})
+                EXPECT_TRUE(shown.ok && shown.messages.isEmpty()) << qPrintable(shown.messages);
         }
         return r;
     }
@@ -235,9 +233,7 @@ TEST_F(JpegPassThroughTest, KeptCmykShowsItsInksInEveryRenderer)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         JpegRecipe recipe;
-        recipe.model = c.model;
-        recipe.quality = 95;
-        recipe.icc = c.icc;
+        recipe.model = c.model, recipe.quality = 95, recipe.icc = c.icc;
         const QString jpeg = pic(QString("ink%1.jpg").arg(i)), reference = pic(QString("ink%1.pdf").arg(i));
         ASSERT_TRUE(writeFile(jpeg, makeJpeg(w, h, inverted, recipe)));
         ASSERT_TRUE(page(i, jpeg, 100).ok());

@@ -228,11 +228,10 @@ TEST_F(PageQualityTest, FlatScreenshotIsExactAndAboutAsSmallAsItsOptimisedPng)
     p.fillRect(0, 0, 600, 28, bar);
     p.fillRect(10, 40, 180, 350, QColor(230, 232, 235));
     p.setRenderHint(QPainter::Antialiasing);
-    for (int b = 0; b < 4; ++b) {
-        p.setBrush(QColor(220, 224, 230));
-        p.setPen(QColor(150, 155, 165));
+    p.setBrush(QColor(220, 224, 230));
+    p.setPen(QColor(150, 155, 165));
+    for (int b = 0; b < 4; ++b)
         p.drawRoundedRect(QRectF(20.5, 60.5 + 40 * b, 160, 28), 5, 5);
-    }
     p.setPen(QPen(QColor(30, 30, 30), 1.3));
     std::mt19937 rng(3);
     for (int line = 0; line < 22; ++line)

@@ -64,13 +64,12 @@ TEST(TextLayer, TextLiesOverThePictureWhereverItIsDrawn)
     // black on white across its middle.
     QImage words(1200, 400, QImage::Format_Grayscale8);
     words.fill(Qt::white);
-    {
-        QPainter p(&words);
-        QFont f("DejaVu Sans");
-        f.setPixelSize(90);
-        p.setFont(f);
-        p.drawText(QRect(0, 0, 1200, 400), Qt::AlignCenter, "Harbour Lights");
-    }
+    QFont font("DejaVu Sans");
+    font.setPixelSize(90);
+    QPainter painter(&words);
+    painter.setFont(font);
+    painter.drawText(QRect(0, 0, 1200, 400), Qt::AlignCenter, "Harbour Lights");
+    painter.end();
     ASSERT_TRUE(words.save(root + "/words.bmp"));
     const ProcessResult read = runProgram(AppPaths::HelperProgram("velunor-ocr"),
                                           {"--parent", QString::number(::getpid()), "--memory-limit", "0", "--data",
