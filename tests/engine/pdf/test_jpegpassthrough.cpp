@@ -119,14 +119,11 @@ protected:
         if (r.ok()) {
             const QString pdf = folders.pageFile(i);
             EXPECT_EQ(qpdfProblems(pdf), QString());
-            for (const Rendered& shown : {renderPoppler(pdf, 72), renderMupdf(pdf, 72), renderGhostscript(pdf, 72)}) {
-                EXPECT_TRUE(shown.ok);
-                EXPECT_EQ(shown.messages, QString());
-            }
+            for (const Rendered& shown : {renderPoppler(pdf, 72), renderMupdf(pdf, 72), renderGhostscript(pdf, 72)})
+                EXPECT_TRUE(shown.ok && shown.messages.isEmpty()) << qPrintable(shown.messages);
         }
         return r;
     }
-
 };
 
 TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
@@ -139,10 +136,7 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
                        {0xFE, "a comment no reader needs"}};
     camera.icc = readAll("/usr/share/color/icc/ghostscript/srgb.icc");
     ASSERT_FALSE(camera.icc.isEmpty());
-    auto with = [](JpegRecipe r, auto change) {
-        change(r);
-        return r;
-    };
+    auto with = [](JpegRecipe r, auto change) { return change(r), r; };
     enum Expect { Kept, Recoded, RecodedSmaller, Refused };
     const struct {
         const char* name;
@@ -173,8 +167,8 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
         {"cut short", with(JpegRecipe{}, [](auto& r) { r.quality = 95; }), 100, Refused,
          [](QByteArray j) { return j.left(j.size() * 2 / 3); }},
     };
-    int i = 0;
-    for (const auto& c : cases) {
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        const auto& c = cases[i];
         SCOPED_TRACE(c.name);
         const Model m = c.recipe.model;
         const int channels = m == Model::Grey ? 1 : m == Model::Cmyk || m == Model::Ycck ? 4 : 3;
@@ -190,7 +184,6 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
         if (c.expect == Refused) {
             EXPECT_EQ(r.status, PageResult::PictureError) << qPrintable(r.message);
             EXPECT_FALSE(QFileInfo::exists(folders.pageFile(i)));
-            ++i;
             continue;
         }
         ASSERT_TRUE(r.ok()) << qPrintable(r.message);
@@ -209,7 +202,6 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
                 EXPECT_LT(QFileInfo(folders.pageFile(i)).size(), file.size());
             }
         }
-        ++i;
     }
 }
 
@@ -241,9 +233,7 @@ TEST_F(JpegPassThroughTest, KeptCmykShowsItsInksInEveryRenderer)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         JpegRecipe recipe;
-        recipe.model = c.model;
-        recipe.quality = 95;
-        recipe.icc = c.icc;
+        recipe.model = c.model, recipe.quality = 95, recipe.icc = c.icc;
         const QString jpeg = pic(QString("ink%1.jpg").arg(i)), reference = pic(QString("ink%1.pdf").arg(i));
         ASSERT_TRUE(writeFile(jpeg, makeJpeg(w, h, inverted, recipe)));
         ASSERT_TRUE(page(i, jpeg, 100).ok());
@@ -251,17 +241,14 @@ TEST_F(JpegPassThroughTest, KeptCmykShowsItsInksInEveryRenderer)
         ASSERT_FALSE(storedJpeg(pdf).isEmpty()) << "not kept";
         const auto box = mediaBoxPoints(pdf);
         ASSERT_TRUE(writeFile(reference, plainImagePdf(w, h, box.first, box.second, plain, 4, c.icc)));
-        const struct {
-            const char* renderer;
-            Rendered (*render)(const QString&, int);
-        } renderers[] = {{"poppler", renderPoppler}, {"mupdf", renderMupdf}, {"Ghostscript", renderGhostscript}};
-        for (const auto& r : renderers) {
-            const Rendered ours = r.render(pdf, 200), theirs = r.render(reference, 200);
-            ASSERT_TRUE(ours.ok && theirs.ok) << r.renderer;
+        for (const auto& [renderer, render] :
+             {std::pair{"poppler", &renderPoppler}, {"mupdf", &renderMupdf}, {"Ghostscript", &renderGhostscript}}) {
+            const Rendered ours = render(pdf, 200), theirs = render(reference, 200);
+            ASSERT_TRUE(ours.ok && theirs.ok) << renderer;
             for (int p = 0; p < 8; ++p) {
                 const auto a = patchMean(ours.image, p), b = patchMean(theirs.image, p);
                 for (int k = 0; k < 3; ++k)
-                    EXPECT_NEAR(a[size_t(k)], b[size_t(k)], 3.0) << r.renderer << " patch " << p;
+                    EXPECT_NEAR(a[size_t(k)], b[size_t(k)], 3.0) << renderer << " patch " << p;
             }
         }
         ++i;

@@ -1,7 +1,8 @@
 // Pages as good as their pictures: colour profiles, PNG samples, flat
 // pictures, grey with alpha, subsampling, Huffman tables, and the finished
-// document's dates and XMP. Every picture is made here; lcms2 computes the
+// document's information. Every picture is made here; lcms2 computes the
 // colour-managed reference, and outside programs read the results.
+#include "JpegSamples.h"
 #include "PageMakerFixture.h"
 #include "PictureCheck.h"
 #include "RecordingMessageSink.h"
@@ -14,6 +15,7 @@
 #include "platform/DOSOutputs.h"
 
 #include <FreeImage.h>
+#include <QColorSpace>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -22,10 +24,9 @@
 #include <QJsonObject>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <jpeglib.h>
 #include <lcms2.h>
 #include <random>
 #include <zlib.h>
@@ -36,28 +37,8 @@ namespace {
 
 constexpr int kW = 200, kH = 100;
 
-QByteArray profileBytes(cmsHPROFILE p)
-{
-    cmsUInt32Number n = 0;
-    cmsSaveProfileToMem(p, nullptr, &n);
-    QByteArray bytes(qsizetype(n), '\0');
-    cmsSaveProfileToMem(p, bytes.data(), &n);
-    cmsCloseProfile(p);
-    return bytes;
-}
-
-// Adobe RGB (1998): its primaries, D65 and gamma 2.2.
-QByteArray adobeRgbProfile()
-{
-    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 563.0 / 256.0);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE p = cmsCreateRGBProfile(&d65, &primaries, curves);
-    cmsFreeToneCurve(gamma);
-    return profileBytes(p);
-}
-
+// Ghostscript's profiles: Adobe RGB (1998) and a press CMYK.
+QByteArray adobeRgbProfile() { return readAll("/usr/share/color/icc/ghostscript/a98.icc"); }
 QByteArray cmykProfile() { return readAll("/usr/share/color/icc/ghostscript/default_cmyk.icc"); }
 
 // Eight patches of 50 x 50 pixels, 4 across, 2 down; `colour(i)` gives the
@@ -89,106 +70,37 @@ std::array<double, 3> patchMean(const RgbImage& img, int i)
     return sum;
 }
 
-// Colour difference (CIE 1976) between two sRGB colours (0..1).
-double deltaE(const std::array<double, 3>& a, const std::array<double, 3>& b)
-{
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
-    cmsHTRANSFORM t = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
-    cmsCIELab la, lb;
-    cmsDoTransform(t, a.data(), &la, 1);
-    cmsDoTransform(t, b.data(), &lb, 1);
-    cmsDeleteTransform(t);
-    cmsCloseProfile(srgb);
-    cmsCloseProfile(lab);
-    return cmsDeltaE(&la, &lb);
-}
-
-// The colour-managed sRGB value of `source` (8-bit samples of `format`)
-// under `profile`.
-std::array<double, 3> managed(const QByteArray& profile, cmsUInt32Number format, const std::vector<uint8_t>& source)
+// Colour difference (CIE 1976) between a shown sRGB colour (0..1) and the
+// colour-managed sRGB value of `source` (8-bit samples of `format`) under
+// `profile`.
+double deltaE(const std::array<double, 3>& shown, const QByteArray& profile, cmsUInt32Number format,
+              const std::vector<uint8_t>& source)
 {
     cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM t = cmsCreateTransform(in, format, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
-    std::array<double, 3> out{};
-    cmsDoTransform(t, source.data(), out.data(), 1);
-    for (double& v : out) // out of sRGB's gamut: shown as the nearest it has
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM managed = cmsCreateTransform(in, format, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    std::array<double, 3> want{};
+    cmsDoTransform(managed, source.data(), want.data(), 1);
+    for (double& v : want) // out of sRGB's gamut: shown as the nearest it has
         v = std::clamp(v, 0.0, 1.0);
-    cmsDeleteTransform(t);
-    cmsCloseProfile(in);
-    cmsCloseProfile(srgb);
-    return out;
-}
-
-// An RGB picture saved by FreeImage with an embedded profile.
-bool saveWithProfile(const std::vector<uint8_t>& rgb, const QByteArray& icc, const QString& path, int format, int flags)
-{
-    FIBITMAP* dib = FreeImage_Allocate(kW, kH, 24);
-    for (int y = 0; y < kH; ++y) {
-        BYTE* line = FreeImage_GetScanLine(dib, kH - 1 - y);
-        for (int x = 0; x < kW; ++x) {
-            const uint8_t* p = &rgb[(size_t(y) * kW + x) * 3];
-            line[3 * x + FI_RGBA_RED] = p[0];
-            line[3 * x + FI_RGBA_GREEN] = p[1];
-            line[3 * x + FI_RGBA_BLUE] = p[2];
-        }
-    }
-    FreeImage_CreateICCProfile(dib, const_cast<char*>(icc.constData()), long(icc.size()));
-    const bool ok = FreeImage_Save(FREE_IMAGE_FORMAT(format), dib, QFile::encodeName(path).constData(), flags);
-    FreeImage_Unload(dib);
-    return ok;
-}
-
-// A CMYK JPEG as Adobe's programs write it (APP14, samples inverted), with
-// the profile in APP2. `ink`: 0 = none, 255 = full.
-QByteArray cmykJpeg(const std::vector<uint8_t>& ink, const QByteArray& icc)
-{
-    jpeg_compress_struct c{};
-    jpeg_error_mgr err{};
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* buf = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buf, &size);
-    c.image_width = kW;
-    c.image_height = kH;
-    c.input_components = 4;
-    c.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 95, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    jpeg_write_icc_profile(&c, reinterpret_cast<const JOCTET*>(icc.constData()), unsigned(icc.size()));
-    std::vector<uint8_t> row(size_t(kW) * 4);
-    while (c.next_scanline < c.image_height) {
-        for (size_t k = 0; k < row.size(); ++k)
-            row[k] = uint8_t(255 - ink[c.next_scanline * row.size() + k]);
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    QByteArray out(reinterpret_cast<const char*>(buf), qsizetype(size));
-    free(buf);
-    return out;
+    cmsCIELab la, lb;
+    cmsDoTransform(toLab, shown.data(), &la, 1);
+    cmsDoTransform(toLab, want.data(), &lb, 1);
+    cmsDeleteTransform(managed);
+    cmsDeleteTransform(toLab);
+    for (cmsHPROFILE p : {in, srgb, lab})
+        cmsCloseProfile(p);
+    return cmsDeltaE(&la, &lb);
 }
 
 // A PNG chunk with its length and CRC.
 QByteArray chunk(const char* type, const QByteArray& data)
 {
-    QByteArray c;
-    const quint32 n = quint32(data.size());
-    c += char(n >> 24);
-    c += char(n >> 16);
-    c += char(n >> 8);
-    c += char(n);
+    const auto be32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&(v = qToBigEndian(v))), 4); };
     const QByteArray body = QByteArray(type, 4) + data;
-    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size())));
-    c += body;
-    c += char(crc >> 24);
-    c += char(crc >> 16);
-    c += char(crc >> 8);
-    c += char(crc);
-    return c;
+    return be32(quint32(data.size())) + body +
+           be32(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))));
 }
 
 // Photo-like pixels: gradients under noise, so neither flat nor few-coloured.
@@ -222,14 +134,10 @@ protected:
         EXPECT_TRUE(r.ok()) << qPrintable(r.message);
         const QString pdf = folders.pageFile(i);
         EXPECT_EQ(qpdfProblems(pdf), QString());
-        const Rendered mupdf = renderMupdf(pdf, 200), gs = renderGhostscript(pdf, 200);
-        EXPECT_TRUE(mupdf.ok && gs.ok);
-        EXPECT_EQ(mupdf.messages, QString());
-        EXPECT_EQ(gs.messages, QString());
-        const Rendered poppler = renderPoppler(pdf, 200);
-        EXPECT_TRUE(poppler.ok);
-        EXPECT_EQ(poppler.messages, QString());
-        return poppler.image;
+        const Rendered shown[] = {renderPoppler(pdf, 200), renderMupdf(pdf, 200), renderGhostscript(pdf, 200)};
+        for (const Rendered& s : shown)
+            EXPECT_TRUE(s.ok && s.messages.isEmpty()) << qPrintable(s.messages);
+        return shown[0].image;
     }
 
 };
@@ -237,16 +145,26 @@ protected:
 TEST_F(PageQualityTest, EmbeddedProfilesGiveTheManagedColours)
 {
     const QByteArray adobe = adobeRgbProfile(), cmyk = cmykProfile();
-    ASSERT_FALSE(cmyk.isEmpty()) << "Ghostscript's CMYK profile is missing";
+    ASSERT_FALSE(adobe.isEmpty() || cmyk.isEmpty()) << "Ghostscript's profiles are missing";
     // Saturated colours, where Adobe RGB and sRGB lie far apart.
     const std::vector<std::vector<uint8_t>> rgb = {{0, 200, 0},   {210, 20, 20},  {20, 30, 200},  {0, 180, 180},
                                                    {200, 200, 0}, {200, 0, 200},  {128, 128, 128}, {240, 180, 140}};
     const std::vector<std::vector<uint8_t>> ink = {{255, 0, 0, 0},   {0, 255, 0, 0},    {0, 0, 255, 0},  {0, 0, 0, 128},
                                                    {153, 102, 0, 0}, {0, 204, 153, 0}, {102, 0, 204, 0}, {51, 51, 51, 0}};
     const std::vector<uint8_t> rgbPx = patches(3, [&](int i) { return rgb[size_t(i)]; });
-    ASSERT_TRUE(saveWithProfile(rgbPx, adobe, pic("adobe.jpg"), FIF_JPEG, 95));
-    ASSERT_TRUE(saveWithProfile(rgbPx, adobe, pic("adobe.png"), FIF_PNG, 0));
-    ASSERT_TRUE(writeFile(pic("cmyk.jpg"), cmykJpeg(patches(4, [&](int i) { return ink[size_t(i)]; }), cmyk)));
+    JpegRecipe adobeJpeg;
+    adobeJpeg.quality = 95, adobeJpeg.icc = adobe;
+    ASSERT_TRUE(writeFile(pic("adobe.jpg"), makeJpeg(kW, kH, rgbPx, adobeJpeg)));
+    QImage adobePng(rgbPx.data(), kW, kH, kW * 3, QImage::Format_RGB888);
+    adobePng.setColorSpace(QColorSpace::fromIccProfile(adobe));
+    ASSERT_TRUE(adobePng.save(pic("adobe.png")) && readAll(pic("adobe.png")).contains("iCCP"));
+    // As Adobe's programs write CMYK: inverted, with the profile in APP2.
+    JpegRecipe adobeCmyk;
+    adobeCmyk.model = JpegRecipe::Model::Cmyk, adobeCmyk.quality = 95, adobeCmyk.icc = cmyk;
+    std::vector<uint8_t> stored = patches(4, [&](int i) { return ink[size_t(i)]; });
+    for (uint8_t& v : stored)
+        v = uint8_t(255 - v);
+    ASSERT_TRUE(writeFile(pic("cmyk.jpg"), makeJpeg(kW, kH, stored, adobeCmyk)));
 
     const struct {
         QString file;
@@ -260,7 +178,7 @@ TEST_F(PageQualityTest, EmbeddedProfilesGiveTheManagedColours)
         const RgbImage shown = page(i, pic(c.file), 85);
         ASSERT_EQ(shown.w, kW) << qPrintable(c.file);
         for (int p = 0; p < 8; ++p) {
-            const double d = deltaE(patchMean(shown, p), managed(c.profile, c.format, c.colours[size_t(p)]));
+            const double d = deltaE(patchMean(shown, p), c.profile, c.format, c.colours[size_t(p)]);
             EXPECT_LE(d, 2.5) << qPrintable(c.file) << " patch " << p;
         }
         ++i;
@@ -281,12 +199,8 @@ TEST_F(PageQualityTest, PaletteAndRgbPngWithGammaGiveTheSameRawSamples)
         }
     const QString rgbPng = pic("rgb.png"), palettePng = pic("palette.png");
     ASSERT_TRUE(saveRgb(img, rgbPng, FIF_PNG));
-    FIBITMAP* rgbDib = FreeImage_Load(FIF_PNG, QFile::encodeName(rgbPng).constData(), 0);
-    FIBITMAP* indexed = FreeImage_ColorQuantizeEx(rgbDib, FIQ_NNQUANT, 64);
-    FreeImage_Unload(rgbDib);
-    ASSERT_TRUE(indexed);
-    ASSERT_TRUE(FreeImage_Save(FIF_PNG, indexed, QFile::encodeName(palettePng).constData(), 0));
-    FreeImage_Unload(indexed);
+    ASSERT_TRUE(QImage(rgbPng).convertToFormat(QImage::Format_Indexed8).save(palettePng));
+    ASSERT_EQ(readAll(palettePng)[25], 3) << "not a palette PNG";
     ASSERT_EQ(meanAbsDiff(loadRgb(palettePng), img), 0.0) << "the palette PNG must hold the same pixels";
     for (const QString& path : {rgbPng, palettePng}) {
         QByteArray png = readAll(path);
@@ -314,11 +228,10 @@ TEST_F(PageQualityTest, FlatScreenshotIsExactAndAboutAsSmallAsItsOptimisedPng)
     p.fillRect(0, 0, 600, 28, bar);
     p.fillRect(10, 40, 180, 350, QColor(230, 232, 235));
     p.setRenderHint(QPainter::Antialiasing);
-    for (int b = 0; b < 4; ++b) {
-        p.setBrush(QColor(220, 224, 230));
-        p.setPen(QColor(150, 155, 165));
+    p.setBrush(QColor(220, 224, 230));
+    p.setPen(QColor(150, 155, 165));
+    for (int b = 0; b < 4; ++b)
         p.drawRoundedRect(QRectF(20.5, 60.5 + 40 * b, 160, 28), 5, 5);
-    }
     p.setPen(QPen(QColor(30, 30, 30), 1.3));
     std::mt19937 rng(3);
     for (int line = 0; line < 22; ++line)
@@ -395,11 +308,7 @@ TEST_F(PageQualityTest, PhotoJpegIsGraphicsMagicksPixelsInNoMoreBytes)
     if (!QFileInfo::exists(photo))
         GTEST_SKIP() << "mate-backgrounds is not installed";
     // The photo as a PNG, so neither side copies JPEG coefficients.
-    FIBITMAP* dib = FreeImage_Load(FIF_JPEG, QFile::encodeName(photo).constData(), 0);
-    FIBITMAP* small = FreeImage_Rescale(dib, 640, 427, FILTER_BILINEAR);
-    FreeImage_Unload(dib);
-    ASSERT_TRUE(FreeImage_Save(FIF_PNG, small, QFile::encodeName(pic("photo.png")).constData(), 0));
-    FreeImage_Unload(small);
+    ASSERT_TRUE(QImage(photo).scaled(640, 427, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(pic("photo.png")));
     for (int q : {50, 85}) {
         page(0, pic("photo.png"), q);
         QTemporaryDir out;
@@ -423,11 +332,13 @@ protected:
     ConversionJob job{io, io, runner, area};
 };
 
-TEST_F(DocumentInformationTest, DatesAreDatesAndXmpMirrorsTheFields)
+// How the information step writes the fields (dates, the XMP mirror) is
+// velunor-docinfo's own test's; here the job's fields must reach it.
+TEST_F(DocumentInformationTest, TheJobsFieldsReachTheDocument)
 {
     ASSERT_TRUE(QDir().mkpath(root + "/out"));
     ASSERT_TRUE(writeTestPicture(root + "/a.png", FIF_PNG, 120, 80));
-    io.entries = {root + "/a.png"}; // one page: the toolkit sets no ModDate then
+    io.entries = {root + "/a.png"};
     io.outputFolder = root + "/out";
     io.title = QString::fromUtf8("Caf\u00e9 <A & B>");
     io.author = "Ann O'Neil";
@@ -438,26 +349,13 @@ TEST_F(DocumentInformationTest, DatesAreDatesAndXmpMirrorsTheFields)
     ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done) << io.events.join('\n').toStdString();
     const QString pdf = job.OutputPath();
     EXPECT_EQ(qpdfProblems(pdf), QString());
-
+    for (const auto& [key, value] : {std::pair<QString, QString>{"Title", io.title}, {"Author", io.author},
+                                     {"Subject", io.subject}, {"Keywords", io.keywords}})
+        EXPECT_EQ(pdfInfoField(pdf, key), value) << qPrintable(key);
     const ProcessResult r = runProgram("exiftool", {"-j", "-G1", "-charset", "pdf=UTF8", pdf});
     ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
     const QJsonObject tags = QJsonDocument::fromJson(r.out.toUtf8()).array().at(0).toObject();
     EXPECT_EQ(tags["PDF:CreateDate"].toString(), "2024:01:31 15:45:00+01:00");
-    EXPECT_TRUE(QRegularExpression(R"(^\d{4}:\d\d:\d\d \d\d:\d\d:\d\d([+-]\d\d:\d\d|Z)$)")
-                    .match(tags["PDF:ModifyDate"].toString()).hasMatch())
-        << qPrintable(tags["PDF:ModifyDate"].toString());
-    const std::pair<const char*, QString> xmp[] = {
-        {"XMP-dc:Title", io.title},           {"XMP-dc:Creator", io.author},
-        {"XMP-dc:Description", io.subject},   {"XMP-pdf:Keywords", io.keywords},
-        {"XMP-xmp:CreateDate", "2024:01:31 15:45:00+01:00"},
-        {"XMP-xmp:CreatorTool", "Velunor"},   {"XMP-pdf:Producer", "Velunor"},
-        {"XMP-xmp:ModifyDate", tags["PDF:ModifyDate"].toString()},
-    };
-    for (const auto& [tag, value] : xmp)
-        EXPECT_EQ(tags[tag].toVariant().toString(), value) << tag;
-    // The information fields themselves are as the toolkit wrote them.
-    EXPECT_EQ(pdfInfoField(pdf, "Title"), io.title);
-    EXPECT_EQ(pdfInfoField(pdf, "Subject"), io.subject);
 }
 
 } // namespace

@@ -65,10 +65,7 @@ TEST(PageLayoutTest, PlacesEveryPictureCentredAtOneScale)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(QString("%1 %2 margin %3 %4 max %5, %6 x %7")
-                         .arg(r.size, r.orientation, r.margin, r.fit, r.maxPpi)
-                         .arg(r.w)
-                         .arg(r.h)
-                         .toStdString());
+                         .arg(r.size, r.orientation, r.margin, r.fit, r.maxPpi).arg(r.w).arg(r.h).toStdString());
         PageLayout l;
         QString error;
         ASSERT_TRUE(l.SetSize(r.size, &error) && l.SetOrientation(r.orientation, &error) &&
@@ -76,12 +73,10 @@ TEST(PageLayoutTest, PlacesEveryPictureCentredAtOneScale)
             << error.toStdString();
         ASSERT_EQ(l.Problem(), QString());
         const PagePlacement p = l.Place(r.w, r.h);
-        EXPECT_NEAR(p.pageWidth, r.pageW, 0.01);
-        EXPECT_NEAR(p.pageHeight, r.pageH, 0.01);
-        EXPECT_NEAR(p.picture.x, r.x, 0.01);
-        EXPECT_NEAR(p.picture.y, r.y, 0.01);
-        EXPECT_NEAR(p.picture.width, r.rw, 0.01);
-        EXPECT_NEAR(p.picture.height, r.rh, 0.01);
+        const double got[] = {p.pageWidth, p.pageHeight, p.picture.x, p.picture.y, p.picture.width, p.picture.height};
+        const double want[] = {r.pageW, r.pageH, r.x, r.y, r.rw, r.rh};
+        for (int k = 0; k < 6; ++k)
+            EXPECT_NEAR(got[k], want[k], 0.01) << "page w, h, picture x, y, w, h: " << k;
         // One scale for x and y, and centred exactly.
         if (!r.designed) {
             EXPECT_NEAR(p.picture.width / r.w, p.picture.height / r.h, 1e-9);
@@ -95,9 +90,9 @@ TEST(PageLayoutTest, PlacesEveryPictureCentredAtOneScale)
         if (l.maxPpi > 0) {
             EXPECT_LE(p.codedWidth * 72.0 / p.picture.width, l.maxPpi + 1e-9);
         }
-        // The drawing matrix puts the image's unit square on that rectangle.
-        EXPECT_EQ(PagePlacement::Cm({1, 0, 0, 2.5, 0.12345, 10}), "1 0 0 2.5 0.1235 10 cm");
     }
+    // The drawing matrix puts the image's unit square on that rectangle.
+    EXPECT_EQ(PagePlacement::Cm({1, 0, 0, 2.5, 0.12345, 10}), "1 0 0 2.5 0.1235 10 cm");
 }
 
 TEST(PageLayoutTest, TextsReadBackAndMarginsMustLeaveRoom)
