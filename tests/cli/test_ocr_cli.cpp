@@ -2,6 +2,7 @@
 #include "TextPageSample.h"
 #include "cli_program.h"
 
+#include <FreeImage.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,15 +37,7 @@ protected:
             env.insert("TESSDATA_PREFIX", tessdata);
         p.setProcessEnvironment(env);
         p.setStandardInputFile(QProcess::nullDevice());
-        p.start(convertProgram(), QStringList{"-o", root + "/out", "-y"} + args);
-        ProcessResult r;
-        if (!p.waitForStarted(30000))
-            return r;
-        p.waitForFinished(600000);
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return r;
+        return runToEnd(p, QStringList{"-o", root + "/out", "-y"} + args, {}, 600000);
     }
 
     // The raw bytes of the page's picture stream, as qpdf shows them.
@@ -109,11 +102,10 @@ TEST_F(OcrCliTest, DrawnTextPageIsSearchableAndLooksTheSame)
     EXPECT_TRUE(runProgram("pdftotext", {b, "-"}).out.trimmed().isEmpty());
     EXPECT_FALSE(runProgram("pdffonts", {b}).out.contains("Type"));
     // What one sees: the same rendering, pixel for pixel.
-    ASSERT_EQ(runProgram("pdftoppm", {"-r", "30", "-gray", a, root + "/seen-a"}).exitCode, 0);
-    ASSERT_EQ(runProgram("pdftoppm", {"-r", "30", "-gray", b, root + "/seen-b"}).exitCode, 0);
-    const QByteArray seenA = readAll(root + "/seen-a-1.pgm");
-    EXPECT_FALSE(seenA.isEmpty());
-    EXPECT_TRUE(seenA == readAll(root + "/seen-b-1.pgm"));
+    for (const QString& pdf : {a, b})
+        ASSERT_EQ(runProgram("pdftoppm", {"-r", "30", "-gray", "-singlefile", pdf, pdf}).exitCode, 0);
+    EXPECT_FALSE(readAll(a + ".pgm").isEmpty());
+    EXPECT_TRUE(readAll(a + ".pgm") == readAll(b + ".pgm"));
 }
 
 // A language that is not installed is a usage mistake before any page,
@@ -121,9 +113,7 @@ TEST_F(OcrCliTest, DrawnTextPageIsSearchableAndLooksTheSame)
 TEST_F(OcrCliTest, MissingLanguagesAreUsageMistakes)
 {
     const QString picture = root + "/small.png";
-    QImage small(40, 30, QImage::Format_Grayscale8);
-    small.fill(Qt::white);
-    ASSERT_TRUE(small.save(picture));
+    ASSERT_TRUE(writeTestPicture(picture, FIF_PNG, 40, 30));
     QDir().mkpath(root + "/nodata");
     const struct {
         const char* languages;
@@ -148,8 +138,9 @@ TEST_F(OcrCliTest, MissingLanguagesAreUsageMistakes)
 // Every page of a multi-page TIFF gets its own text, in its own place.
 TEST_F(OcrCliTest, EachPageOfAMultiPageTiffGetsItsOwnText)
 {
+    const QStringList texts = {"Harbour lights at dawn", "Lighthouse keepers sleep"};
     QStringList parts;
-    for (const char* words : {"Harbour lights at dawn", "Lighthouse keepers sleep"}) {
+    for (const QString& words : texts) {
         QImage page(1600, 500, QImage::Format_Grayscale8);
         page.fill(Qt::white);
         QPainter p(&page);
@@ -166,8 +157,6 @@ TEST_F(OcrCliTest, EachPageOfAMultiPageTiffGetsItsOwnText)
     const ProcessResult r = run({"-t", "pages", "--ocr", "eng", tiff});
     ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
     const QString pdf = root + "/out/pages.pdf";
-    const QString first = runProgram("pdftotext", {"-f", "1", "-l", "1", "-raw", pdf, "-"}).out.simplified();
-    const QString second = runProgram("pdftotext", {"-f", "2", "-l", "2", "-raw", pdf, "-"}).out.simplified();
-    EXPECT_EQ(first, "Harbour lights at dawn");
-    EXPECT_EQ(second, "Lighthouse keepers sleep");
+    for (const QString n : {"1", "2"})
+        EXPECT_EQ(runProgram("pdftotext", {"-f", n, "-l", n, "-raw", pdf, "-"}).out.simplified(), texts[n.toInt() - 1]);
 }
