@@ -2,6 +2,7 @@
 #include "PictureCheck.h"
 #include "ScopedEnv.h"
 #include "TestSupport.h"
+#include "TextPageSample.h"
 #include "cli_program.h"
 
 #include <FreeImage.h>
@@ -9,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFont>
+#include <QPainter>
 #include <QProcess>
 #include <QRect>
 #include <QRegularExpression>
@@ -44,10 +47,21 @@ protected:
         env.insert("APPDATA", root + "/appdata");
         if (!path.isEmpty())
             env.insert("PATH", path);
+        env.remove("TESSDATA_PREFIX");
+        if (!tessdata.isEmpty())
+            env.insert("TESSDATA_PREFIX", tessdata);
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(root);
         p.setStandardInputFile(QProcess::nullDevice());
-        return runToEnd(p, args, program);
+        p.start(program.isEmpty() ? convertProgram() : program, args);
+        ProcessResult r;
+        if (!p.waitForStarted(30000))
+            return r;
+        p.waitForFinished(300000);
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
     }
 
     // To root/out, replacing what is there.
@@ -78,6 +92,7 @@ protected:
 
     QTemporaryDir tmp;
     QString root = tmp.path();
+    QString tessdata; // the text reader's data for the runs, when set
 };
 
 // "Page    2 size: 144 x 36 pts" -> {"144 x 36", ...}
@@ -153,6 +168,19 @@ std::tuple<double, double, int> pageLook(const QString& pdf, int n)
     runProgram("pdftoppm", {"-r", "50", "-f", at, "-l", at, "-singlefile", "-png", pdf, d.filePath("p")});
     const RgbImage img = loadRgb(d.filePath("p.png"));
     return {m.captured(1).toDouble(), m.captured(2).toDouble(), img.w > 0 ? img.at(img.w / 2, img.h / 2)[0] : -1};
+}
+
+// The raw bytes of the page's picture stream, as qpdf shows them.
+QByteArray imageStream(const QString& pdf)
+{
+    const ProcessResult pages = runProgram("qpdf", {"--show-pages", "--with-images", pdf});
+    const QRegularExpressionMatch m = QRegularExpression("/Im1: (\\d+) 0 R").match(pages.out);
+    if (!m.hasMatch())
+        return {};
+    QProcess p;
+    p.start("qpdf", {"--show-object=" + m.captured(1), "--raw-stream-data", pdf});
+    p.waitForFinished(60000);
+    return p.readAllStandardOutput();
 }
 
 } // namespace
@@ -332,16 +360,24 @@ TEST_F(CliTest, AConversionStartsOurProgramsAndQpdfAndNoJava)
 // typed. A layout that makes no sense says what was wrong and what is taken.
 TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
 {
-    const QString pic = picture("p.png", FIF_PNG, 60, 40), missing = root + "/pics/missing.png";
+    const QString pic = picture("p.png", FIF_PNG, 60, 40), missing = inPics("missing.png"), gone = inPics("gone/");
+    // A folder without pictures in all its tree.
+    const QString empty = inPics("empty");
+    QDir().mkpath(empty + "/deeper");
+    ASSERT_TRUE(writeFile(empty + "/deeper/a.txt", "x"));
+    QDir().mkpath(root + "/nodata");
     const struct {
         QStringList args; // then -o, and p.png last, unless empty
         QString said; // on standard error; from a line's start when it starts with a line break
+        QString tessdata = {};
     } rows[] = {
         {{}, "\nvelunor-convert: no pictures given"},
         // The options are checked before the pictures.
         {{"-q", "0", "x.png"}, "\nvelunor-convert: the quality must be a whole number from 1 to 100"},
         {{"--no-such-option", "x.png"}, "\nvelunor-convert: Unknown option"},
         {{missing}, "\nvelunor-convert: \"" + missing + "\""},
+        {{pic, empty}, "\nvelunor-convert: the folder \"" + empty + "\" holds no pictures"},
+        {{pic, gone}, "\nvelunor-convert: \"" + gone + "\""},
         {{"--page-size", "A7"}, "unknown page size \"A7\"; give picture, A3, A4, A5, B5, Letter, Legal, or WIDTHxHEIGHT"},
         {{"--page-size", "0x150mm"}, "the width and height must be more than 0"},
         {{"--page-size", "100x150"}, "\"150\" has no unit; give a number with one unit: mm, cm, in or pt"},
@@ -356,12 +392,20 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
         {{"--max-ppi", "1.5"}, "a whole number of pixels per inch"},
         {{"--orientation", "sideways"}, "unknown orientation \"sideways\"; give auto, portrait or landscape"},
         {{"--fit", "stretch"}, "unknown fit \"stretch\"; give into"},
+        // Text languages: one not installed is named with the Debian package that brings it.
+        {{"--ocr", "xyz"}, "\"xyz\" is not installed. Please install it (Debian package \"tesseract-ocr-xyz\")"},
+        {{"--ocr", "eng+chi_sim"}, "(Debian package \"tesseract-ocr-chi-sim\")"},
+        {{"--ocr", "eng"}, "(Debian package \"tesseract-ocr-eng\")", root + "/nodata"},
+        {{"--ocr", "eng fra"}, "is not a text recognition language"},
+        {{"--ocr", ""}, "No text recognition language"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.join(' ').toStdString());
+        tessdata = row.tessdata;
         const auto r = run(row.args.isEmpty() ? row.args : QStringList{"-o", root + "/out"} + row.args + QStringList{pic});
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_TRUE(("\n" + r.err).contains(row.said)) << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains("Preparing")) << r.err.toStdString();
         for (const QString& line : r.err.split('\n', Qt::SkipEmptyParts))
             EXPECT_TRUE(line.startsWith("velunor-convert: ") || line.startsWith("Try 'velunor-convert --help'")
                         || line.endsWith("...") || line.endsWith('%'))
@@ -560,19 +604,83 @@ TEST_F(CliTest, AFolderArgumentAddsThePicturesOfItsTreeAsAddFolderDoes)
     ASSERT_EQ(pdfPageCount(document), widths.size());
     for (int n = 1; n <= widths.size(); ++n)
         EXPECT_NEAR(std::get<0>(pageLook(document, n)), widths.at(n - 1) * 0.36, 0.5) << "page " << n;
+}
 
-    // A folder without pictures, and a missing file or folder: usage
-    // errors by name, before any page.
-    QDir().mkpath(root + "/pics/empty/deeper");
-    ASSERT_TRUE(writeFile(root + "/pics/empty/deeper/a.txt", "x"));
-    QFile::remove(document);
-    for (const QString& bad : {root + "/pics/empty", root + "/pics/missing.heic", root + "/pics/gone/"}) {
-        const ProcessResult u = convert({inPics("first.png"), bad});
-        EXPECT_EQ(u.exitCode, 2) << bad.toStdString();
-        EXPECT_TRUE(u.err.contains(bad)) << u.err.toStdString();
-        EXPECT_FALSE(u.err.contains("Preparing")) << u.err.toStdString();
-        EXPECT_TRUE(outputFiles().isEmpty());
+// A page the test drew itself at 300 dpi: its words come back in reading
+// order and in place; the picture stream and what one sees stay as they are
+// without the text; without --ocr there is no text at all.
+TEST_F(CliTest, DrawnTextPageIsSearchableAndLooksTheSame)
+{
+    QVector<textpage::DrawnWord> words;
+    const QImage page = textpage::drawPage(300, &words);
+    const QString picture = root + "/page.png";
+    ASSERT_TRUE(page.save(picture));
+
+    const ProcessResult with = convert({"-t", "with", "--ocr", "eng", picture});
+    ASSERT_EQ(with.exitCode, 0) << qPrintable(with.err);
+    EXPECT_TRUE(with.err.contains("Reading Text 1 of 1...")) << qPrintable(with.err);
+    const ProcessResult without = convert({"-t", "without", picture});
+    ASSERT_EQ(without.exitCode, 0) << qPrintable(without.err);
+    EXPECT_FALSE(without.err.contains("Reading Text"));
+    const QString a = root + "/out/with.pdf", b = root + "/out/without.pdf";
+
+    // Also on paper with margins, where the picture is scaled and moved.
+    const ProcessResult onA4 = convert({"-t", "a4", "--page-size", "A4", "--margin", "15mm", "--ocr", "eng", picture});
+    ASSERT_EQ(onA4.exitCode, 0) << qPrintable(onA4.err);
+    for (const QString& pdf : {a, root + "/out/a4.pdf"}) {
+        EXPECT_EQ(runProgram("qpdf", {"--check", pdf}).exitCode, 0);
+        const QString raw = runProgram("pdftotext", {"-raw", pdf, "-"}).out;
+        const QString boxes = runProgram("pdftotext", {"-bbox", pdf, "-"}).out;
+        // Where the picture lies on the page, as MuPDF draws it (points from
+        // the top left; no turn), whatever the page's layout.
+        const QRegularExpressionMatch place =
+            QRegularExpression("<fill_image [^>]*transform=\"([-0-9.]+) [-0-9.]+ [-0-9.]+ [-0-9.]+ ([-0-9.]+) ([-0-9.]+)\"")
+                .match(runProgram("mutool", {"trace", pdf}).out);
+        ASSERT_TRUE(place.hasMatch());
+        const textpage::Score s = textpage::score(words, raw, boxes, place.captured(1).toDouble() / page.width(),
+                                                  QPointF(place.captured(2).toDouble(), place.captured(3).toDouble()));
+        EXPECT_GE(s.found, s.expected * 99 / 100) << qPrintable(pdf + "\n" + raw);
+        EXPECT_GE(s.inPlace, s.found * 90 / 100) << qPrintable(pdf + "\n" + boxes);
     }
+
+    const QByteArray image = imageStream(b);
+    ASSERT_FALSE(image.isEmpty());
+    EXPECT_TRUE(image == imageStream(a));
+    EXPECT_TRUE(runProgram("pdftotext", {b, "-"}).out.trimmed().isEmpty());
+    EXPECT_FALSE(runProgram("pdffonts", {b}).out.contains("Type"));
+    // What one sees: the same rendering, pixel for pixel.
+    for (const QString& pdf : {a, b})
+        ASSERT_EQ(runProgram("pdftoppm", {"-r", "30", "-gray", "-singlefile", pdf, pdf}).exitCode, 0);
+    EXPECT_FALSE(readAll(a + ".pgm").isEmpty());
+    EXPECT_TRUE(readAll(a + ".pgm") == readAll(b + ".pgm"));
+}
+
+// Every page of a multi-page TIFF gets its own text, in its own place.
+TEST_F(CliTest, EachPageOfAMultiPageTiffGetsItsOwnText)
+{
+    const QStringList texts = {"Harbour lights at dawn", "Lighthouse keepers sleep"};
+    QStringList parts;
+    for (const QString& words : texts) {
+        QImage page(1600, 500, QImage::Format_Grayscale8);
+        page.fill(Qt::white);
+        QPainter p(&page);
+        QFont f("DejaVu Sans");
+        f.setPixelSize(60);
+        p.setFont(f);
+        p.drawText(QRect(0, 0, 1600, 500), Qt::AlignCenter, words);
+        p.end();
+        parts << root + "/part" + QString::number(parts.size()) + ".png";
+        ASSERT_TRUE(page.save(parts.last()));
+    }
+    const QString tiff = root + "/pages.tif";
+    ASSERT_EQ(runProgram("convert", parts + QStringList{tiff}).exitCode, 0);
+    const ProcessResult r = convert({"-t", "pages", "--ocr", "eng", tiff});
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    const QString pdf = root + "/out/pages.pdf";
+    QStringList read;
+    for (const QString n : {"1", "2"})
+        read << runProgram("pdftotext", {"-f", n, "-l", n, "-raw", pdf, "-"}).out.simplified();
+    EXPECT_EQ(read.join(" | ").toStdString(), texts.join(" | ").toStdString());
 }
 
 TEST_F(CliTest, LeftoversOfAKilledRunGoAtTheNextStart)
