@@ -357,7 +357,8 @@ TEST_F(CliTest, AConversionStartsOurProgramsAndQpdfAndNoJava)
 
 // Mistakes are said in the program's own words before any page: one
 // prefix, its name, on every line that speaks; the usage line names it as
-// typed. A layout that makes no sense says what was wrong and what is taken.
+// typed. A layout that makes no sense says what was wrong and what is taken;
+// a text language not installed, the Debian package that brings it.
 TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
 {
     const QString pic = picture("p.png", FIF_PNG, 60, 40), missing = inPics("missing.png"), gone = inPics("gone/");
@@ -367,9 +368,9 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
     ASSERT_TRUE(writeFile(empty + "/deeper/a.txt", "x"));
     QDir().mkpath(root + "/nodata");
     const struct {
-        QStringList args; // then -o, and p.png last, unless empty
+        QStringList args; // after -o root/out and before p.png, unless empty
         QString said; // on standard error; from a line's start when it starts with a line break
-        QString tessdata = {};
+        QString tessdata = {}; // the text reader's data, when not the installed one
     } rows[] = {
         {{}, "\nvelunor-convert: no pictures given"},
         // The options are checked before the pictures.
@@ -392,7 +393,7 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
         {{"--max-ppi", "1.5"}, "a whole number of pixels per inch"},
         {{"--orientation", "sideways"}, "unknown orientation \"sideways\"; give auto, portrait or landscape"},
         {{"--fit", "stretch"}, "unknown fit \"stretch\"; give into"},
-        // Text languages: one not installed is named with the Debian package that brings it.
+        // Text languages.
         {{"--ocr", "xyz"}, "\"xyz\" is not installed. Please install it (Debian package \"tesseract-ocr-xyz\")"},
         {{"--ocr", "eng+chi_sim"}, "(Debian package \"tesseract-ocr-chi-sim\")"},
         {{"--ocr", "eng"}, "(Debian package \"tesseract-ocr-eng\")", root + "/nodata"},
