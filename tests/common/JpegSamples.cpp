@@ -22,11 +22,8 @@ QByteArray makeJpeg(int w, int h, const std::vector<uint8_t>& samples, const Jpe
     c.input_components = grey ? 1 : cmyk ? 4 : 3;
     c.in_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&c);
-    jpeg_set_colorspace(&c, r.model == Model::Grey    ? JCS_GRAYSCALE
-                            : r.model == Model::YCbCr ? JCS_YCbCr
-                            : r.model == Model::Rgb   ? JCS_RGB
-                            : r.model == Model::Cmyk  ? JCS_CMYK
-                                                      : JCS_YCCK);
+    const J_COLOR_SPACE stored[] = {JCS_GRAYSCALE, JCS_YCbCr, JCS_RGB, JCS_CMYK, JCS_YCCK}; // in Model's order
+    jpeg_set_colorspace(&c, stored[int(r.model)]);
     if (r.model == Model::YCbCr || r.model == Model::Ycck) {
         c.comp_info[0].h_samp_factor = r.lumaH;
         c.comp_info[0].v_samp_factor = r.lumaV;

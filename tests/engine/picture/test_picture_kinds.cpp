@@ -1,18 +1,14 @@
 // HEIC, HEIF, AVIF, WebP and JPEG XL pictures, made by each format's own
 // encoder and checked against its own reference decoder.
+#include "PageMakerFixture.h"
 #include "PictureCheck.h"
-#include "RecordingMessageSink.h"
 #include "TestSupport.h"
 
-#include "engine/job/PageMaker.h"
-
 #include <FreeImage.h>
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <libheif/heif.h>
+#include <libheif/heif_cxx.h>
 
 #include <algorithm>
 #include <cmath>
@@ -46,34 +42,23 @@ ProcessResult shell(const QString& folder, QString command, const QString& in, c
 
 // A HEIC written by libheif's own encoder, whose irot and imir boxes say to
 // show `img` turned and mirrored as Exif orientation `orientation` does.
-bool writeTurnedHeic(const RgbImage& img, const QString& path, int orientation)
+// Throws libheif's error.
+void writeTurnedHeic(const RgbImage& img, const QString& path, int orientation)
 {
-    heif_context* ctx = heif_context_alloc();
-    heif_encoder* encoder = nullptr;
-    heif_image* picture = nullptr;
-    heif_encoding_options* options = heif_encoding_options_alloc();
-    bool ok = heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder).code == heif_error_Ok &&
-              heif_image_create(img.w, img.h, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &picture).code ==
-                  heif_error_Ok &&
-              heif_image_add_plane(picture, heif_channel_interleaved, img.w, img.h, 8).code == heif_error_Ok;
-    if (ok) {
-        heif_encoder_set_lossy_quality(encoder, 95);
-        int stride = 0;
-        uint8_t* rows = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
-        for (int y = 0; y < img.h; ++y)
-            std::copy(img.at(0, y), img.at(0, y) + 3 * img.w, rows + y * stride);
-        options->image_orientation = heif_orientation(orientation);
-        const QByteArray name = QFile::encodeName(path);
-        ok = heif_context_encode_image(ctx, picture, encoder, options, nullptr).code == heif_error_Ok &&
-             heif_context_write_to_file(ctx, name.constData()).code == heif_error_Ok;
-    }
-    heif_encoding_options_free(options);
-    if (picture)
-        heif_image_release(picture);
-    if (encoder)
-        heif_encoder_release(encoder);
-    heif_context_free(ctx);
-    return ok;
+    heif::Image picture;
+    picture.create(img.w, img.h, heif_colorspace_RGB, heif_chroma_interleaved_RGB);
+    picture.add_plane(heif_channel_interleaved, img.w, img.h, 8);
+    int stride = 0;
+    uint8_t* rows = picture.get_plane(heif_channel_interleaved, &stride);
+    for (int y = 0; y < img.h; ++y)
+        std::copy_n(img.at(0, y), 3 * img.w, rows + y * stride);
+    heif::Encoder encoder(heif_compression_HEVC);
+    encoder.set_lossy_quality(95);
+    heif::Context::EncodingOptions options;
+    options.image_orientation = heif_orientation(orientation);
+    heif::Context context;
+    context.encode_image(picture, encoder, options);
+    context.write_to_file(QFile::encodeName(path).toStdString());
 }
 
 struct Kind {
@@ -85,15 +70,12 @@ struct Kind {
     bool profiled = false; // made from Adobe RGB (1998) pixels: the profile is embedded, not applied
 };
 
-class PictureKinds : public ::testing::Test {
+class PictureKinds : public PageMakerFixture {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        folders = WorkFolders{dir.filePath("tmpvelunor"), dir.filePath("jpgtmp")};
-        ASSERT_TRUE(QDir().mkpath(folders.tmpDir));
-        ASSERT_TRUE(QDir().mkpath(folders.pageDir));
-        ASSERT_TRUE(saveRgb(testPattern(kW, kH), path("source.png"), FIF_PNG));
+        PageMakerFixture::SetUp();
+        ASSERT_TRUE(saveRgb(testPattern(kW, kH), pic("source.png"), FIF_PNG));
         // The same pattern, its alpha falling from left to right; a second
         // frame for the animation; the pattern taken as Adobe RGB (1998).
         const ProcessResult made = shell(dir.path(),
@@ -102,11 +84,6 @@ protected:
             "convert source.png -profile /usr/share/color/icc/ghostscript/a98.icc profiled.png", {}, {});
         ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
     }
-    QString path(const QString& name) const { return dir.filePath(name); }
-
-    QTemporaryDir dir;
-    WorkFolders folders;
-    RecordingMessageSink sink;
 };
 
 TEST_F(PictureKinds, PageMatchesTheFormatsOwnDecoderAndRendersAlike)
@@ -143,20 +120,18 @@ TEST_F(PictureKinds, PageMatchesTheFormatsOwnDecoderAndRendersAlike)
          "convert source.png -quality 95 t.jpg && exiftool -q -overwrite_original -Orientation=6 -n t.jpg && cjxl t.jpg %out",
          jxl, 6},
     };
-    PageMaker maker(folders, sink, [] {});
-    maker.BeginJob();
     for (int i = 0; i < int(std::size(kinds)); ++i) {
         const Kind& kind = kinds[i];
         SCOPED_TRACE(kind.name);
-        const QString picture = path(kind.file);
+        const QString picture = pic(kind.file);
         if (kind.encode) {
             const ProcessResult made = shell(dir.path(), kind.encode, {}, picture);
             ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
         } else {
-            ASSERT_TRUE(writeTurnedHeic(testPattern(kW, kH), picture, kind.orientation));
+            ASSERT_NO_THROW(writeTurnedHeic(testPattern(kW, kH), picture, kind.orientation));
         }
         // The reference: the format's own decoder, put on white as the page is.
-        const QString reference = path(QString("reference%1.png").arg(i));
+        const QString reference = pic(QString("reference%1.png").arg(i));
         const QString onWhite = " && convert %out -background white -alpha remove -alpha off -depth 8 PNG24:%out";
         ASSERT_EQ(shell(dir.path(), kind.reference + onWhite, picture, reference).exitCode, 0);
         const RgbImage expected = loadRgb(reference);
