@@ -36,13 +36,8 @@ QByteArray makeJpeg(int w, int h, const std::vector<uint8_t>& samples, const Jpe
     if (r.progressive)
         jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
-    for (qsizetype at = 0, seq = 1, count = (r.icc.size() + 59999) / 60000; at < r.icc.size(); at += 60000, ++seq) {
-        QByteArray chunk = QByteArray("ICC_PROFILE\0", 12);
-        chunk += char(seq);
-        chunk += char(count);
-        chunk += r.icc.mid(at, 60000);
-        jpeg_write_marker(&c, JPEG_APP0 + 2, reinterpret_cast<const JOCTET*>(chunk.constData()), unsigned(chunk.size()));
-    }
+    if (!r.icc.isEmpty())
+        jpeg_write_icc_profile(&c, reinterpret_cast<const JOCTET*>(r.icc.constData()), unsigned(r.icc.size()));
     for (const auto& [marker, payload] : r.segments)
         jpeg_write_marker(&c, marker, reinterpret_cast<const JOCTET*>(payload.constData()), unsigned(payload.size()));
     const size_t stride = size_t(w) * size_t(c.input_components);

@@ -57,11 +57,9 @@ TEST(CutPictures, EveryFormatCutShortIsRefusedAsDamagedOrIncomplete)
         {"p.iff", FIF_IFF, fromPpm("ppmtoilbm", {"-24force"}), true},
         {"p.ico", FIF_ICO, saved(testPattern(64, 64), FIF_ICO), true},
         {"p.psd", FIF_PSD, saved(img, FIF_PSD), true},
-        // Already refused by their own readers; kept so.
-        {"p.png", FIF_PNG, saved(img, FIF_PNG), false},
+        // Already refused by their own readers; kept so (PNG and JPEG: the page maker's tests).
         {"p.gif", FIF_GIF, saved(grey, FIF_GIF, 8), false},
         {"p.tif", FIF_TIFF, saved(img, FIF_TIFF), false},
-        {"p.jpg", FIF_JPEG, saved(img, FIF_JPEG, 24, JPEG_QUALITYSUPERB), false},
     };
     for (const Format& f : formats) {
         SCOPED_TRACE(f.name);
