@@ -22,11 +22,8 @@ QByteArray makeJpeg(int w, int h, const std::vector<uint8_t>& samples, const Jpe
     c.input_components = grey ? 1 : cmyk ? 4 : 3;
     c.in_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&c);
-    jpeg_set_colorspace(&c, r.model == Model::Grey    ? JCS_GRAYSCALE
-                            : r.model == Model::YCbCr ? JCS_YCbCr
-                            : r.model == Model::Rgb   ? JCS_RGB
-                            : r.model == Model::Cmyk  ? JCS_CMYK
-                                                      : JCS_YCCK);
+    const J_COLOR_SPACE stored[] = {JCS_GRAYSCALE, JCS_YCbCr, JCS_RGB, JCS_CMYK, JCS_YCCK}; // in Model's order
+    jpeg_set_colorspace(&c, stored[int(r.model)]);
     if (r.model == Model::YCbCr || r.model == Model::Ycck) {
         c.comp_info[0].h_samp_factor = r.lumaH;
         c.comp_info[0].v_samp_factor = r.lumaV;
@@ -39,13 +36,8 @@ QByteArray makeJpeg(int w, int h, const std::vector<uint8_t>& samples, const Jpe
     if (r.progressive)
         jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
-    for (qsizetype at = 0, seq = 1, count = (r.icc.size() + 59999) / 60000; at < r.icc.size(); at += 60000, ++seq) {
-        QByteArray chunk = QByteArray("ICC_PROFILE\0", 12);
-        chunk += char(seq);
-        chunk += char(count);
-        chunk += r.icc.mid(at, 60000);
-        jpeg_write_marker(&c, JPEG_APP0 + 2, reinterpret_cast<const JOCTET*>(chunk.constData()), unsigned(chunk.size()));
-    }
+    if (!r.icc.isEmpty())
+        jpeg_write_icc_profile(&c, reinterpret_cast<const JOCTET*>(r.icc.constData()), unsigned(r.icc.size()));
     for (const auto& [marker, payload] : r.segments)
         jpeg_write_marker(&c, marker, reinterpret_cast<const JOCTET*>(payload.constData()), unsigned(payload.size()));
     const size_t stride = size_t(w) * size_t(c.input_components);

@@ -17,7 +17,7 @@ struct JpegRecipe {
     bool arithmetic = false;
     bool withoutAdobeMarker = false; // drops the APP14 libjpeg writes for RGB, CMYK and YCCK
     int lumaH = 2, lumaV = 2; // sampling of the first component (YCbCr, YCCK)
-    QByteArray icc; // as APP2 ICC_PROFILE chunks of at most 60,000 bytes
+    QByteArray icc; // as APP2 ICC_PROFILE chunks, as libjpeg splits it
     std::vector<std::pair<int, QByteArray>> segments; // marker and payload, after libjpeg's own
 };
 

@@ -466,59 +466,48 @@ TEST_F(RobustPictureTest, DecodeOverTheDecodersMemoryLimitFailsByName)
 // that ended (killed here) is followed by a new one for the next picture.
 TEST_F(RobustPictureTest, OneDecoderServesTheJobAndANewOneFollowsOneThatEnded)
 {
-    const QString wide = pic("wide.png");
     FIBITMAP* grey = FreeImage_Allocate(12000, 12000, 8);
-    ASSERT_TRUE(FreeImage_Save(FIF_PNG, grey, QFile::encodeName(wide).constData(), PNG_Z_BEST_SPEED));
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, grey, QFile::encodeName(pic("wide.png")).constData(), PNG_Z_BEST_SPEED));
     FreeImage_Unload(grey);
     DecoderProcess::Options counted = DecoderProcess::Defaults();
     // Room for the helper itself (its libraries take about 110 MB of
     // address space) and a small picture, not for the 144 MB one.
     counted.memoryLimit = 200000000;
 #ifdef __SANITIZE_ADDRESS__
-    const QString real = VELUNOR_TEST_HELPER_DIR "/velunor-decode-unsanitized";
-#else
-    const QString real = counted.program;
+    counted.program = VELUNOR_TEST_HELPER_DIR "/velunor-decode-unsanitized";
 #endif
     // The helper, started through a script that counts its starts.
-    const QString starts = pic("starts.log");
-    counted.program = pic("counting-decoder");
-    ASSERT_TRUE(writeFile(counted.program, ("#!/bin/sh\necho started >> '" + starts + "'\nexec '" + real + "' \"$@\"\n").toUtf8()));
-    ASSERT_EQ(::chmod(QFile::encodeName(counted.program).constData(), 0700), 0);
+    const QString starts = pic("starts.log"), counter = pic("counting-decoder");
+    ASSERT_TRUE(writeFile(counter, ("#!/bin/sh\necho >> '" + starts + "'\nexec '" + counted.program + "' \"$@\"\n").toUtf8()));
+    ASSERT_EQ(::chmod(QFile::encodeName(counter).constData(), 0700), 0);
+    counted.program = counter;
     PageMaker maker(folders, sink, [] {}, counted);
     maker.BeginJob();
     const struct {
         const char* name;
-        int format;
+        int format; // none: the wide one
         PageResult::Status status;
         int starts; // after this page
-        bool killBefore;
-    } pages[] = {{"a.png", FIF_PNG, PageResult::Ok, 1, false},
-                 {"b.gif", FIF_GIF, PageResult::Ok, 1, false},
-                 {"wide.png", -1, PageResult::PictureError, 1, false},
-                 {"c.tif", FIF_TIFF, PageResult::Ok, 2, true}};
-    int i = 0;
-    for (const auto& page : pages) {
-        SCOPED_TRACE(page.name);
-        const QString path = pic(page.name);
-        if (page.format >= 0) {
-            FIBITMAP* small = FreeImage_Allocate(kW, kH, 8);
-            ASSERT_TRUE(FreeImage_Save(FREE_IMAGE_FORMAT(page.format), small, QFile::encodeName(path).constData(), 0));
-            FreeImage_Unload(small);
-        }
-        if (page.killBefore) {
-            int killed = 0;
-            for (const ProcessList::Entry& e : ProcessList::Snapshot())
-                if (e.ppid == ::getpid() && e.comm.startsWith("velunor-decode") && !ProcessList::IsZombie(e)) {
-                    killed += ::kill(e.pid, SIGKILL) == 0;
-                    // Dead, not reaped: that stays the page maker's.
-                    siginfo_t info {};
-                    ::waitid(P_PID, id_t(e.pid), &info, WEXITED | WNOWAIT);
-                }
-            ASSERT_EQ(killed, 1);
-        }
-        const PageResult r = maker.MakePage(i++, path, 90);
-        EXPECT_EQ(r.status, page.status) << qPrintable(r.message);
-        EXPECT_EQ(readAll(starts).count('\n'), page.starts);
+    } pages[] = {{"a.png", FIF_PNG, PageResult::Ok, 1},
+                 {"b.gif", FIF_GIF, PageResult::Ok, 1},
+                 {"wide.png", -1, PageResult::PictureError, 1},
+                 {"c.tif", FIF_TIFF, PageResult::Ok, 2}}; // after the helper is killed
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(pages[i].name);
+        const QString path = pic(pages[i].name);
+        ASSERT_TRUE(pages[i].format < 0 || writeTestPicture(path, pages[i].format, kW, kH, 8));
+        int killed = 0; // the one helper, still there after the refused picture
+        for (const ProcessList::Entry& e : ProcessList::Snapshot())
+            if (i == 3 && e.ppid == ::getpid() && e.comm.startsWith("velunor-decode") && !ProcessList::IsZombie(e)) {
+                killed += ::kill(e.pid, SIGKILL) == 0;
+                // Dead, not reaped: that stays the page maker's.
+                siginfo_t info {};
+                ::waitid(P_PID, id_t(e.pid), &info, WEXITED | WNOWAIT);
+            }
+        ASSERT_EQ(killed, i == 3 ? 1 : 0);
+        const PageResult r = maker.MakePage(i, path, 90);
+        EXPECT_EQ(r.status, pages[i].status) << qPrintable(r.message);
+        EXPECT_EQ(readAll(starts).count('\n'), pages[i].starts);
     }
 }
 
