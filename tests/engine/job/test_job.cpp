@@ -368,33 +368,12 @@ TEST_F(JobTest, WorkDiskHoldsThePagesAndTwoChainFilesAndSaysWhenFull)
     }
 }
 
-namespace {
-
-// The same job with searchable pages.
-class TextReadingJobTest : public JobTest {
-protected:
-    void SetUp() override
-    {
-        JobTest::SetUp();
-        io.ocrLanguages = "eng";
-        io.entries = {picture("a.png", 120, 80), picture("b.png", 120, 80)};
-    }
-    // A stand-in for the text reader: a shell script of `body`.
-    QString fakeReader(const QByteArray& body)
-    {
-        const QString path = root + "/fake-ocr";
-        EXPECT_TRUE(writeFile(path, "#!/bin/sh\n" + body + "\n"));
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return path;
-    }
-};
-
-} // namespace
-
 // Each page is read while the next is made; the caption says which while
 // the job waits for it, and the designed captions stay as they were.
-TEST_F(TextReadingJobTest, CaptionsNameThePageBeingRead)
+TEST_F(JobTest, TextReadingCaptionsNameThePageBeingRead)
 {
+    io.ocrLanguages = "eng";
+    io.entries = {picture("a.png", 120, 80), picture("b.png", 120, 80)};
     ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done) << qPrintable(io.messages().join('\n'));
     EXPECT_EQ(io.captions.join(" | "),
               "Preparing Files... | Preparing Files...0% | Reading Text 1 of 2... | Preparing Files...100% | "
@@ -406,8 +385,10 @@ TEST_F(TextReadingJobTest, CaptionsNameThePageBeingRead)
 
 // A text reader that crashes, runs out of time, refuses or is missing fails
 // the job naming the picture (or the reader, before any page): no document.
-TEST_F(TextReadingJobTest, ReaderFailuresFailTheJob)
+TEST_F(JobTest, TextReaderFailuresFailTheJob)
 {
+    io.ocrLanguages = "eng";
+    io.entries = {picture("a.png", 120, 80), picture("b.png", 120, 80)};
     const struct {
         QByteArray script; // empty: no reader at all
         int timeLimitMs;
@@ -424,8 +405,13 @@ TEST_F(TextReadingJobTest, ReaderFailuresFailTheJob)
         SCOPED_TRACE(c.said);
         io.events.clear();
         io.captions.clear();
+        // A stand-in for the text reader: a shell script.
+        const QString reader = root + (c.script.isEmpty() ? "/no-such-reader" : "/fake-ocr");
+        ASSERT_TRUE(c.script.isEmpty()
+                    || (writeFile(reader, "#!/bin/sh\n" + c.script + "\n")
+                        && QFile::setPermissions(reader, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)));
         OcrProcess::Options options;
-        options.program = c.script.isEmpty() ? root + "/no-such-reader" : fakeReader(c.script);
+        options.program = reader;
         options.timeLimitMs = c.timeLimitMs;
         job.SetOcrOptions(options);
         EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
