@@ -18,7 +18,11 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <csignal>
+#include <poll.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -272,7 +276,6 @@ TEST_F(JobTest, InformationStepThatFailsIsShownAndKeepsTheEarlierDocument)
 {
     io.entries = {picture("a.png", 20, 10), picture("b.png", 30, 10)};
     ASSERT_TRUE(writeFile(output(), "%PDF-1.4 the earlier document\n"));
-    io.answerOk = true;
     // Once, when both pages are made: cut in the middle of a line.
     bool spoilt = false;
     io.onYield = [&] {
@@ -281,9 +284,9 @@ TEST_F(JobTest, InformationStepThatFailsIsShownAndKeepsTheEarlierDocument)
     };
     EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
     ASSERT_EQ(io.messages().size(), 1) << io.events.join('\n').toStdString();
-    EXPECT_TRUE(io.messages()[0].contains("velunor-docinfo could not write the document information"))
-        << qPrintable(io.messages()[0]);
-    EXPECT_TRUE(io.messages()[0].contains("cut short")) << qPrintable(io.messages()[0]);
+    const QString said = io.messages()[0];
+    EXPECT_TRUE(said.contains("velunor-docinfo could not write the document information") && said.contains("cut short"))
+        << qPrintable(said);
     EXPECT_EQ(readAll(output()), "%PDF-1.4 the earlier document\n");
     EXPECT_TRUE(workFoldersGone());
 }
@@ -362,5 +365,86 @@ TEST_F(JobTest, WorkDiskHoldsThePagesAndTwoChainFilesAndSaysWhenFull)
                 EXPECT_FALSE(QFileInfo::exists(io2.outputFolder + "/" + io2.title + ".pdf"));
             }
         }
+    }
+}
+
+// Each page is read while the next is made; the caption says which while
+// the job waits for it, and the designed captions stay as they were.
+TEST_F(JobTest, TextReadingCaptionsNameThePageBeingRead)
+{
+    io.ocrLanguages = "eng";
+    io.entries = {picture("a.png", 120, 80), picture("b.png", 120, 80)};
+    ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done) << qPrintable(io.messages().join('\n'));
+    EXPECT_EQ(io.captions.join(" | "),
+              "Preparing Files... | Preparing Files...0% | Reading Text 1 of 2... | Preparing Files...100% | "
+              "Reading Text 2 of 2... | Preparing Files...100% | Now Start Creating... | Creating...100% | "
+              "Removing Temporary Files... | Done.");
+    EXPECT_EQ(runProgram("qpdf", {"--check", output()}).exitCode, 0);
+    EXPECT_EQ(runProgram("pdffonts", {output()}).out.count("GlyphLessFont"), 2);
+}
+
+// A text reader that crashes, runs out of time, refuses or is missing fails
+// the job naming the picture (or the reader, before any page): no document.
+TEST_F(JobTest, TextReaderFailuresFailTheJob)
+{
+    io.ocrLanguages = "eng";
+    io.entries = {picture("a.png", 120, 80), picture("b.png", 120, 80)};
+    const struct {
+        QByteArray script; // empty: no reader at all
+        int timeLimitMs;
+        const char* said;
+        bool beforeAnyPage;
+    } cases[] = {
+        {"kill -SEGV $$", 60000, "the text reader crashed on it (Segmentation fault)", false},
+        {"exec sleep 60", 300, "the text reader did not finish within 0.3 seconds", false},
+        {"echo 'Tesseract could not read it'; exit 1", 60000, "Tesseract could not read it", false},
+        {"exit 0", 60000, "the text reader wrote no text page", false},
+        {{}, 60000, "is missing; the installation is incomplete", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
+        io.events.clear();
+        io.captions.clear();
+        // A stand-in for the text reader: a shell script.
+        const QString reader = root + (c.script.isEmpty() ? "/no-such-reader" : "/fake-ocr");
+        ASSERT_TRUE(c.script.isEmpty()
+                    || (writeFile(reader, "#!/bin/sh\n" + c.script + "\n")
+                        && QFile::setPermissions(reader, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)));
+        OcrProcess::Options options;
+        options.program = reader;
+        options.timeLimitMs = c.timeLimitMs;
+        job.SetOcrOptions(options);
+        EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+        const QString said = io.messages().join('\n');
+        ASSERT_EQ(io.messages().size(), 1) << qPrintable(said);
+        EXPECT_TRUE(said.contains(c.said)) << qPrintable(said);
+        EXPECT_EQ(said.contains("Cannot read the text of the picture \"" + io.entries[0] + "\""), !c.beforeAnyPage);
+        EXPECT_EQ(io.captions.contains("Preparing Files..."), !c.beforeAnyPage);
+        EXPECT_FALSE(QFileInfo::exists(output()));
+        EXPECT_TRUE(workFoldersGone());
+    }
+}
+
+// The reader ends with the program that started it (the window's Exit ends
+// that at once), even while it waits for a picture that never comes.
+TEST(TextReader, EndsWithItsParent)
+{
+    QTemporaryDir tmp;
+    const QString fifo = tmp.path() + "/never";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // sh starts the reader on the pipe, says its id and ends.
+    const ProcessResult r = runProgram("sh", {"-c", "\"$0\" --parent $$ --memory-limit 0 --data /nonexistent "
+                                                    "--languages eng \"$1\" \"$1.out\" >/dev/null 2>&1 & echo $!",
+                                              OcrProcess::Defaults().program, fifo});
+    const int pid = r.out.trimmed().toInt();
+    ASSERT_GT(pid, 0) << qPrintable(r.err);
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) { // else it has ended already
+        pollfd p{pidfd, POLLIN, 0};
+        const int ended = ::poll(&p, 1, 20000);
+        ::close(pidfd);
+        if (ended != 1)
+            ::kill(pid, SIGKILL);
+        EXPECT_EQ(ended, 1) << "the reader outlived its parent";
     }
 }

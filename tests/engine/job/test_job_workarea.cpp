@@ -158,46 +158,42 @@ TEST(JobWorkArea, WithoutALockTheSweepLeavesOurNamesFolderAlone)
         ::close(fd);
 }
 
-// No folder we did not make is trusted, and no link is followed: whatever
-// another user planted in a cache that was once open to them (a link at
-// run-<pid>, a run-<pid> or tmpvelunor of theirs or writable by others, a
-// link swapped in after the folders were made) never gets a byte of ours,
-// and the sweep never empties a folder a link points to.
+// No folder we did not make is trusted and no link is followed: what another
+// user planted in a cache once open to them never gets a byte of ours, and
+// the sweep never empties a folder a link points to.
 TEST(JobWorkArea, PlantedFoldersAndLinksNeverRedirectAWrite)
 {
-    const bool root = ::geteuid() == 0;
-    const QString pidName = "run-" + QString::number(getpid());
+    const QString run = "/run-" + QString::number(getpid());
+    using Plant = std::function<void(const QString& base, const QString& victim)>;
     const struct Row {
         const char* what;
-        std::function<void(const QString& base, const QString& victim)> plant;
-        bool sweep;        // the start-up sweep runs first
-        bool swapLater;    // tmpvelunor is swapped for a link once made
+        Plant plant;
+        bool sweep;     // the start-up sweep runs first
+        bool swapLater; // tmpvelunor is swapped for a link once made
     } rows[] = {
         {"a link at run-<pid> to the victim's folder",
-         [&](const QString& base, const QString& victim) { QFile::link(victim, base + "/" + pidName); }, true, false},
+         [&](const QString& base, const QString& victim) { QFile::link(victim, base + run); }, true, false},
         {"a run-<pid> open to others, its tmpvelunor a link",
          [&](const QString& base, const QString& victim) {
-             QDir().mkpath(base + "/" + pidName);
-             ::chmod(QFile::encodeName(base + "/" + pidName).constData(), 0777);
-             QFile::link(victim + "/tmpvelunor", base + "/" + pidName + "/tmpvelunor");
+             QDir().mkpath(base + run);
+             ::chmod(QFile::encodeName(base + run).constData(), 0777);
+             QFile::link(victim + "/tmpvelunor", base + run + "/tmpvelunor");
          }, false, false},
-        {"a run-<pid> of another user", [&](const QString& base, const QString&) {
-             QDir().mkpath(base + "/" + pidName + "/tmpvelunor");
-             if (root)
-                 for (const QString& d : {base + "/" + pidName, base + "/" + pidName + "/tmpvelunor"})
+        {"a run-<pid> of another user (when run as root)", [&](const QString& base, const QString&) {
+             QDir().mkpath(base + run + "/tmpvelunor");
+             for (const QString& d : {base + run, base + run + "/tmpvelunor"})
+                 if (::geteuid() == 0)
                      ::chown(QFile::encodeName(d).constData(), 65534, 65534);
          }, false, false},
-        {"tmpvelunor swapped for a link after it was made", [](const QString&, const QString&) {}, false, true},
+        {"tmpvelunor swapped for a link after it was made", Plant([](const QString&, const QString&) {}), false, true},
     };
     for (const Row& row : rows) [&] { // a failed ASSERT ends its row only
         SCOPED_TRACE(row.what);
         QTemporaryDir tmp;
         const QString base = tmp.path() + "/velunor", victim = tmp.path() + "/victim";
         ASSERT_TRUE(QDir().mkpath(base));
-        for (const char* sub : {"/tmpvelunor", "/jpgtmp"}) {
-            ASSERT_TRUE(QDir().mkpath(victim + sub));
-            ASSERT_TRUE(writeFile(victim + sub + "/tmp.bmp", "the victim's own file"));
-        }
+        for (const char* sub : {"/tmpvelunor", "/jpgtmp"})
+            ASSERT_TRUE(QDir().mkpath(victim + sub) && writeFile(victim + sub + "/tmp.bmp", "the victim's own file"));
         row.plant(base, victim);
         {
             JobWorkArea area(base);
@@ -207,9 +203,8 @@ TEST(JobWorkArea, PlantedFoldersAndLinksNeverRedirectAWrite)
             ASSERT_TRUE(area.CreateFolders(&error)) << error.toStdString();
             struct stat st {};
             ASSERT_EQ(::lstat(QFile::encodeName(area.RunFolder()).constData(), &st), 0);
-            EXPECT_TRUE(S_ISDIR(st.st_mode));
-            EXPECT_EQ(st.st_uid, ::geteuid());
-            EXPECT_EQ(st.st_mode & 0777, 0700u);
+            EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700)
+                << std::oct << st.st_mode << ' ' << std::dec << st.st_uid;
             if (row.swapLater) {
                 const QString made = area.RunFolder() + "/tmpvelunor";
                 ASSERT_EQ(::rename(QFile::encodeName(made).constData(), QFile::encodeName(made + ".moved").constData()), 0);

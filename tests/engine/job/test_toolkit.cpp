@@ -311,8 +311,8 @@ TEST_F(ToolkitStepsTest, ThreePagesJoinInOrderAndCarryAllSevenFields)
     EXPECT_TRUE(ourRunsLeft().isEmpty()) << qPrintable(ourRunsLeft().join(' '));
 }
 
-// The joined document, judged by poppler and mupdf: page k is page file k
-// (size, picture and rendering alike), and the information is all there.
+// The joined document, judged by poppler: page k is page file k (size,
+// picture and rendering alike), and the information is all there.
 TEST_F(ToolkitStepsTest, JoinedDocumentIsItsPageFilesInOrder)
 {
     PageMaker maker(folders, sink, YieldFunction());
@@ -334,11 +334,7 @@ TEST_F(ToolkitStepsTest, JoinedDocumentIsItsPageFilesInOrder)
     const QStringList seen = documentSeen(doc, base.filePath("doc"));
     // One picture a page, whatever its coding (flat test pictures go lossless).
     EXPECT_EQ(seen.filter(QRegularExpression(" image .* (jpeg|image) ")).size(), 3) << qPrintable(seen.join('\n'));
-    auto mutoolPage = [&](const QString& pdf, int page) {
-        const QString png = base.filePath(QString("mu-%1.png").arg(qHash(pdf + QString::number(page))));
-        EXPECT_EQ(runProgram("mutool", {"draw", "-q", "-r", "20", "-o", png, pdf, QString::number(page)}).exitCode, 0);
-        return testsupport::readAll(png);
-    };
+    EXPECT_EQ(seen.filter("size:").size(), 3);
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         const QStringList alone = documentSeen(folders.pageFile(i), base.filePath(QString("page%1").arg(i)));
@@ -349,12 +345,7 @@ TEST_F(ToolkitStepsTest, JoinedDocumentIsItsPageFilesInOrder)
         EXPECT_EQ(seen.filter(QRegularExpression("^" + number + " ")).value(0).section(' ', 2),
                   alone.filter(QRegularExpression("^1 ")).value(0).section(' ', 2));
         EXPECT_EQ(seen.filter(".ppm ").value(i).section(' ', 1), alone.filter(".ppm ").value(0).section(' ', 1));
-        // mupdf, a reader of its own.
-        const QByteArray drawn = mutoolPage(doc, i + 1);
-        EXPECT_FALSE(drawn.isEmpty());
-        EXPECT_EQ(drawn, mutoolPage(folders.pageFile(i), 1));
     }
-    EXPECT_EQ(runProgram("mutool", {"info", doc}).out.contains("Pages: 3"), true);
     expectAllSevenFields(doc);
 }
 
