@@ -113,7 +113,8 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
         auto* list = d->findChild<QListWidget*>();
         for (int i = 0; i < list->count(); ++i)
             listed << list->item(i)->text();
-        list->item(1)->setCheckState(Qt::Checked);
+        list->setCurrentRow(1);
+        QTest::keyClick(list, Qt::Key_Space);
     });
     choose("menuOcrLanguage");
     EXPECT_EQ(listed.join(", "), "English (eng), German (deu)");
