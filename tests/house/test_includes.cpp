@@ -66,13 +66,3 @@ TEST(House, IncludesRunOneWay)
     }
     EXPECT_GT(seen, 100) << "the source tree was not found at " << VELUNOR_SOURCE_DIR;
 }
-
-TEST(House, RoomsAreTold)
-{
-    const char* rows[][2] = {{"engine/picture/PictureReader.h", "engine/picture"},
-                             {"platform/widgets/Skin.h", "platform/widgets"},
-                             {"platform/DOSOutputs.h", "platform"},
-                             {"engine/PdfCtl.h", ""}}; // nothing lies loose in engine/
-    for (const auto& r : rows)
-        EXPECT_EQ(roomOf(r[0]), QString(r[1])) << r[0];
-}
