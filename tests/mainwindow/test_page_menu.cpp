@@ -1,18 +1,19 @@
 #include "WindowFixture.h"
 
-#include "PictureCheck.h"
 #include "TestSupport.h"
 #include "filelist/FileListController.h"
+#include "engine/job/OcrLanguages.h"
+#include "mainwindow/OcrMenu.h"
 #include "mainwindow/PageMenu.h"
 
 #include <FreeImage.h>
 #include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -30,12 +31,6 @@ namespace {
 class PageMenuTest : public WindowFixture {
 protected:
     QString optionsFile() const { return appData() + "/options.ini"; }
-    QAction* action(const char* name) const
-    {
-        auto* a = window->findChild<QAction*>(name);
-        EXPECT_NE(a, nullptr) << name;
-        return a;
-    }
     // Opens "Page" on the menu bar and clicks the item, with the mouse.
     void choose(const char* name)
     {
@@ -44,8 +39,8 @@ protected:
         ASSERT_NE(page, nullptr);
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(page->menuAction()).center());
         ASSERT_TRUE(page->isVisible());
-        QAction* a = action(name);
-        ASSERT_TRUE(a->isEnabled());
+        auto* a = window->findChild<QAction*>(name);
+        ASSERT_TRUE(a && a->isEnabled()) << name;
         QTest::mouseClick(page, Qt::LeftButton, {}, page->actionGeometry(a).center());
     }
     // The next dialog gets these values, then OK (or Cancel).
@@ -75,15 +70,24 @@ void setLength(QWidget* d, const char* field, double value, const char* unit)
     units->setCurrentIndex(units->findText(unit));
 }
 
-// Every choice: live during a job (a change applies from the next page),
-// kept in options.ini at once beside any other program part's keys, and
-// back at the next start; a margin with no room left is refused.
+// Every choice, the text recognition's too: live during a job (a change
+// applies from the next page), kept in options.ini at once beside any other
+// program part's keys, and back at the next start; a margin with no room
+// left is refused.
 TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
 {
+    // English for real, German by name only: the job reads English.
+    const QString tessdata = tmp() + "/tessdata";
+    ASSERT_TRUE(QDir().mkpath(tessdata));
+    for (const char* f : {"eng.traineddata", "osd.traineddata"})
+        ASSERT_TRUE(QFile::link(OcrLanguages::DataFolder() + "/" + f, tessdata + "/" + f));
+    ASSERT_TRUE(writeFile(tessdata + "/deu.traineddata", "x"));
+    setEnv("TESSDATA_PREFIX", QFile::encodeName(tessdata));
     ASSERT_TRUE(writeFile(optionsFile(), "# kept\nocr.language = deu\n"));
     load();
     showActive();
     EXPECT_EQ(checkedItems(), "menuPagePicture,menuOrientAuto");
+    choose("menuSearchable");
 
     const QString pic = tmp() + "/tall.jpg";
     ASSERT_TRUE(writeTestPicture(pic, FIF_JPEG, 120, 160));
@@ -101,7 +105,19 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
     const auto info = runProgram("pdfinfo", {"-f", "1", "-l", "2", pdf}).out;
     EXPECT_TRUE(info.contains(QRegularExpression("Page +1 size: +43.0866 x 57.5433 pts"))) << qPrintable(info);
     EXPECT_TRUE(info.contains(QRegularExpression("Page +2 size: +595.276 x 841.89 pts"))) << qPrintable(info);
+    EXPECT_TRUE(runProgram("pdffonts", {pdf}).out.contains("GlyphLessFont"));
 
+    // The installed languages by name (not the orientation data); German added.
+    QStringList listed;
+    answerDialog([&](QWidget* d) {
+        auto* list = d->findChild<QListWidget*>();
+        for (int i = 0; i < list->count(); ++i)
+            listed << list->item(i)->text();
+        list->setCurrentRow(1);
+        QTest::keyClick(list, Qt::Key_Space);
+    });
+    choose("menuOcrLanguage");
+    EXPECT_EQ(listed.join(", "), "English (eng), German (deu)");
     choose("menuOrientLandscape");
     choose("menuShrink");
     answerDialog([](QWidget* d) { setLength(d, "txtMargin", 12.5, "mm"); });
@@ -113,12 +129,12 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
         setLength(d, "txtHeight", 150, "mm");
     });
     choose("menuPageCustom");
-    EXPECT_EQ(checkedItems(), "menuPageCustom,menuOrientLandscape,menuShrink");
+    EXPECT_EQ(checkedItems(), "menuPageCustom,menuOrientLandscape,menuShrink,menuSearchable");
     // Cancel keeps the size; a margin that leaves no room is refused.
     answerDialog([](QWidget*) {}, false);
     choose("menuPageA4");
     choose("menuPageCustom");
-    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink");
+    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink,menuSearchable");
     answerDialog([](QWidget* d) {
         setLength(d, "txtMargin", 110, "mm");
         whenModalOpens([](QWidget* box) {
@@ -134,15 +150,21 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
 
     const QString file = QString::fromUtf8(readAll(optionsFile()));
     for (const char* line : {"ocr.language = deu\n", "page.size = A4\n", "page.orientation = landscape\n",
-                             "page.margin = 12.5mm\n", "page.fit = shrink\n", "page.maxppi = 150\n"})
+                             "page.margin = 12.5mm\n", "page.fit = shrink\n", "page.maxppi = 150\n",
+                             "ocr.enabled = 1\n", "ocr.languages = eng+deu\n"})
         EXPECT_TRUE(file.contains(line)) << line << " in\n" << qPrintable(file);
     // The designed settings file keeps its six records.
     EXPECT_EQ(readAll(settingsFile()).count("\r\n"), 6);
 
     window.reset();
     load();
-    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink");
+    showActive();
+    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink,menuSearchable");
     EXPECT_EQ(window->pageMenu()->Layout(), kept);
+    EXPECT_EQ(window->ocrMenu()->JobLanguages(), "eng+deu");
+    choose("menuSearchable");
+    EXPECT_EQ(window->ocrMenu()->JobLanguages(), "");
+    EXPECT_TRUE(readAll(optionsFile()).contains("ocr.enabled = 0\n"));
 }
 
 // A damaged options file gives the defaults (key by key where the lines
@@ -153,15 +175,14 @@ TEST_F(PageMenuTest, ADamagedOptionsFileGivesTheDefaults)
         const char* what;
         QByteArray bytes; // empty: made below
         const char* size;
-        const char* margin;
     } rows[] = {
-        {"not UTF-8", "page.size = A4\n\xff\xfe\x00garbage\n", "picture", "0mm"},
-        {"too large", "page.size = A4\n" + QByteArray(70 * 1024, '#'), "picture", "0mm"},
-        {"nonsense values", "page.size = A9\npage.margin = -3mm\npage.maxppi = 0\npage.fit=huge\n=\nno equals\n", "picture",
-         "0mm"},
-        {"margin with no room", "page.size=a5\npage.margin=80mm\n", "A5", "0mm"},
-        {"a folder", {}, "picture", "0mm"},
-        {"a FIFO", {}, "picture", "0mm"},
+        {"not UTF-8", "page.size = A4\n\xff\xfe\x00garbage\n", "picture"},
+        {"too large", "page.size = A4\n" + QByteArray(70 * 1024, '#'), "picture"},
+        {"nonsense values", "page.size = A9\npage.margin = -3mm\npage.maxppi = 0\npage.fit=huge\n=\nno equals\n",
+         "picture"},
+        {"margin with no room", "page.size=a5\npage.margin=80mm\n", "A5"},
+        {"a folder", {}, "picture"},
+        {"a FIFO", {}, "picture"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
@@ -176,7 +197,7 @@ TEST_F(PageMenuTest, ADamagedOptionsFileGivesTheDefaults)
         load();
         const PageLayout l = window->pageMenu()->Layout();
         EXPECT_EQ(l.SizeText(), r.size);
-        EXPECT_EQ(l.margin.Text(), r.margin);
+        EXPECT_EQ(l.margin.Text(), "0mm");
         EXPECT_EQ(l.orientation, PageLayout::Orientation::Auto);
         EXPECT_EQ(l.fit, PageLayout::Fit::Into);
         EXPECT_EQ(l.maxPpi, 0);
@@ -187,27 +208,3 @@ TEST_F(PageMenuTest, ADamagedOptionsFileGivesTheDefaults)
 }
 
 } // namespace
-
-// "Searchable Text (OCR)", chosen with the mouse: kept in options.ini at once
-// beside the layout's keys, read by the job (its pages carry the reader's
-// text layer), and checked again at the next start.
-TEST_F(PageMenuTest, SearchableTextReachesTheJobAndComesBack)
-{
-    load();
-    showActive();
-    EXPECT_FALSE(action("menuSearchable")->isChecked());
-    choose("menuSearchable");
-    EXPECT_TRUE(readAll(optionsFile()).contains("ocr.enabled = 1")) << readAll(optionsFile()).constData();
-
-    const QString pic = tmp() + "/small.png";
-    ASSERT_TRUE(writeTestPicture(pic, FIF_PNG, 120, 80));
-    ASSERT_EQ(window->fileList()->AppendPaths({pic}), 1);
-    text("txtPath")->setText(tmp() + "/out");
-    QTest::mouseClick(window->findChild<QAbstractButton*>("Command3"), Qt::LeftButton);
-    const QString pdf = tmp() + "/out/New PDF Document.pdf";
-    EXPECT_TRUE(runProgram("pdffonts", {pdf}).out.contains("GlyphLessFont"));
-
-    window.reset();
-    load();
-    EXPECT_TRUE(action("menuSearchable")->isChecked());
-}
