@@ -2,7 +2,6 @@
 #include "engine/pdf/TextLayer.h"
 #include "platform/AppPaths.h"
 
-#define POINTERHOLDER_TRANSITION 4
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
