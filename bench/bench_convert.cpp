@@ -1,6 +1,8 @@
 // Conversion speed, memory and work disk: velunor-convert against
 // GraphicsMagick and img2pdf on Debian's mate-backgrounds photos, and its
 // growth with the page count. Prints figures; judges nothing.
+#include "MatePhotos.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -122,16 +124,6 @@ Measure runMeasured(const QStringList& args, const QString& diskFolder = QString
     return m;
 }
 
-QStringList photos(int count)
-{
-    const QDir dir("/usr/share/backgrounds/mate/nature");
-    const QStringList names = dir.entryList({"*.jpg"}, QDir::Files, QDir::Name);
-    QStringList out;
-    for (int i = 0; !names.isEmpty() && i < count; ++i)
-        out << dir.filePath(names[i % names.size()]);
-    return out;
-}
-
 double mb(long kb)
 {
     return double(kb) / 1024.0;
@@ -160,7 +152,7 @@ int main(int argc, char** argv)
     qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
     const QString out = tmp.path() + "/out";
     QDir().mkpath(out);
-    if (photos(24).size() < 24) {
+    if (matePhotos(24).size() < 24) {
         std::fprintf(stderr, "the photos of mate-backgrounds are missing\n");
         return 1;
     }
@@ -172,8 +164,8 @@ int main(int argc, char** argv)
     };
 
     // Warm the file cache once, unmeasured.
-    convert(photos(2));
-    gm(photos(2));
+    convert(matePhotos(2));
+    gm(matePhotos(2));
 
     // The machine may be shared: each figure is the best of a few rounds,
     // ours and gm's taken in turn so that load hits both alike.
@@ -193,7 +185,7 @@ int main(int argc, char** argv)
         double target;
     } sizes[] = {{1, 7 * rounds, 1.5}, {5, 5 * rounds, 1.3}, {24, 3 * rounds, 1.3}, {200, rounds, 1.0}};
     for (const auto& size : sizes) {
-        const QStringList pics = photos(size.pages);
+        const QStringList pics = matePhotos(size.pages);
         Measure ours, theirs;
         for (int round = 0; round < size.rounds; ++round) {
             best(ours, convert(pics));

@@ -3,6 +3,7 @@
 // Time and document bytes on Debian's mate-backgrounds photos. Prints
 // figures; judges nothing.
 #include "engine/picture/JpegFacts.h"
+#include "MatePhotos.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,16 +16,6 @@
 #include <cstdio>
 
 namespace {
-
-QStringList photos(int count)
-{
-    const QDir dir("/usr/share/backgrounds/mate/nature");
-    const QStringList names = dir.entryList({"*.jpg"}, QDir::Files, QDir::Name);
-    QStringList out;
-    for (int i = 0; !names.isEmpty() && i < count; ++i)
-        out << dir.filePath(names[i % names.size()]);
-    return out;
-}
 
 struct Run {
     double seconds = 1e9;
@@ -62,7 +53,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velunor-convert not built at %s\n", qPrintable(program));
         return 1;
     }
-    if (photos(24).size() < 24) {
+    if (matePhotos(24).size() < 24) {
         std::fprintf(stderr, "the photos of mate-backgrounds are missing\n");
         return 1;
     }
@@ -76,16 +67,16 @@ int main(int argc, char** argv)
         return measure("img2pdf", pics + QStringList{"-o", out + "/img2pdf.pdf"}, out + "/img2pdf.pdf");
     };
     qint64 sources = 0;
-    for (const QString& p : photos(24))
+    for (const QString& p : matePhotos(24))
         sources += QFileInfo(p).size();
 
-    ours(photos(2)); // warm the file cache and the Java runtime, unmeasured
-    img2pdf(photos(2));
+    ours(matePhotos(2)); // warm the file cache, unmeasured
+    img2pdf(matePhotos(2));
     std::printf("velunor-convert -q 100 against img2pdf; best of 5 rounds taken in turn\n");
     std::printf("  %-8s %-16s %8s %12s %-16s %8s %12s %7s %7s\n", "photos", "", "wall", "bytes", "", "wall", "bytes",
                 "time", "bytes");
     for (int n : {1, 24}) {
-        const QStringList pics = photos(n);
+        const QStringList pics = matePhotos(n);
         Run a, b;
         for (int round = 0; round < 5; ++round) {
             const Run x = ours(pics), y = img2pdf(pics);
@@ -102,7 +93,7 @@ int main(int argc, char** argv)
                 (long long)sources);
     // Which photos a lower quality keeps: their own quality, as estimated.
     std::printf("\nThe photos' own quality (estimated from their luminance tables; kept at or above it)\n ");
-    for (const QString& p : photos(12)) {
+    for (const QString& p : matePhotos(12)) {
         QFile f(p);
         const JpegFacts facts = f.open(QIODevice::ReadOnly) ? JpegFacts::Of(f.readAll()) : JpegFacts();
         std::printf(" %s %d%s", qPrintable(QFileInfo(p).baseName()), facts.quality, facts.Passable() ? "" : " (not passable)");

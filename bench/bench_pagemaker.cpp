@@ -15,6 +15,7 @@
 #include "engine/job/WorkFolders.h"
 #include "platform/MessageSink.h"
 #include "platform/MemoryTuning.h"
+#include "MatePhotos.h"
 
 #include <FreeImage.h>
 #include <QCoreApplication>
@@ -201,11 +202,8 @@ int main(int argc, char** argv)
     KeepPageMemoryFlat(); // as both programs run
     QCoreApplication app(argc, argv);
     QStringList photos = app.arguments().mid(1);
-    if (photos.isEmpty()) {
-        const QDir dir("/usr/share/backgrounds/mate/nature");
-        for (const QString& f : dir.entryList({"*.jpg"}, QDir::Files, QDir::Name))
-            photos << dir.filePath(f);
-    }
+    if (photos.isEmpty())
+        photos = matePhotos();
     if (photos.isEmpty()) {
         std::fprintf(stderr, "No photos: install mate-backgrounds or name JPEG files.\n");
         return 1;

@@ -11,6 +11,7 @@
 #include "engine/picture/PictureReader.h"
 #include "engine/job/WorkFolders.h"
 #include "platform/MessageSink.h"
+#include "MatePhotos.h"
 
 #include <FreeImage.h>
 #include <QDir>
@@ -137,10 +138,7 @@ int main(int argc, char** argv)
             if (QFileInfo::exists(candidate))
                 flat = candidate;
     }
-    QStringList photos;
-    const QDir nature("/usr/share/backgrounds/mate/nature");
-    for (const QString& f : nature.entryList({"*.jpg"}, QDir::Files, QDir::Name))
-        photos << nature.filePath(f);
+    const QStringList photos = matePhotos();
     const struct Set {
         const char* name;
         QStringList pictures;

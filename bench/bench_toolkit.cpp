@@ -6,6 +6,7 @@
 #include "engine/job/ToolkitSteps.h"
 #include "platform/DOSOutputs.h"
 #include "platform/MessageSink.h"
+#include "MatePhotos.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -161,8 +162,7 @@ int main(int argc, char** argv)
     writePagePdf(a, 100, 400);
     writePagePdf(b, 200, 400);
     // Large: 84 pages of the photos as the page maker makes them, plus one.
-    const QDir photos("/usr/share/backgrounds/mate/nature");
-    const QStringList names = photos.entryList({"*.jpg"}, QDir::Files, QDir::Name);
+    const QStringList names = matePhotos();
     if (names.isEmpty()) {
         std::fprintf(stderr, "the photos of mate-backgrounds are missing\n");
         return 1;
@@ -176,7 +176,7 @@ int main(int argc, char** argv)
     // of a file named twice.
     QStringList bigArgs {qpdf, "--empty", "--pages"};
     for (int i = 0; i < 84; ++i) {
-        const QString photo = photos.filePath(names[i % names.size()]);
+        const QString photo = names[i % names.size()];
         if (!maker.MakePage(i, photo, 85).ok()) {
             std::fprintf(stderr, "no page for %s\n", qPrintable(photo));
             return 1;
