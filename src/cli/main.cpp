@@ -158,7 +158,9 @@ int main(int argc, char** argv)
     const QCommandLineOption quality({"q", "quality"}, "JPEG quality of the pages, 1 to 100 (default: 85).", "1-100", "85");
     const QCommandLineOption yes({"y", "yes"}, "Replace an existing document without asking.");
     const QCommandLineOption pageSize("page-size",
-                                      "Page size: picture (the picture's own size at 200 ppi, the default), A3, A4, A5, B5, "
+                                      "Page size: picture (the picture's own size at 200 ppi, the default), native (its own "
+                                      "size at the resolution its file states; 200 ppi when it states none, or less than 72 "
+                                      "or more than 2400), A3, A4, A5, B5, "
                                       "Letter, Legal, or WIDTHxHEIGHT with one unit mm, cm, in or pt (e.g. 100x150mm).",
                                       "SIZE", "picture");
     const QCommandLineOption orientation("orientation",
@@ -180,8 +182,15 @@ int main(int argc, char** argv)
                                  "e.g. eng or deu+eng; each from Debian's tesseract-ocr-LANG) and lay it invisibly "
                                  "over the pictures.",
                                  "LANGS");
-    parser.addOptions(
-        {outputDir, title, author, subject, keywords, date, quality, yes, pageSize, orientation, margin, fit, maxPpi, ocr});
+    const QCommandLineOption rotatePages("rotate-pages",
+                                         "With --ocr: show a page whose text stands sideways or upside down upright, "
+                                         "when Tesseract's orientation detection is sure of it (the default).");
+    const QCommandLineOption noRotatePages("no-rotate-pages", "With --ocr: leave every page as it stands.");
+    const QCommandLineOption deskew("deskew",
+                                    "Straighten pages more than 0.5 degrees askew; such a page's picture is resampled "
+                                    "and coded anew (a JPEG is not kept as it is).");
+    parser.addOptions({outputDir, title, author, subject, keywords, date, quality, yes, pageSize, orientation, margin, fit,
+                       maxPpi, ocr, rotatePages, noRotatePages, deskew});
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument("PICTURE",
@@ -219,6 +228,10 @@ int main(int argc, char** argv)
         !opt.page.SetMargin(parser.value(margin), &why) || !opt.page.SetFit(parser.value(fit), &why) ||
         (parser.isSet(maxPpi) && !opt.page.SetMaxPpi(parser.value(maxPpi), &why)))
         return usageError(why + ".");
+    if (parser.isSet(rotatePages) && parser.isSet(noRotatePages))
+        return usageError(QStringLiteral("--rotate-pages and --no-rotate-pages contradict each other; give one."));
+    opt.page.rotatePages = !parser.isSet(noRotatePages);
+    opt.page.deskew = parser.isSet(deskew);
     const QString layoutProblem = opt.page.Problem();
     if (!layoutProblem.isEmpty())
         return usageError(layoutProblem + ".");

@@ -25,6 +25,7 @@ const struct {
     const char* size;
 } kPapers[] = {
     {"menuPagePicture", "Picture Size (200 ppi)", "picture"},
+    {"menuPageNative", "Picture Size (its own resolution)", "native"},
     {"menuPageA4", "A4", "A4"},
     {"menuPageLetter", "Letter", "Letter"},
     {"menuPageA3", "A3", "A3"},
@@ -118,6 +119,13 @@ PageMenu::PageMenu(QWidget* window, QMenuBar* bar, QAction* before, MessageSink&
     connect(m_shrink, &QAction::triggered, this, &PageMenu::menuShrink_Click);
     connect(item(QStringLiteral("menuMaxPpi"), QStringLiteral("Limit Resolution...")), &QAction::triggered, this,
             &PageMenu::menuMaxPpi_Click);
+    m_menu->addSeparator()->setObjectName(QStringLiteral("menuPageS3"));
+    m_rotate = item(QStringLiteral("menuRotatePages"), QStringLiteral("Turn Pages Upright (with text)"));
+    m_rotate->setCheckable(true);
+    connect(m_rotate, &QAction::triggered, this, &PageMenu::menuRotatePages_Click);
+    m_deskew = item(QStringLiteral("menuDeskew"), QStringLiteral("Straighten Pages"));
+    m_deskew->setCheckable(true);
+    connect(m_deskew, &QAction::triggered, this, &PageMenu::menuDeskew_Click);
     showChecks();
 }
 
@@ -158,6 +166,8 @@ void PageMenu::showChecks()
     for (QAction* a : m_orientations->actions())
         a->setChecked(a->objectName() == orientation);
     m_shrink->setChecked(m_layout.fit == PageLayout::Fit::Shrink);
+    m_rotate->setChecked(m_layout.rotatePages);
+    m_deskew->setChecked(m_layout.deskew);
 }
 
 void PageMenu::apply(const PageLayout& layout)
@@ -252,6 +262,20 @@ void PageMenu::menuShrink_Click()
 {
     PageLayout l = m_layout;
     l.fit = m_shrink->isChecked() ? PageLayout::Fit::Shrink : PageLayout::Fit::Into;
+    apply(l);
+}
+
+void PageMenu::menuRotatePages_Click()
+{
+    PageLayout l = m_layout;
+    l.rotatePages = m_rotate->isChecked();
+    apply(l);
+}
+
+void PageMenu::menuDeskew_Click()
+{
+    PageLayout l = m_layout;
+    l.deskew = m_deskew->isChecked();
     apply(l);
 }
 

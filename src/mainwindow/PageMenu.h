@@ -12,7 +12,8 @@ class QMenuBar;
 class QWidget;
 
 // The "Page" menu, beside the designed menus: paper size, orientation,
-// margin, "Shrink Only" and the resolution limit. It holds the page layout
+// margin, "Shrink Only", the resolution limit, turning pages upright and
+// straightening them. It holds the page layout
 // the conversion job reads at every page, so it stays live during a job,
 // and keeps it in the options file at every change; the next start takes it
 // from there (a damaged file gives the defaults).
@@ -34,6 +35,8 @@ public:
     void menuMargin_Click();
     void menuShrink_Click();
     void menuMaxPpi_Click();
+    void menuRotatePages_Click();
+    void menuDeskew_Click();
 
 private:
     QAction* item(const QString& name, const QString& text, QActionGroup* group = nullptr);
@@ -48,6 +51,8 @@ private:
     QActionGroup* m_sizes;
     QActionGroup* m_orientations;
     QAction* m_shrink = nullptr;
+    QAction* m_rotate = nullptr;
+    QAction* m_deskew = nullptr;
     PageLayout m_layout;
     QString m_path;
 };

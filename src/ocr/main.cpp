@@ -3,10 +3,12 @@
 // process of its own under a memory limit; the job starts it, times it and
 // lays the page it writes over the page it made.
 //
-//   velunor-ocr --parent PID --memory-limit BYTES --data DIR --languages LANGS BITMAP OUTBASE
+//   velunor-ocr --parent PID --memory-limit BYTES --data DIR --languages LANGS [--rotate-pages] BITMAP OUTBASE
 //
-// Writes OUTBASE.pdf and exits 0, or prints the reason and exits with one of
-// the codes below.
+// Writes OUTBASE.pdf, prints "turn N" as its last line and exits 0, or
+// prints the reason and exits with one of the codes below. N is 0, or with
+// --rotate-pages the clockwise quarter turns in degrees (90, 180, 270) that
+// show the page upright; the text page is then that of the upright page.
 #include "platform/HelperBounds.h"
 
 #include <leptonica/allheaders.h>
@@ -43,22 +45,56 @@ int refuse(const std::string& why)
     return Refused;
 }
 
+// Tesseract's orientation detection, believed by OCRmyPDF's rule: a turn is
+// taken only at a confidence of kTurnConfidence or more, so a page without
+// enough text (a photo) or an unclear one stays as it is. OCRmyPDF's default
+// bar, 14, leaves a third of plain text pages sideways (their confidence
+// runs from 10 to 22); 7 is Tesseract's own, the margin above which its
+// layout analysis (mode 1) reads a page turned, so a page is shown turned
+// exactly when its text was read so.
+constexpr float kTurnConfidence = 7.0f;
+
+// The clockwise turn (0, 90, 180, 270) that shows `pix` upright. False with
+// *why only when the orientation data cannot be loaded.
+bool uprightTurn(Pix* pix, const char* data, int* turn, std::string* why)
+{
+    *turn = 0;
+    tesseract::TessBaseAPI osd;
+    if (osd.Init(data, "osd", tesseract::OEM_TESSERACT_ONLY) != 0) {
+        *why = std::string("Tesseract could not load its orientation data \"osd\" from ") + data +
+               " (Debian's tesseract-ocr-osd)";
+        return false;
+    }
+    osd.SetPageSegMode(tesseract::PSM_OSD_ONLY);
+    osd.SetImage(pix);
+    int degrees = 0; // the text's own turn, counter-clockwise
+    float confidence = 0, scriptConfidence = 0;
+    const char* script = nullptr;
+    // False: too little text to tell; the page stays as it is.
+    if (osd.DetectOrientationScript(&degrees, &confidence, &script, &scriptConfidence) &&
+        confidence >= kTurnConfidence && degrees % 90 == 0)
+        *turn = (360 - degrees) % 360;
+    osd.End();
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     long long parent = 0, limit = 0;
-    if (argc != 11 || std::strcmp(argv[1], "--parent") != 0 || !number(argv[2], &parent) ||
+    const bool rotate = argc == 12 && std::strcmp(argv[9], "--rotate-pages") == 0;
+    if ((argc != 11 && !rotate) || std::strcmp(argv[1], "--parent") != 0 || !number(argv[2], &parent) ||
         std::strcmp(argv[3], "--memory-limit") != 0 || !number(argv[4], &limit) || std::strcmp(argv[5], "--data") != 0 ||
         std::strcmp(argv[7], "--languages") != 0) {
-        std::fprintf(stderr,
-                     "usage: velunor-ocr --parent PID --memory-limit BYTES --data DIR --languages LANGS BITMAP OUTBASE\n");
+        std::fprintf(stderr, "usage: velunor-ocr --parent PID --memory-limit BYTES --data DIR --languages LANGS "
+                             "[--rotate-pages] BITMAP OUTBASE\n");
         return Usage;
     }
     const char* data = argv[6];
     const char* languages = argv[8];
-    const char* bitmap = argv[9];
-    const char* outbase = argv[10];
+    const char* bitmap = argv[argc - 2];
+    const char* outbase = argv[argc - 1];
 
     if (!BindHelperToParent(parent, limit, outOfMemory))
         return ParentGone;
@@ -78,11 +114,31 @@ int main(int argc, char** argv)
     if (res < 150 || res > 2400)
         pixSetResolution(pix, 0, 0);
 
+    int turn = 0;
+    if (rotate) {
+        std::string why;
+        if (!uprightTurn(pix, data, &turn, &why)) {
+            pixDestroy(&pix);
+            return refuse(why);
+        }
+        if (turn != 0) {
+            Pix* upright = pixRotateOrth(pix, turn / 90);
+            pixDestroy(&pix);
+            if (!upright)
+                return refuse("the page picture could not be turned upright");
+            pix = upright;
+        }
+    }
+
     tesseract::TessBaseAPI api;
     if (api.Init(data, languages, tesseract::OEM_DEFAULT) != 0) {
         pixDestroy(&pix);
         return refuse(std::string("Tesseract could not load the languages \"") + languages + "\" from " + data);
     }
+    // The page's own layout: columns are found and read one after the
+    // other (Tesseract's default for a whole page), not as one block whose
+    // lines run across them. With orientation detection, each block's too.
+    api.SetPageSegMode(rotate ? tesseract::PSM_AUTO_OSD : tesseract::PSM_AUTO);
     // Its text-only page: the words in invisible text (render mode 3) and no
     // picture, sized like the picture at its resolution.
     tesseract::TessPDFRenderer renderer(outbase, api.GetDatapath(), true);
@@ -92,5 +148,6 @@ int main(int argc, char** argv)
     api.End();
     if (!ok || !renderer.happy())
         return refuse(std::string("Tesseract could not write its text page ") + outbase + ".pdf");
+    std::printf("turn %d\n", turn);
     return Read;
 }

@@ -45,15 +45,16 @@ inline QStringList sampleWords()
     return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
-// An A4 page at `dpi`, black DejaVu Sans at 11 points on white, the words
-// of sampleWords() set in lines; *words gets each word's box.
-inline QImage drawPage(int dpi, QVector<DrawnWord>* words)
+// An A4 page at `dpi`, black DejaVu Sans at `points` on white, the words
+// of sampleWords() set in lines, in `columns` columns read one after the
+// other; *words gets each word's box.
+inline QImage drawPage(int dpi, QVector<DrawnWord>* words, int columns = 1, double points = 11)
 {
     static const int family = QFontDatabase::addApplicationFont(
         QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
     const QStringList families = QFontDatabase::applicationFontFamilies(family);
     QFont font(families.value(0, QStringLiteral("DejaVu Sans")));
-    font.setPixelSize(qRound(11.0 * dpi / 72));
+    font.setPixelSize(qRound(points * dpi / 72));
     const int w = qRound(210 / 25.4 * dpi), h = qRound(297 / 25.4 * dpi);
     QImage page(w, h, QImage::Format_Grayscale8);
     page.fill(Qt::white);
@@ -64,12 +65,18 @@ inline QImage drawPage(int dpi, QVector<DrawnWord>* words)
     p.setPen(Qt::black);
     const QFontMetricsF fm(font, &page);
     const double margin = dpi * 1.0, line = fm.height() * 1.5, space = fm.horizontalAdvance(QLatin1Char(' '));
-    double x = margin, y = margin + fm.ascent();
+    const double gap = dpi * 0.4, width = (w - 2 * margin - (columns - 1) * gap) / columns;
+    double left = margin, x = margin, y = margin + fm.ascent();
     for (const QString& word : sampleWords()) {
         const double advance = fm.horizontalAdvance(word);
-        if (x + advance > w - margin) {
-            x = margin;
+        if (x + advance > left + width) {
+            x = left;
             y += line;
+        }
+        if (y > h - margin && left + width + gap < w - margin) { // the next column
+            left += width + gap;
+            x = left;
+            y = margin + fm.ascent();
         }
         p.drawText(QPointF(x, y), word);
         words->push_back({word, QRectF(x, y - fm.ascent(), advance, fm.ascent() + fm.descent())});

@@ -86,7 +86,7 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
     ASSERT_TRUE(writeFile(optionsFile(), "# kept\nocr.language = deu\n"));
     load();
     showActive();
-    EXPECT_EQ(checkedItems(), "menuPagePicture,menuOrientAuto");
+    EXPECT_EQ(checkedItems(), "menuPagePicture,menuOrientAuto,menuRotatePages");
     choose("menuSearchable");
 
     const QString pic = tmp() + "/tall.jpg";
@@ -129,12 +129,12 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
         setLength(d, "txtHeight", 150, "mm");
     });
     choose("menuPageCustom");
-    EXPECT_EQ(checkedItems(), "menuPageCustom,menuOrientLandscape,menuShrink,menuSearchable");
+    EXPECT_EQ(checkedItems(), "menuPageCustom,menuOrientLandscape,menuShrink,menuRotatePages,menuSearchable");
     // Cancel keeps the size; a margin that leaves no room is refused.
     answerDialog([](QWidget*) {}, false);
     choose("menuPageA4");
     choose("menuPageCustom");
-    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink,menuSearchable");
+    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink,menuRotatePages,menuSearchable");
     answerDialog([](QWidget* d) {
         setLength(d, "txtMargin", 110, "mm");
         whenModalOpens([](QWidget* box) {
@@ -159,12 +159,19 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
     window.reset();
     load();
     showActive();
-    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink,menuSearchable");
+    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink,menuRotatePages,menuSearchable");
     EXPECT_EQ(window->pageMenu()->Layout(), kept);
     EXPECT_EQ(window->ocrMenu()->JobLanguages(), "eng+deu");
     choose("menuSearchable");
     EXPECT_EQ(window->ocrMenu()->JobLanguages(), "");
     EXPECT_TRUE(readAll(optionsFile()).contains("ocr.enabled = 0\n"));
+
+    // The file's own resolution, pages left as they stand, and straightened.
+    for (const char* item : {"menuPageNative", "menuRotatePages", "menuDeskew"})
+        choose(item);
+    EXPECT_EQ(checkedItems(), "menuPageNative,menuOrientLandscape,menuShrink,menuDeskew");
+    for (const char* line : {"page.size = native\n", "page.rotate = off\n", "page.deskew = on\n"})
+        EXPECT_TRUE(readAll(optionsFile()).contains(line)) << line;
 }
 
 // A damaged options file gives the defaults (key by key where the lines

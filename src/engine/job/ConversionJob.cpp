@@ -351,7 +351,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
     // Searchable pages: what they need is checked before any page is made.
     std::unique_ptr<TextReading> reading;
     if (!settings.ocrLanguages.isEmpty()) {
-        reading = std::make_unique<TextReading>(work, settings.ocrLanguages, m_yield, m_ocrOptions);
+        reading = std::make_unique<TextReading>(work, settings.ocrLanguages, m_yield, m_ocrOptions,
+                                                settings.page.rotatePages);
         const QString problem = reading->Problem();
         if (!problem.isEmpty())
             return fail(problem);

@@ -3,6 +3,7 @@
 #include "platform/AppPaths.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <sys/wait.h>
 
@@ -27,14 +28,17 @@ OcrProcess::OcrProcess(YieldFunction yield, Options options)
 }
 
 bool OcrProcess::Start(const QString& bitmap, const QString& languages, const QString& dataFolder,
-                       const QString& textBase, QString* error)
+                       const QString& textBase, bool rotate, QString* error)
 {
-    return m_child.Start({"--data", QFile::encodeName(dataFolder), "--languages", languages.toUtf8(),
-                          QFile::encodeName(bitmap), QFile::encodeName(textBase)},
-                         -1, {}, error);
+    std::vector<QByteArray> args = {"--data", QFile::encodeName(dataFolder), "--languages", languages.toUtf8()};
+    if (rotate)
+        args.push_back("--rotate-pages");
+    args.push_back(QFile::encodeName(bitmap));
+    args.push_back(QFile::encodeName(textBase));
+    return m_child.Start(args, -1, {}, error);
 }
 
-bool OcrProcess::Wait(QString* error)
+bool OcrProcess::Wait(int* turn, QString* error)
 {
     if (!m_child.Running()) {
         *error = QStringLiteral("the text reader was not started");
@@ -46,9 +50,14 @@ bool OcrProcess::Wait(QString* error)
         *error = QStringLiteral("the text reader did not finish within %1 seconds").arg(m_options.timeLimitMs / 1000.0);
         return false;
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return true;
-    // Its last line is its reason; Tesseract's notes come before it.
-    *error = m_child.EndReason(status, QString::fromUtf8(m_child.Said()).trimmed().section(QLatin1Char('\n'), -1));
+    // Its last line is its answer or its reason; Tesseract's notes come before it.
+    const QString last = QString::fromUtf8(m_child.Said()).trimmed().section(QLatin1Char('\n'), -1);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        static const QRegularExpression answer(QStringLiteral("^turn (0|90|180|270)$"));
+        const QRegularExpressionMatch m = answer.match(last);
+        *turn = m.hasMatch() ? m.captured(1).toInt() : 0;
+        return m.hasMatch() || (*error = QStringLiteral("the text reader gave no answer"), false);
+    }
+    *error = m_child.EndReason(status, last);
     return false;
 }

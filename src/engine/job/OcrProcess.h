@@ -30,13 +30,16 @@ public:
     bool Running() const { return m_child.Running(); }
 
     // Starts reading `bitmap` in `languages` (Tesseract's codes, found in
-    // `dataFolder`), to write textBase + ".pdf". False with *error when it
-    // cannot start.
+    // `dataFolder`), to write textBase + ".pdf"; with `rotate`, the page is
+    // turned upright first when its orientation is clear. False with *error
+    // when it cannot start.
     bool Start(const QString& bitmap, const QString& languages, const QString& dataFolder, const QString& textBase,
-               QString* error);
-    // Until the started helper has ended: true when it wrote its page, else
-    // false with *error (a reason, without the picture's name).
-    bool Wait(QString* error);
+               bool rotate, QString* error);
+    // Until the started helper has ended: true when it wrote its page, with
+    // *turn the clockwise degrees (0, 90, 180, 270) that show the page
+    // upright, the text page being that of the upright page; else false with
+    // *error (a reason, without the picture's name).
+    bool Wait(int* turn, QString* error);
 
 private:
     YieldFunction m_yield;

@@ -4,7 +4,9 @@
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/pdf/PdfCtl.h"
 #include "engine/picture/PictureNames.h"
+#include "engine/picture/PageStraightener.h"
 #include "engine/picture/PictureReader.h"
+#include "engine/picture/PictureResolution.h"
 #include "engine/picture/PictureTraits.h"
 #include "engine/picture/TiffPages.h"
 #include "engine/pdf/PageFileJoin.h"
@@ -178,11 +180,22 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
     }
     yieldOnce();
     // The bitmap is measured as it is written: w x h are its pixels.
+    double turned = 0;
+    if (layout.deskew && !PageStraightener::Straighten(m_folders.tempBitmap(), w, h, &turned, &reason)) {
+        m_pdf.FreeBox(box);
+        result.status = PageResult::PictureError;
+        result.message = QString("Cannot straighten the picture %1: %2.").arg(QuotedPath(entryPath), reason);
+        return result;
+    }
     yieldOnce();
 
     if (!check(m_pdf.SetStrProp(box, PdfProp::Creator, ProgramName)))
         return pdfFailed();
-    result.placement = layout.Place(w, h);
+    // A native page: the resolution the decode step found in the file, which
+    // the temporary bitmap carries.
+    const PictureResolution::Ppi ppi =
+        layout.IsNativeSize() ? PictureResolution::OfBitmap(m_folders.tempBitmap()) : PictureResolution::Ppi();
+    result.placement = layout.Place(w, h, ppi.x, ppi.y);
     const PagePlacement& place = result.placement;
     // The designed page keeps the designed calls, so it stays as it was to
     // the byte; paper needs finer steps than tenths of a millimetre.

@@ -19,6 +19,12 @@ PageLayout Read(const OptionsFile& file)
         layout.SetFit(value("page.fit"), &ignored);
     if (!value("page.maxppi").isEmpty())
         layout.SetMaxPpi(value("page.maxppi"), &ignored);
+    const auto onOff = [&](const char* key, bool* flag) {
+        if (value(key) == QLatin1String("on") || value(key) == QLatin1String("off"))
+            *flag = value(key) == QLatin1String("on");
+    };
+    onOff("page.rotate", &layout.rotatePages);
+    onOff("page.deskew", &layout.deskew);
     if (!layout.Problem().isEmpty())
         layout.margin = PageLayout::Length();
     if (!layout.Problem().isEmpty())
@@ -33,6 +39,8 @@ void Write(const PageLayout& layout, OptionsFile* file)
     file->SetValue(QStringLiteral("page.margin"), layout.margin.Text());
     file->SetValue(QStringLiteral("page.fit"), layout.FitText());
     file->SetValue(QStringLiteral("page.maxppi"), layout.MaxPpiText());
+    file->SetValue(QStringLiteral("page.rotate"), layout.rotatePages ? QStringLiteral("on") : QStringLiteral("off"));
+    file->SetValue(QStringLiteral("page.deskew"), layout.deskew ? QStringLiteral("on") : QStringLiteral("off"));
 }
 
 } // namespace PageOptions

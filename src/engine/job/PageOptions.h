@@ -4,7 +4,8 @@
 class OptionsFile;
 
 // The page layout's keys in the options file: page.size, page.orientation,
-// page.margin, page.fit and page.maxppi, in the texts velunor-convert takes.
+// page.margin, page.fit and page.maxppi, in the texts velunor-convert takes,
+// and page.rotate and page.deskew, each on or off.
 namespace PageOptions {
 
 // A key that is missing or makes no sense keeps its default; a margin that

@@ -8,8 +8,8 @@
 #include <QFileInfo>
 
 TextReading::TextReading(const WorkFolders& folders, const QString& languages, YieldFunction yield,
-                         OcrProcess::Options options)
-    : m_folders(folders), m_languages(languages), m_process(std::move(yield), std::move(options))
+                         OcrProcess::Options options, bool rotate)
+    : m_folders(folders), m_languages(languages), m_rotate(rotate), m_process(std::move(yield), std::move(options))
 {
 }
 
@@ -18,6 +18,10 @@ QString TextReading::Problem() const
     const QString program = m_process.options().program;
     if (!QFileInfo(program).isExecutable())
         return QStringLiteral("The text reader %1 is missing; the installation is incomplete.").arg(QuotedPath(program));
+    const QString osd = OcrLanguages::DataFolder() + QStringLiteral("/osd.traineddata");
+    if (m_rotate && !QFileInfo(osd).isFile())
+        return QStringLiteral("Turning pages upright needs Tesseract's orientation data %1 (Debian's tesseract-ocr-osd).")
+            .arg(QuotedPath(osd));
     return OcrLanguages::Problem(m_languages);
 }
 
@@ -35,7 +39,7 @@ bool TextReading::Start(int i, const QString& pageFile, const QString& picture, 
         return failed(QStringLiteral("its temporary bitmap %1 is gone").arg(QuotedPath(m_folders.tempBitmap())));
     QFile::remove(textBase() + QStringLiteral(".pdf"));
     QString why;
-    if (!m_process.Start(bitmap(), m_languages, OcrLanguages::DataFolder(), textBase(), &why))
+    if (!m_process.Start(bitmap(), m_languages, OcrLanguages::DataFolder(), textBase(), m_rotate, &why))
         return failed(why);
     m_page = i;
     m_pageFile = pageFile;
@@ -51,9 +55,10 @@ bool TextReading::Finish(QString* error)
     QString why;
     const QString text = textBase() + QStringLiteral(".pdf");
     QRectF rect;
-    const bool ok = m_process.Wait(&why) &&
+    int turn = 0;
+    const bool ok = m_process.Wait(&turn, &why) &&
                     (QFileInfo(text).isFile() || (why = QStringLiteral("the text reader wrote no text page"), false)) &&
-                    TextLayer::PictureRect(m_pageFile, &rect, &why) && TextLayer::Overlay(m_pageFile, text, rect, &why);
+                    TextLayer::PictureRect(m_pageFile, &rect, &why) && TextLayer::Overlay(m_pageFile, text, rect, turn, &why);
     QFile::remove(bitmap());
     QFile::remove(text);
     if (!ok)

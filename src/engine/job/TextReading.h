@@ -13,8 +13,10 @@
 // as without text.
 class TextReading {
 public:
+    // `rotate`: pages whose text stands clearly sideways or upside down are
+    // turned upright (by the page's /Rotate; their picture stays as coded).
     TextReading(const WorkFolders& folders, const QString& languages, YieldFunction yield,
-                OcrProcess::Options options = OcrProcess::Defaults());
+                OcrProcess::Options options = OcrProcess::Defaults(), bool rotate = false);
 
     // Why no page could be read (the helper or a language is missing), in
     // user words; empty when all is in place. Asked before any page.
@@ -35,6 +37,7 @@ private:
 
     WorkFolders m_folders;
     QString m_languages;
+    bool m_rotate = false;
     OcrProcess m_process;
     int m_page = -1;
     QString m_pageFile;

@@ -23,7 +23,7 @@ const Paper kPapers[] = {
     {"Letter", 8.5, 11, PageLayout::Unit::In}, {"Legal", 8.5, 14, PageLayout::Unit::In},
 };
 
-const char* const kSizesAccepted = "picture, A3, A4, A5, B5, Letter, Legal, or WIDTHxHEIGHT with one unit "
+const char* const kSizesAccepted = "picture, native, A3, A4, A5, B5, Letter, Legal, or WIDTHxHEIGHT with one unit "
                                    "(mm, cm, in or pt), e.g. 100x150mm or 8.5x11in";
 
 QString number(double v) { return QString::number(v, 'g', 10); }
@@ -100,7 +100,7 @@ bool PageLayout::ParseLength(const QString& text, Length* length, QString* error
 
 QString PageLayout::SizeText() const
 {
-    if (IsPictureSize())
+    if (m_paper.isEmpty())
         return QStringLiteral("picture");
     if (m_paper != QLatin1String("custom"))
         return m_paper;
@@ -122,6 +122,10 @@ bool PageLayout::SetSize(const QString& text, QString* error)
     const QString t = text.trimmed();
     if (t.compare(QLatin1String("picture"), Qt::CaseInsensitive) == 0) {
         m_paper.clear();
+        return true;
+    }
+    if (t.compare(QLatin1String("native"), Qt::CaseInsensitive) == 0) {
+        m_paper = QStringLiteral("native");
         return true;
     }
     for (const Paper& p : kPapers) {
@@ -254,7 +258,9 @@ QString PageLayout::Problem() const
     return {};
 }
 
-PagePlacement PageLayout::Place(int w, int h) const
+double PageLayout::NativePpi(double stated) { return stated >= 72 && stated <= 2400 ? stated : 200; }
+
+PagePlacement PageLayout::Place(int w, int h, double ppiX, double ppiY) const
 {
     PagePlacement p;
     p.pixelWidth = p.codedWidth = w;
@@ -262,8 +268,11 @@ PagePlacement PageLayout::Place(int w, int h) const
     if (w <= 0 || h <= 0)
         return p;
     const double m = margin.Points();
+    // Points per pixel across and down.
+    const double across = IsNativeSize() ? 72.0 / NativePpi(ppiX) : kNatural;
+    const double down = IsNativeSize() ? 72.0 / NativePpi(ppiY) : kNatural;
     if (IsPictureSize()) {
-        p.picture = {m, m, w * kNatural, h * kNatural};
+        p.picture = {m, m, w * across, h * down};
         p.pageWidth = p.picture.width + 2 * m;
         p.pageHeight = p.picture.height + 2 * m;
     } else {
@@ -287,7 +296,8 @@ PagePlacement PageLayout::Place(int w, int h) const
         p.codedWidth = std::clamp(int(std::floor(p.picture.width / 72.0 * maxPpi + 1e-9)), 1, w);
         p.codedHeight = std::clamp(int(std::floor(p.picture.height / 72.0 * maxPpi + 1e-9)), 1, h);
     }
-    p.designed = IsPictureSize() && m == 0 && !p.Resampled();
+    // A native page at 200 ppi is the designed page.
+    p.designed = IsPictureSize() && across == kNatural && down == kNatural && m == 0 && !p.Resampled();
     if (p.designed) {
         p.pageWidth = DesignedLength(w) * 72.0 / 254.0;
         p.pageHeight = DesignedLength(h) * 72.0 / 254.0;
@@ -310,5 +320,5 @@ int PageLayout::DesignedLength(int pixels)
 bool PageLayout::operator==(const PageLayout& o) const
 {
     return SizeText() == o.SizeText() && orientation == o.orientation && margin.Text() == o.margin.Text() &&
-           fit == o.fit && maxPpi == o.maxPpi;
+           fit == o.fit && maxPpi == o.maxPpi && rotatePages == o.rotatePages && deskew == o.deskew;
 }

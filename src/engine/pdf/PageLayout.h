@@ -24,9 +24,11 @@ public:
 
     PageLayout() = default;
 
-    // Paper; the picture's own size when none.
-    bool IsPictureSize() const { return m_paper.isEmpty(); }
-    // "picture", a paper's name ("A4"), or the custom size ("100x150mm").
+    // Paper; the picture's own size when none (at 200 ppi, or native).
+    bool IsPictureSize() const { return m_paper.isEmpty() || IsNativeSize(); }
+    // The picture's own size at the resolution its file states.
+    bool IsNativeSize() const { return m_paper == QLatin1String("native"); }
+    // "picture", "native", a paper's name ("A4"), or the custom size ("100x150mm").
     QString SizeText() const;
     // The paper as given (either way round), in points; 0 x 0 for picture.
     double PaperWidth() const;
@@ -41,6 +43,11 @@ public:
     Fit fit = Fit::Into;
     // Pixels per inch a picture may lie at, at most; 0: no limit.
     int maxPpi = 0;
+    // With text read: a page whose text stands sideways or upside down is
+    // shown upright.
+    bool rotatePages = true;
+    // A page more than half a degree askew is straightened before coding.
+    bool deskew = false;
 
     QString OrientationText() const;
     QString FitText() const;
@@ -63,10 +70,14 @@ public:
     // paper), in user words; empty when it is fine.
     QString Problem() const;
 
-    // The page of a picture of w x h pixels (upright, after any Exif turn).
-    // The designed page is given as the designed calls make it: its sides
-    // in whole tenths of a millimetre, the picture over all of it.
-    PagePlacement Place(int w, int h) const;
+    // The page of a picture of w x h pixels (upright, after any Exif turn)
+    // that its file states to be `ppi` pixels per inch across and down (0:
+    // not stated). The designed page is given as the designed calls make
+    // it: its sides in whole tenths of a millimetre, the picture over all of it.
+    PagePlacement Place(int w, int h, double ppiX = 0, double ppiY = 0) const;
+    // The resolution a native page takes from a stated one: itself, or 200
+    // when it is none or implausible (below 72 or above 2400).
+    static double NativePpi(double stated);
     // Pixels at 200 per inch to tenths of a millimetre, halves to even.
     static int DesignedLength(int pixels);
 

@@ -2,6 +2,7 @@
 
 #include "engine/picture/BmpFileView.h"
 #include "engine/pdf/PdfColourSpace.h"
+#include "engine/pdf/FaxEncoder.h"
 #include "engine/pdf/ImageMatrix.h"
 #include "engine/pdf/JpegEncoder.h"
 #include "engine/pdf/JpegPassThrough.h"
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <zlib.h>
 
 namespace {
 
@@ -80,6 +82,54 @@ QPDFObjectHandle streamWith(QPDF& pdf, std::shared_ptr<Buffer> data, QPDFObjectH
     for (const auto& key : dict.getKeys())
         stream.getDict().replaceKey(key, dict.getKey(key));
     return stream;
+}
+
+// A bilevel picture as CCITT Group 4, where that is smaller than the Flate
+// the writer would give its bits: the decoded 0 is its ink (the darker
+// colour), 1 its paper. False: Flate it is.
+bool g4Image(QPDF& pdf, FIBITMAP* dib, const Buffer& bits, QPDFObjectHandle* image)
+{
+    const int w = int(FreeImage_GetWidth(dib)), h = int(FreeImage_GetHeight(dib)), rowBytes = (w + 7) / 8;
+    const RGBQUAD* pal = FreeImage_GetPalette(dib);
+    const auto luma = [](const RGBQUAD& c) { return 299 * c.rgbRed + 587 * c.rgbGreen + 114 * c.rgbBlue; };
+    const int ink = luma(pal[0]) <= luma(pal[1]) ? 0 : 1;
+    // The coder takes 1 for black: the ink's bits.
+    std::string inkBits(reinterpret_cast<const char*>(bits.getBuffer()), bits.getSize());
+    if (ink == 0)
+        for (char& c : inkBits)
+            c = char(~c);
+    std::string g4;
+    if (!FaxEncoder::EncodeG4(reinterpret_cast<const unsigned char*>(inkBits.data()), w, h, rowBytes, &g4))
+        return false;
+    uLongf flateSize = compressBound(uLong(bits.getSize()));
+    std::string flate(flateSize, '\0');
+    if (compress(reinterpret_cast<Bytef*>(flate.data()), &flateSize, bits.getBuffer(), uLong(bits.getSize())) == Z_OK &&
+        flateSize <= g4.size())
+        return false;
+    QPDFObjectHandle dict = imageDict(w, h);
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(1));
+    const auto is = [](const RGBQUAD& c, BYTE v) { return c.rgbRed == v && c.rgbGreen == v && c.rgbBlue == v; };
+    if (is(pal[ink], 0) && is(pal[1 - ink], 255)) {
+        dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceGray"));
+    } else {
+        std::string lookup;
+        for (const RGBQUAD& c : {pal[ink], pal[1 - ink]})
+            lookup += {char(c.rgbRed), char(c.rgbGreen), char(c.rgbBlue)};
+        dict.replaceKey("/ColorSpace", QPDFObjectHandle::newArray(
+                                           {QPDFObjectHandle::newName("/Indexed"),
+                                            QPDFObjectHandle::newName("/DeviceRGB"),
+                                            QPDFObjectHandle::newInteger(1), QPDFObjectHandle::newString(lookup)}));
+    }
+    dict.replaceKey("/Filter", QPDFObjectHandle::newName("/CCITTFaxDecode"));
+    QPDFObjectHandle parms = QPDFObjectHandle::newDictionary();
+    parms.replaceKey("/K", QPDFObjectHandle::newInteger(-1));
+    parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(w));
+    parms.replaceKey("/Rows", QPDFObjectHandle::newInteger(h));
+    dict.replaceKey("/DecodeParms", parms);
+    auto data = std::make_shared<Buffer>(g4.size());
+    std::memcpy(data->getBuffer(), g4.data(), g4.size());
+    *image = streamWith(pdf, data, dict);
+    return true;
 }
 
 QPDFObjectHandle losslessStream(QPDF& pdf, const LosslessEncoder& coded, const PdfDrawing::Raster& r,
@@ -204,8 +254,11 @@ bool PdfDrawing::makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjec
     const unsigned bpp = FreeImage_GetBPP(dib);
     if (bpp == 1 && settings.compression != 1) {
         QPDFObjectHandle dict = imageDict(w, h);
-        describeBilevel(dict, dib);
-        *image = streamWith(*m_pdf, packedBits(dib), dict);
+        std::shared_ptr<Buffer> bits = packedBits(dib);
+        if (!g4Image(*m_pdf, dib, *bits, image)) {
+            describeBilevel(dict, dib);
+            *image = streamWith(*m_pdf, bits, dict);
+        }
         return true;
     }
     FiBitmap grey;

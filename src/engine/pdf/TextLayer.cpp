@@ -120,7 +120,7 @@ bool TextLayer::PictureRect(const QString& pageFile, QRectF* rect, QString* erro
     }
 }
 
-bool TextLayer::Overlay(const QString& pageFile, const QString& textPdf, const QRectF& rect, QString* error)
+bool TextLayer::Overlay(const QString& pageFile, const QString& textPdf, const QRectF& rect, int turn, QString* error)
 {
     const QString partial = pageFile + ".part";
     try {
@@ -150,10 +150,25 @@ bool TextLayer::Overlay(const QString& pageFile, const QString& textPdf, const Q
             name = "/Text" + std::to_string(k);
         xobjects.replaceKey(name, form);
 
-        // The text page's box onto the picture's rectangle.
-        const double a = rect.width() / bw, d = rect.height() / bh;
-        const std::string draw = "q " + number(a) + " 0 0 " + number(d) + " " + number(rect.left() - a * box.llx) + " " +
-                                 number(rect.y() - d * box.lly) + " cm " + name + " Do Q\n";
+        // The text page's box onto the picture's rectangle, turned back
+        // against the page's turn: (s, t), the place on the upright text
+        // page as a share of its sides, lies where the turned page shows it.
+        const double x = rect.left(), y = rect.y(), w = rect.width(), h = rect.height();
+        Matrix m; // from the unit square of (s, t)
+        switch (turn) {
+        case 90: m = {0, h, -w, 0, x + w, y}; break;
+        case 180: m = {-w, 0, 0, -h, x + w, y + h}; break;
+        case 270: m = {0, -h, w, 0, x, y + h}; break;
+        default: m = {w, 0, 0, h, x, y}; break;
+        }
+        m = times({1 / bw, 0, 0, 1 / bh, -box.llx / bw, -box.lly / bh}, m);
+        std::string draw = "q";
+        for (double v : m)
+            draw += " " + number(v);
+        draw += " cm " + name + " Do Q\n";
+        // Our pages carry no turn of their own: the picture's is in its matrix.
+        if (turn != 0)
+            page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(turn));
         // Our content stays as it is; the form's is a stream of its own.
         QPDFPageObjectHelper(page).addPageContents(QPDFObjectHandle::newStream(&pdf, draw), false);
 

@@ -16,6 +16,8 @@ public:
 
     // Lays the first page of `textPdf` over the page of `pageFile`, its box
     // stretched onto `rect` (points, as PictureRect gives), and rewrites the
-    // page file in place (whole or not at all).
-    static bool Overlay(const QString& pageFile, const QString& textPdf, const QRectF& rect, QString* error);
+    // page file in place (whole or not at all). `turn` (0, 90, 180, 270):
+    // the page is shown turned clockwise by so much (its /Rotate), and the
+    // text page, read from the picture turned so, is laid on it turned back.
+    static bool Overlay(const QString& pageFile, const QString& textPdf, const QRectF& rect, int turn, QString* error);
 };

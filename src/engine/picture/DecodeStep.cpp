@@ -3,6 +3,7 @@
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/picture/JpegSourceCheck.h"
 #include "engine/picture/PictureReader.h"
+#include "engine/picture/PictureResolution.h"
 #include "engine/picture/PictureTraits.h"
 #include "engine/picture/TiffPages.h"
 
@@ -10,6 +11,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/uio.h>
@@ -130,6 +132,12 @@ bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QStri
         QFile::remove(bitmap);
         return false;
     }
+    // The bitmap carries the resolution the file states, as we read it:
+    // none when it states none (FreeImage would say 72 ppi).
+    const PictureResolution::Ppi ppi =
+        PictureResolution::Stated(picture, page, int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get())));
+    FreeImage_SetDotsPerMeterX(dib.get(), unsigned(std::lround(ppi.x / 0.0254)));
+    FreeImage_SetDotsPerMeterY(dib.get(), unsigned(std::lround(ppi.y / 0.0254)));
     if (!saveBmpInPlace(dib.get(), bitmap)) {
         *error = QString("the temporary bitmap \"%1\" could not be written (%2)")
                      .arg(QDir::toNativeSeparators(bitmap), QString::fromLocal8Bit(std::strerror(errno)));

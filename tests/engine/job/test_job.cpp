@@ -398,7 +398,8 @@ TEST_F(JobTest, TextReaderFailuresFailTheJob)
         {"kill -SEGV $$", 60000, "the text reader crashed on it (Segmentation fault)", false},
         {"exec sleep 60", 300, "the text reader did not finish within 0.3 seconds", false},
         {"echo 'Tesseract could not read it'; exit 1", 60000, "Tesseract could not read it", false},
-        {"exit 0", 60000, "the text reader wrote no text page", false},
+        {"exit 0", 60000, "the text reader gave no answer", false},
+        {"echo 'turn 0'; exit 0", 60000, "the text reader wrote no text page", false},
         {{}, 60000, "is missing; the installation is incomplete", true},
     };
     for (const auto& c : cases) {

@@ -95,6 +95,29 @@ TEST(PageLayoutTest, PlacesEveryPictureCentredAtOneScale)
     EXPECT_EQ(PagePlacement::Cm({1, 0, 0, 2.5, 0.12345, 10}), "1 0 0 2.5 0.1235 10 cm");
 }
 
+// A native page: the stated resolution across and down, 200 ppi where none
+// or an implausible one is stated; at 200 ppi it is the designed page.
+TEST(PageLayoutTest, NativePagesTakeTheStatedResolution)
+{
+    const struct {
+        double ppiX, ppiY, pageW, pageH;
+        bool designed;
+    } rows[] = {
+        {300, 300, 72, 144, false}, {150, 75, 144, 576, false}, {72, 2400, 300, 18, false},
+        {0, 0, 108, 216, true},     {71.9, 2401, 108, 216, true}, {200, 200, 108, 216, true},
+    };
+    PageLayout l;
+    QString error;
+    ASSERT_TRUE(l.SetSize("native", &error));
+    for (const auto& r : rows) {
+        SCOPED_TRACE(QString("%1 x %2 ppi").arg(r.ppiX).arg(r.ppiY).toStdString());
+        const PagePlacement p = l.Place(300, 600, r.ppiX, r.ppiY);
+        EXPECT_NEAR(p.pageWidth, r.pageW, 0.01);
+        EXPECT_NEAR(p.pageHeight, r.pageH, 0.01);
+        EXPECT_EQ(p.designed, r.designed);
+    }
+}
+
 TEST(PageLayoutTest, TextsReadBackAndMarginsMustLeaveRoom)
 {
     PageLayout l;
@@ -102,7 +125,7 @@ TEST(PageLayoutTest, TextsReadBackAndMarginsMustLeaveRoom)
     const struct {
         const char* in;
         const char* out;
-    } good[] = {{"PICTURE", "picture"}, {"a4", "A4"}, {"letter", "Letter"}, {"b5", "B5"},
+    } good[] = {{"PICTURE", "picture"}, {"Native", "native"}, {"a4", "A4"}, {"letter", "Letter"}, {"b5", "B5"},
                 {"100x150mm", "100x150mm"}, {"8.5 X 11 in", "8.5x11in"}, {"100mmx150mm", "100x150mm"},
                 {".5x2cm", "0.5x2cm"}};
     for (const auto& g : good) {

@@ -94,7 +94,7 @@ TEST(TextLayer, TextLiesOverThePictureWhereverItIsDrawn)
         for (const auto& [got, want] : {std::pair{rect.topLeft(), c.rect.topLeft()}, {rect.bottomRight(), c.rect.bottomRight()}})
             EXPECT_TRUE(std::abs(got.x() - want.x()) < 0.01 && std::abs(got.y() - want.y()) < 0.01)
                 << c.content << ": " << got.x() << ", " << got.y();
-        ASSERT_TRUE(TextLayer::Overlay(page, root + "/text.pdf", rect, &error)) << qPrintable(error);
+        ASSERT_TRUE(TextLayer::Overlay(page, root + "/text.pdf", rect, 0, &error)) << qPrintable(error);
 
         EXPECT_EQ(runProgram("qpdf", {"--check", page}).exitCode, 0);
         EXPECT_EQ(rawImage(page), image) << c.content;

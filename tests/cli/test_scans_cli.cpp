@@ -1,0 +1,243 @@
+// Scanned pages as scanners make them: columns, pages turned or askew,
+// the paper size the file states, bilevel pages.
+#include "PictureCheck.h"
+#include "TestSupport.h"
+#include "TextPageSample.h"
+#include "cli_program.h"
+
+#include <FreeImage.h>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTransform>
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace testsupport;
+
+namespace {
+
+class ScanTest : public ::testing::Test {
+protected:
+    // velunor-convert into root/out as TITLE.pdf; the document's path.
+    QString convert(const QString& title, const QStringList& args)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", root + "/cache");
+        p.setProcessEnvironment(env);
+        p.start(convertProgram(), QStringList{"-o", root + "/out", "-y", "-t", title} + args);
+        p.waitForFinished(300000);
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), 0) << qPrintable(err);
+        return root + "/out/" + title + ".pdf";
+    }
+    QString save(const QImage& image, const QString& name)
+    {
+        const QString path = root + "/" + name;
+        EXPECT_TRUE(image.save(path));
+        return path;
+    }
+
+    QTemporaryDir tmp;
+    QString root = tmp.path();
+};
+
+QString pdfinfoValue(const QString& pdf, const QString& field)
+{
+    const QRegularExpressionMatch m =
+        QRegularExpression("^" + field + ":\\s+(.*)$", QRegularExpression::MultilineOption)
+            .match(runProgram("pdfinfo", {pdf}).out);
+    return m.captured(1).trimmed();
+}
+
+// `page` turned clockwise by `degrees` about its centre, on white, its size kept
+// (a quarter turn swaps the sides).
+QImage turned(const QImage& page, double degrees)
+{
+    const QTransform turn = QTransform().rotate(degrees);
+    const QRect box = turn.mapRect(QRect(QPoint(), page.size()));
+    const bool quarter = std::fmod(degrees, 180) == 90;
+    QImage out(quarter ? page.height() : page.width(), quarter ? page.width() : page.height(), QImage::Format_Grayscale8);
+    out.fill(Qt::white);
+    out.setDotsPerMeterX(page.dotsPerMeterX());
+    out.setDotsPerMeterY(page.dotsPerMeterY());
+    QPainter p(&out);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.translate((out.width() - box.width()) / 2.0 - box.x(), (out.height() - box.height()) / 2.0 - box.y());
+    p.setTransform(turn, true);
+    p.drawImage(0, 0, page);
+    return out;
+}
+
+textpage::Score readBack(const QString& pdf, const QVector<textpage::DrawnWord>& words, double pointsPerPixel)
+{
+    return textpage::score(words, runProgram("pdftotext", {"-raw", pdf, "-"}).out,
+                           runProgram("pdftotext", {"-bbox", pdf, "-"}).out, pointsPerPixel);
+}
+
+} // namespace
+
+// Two columns are read one after the other; a page whose text stands
+// sideways or upside down is shown upright by its /Rotate, its words where
+// they are seen; unless that is turned off.
+TEST_F(ScanTest, TextIsReadInColumnsAndTurnedPagesAreShownUpright)
+{
+    const struct {
+        const char* name;
+        int columns;
+        int turn; // the picture, clockwise
+        const char* option;
+        int rotate; // the page's /Rotate
+    } cases[] = {
+        {"columns", 2, 0, nullptr, 0},
+        {"sideways", 1, 90, nullptr, 270},
+        {"upside-down", 1, 180, nullptr, 180},
+        {"sideways-left", 1, 270, "--rotate-pages", 90},
+        {"left-alone", 1, 90, "--no-rotate-pages", 0},
+        {"photo", 0, 0, nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QVector<textpage::DrawnWord> words;
+        const QString picture = root + "/" + c.name + ".png";
+        if (c.columns == 0)
+            ASSERT_TRUE(saveRgb(testPattern(1200, 1600), picture, FIF_PNG));
+        else
+            turned(textpage::drawPage(150, &words, c.columns, c.columns > 1 ? 9 : 11), c.turn).save(picture);
+        QStringList args = {"--ocr", "eng", picture};
+        if (c.option)
+            args << c.option;
+        const QString pdf = convert(c.name, args);
+        EXPECT_EQ(pdfinfoValue(pdf, "Page rot").toInt(), c.rotate);
+        if ((c.rotate == 0 && c.turn != 0) || c.columns == 0)
+            continue;
+        // What one sees is the upright page, and the words lie where they are seen.
+        const QStringList size = pdfinfoValue(pdf, "Page size").split(' ');
+        EXPECT_LT(size.value(c.rotate % 180 ? 2 : 0).toDouble(), size.value(c.rotate % 180 ? 0 : 2).toDouble());
+        const textpage::Score s = readBack(pdf, words, 72.0 / 200);
+        EXPECT_GE(s.found, s.expected * 99 / 100);
+        EXPECT_GE(s.inPlace, s.found * 90 / 100);
+    }
+}
+
+// --page-size native: the picture's size at the resolution its file states
+// (JFIF, Exif, pHYs, TIFF in inches or centimetres, turned with the
+// picture); 200 ppi when it states none or one no scanner makes.
+TEST_F(ScanTest, NativePagesHaveTheSizeTheFileStates)
+{
+    // ppi 0: no pHYs chunk (Qt writes one always).
+    const auto png = [&](const QString& name, double ppi) {
+        QImage image(300, 600, QImage::Format_Grayscale8);
+        image.fill(200);
+        image.setDotsPerMeterX(qRound((ppi > 0 ? ppi : 72) / 0.0254));
+        image.setDotsPerMeterY(qRound((ppi > 0 ? ppi : 72) / 0.0254));
+        const QString path = save(image, name);
+        QByteArray bytes = readAll(path);
+        const qsizetype at = bytes.indexOf("pHYs");
+        if (ppi == 0 && at > 0)
+            writeFile(path, bytes.remove(at - 4, 21));
+        return path;
+    };
+    const QString jpeg = png("jfif.jpg", 150);
+    // Exif alone, stored 100 x 200 pixels at 100 x 80 ppi and shown turned
+    // a quarter: 200 x 100 pixels at 80 x 100 ppi.
+    QImage stored(100, 200, QImage::Format_RGB32);
+    stored.fill(Qt::gray);
+    const QString exif = save(stored, "exif.jpg");
+    ASSERT_EQ(runProgram("exiftool", {"-q", "-overwrite_original", "-JFIF:All=", "-XResolution=100", "-YResolution=80",
+                                      "-ResolutionUnit=inches", "-Orientation#=6", exif})
+                  .exitCode,
+              0);
+    const QString tiff = root + "/cm.tif";
+    ASSERT_EQ(runProgram("convert", {"-size", "300x600", "xc:white", "-units", "PixelsPerCentimeter", "-density", "118.11",
+                                     "-compress", "none", tiff})
+                  .exitCode,
+              0);
+    const struct {
+        QString picture;
+        const char* size;
+        double width, height;
+    } cases[] = {
+        {png("300.png", 300), "native", 72, 144},   {jpeg, "native", 144, 288},
+        {tiff, "native", 72, 144},                  {exif, "native", 180, 72},
+        {png("none.png", 0), "native", 108, 216},   {png("50.png", 50), "native", 108, 216},
+        {png("3000.png", 3000), "native", 108, 216}, {png("300.png", 300), "picture", 108, 216},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.picture.toStdString() + " " + c.size);
+        const auto [w, h] = mediaBoxPoints(convert(QString::number(++n), {"--page-size", c.size, c.picture}));
+        EXPECT_NEAR(w, c.width, 0.1);
+        EXPECT_NEAR(h, c.height, 0.1);
+    }
+}
+
+// --deskew: a page scanned 3 degrees askew comes out level (its words read
+// in order and where they are seen); a level page is not coded anew.
+TEST_F(ScanTest, AskewPagesAreStraightenedWhenAsked)
+{
+    QVector<textpage::DrawnWord> words;
+    const QImage page = textpage::drawPage(150, &words);
+    const QString pdf = convert("askew", {"--deskew", "--ocr", "eng", save(turned(page, 3), "askew.png")});
+    const textpage::Score s = readBack(pdf, words, 72.0 / 200);
+    EXPECT_GE(s.found, s.expected * 97 / 100);
+    EXPECT_GE(s.inPlace, s.found * 90 / 100);
+
+    const QString level = save(page, "level.png");
+    const RgbImage plain = extractImage(convert("plain", {level}));
+    const RgbImage asked = extractImage(convert("asked", {"--deskew", level}));
+    ASSERT_FALSE(plain.px.empty());
+    EXPECT_EQ(meanAbsDiff(plain, asked), 0);
+}
+
+// A bilevel page is coded as CCITT Group 4 where that is smaller than Flate
+// (not for noise), in its own two colours, and every renderer draws exactly
+// its pixels.
+TEST_F(ScanTest, BilevelPagesAreGroup4WhereSmallerAndExact)
+{
+    QVector<textpage::DrawnWord> words;
+    const QImage text = textpage::drawPage(300, &words).copy(250, 250, 800, 600);
+    QImage noise(800, 600, QImage::Format_Mono);
+    std::mt19937 rng(3);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, rng() & 1);
+    QImage coloured = text.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+    coloured.setColorTable({qRgb(250, 240, 180), qRgb(30, 40, 120)}); // paper, ink
+    const struct {
+        const char* name;
+        QImage picture;
+        const char* coding; // pdfimages' name
+    } cases[] = {
+        {"text", text.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither), "ccitt"},
+        {"inverted", [&] { QImage i = text.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither); i.invertPixels(); return i; }(),
+         "ccitt"},
+        {"coloured", coloured, "ccitt"},
+        {"noise", noise, "image"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString picture = save(c.picture, QString(c.name) + ".png");
+        const QString pdf = convert(c.name, {picture});
+        const std::vector<QStringList> images = pdfImages(pdf);
+        ASSERT_EQ(images.size(), 1u);
+        EXPECT_EQ(images[0].value(8), c.coding);
+        EXPECT_EQ(images[0].value(7), "1");
+        // Poppler's decoder (its renderer smooths bilevel pictures, and
+        // pdfimages writes two colours' indices as they come), MuPDF's and
+        // Ghostscript's drawing at the page's 200 ppi.
+        const RgbImage expected = loadRgb(picture);
+        if (c.picture.colorTable().contains(qRgb(0, 0, 0))) {
+            EXPECT_EQ(meanAbsDiff(extractImage(pdf), expected), 0);
+        }
+        for (const Rendered& r : {renderMupdf(pdf, 200), renderGhostscript(pdf, 200)}) {
+            ASSERT_TRUE(r.ok) << qPrintable(r.messages);
+            EXPECT_EQ(meanAbsDiff(r.image, expected), 0);
+        }
+    }
+}
