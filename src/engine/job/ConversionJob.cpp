@@ -260,6 +260,14 @@ bool ConversionJob::finishReading(TextReading& reading, int n, QString* error)
     return reading.Finish(error);
 }
 
+bool ConversionJob::finishAllReading(TextReading& reading, int n, QString* error)
+{
+    while (reading.Pending() >= 0)
+        if (!finishReading(reading, n, error))
+            return false;
+    return true;
+}
+
 void ConversionJob::showProgress(const QString& caption, int i)
 {
     const int p = Percent(i, m_in.EntryCount());
@@ -371,14 +379,14 @@ ConversionJob::Outcome ConversionJob::runSteps()
     const int n = m_in.EntryCount();
     QString entry;
     if (reading) {
-        // Each page is read while the next is made (the next page of a
-        // multi-page picture, or the next entry's); every page of a
-        // multi-page picture is read before they are put together.
+        // Each page is read while the next ones are made (the next pages
+        // of a multi-page picture, or the next entries'), two at once; every
+        // page of a multi-page picture is read before they are put together.
         PageMaker::PageHook hook;
         hook.made = [&](int i, const QString& pageFile, QString* why) {
-            return finishReading(*reading, n, why) && reading->Start(i, pageFile, entry, why);
+            return (reading->Free() || finishReading(*reading, n, why)) && reading->Start(i, pageFile, entry, why);
         };
-        hook.settle = [&](QString* why) { return finishReading(*reading, n, why); };
+        hook.settle = [&](QString* why) { return finishAllReading(*reading, n, why); };
         maker.SetPageHook(hook);
     }
     // Pages made: an entry gives several when it is a multi-page TIFF.
@@ -399,7 +407,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
         showProgress(kPreparing, i);
         m_yield();
     }
-    if (reading && !finishReading(*reading, n, &error))
+    if (reading && !finishAllReading(*reading, n, &error))
         return stop(error);
     reading.reset();
 

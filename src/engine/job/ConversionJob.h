@@ -64,8 +64,10 @@ private:
     void progress(const QString& caption, int percent);
     // Bar and caption (caption + "NN%") after entry i of the list.
     void showProgress(const QString& caption, int i);
-    // Waits for the page being read (its caption meanwhile) and lays its text over it.
+    // Waits for the oldest page being read (its caption meanwhile) and lays
+    // its text over it; the second, for every page being read.
     bool finishReading(TextReading& reading, int n, QString* error);
+    bool finishAllReading(TextReading& reading, int n, QString* error);
     void trimOutputFolder();
     QString outputPathNow() const;
     // False when the user declined to replace an existing `target`; true

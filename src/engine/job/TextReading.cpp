@@ -9,13 +9,19 @@
 
 TextReading::TextReading(const WorkFolders& folders, const QString& languages, YieldFunction yield,
                          OcrProcess::Options options, bool rotate)
-    : m_folders(folders), m_languages(languages), m_rotate(rotate), m_process(std::move(yield), std::move(options))
+    : m_folders(folders), m_languages(languages), m_rotate(rotate), m_readers(kReaders)
 {
+    for (int k = 0; k < kReaders; ++k) {
+        Reader& r = m_readers[size_t(k)];
+        r.process = std::make_unique<OcrProcess>(yield, options);
+        r.bitmap = m_folders.tmpDir + QStringLiteral("/ocr%1.bmp").arg(k);
+        r.textBase = m_folders.tmpDir + QStringLiteral("/ocr%1").arg(k);
+    }
 }
 
 QString TextReading::Problem() const
 {
-    const QString program = m_process.options().program;
+    const QString program = m_readers.front().process->options().program;
     if (!QFileInfo(program).isExecutable())
         return QStringLiteral("The text reader %1 is missing; the installation is incomplete.").arg(QuotedPath(program));
     const QString osd = OcrLanguages::DataFolder() + QStringLiteral("/osd.traineddata");
@@ -25,43 +31,75 @@ QString TextReading::Problem() const
     return OcrLanguages::Problem(m_languages);
 }
 
+TextReading::Reader* TextReading::oldest()
+{
+    Reader* found = nullptr;
+    for (Reader& r : m_readers)
+        if (r.page >= 0 && (!found || r.started < found->started))
+            found = &r;
+    return found;
+}
+
+const TextReading::Reader* TextReading::oldest() const { return const_cast<TextReading*>(this)->oldest(); }
+
+bool TextReading::Free() const
+{
+    for (const Reader& r : m_readers)
+        if (r.page < 0)
+            return true;
+    return false;
+}
+
+int TextReading::Pending() const
+{
+    const Reader* r = oldest();
+    return r ? r->page : -1;
+}
+
 bool TextReading::Start(int i, const QString& pageFile, const QString& picture, QString* error)
 {
-    if (m_page >= 0 && !Finish(error))
+    if (!Free() && !Finish(error))
         return false;
+    Reader* free = nullptr;
+    for (Reader& r : m_readers)
+        if (!free && r.page < 0)
+            free = &r;
     auto failed = [&](const QString& why) {
         *error = QStringLiteral("Cannot read the text of the picture %1: %2.").arg(QuotedPath(picture), why);
         return false;
     };
     // Moved, not copied: the next page writes a bitmap of its own.
-    QFile::remove(bitmap());
-    if (!QFile::rename(m_folders.tempBitmap(), bitmap()))
+    QFile::remove(free->bitmap);
+    if (!QFile::rename(m_folders.tempBitmap(), free->bitmap))
         return failed(QStringLiteral("its temporary bitmap %1 is gone").arg(QuotedPath(m_folders.tempBitmap())));
-    QFile::remove(textBase() + QStringLiteral(".pdf"));
+    QFile::remove(free->textBase + QStringLiteral(".pdf"));
     QString why;
-    if (!m_process.Start(bitmap(), m_languages, OcrLanguages::DataFolder(), textBase(), m_rotate, &why))
+    if (!free->process->Start(free->bitmap, m_languages, OcrLanguages::DataFolder(), free->textBase, m_rotate, &why))
         return failed(why);
-    m_page = i;
-    m_pageFile = pageFile;
-    m_picture = picture;
+    free->page = i;
+    free->started = ++m_started;
+    free->pageFile = pageFile;
+    free->picture = picture;
     return true;
 }
 
 bool TextReading::Finish(QString* error)
 {
-    if (m_page < 0)
+    Reader* r = oldest();
+    if (!r)
         return true;
-    m_page = -1;
+    r->page = -1;
     QString why;
-    const QString text = textBase() + QStringLiteral(".pdf");
+    const QString text = r->textBase + QStringLiteral(".pdf");
     QRectF rect;
     int turn = 0;
-    const bool ok = m_process.Wait(&turn, &why) &&
+    const bool ok = r->process->Wait(&turn, &why) &&
                     (QFileInfo(text).isFile() || (why = QStringLiteral("the text reader wrote no text page"), false)) &&
-                    TextLayer::PictureRect(m_pageFile, &rect, &why) && TextLayer::Overlay(m_pageFile, text, rect, turn, &why);
-    QFile::remove(bitmap());
+                    TextLayer::PictureRect(r->pageFile, &rect, &why) &&
+                    TextLayer::Overlay(r->pageFile, text, rect, turn, &why);
+    QFile::remove(r->bitmap);
     QFile::remove(text);
     if (!ok)
-        *error = QStringLiteral("Cannot read the text of the picture %1: %2.").arg(QuotedPath(m_picture), why);
+        *error = QStringLiteral("Cannot read the text of the picture %1: %2.").arg(QuotedPath(r->picture), why);
     return ok;
 }

@@ -5,14 +5,21 @@
 
 #include <QString>
 
+#include <memory>
+#include <vector>
+
 // The searchable text of a job's pages. Once page i is made, its temporary
-// bitmap (the same pixels, upright) is moved aside and read by the text
-// reader while the job makes page i + 1 on this core; when it is done, its
-// text page is laid over page file i. One page is read at a time, and
-// every page is done before the joins begin, so their files and order are
-// as without text.
+// bitmap (the same pixels, upright) is moved aside and read by a text
+// reader while the job makes the next pages; when it is done, its text page
+// is laid over page file i. Two readers work at once, each a velunor-ocr of
+// its own with its own limits, so both cores read; a third page waits until
+// the older of the two is done, so at most two pages wait. Pages are
+// finished in the order they were made, and every page is done before the
+// joins begin, so their files and order are as without text.
 class TextReading {
 public:
+    static constexpr int kReaders = 2;
+
     // `rotate`: pages whose text stands clearly sideways or upside down are
     // turned upright (by the page's /Rotate; their picture stays as coded).
     TextReading(const WorkFolders& folders, const QString& languages, YieldFunction yield,
@@ -22,24 +29,34 @@ public:
     // user words; empty when all is in place. Asked before any page.
     QString Problem() const;
 
+    // Whether a reader is free for the next page.
+    bool Free() const;
     // `pageFile`, a page of entry i (`picture`), has just been made from the
-    // temporary bitmap: reads it. A page still being read is finished first.
+    // temporary bitmap: reads it. When no reader is free, the oldest page is
+    // finished first.
     bool Start(int i, const QString& pageFile, const QString& picture, QString* error);
-    // A page is being read: its entry's number, else -1.
-    int Pending() const { return m_page; }
-    // Waits for the page being read and lays its text over its page file;
-    // *error names the picture.
+    // The oldest page being read: its entry's number, else -1.
+    int Pending() const;
+    // Waits for the oldest page being read and lays its text over its page
+    // file; *error names the picture.
     bool Finish(QString* error);
 
 private:
-    QString bitmap() const { return m_folders.tmpDir + QStringLiteral("/ocr.bmp"); }
-    QString textBase() const { return m_folders.tmpDir + QStringLiteral("/ocr"); }
+    struct Reader {
+        std::unique_ptr<OcrProcess> process;
+        QString bitmap;   // its own copy of the page's picture
+        QString textBase; // + ".pdf": the text page it writes
+        int page = -1;    // the entry it reads, else -1
+        quint64 started = 0;
+        QString pageFile;
+        QString picture;
+    };
+    Reader* oldest();
+    const Reader* oldest() const;
 
     WorkFolders m_folders;
     QString m_languages;
     bool m_rotate = false;
-    OcrProcess m_process;
-    int m_page = -1;
-    QString m_pageFile;
-    QString m_picture;
+    std::vector<Reader> m_readers;
+    quint64 m_started = 0;
 };

@@ -41,14 +41,16 @@ bool PageStraightener::Straighten(const QString& bitmap, int width, int height, 
     if (!ink || pixFindSkew(ink.get(), &angle, &confidence) != 0 || confidence < kMinConfidence ||
         std::fabs(angle) <= kMinDegrees)
         return true;
-    PixPtr level(pixRotate(pix.get(), angle * float(M_PI / 180), L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, width, height));
+    // About its centre, in a picture of its own size (0, 0: not enlarged).
+    PixPtr level(pixRotate(pix.get(), angle * float(M_PI / 180), L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, 0, 0));
     const PictureTraits traits = PictureTraits::Read(bitmap, width, height);
     // Leptonica writes 32-bit pixels as a 24-bit BMP, without the
     // resolution; that is put back into its header.
     QFile file(bitmap);
     const QByteArray resolution = file.open(QIODevice::ReadOnly) && file.seek(38) ? file.read(8) : QByteArray();
     file.close();
-    if (!level || pixWrite(path.constData(), level.get(), IFF_BMP) != 0 || resolution.size() != 8 ||
+    if (!level || pixGetWidth(level.get()) != width || pixGetHeight(level.get()) != height ||
+        pixWrite(path.constData(), level.get(), IFF_BMP) != 0 || resolution.size() != 8 ||
         !file.open(QIODevice::ReadWrite) || !file.seek(38) || file.write(resolution) != 8 || !file.flush()) {
         QFile::remove(bitmap);
         *error = QStringLiteral("its straightened picture could not be written");

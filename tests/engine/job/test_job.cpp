@@ -368,19 +368,51 @@ TEST_F(JobTest, WorkDiskHoldsThePagesAndTwoChainFilesAndSaysWhenFull)
     }
 }
 
-// Each page is read while the next is made; the caption says which while
-// the job waits for it, and the designed captions stay as they were.
+// Each page is read while the next ones are made; the caption says which
+// while the job waits for it, and the designed captions stay as they were.
 TEST_F(JobTest, TextReadingCaptionsNameThePageBeingRead)
 {
     io.ocrLanguages = "eng";
     io.entries = {picture("a.png", 120, 80), picture("b.png", 120, 80)};
     ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done) << qPrintable(io.messages().join('\n'));
     EXPECT_EQ(io.captions.join(" | "),
-              "Preparing Files... | Preparing Files...0% | Reading Text 1 of 2... | Preparing Files...100% | "
+              "Preparing Files... | Preparing Files...0% | Preparing Files...100% | Reading Text 1 of 2... | "
               "Reading Text 2 of 2... | Preparing Files...100% | Now Start Creating... | Creating...100% | "
               "Removing Temporary Files... | Done.");
     EXPECT_EQ(runProgram("qpdf", {"--check", output()}).exitCode, 0);
     EXPECT_EQ(runProgram("pdffonts", {output()}).out.count("GlyphLessFont"), 2);
+}
+
+// Two readers work at once: the first to start waits on a pipe for the
+// second, so with one reader at a time it would never end (and its time
+// limit would fail the job). Every page is read, the oldest first.
+TEST_F(JobTest, TwoTextReadersWorkAtOnce)
+{
+    io.entries = {picture("a.png", 120, 80), picture("b.png", 120, 80), picture("c.png", 120, 80)};
+    ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done);
+    const QString text = root + "/text.pdf"; // any page stands for a text page
+    ASSERT_TRUE(QFile::copy(output(), text));
+    const QString meet = root + "/meet";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(meet).constData(), 0600), 0);
+    const QString reader = root + "/fake-ocr";
+    ASSERT_TRUE(writeFile(reader, "#!/bin/sh\n"
+                                  "for a; do out=$a; done\n"
+                                  "if mkdir '" + root.toUtf8() + "/first' 2>/dev/null; then read go < '" + meet.toUtf8() +
+                                      "'; elif mkdir '" + root.toUtf8() + "/second' 2>/dev/null; then echo go > '" +
+                                      meet.toUtf8() + "'; fi\n"
+                                  "cp '" + text.toUtf8() + "' \"$out.pdf\" && echo 'turn 0'\n"));
+    ASSERT_TRUE(QFile::setPermissions(reader, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    OcrProcess::Options options;
+    options.program = reader;
+    options.timeLimitMs = 60000;
+    job.SetOcrOptions(options);
+    io.ocrLanguages = "eng";
+    io.captions.clear();
+    ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done) << qPrintable(io.messages().join('\n'));
+    EXPECT_EQ(pdfPageCount(output()), 3);
+    EXPECT_EQ(runProgram("qpdf", {"--check", output()}).exitCode, 0);
+    EXPECT_EQ(io.captions.filter("Reading Text").join(" | "), "Reading Text 1 of 3... | Reading Text 2 of 3... | "
+                                                              "Reading Text 3 of 3...");
 }
 
 // A text reader that crashes, runs out of time, refuses or is missing fails
