@@ -95,6 +95,7 @@ TEST_F(ScanTest, TextIsReadInColumnsAndTurnedPagesAreShownUpright)
         int rotate; // the page's /Rotate
     } cases[] = {
         {"columns", 2, 0, nullptr, 0},
+        {"columns-unturned", 2, 0, "--no-rotate-pages", 0},
         {"sideways", 1, 90, nullptr, 270},
         {"upside-down", 1, 180, nullptr, 180},
         {"sideways-left", 1, 270, "--rotate-pages", 90},
@@ -108,7 +109,7 @@ TEST_F(ScanTest, TextIsReadInColumnsAndTurnedPagesAreShownUpright)
         if (c.columns == 0)
             ASSERT_TRUE(saveRgb(testPattern(1200, 1600), picture, FIF_PNG));
         else
-            turned(textpage::drawPage(150, &words, c.columns, c.columns > 1 ? 9 : 11), c.turn).save(picture);
+            turned(textpage::drawPage(150, &words, c.columns, c.columns > 1 ? 12 : 11), c.turn).save(picture);
         QStringList args = {"--ocr", "eng", picture};
         if (c.option)
             args << c.option;
