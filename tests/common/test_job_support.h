@@ -45,7 +45,7 @@ public:
     QString Entry(int i) const override { return entries.value(i); }
     JobSettings Settings() const override
     {
-        return JobSettings{title, author, subject, keywords, creationDate, outputFolder, quality, page, ocrLanguages};
+        return JobSettings{title, author, subject, keywords, creationDate, outputFolder, quality, page, ocrLanguages, false, {}};
     }
     void SetOutputFolder(const QString& f) override
     {

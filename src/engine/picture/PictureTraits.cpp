@@ -10,7 +10,7 @@
 
 namespace {
 
-const char kMagic[] = "VelunorPictureTraits 1\n";
+const char kMagic[] = "VelunorPictureTraits 2\n";
 constexpr qint64 kMaxProfile = 16 << 20;
 
 quint16 be16(const unsigned char* p) { return quint16(p[0] << 8 | p[1]); }
@@ -161,6 +161,9 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
             t.iccProfile = bytes;
     }
     const JpegHeader head = jpegHeaderOfFile(sourcePath);
+    // FreeImage hands a CMYK JPEG over as RGB unless it is profiled.
+    t.unprofiledCmyk = (FreeImage_GetColorType(decoded) == FIC_CMYK || (head.valid && head.components == 4))
+        && ColourProfile::Channels(bytes) != 4;
     if (head.valid && head.components == 3 && head.chromaFull && head.lumaH >= 1 && head.lumaV >= 1) {
         t.samplingH = head.lumaH;
         t.samplingV = head.lumaV;
@@ -187,7 +190,14 @@ bool PictureTraits::Write(const QString& bitmapPath, int width, int height) cons
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QByteArray bytes = kMagic +
-        QString("%1 %2 %3 %4 %5\n").arg(width).arg(height).arg(samplingH).arg(samplingV).arg(iccProfile.size()).toLatin1() +
+        QString("%1 %2 %3 %4 %5 %6\n")
+            .arg(width)
+            .arg(height)
+            .arg(samplingH)
+            .arg(samplingV)
+            .arg(iccProfile.size())
+            .arg(unprofiledCmyk ? 1 : 0)
+            .toLatin1() +
         iccProfile;
     if (!jpegSource.path.isEmpty()) {
         const QByteArray path = QFile::encodeName(jpegSource.path);
@@ -213,18 +223,19 @@ PictureTraits PictureTraits::Read(const QString& bitmapPath, int width, int heig
     if (!f.open(QIODevice::ReadOnly) || f.readLine(64) != kMagic)
         return {};
     const QList<QByteArray> fields = f.readLine(128).trimmed().split(' ');
-    if (fields.size() != 5)
+    if (fields.size() != 6)
         return {};
-    bool ok[5] = {};
-    qint64 v[5];
-    for (int i = 0; i < 5; ++i)
+    bool ok[6] = {};
+    qint64 v[6];
+    for (int i = 0; i < 6; ++i)
         v[i] = fields[i].toLongLong(&ok[i]);
-    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4]) || v[0] != width || v[1] != height || v[2] < 0 || v[2] > 4 ||
+    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4] && ok[5]) || (v[5] != 0 && v[5] != 1) || v[0] != width || v[1] != height || v[2] < 0 || v[2] > 4 ||
         v[3] < 0 || v[3] > 4 || v[4] < 0 || v[4] > kMaxProfile)
         return {};
     PictureTraits t;
     t.samplingH = int(v[2]);
     t.samplingV = int(v[3]);
+    t.unprofiledCmyk = v[5] == 1;
     t.iccProfile = f.read(v[4]);
     if (t.iccProfile.size() != v[4])
         return {};
