@@ -238,7 +238,8 @@ QStringList Broken(const QJsonObject& json)
         if (!xmp.contains(property) || (date && (!moment.isValid()
                                                  || moment != QDateTime::fromString(xmp[property], Qt::ISODate)))
             || (!date && xmp[property] != value))
-            fail("information in XMP", it.key() + " \"" + value + "\" against " + property + " \"" + xmp.value(property) + "\"");
+            fail("information in XMP", it.key() + " \"" + value + "\" against " + property
+                     + (xmp.contains(property) ? " \"" + xmp[property] + "\"" : QString(" (missing)")));
     }
 
     const QStringList blendModes = {"/Normal",   "/Compatible", "/Multiply",   "/Screen",    "/Overlay",
