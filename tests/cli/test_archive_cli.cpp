@@ -279,6 +279,12 @@ TEST_F(ArchiveTest, PicturesAnArchiveCannotHoldAreRefusedSayingWhy)
     ASSERT_FALSE(recipe.icc.isEmpty());
     ASSERT_TRUE(writeFile(profiled, makeJpeg(64, 32, inks, recipe)));
     ASSERT_TRUE(QImage(4, 4, QImage::Format_RGB32).save(tiny));
+    // Kinds FreeImage hands over as RGB: a separated TIFF and a PSD in CMYK mode.
+    QStringList converted;
+    for (const char* kind : {"tif", "psd"}) {
+        converted << tmp.filePath(QString("cmyk.") + kind);
+        ASSERT_EQ(runProgram("convert", {"-size", "64x32", "xc:orange", "-colorspace", "CMYK", converted.last()}).exitCode, 0);
+    }
     const struct {
         QString picture;
         bool pdfa;
@@ -287,6 +293,8 @@ TEST_F(ArchiveTest, PicturesAnArchiveCannotHoldAreRefusedSayingWhy)
         {profiled, true, ""},
         {bare, true, "its colours are CMYK without an ICC profile"},
         {bare, false, ""},
+        {converted[0], true, "its colours are CMYK without an ICC profile"},
+        {converted[1], true, "its colours are CMYK without an ICC profile"},
         {tiny, true, "its page would be 1.42 x 1.42 points, and a PDF/A page is at least 3 points"},
         {tiny, false, ""},
     };
