@@ -249,7 +249,9 @@ TEST_F(ArchiveTest, WordsBesideTheDocumentComeOnlyWithIt)
         {{"--sidecar", words, good}, 2, "--sidecar needs --ocr"},
         {{"--ocr", "eng", "--sidecar", tmp.filePath("none/words.txt"), good}, 1, "does not exist"},
         {{"-t", "x", "--ocr", "eng", "--sidecar", tmp.filePath("out/x.pdf"), good}, 1, "that is the document itself"},
+        {{"-t", "x", "--ocr", "eng", "--sidecar", tmp.filePath("link/x.pdf"), good}, 1, "that is the document itself"},
     };
+    ASSERT_TRUE(QDir().mkpath(tmp.filePath("out")) && QFile::link(tmp.filePath("out"), tmp.filePath("link")));
     const QStringList before = QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden);
     for (const auto& row : rows) {
         const ProcessResult r = convert(row.args);

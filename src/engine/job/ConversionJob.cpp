@@ -171,7 +171,13 @@ QString ConversionJob::SidecarProblem(const QString& sidecar, const QString& doc
     if (!searchable)
         return QStringLiteral("The words of the pages can be written to %1 only when the text is read (searchable pages).")
             .arg(sidecar);
-    if (file.absoluteFilePath() == QFileInfo(document).absoluteFilePath())
+    // Compared through the folders' real paths: a link to the output folder
+    // must not let the words replace the document they came with.
+    const auto place = [](const QFileInfo& f) {
+        const QString folder = QFileInfo(f.absolutePath()).canonicalFilePath();
+        return (folder.isEmpty() ? f.absolutePath() : folder) + QLatin1Char('/') + f.fileName();
+    };
+    if (place(file) == place(QFileInfo(document)))
         return QStringLiteral("The words of the pages cannot go to %1: that is the document itself.").arg(sidecar);
     const OutputPlacement::Entry entry = OutputPlacement::EntryAt(sidecar);
     if (entry == OutputPlacement::Entry::Folder || entry == OutputPlacement::Entry::Other)
