@@ -73,6 +73,7 @@ bool TextReading::Start(int i, const QString& pageFile, const QString& picture, 
     if (!QFile::rename(m_folders.tempBitmap(), free->bitmap))
         return failed(QStringLiteral("its temporary bitmap %1 is gone").arg(QuotedPath(m_folders.tempBitmap())));
     QFile::remove(free->textBase + QStringLiteral(".pdf"));
+    QFile::remove(free->textBase + QStringLiteral(".txt"));
     QString why;
     if (!free->process->Start(free->bitmap, m_languages, OcrLanguages::DataFolder(), free->textBase, m_rotate, &why))
         return failed(why);
@@ -96,10 +97,30 @@ bool TextReading::Finish(QString* error)
     const bool ok = r->process->Wait(&turn, &why) &&
                     (QFileInfo(text).isFile() || (why = QStringLiteral("the text reader wrote no text page"), false)) &&
                     TextLayer::PictureRect(r->pageFile, &rect, &why) &&
-                    TextLayer::Overlay(r->pageFile, text, rect, turn, &why);
+                    TextLayer::Overlay(r->pageFile, text, rect, turn, &why) &&
+                    (m_wordsFile.isEmpty() || keepWords(r->textBase + QStringLiteral(".txt"), &why));
     QFile::remove(r->bitmap);
     QFile::remove(text);
+    QFile::remove(r->textBase + QStringLiteral(".txt"));
     if (!ok)
         *error = QStringLiteral("Cannot read the text of the picture %1: %2.").arg(QuotedPath(r->picture), why);
     return ok;
+}
+
+bool TextReading::keepWords(const QString& wordsOfPage, QString* why)
+{
+    QFile words(wordsOfPage);
+    QFile all(m_wordsFile);
+    if (!words.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("the text reader wrote no words: %1").arg(words.errorString());
+        return false;
+    }
+    // Pages are told apart by a form feed, as printers and pagers know it.
+    const QByteArray page = (m_wordsPages > 0 ? QByteArray("\f") : QByteArray()) + words.readAll();
+    if (!all.open(QIODevice::WriteOnly | QIODevice::Append) || all.write(page) != page.size() || !all.flush()) {
+        *why = QStringLiteral("its words could not be kept in %1: %2").arg(QuotedPath(m_wordsFile), all.errorString());
+        return false;
+    }
+    ++m_wordsPages;
+    return true;
 }

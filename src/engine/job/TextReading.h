@@ -25,6 +25,10 @@ public:
     TextReading(const WorkFolders& folders, const QString& languages, YieldFunction yield,
                 OcrProcess::Options options = OcrProcess::Defaults(), bool rotate = false);
 
+    // Every page's words, in the order the pages are finished, are also
+    // gathered into `path` (UTF-8, a form feed between pages).
+    void SetWordsFile(const QString& path) { m_wordsFile = path; }
+
     // Why no page could be read (the helper or a language is missing), in
     // user words; empty when all is in place. Asked before any page.
     QString Problem() const;
@@ -45,7 +49,7 @@ private:
     struct Reader {
         std::unique_ptr<OcrProcess> process;
         QString bitmap;   // its own copy of the page's picture
-        QString textBase; // + ".pdf": the text page it writes
+        QString textBase; // + ".pdf", ".txt": the text page and the words it writes
         int page = -1;    // the entry it reads, else -1
         quint64 started = 0;
         QString pageFile;
@@ -53,10 +57,14 @@ private:
     };
     Reader* oldest();
     const Reader* oldest() const;
+    // Appends the finished page's words (`words`, its reader's) to the words file.
+    bool keepWords(const QString& words, QString* why);
 
     WorkFolders m_folders;
     QString m_languages;
     bool m_rotate = false;
     std::vector<Reader> m_readers;
     quint64 m_started = 0;
+    QString m_wordsFile;
+    int m_wordsPages = 0;
 };
