@@ -11,6 +11,9 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QFileInfo>
+#include <QPainter>
+#include <QRegularExpression>
 #include <QTransform>
 
 #include <algorithm>
@@ -23,6 +26,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 extern char** environ;
 
@@ -101,6 +105,118 @@ struct Row {
     bool boxes;
 };
 
+// Times the text of a page jumps between the page's two columns, read in
+// the order `text` gives its words (1 when read column after column).
+int columnJumps(const QVector<textpage::DrawnWord>& drawn, const QString& text, double middle)
+{
+    std::vector<textpage::ReadWord> read;
+    for (const QString& t : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+        read.push_back({t, {}});
+    int jumps = 0, last = -1;
+    for (const auto& [d, r] : textpage::align(drawn, read)) {
+        const int column = drawn[d].box.center().x() < middle ? 0 : 1;
+        jumps += last >= 0 && column != last;
+        last = column;
+    }
+    return jumps;
+}
+
+QString pdfinfoField(const QString& pdf, const QString& field)
+{
+    const QRegularExpressionMatch m = QRegularExpression("^" + field + ":\\s+(.*)$", QRegularExpression::MultilineOption)
+                                          .match(output("pdfinfo", {pdf}));
+    return m.captured(1).trimmed();
+}
+
+// The scans side by side with Tesseract's program, in one run.
+void scans(const QString& bin, const QString& root)
+{
+    std::printf("Scanned pages (A4 at 300 dpi unless said), ours (velunor-convert --ocr eng) beside the tesseract "
+                "program on the same picture, one run each:\n\n"
+                "| page | ours: words found in order | ours: column jumps | ours: shown turned | ours, s "
+                "| tesseract: words found | tesseract: column jumps | tesseract, s |\n|---|---|---|---|---|---|---|---|\n");
+    struct Scan {
+        const char* name;
+        int columns;
+        double turn;
+        QStringList options;
+    };
+    for (const Scan& c : {Scan{"two columns", 2, 0, {}}, Scan{"sideways (90°)", 1, 90, {}},
+                          Scan{"upside down", 1, 180, {}}, Scan{"skewed 2°", 1, 2, {}},
+                          Scan{"skewed 2°, --deskew", 1, 2, {"--deskew"}}, Scan{"skewed 5°", 1, 5, {}},
+                          Scan{"skewed 5°, --deskew", 1, 5, {"--deskew"}}}) {
+        QVector<textpage::DrawnWord> words;
+        const QImage page = textpage::drawPage(300, &words, c.columns, c.columns > 1 ? 12 : 11);
+        const QString picture = root + "/scan.png";
+        textpage::turned(page, c.turn).save(picture);
+        const Timed ours = timedRun(QStringList{bin + "/velunor-convert", "-y", "-o", root, "-t", "scan", "--ocr", "eng"} +
+                                    c.options + QStringList{picture});
+        const Timed tess = timedRun({"tesseract", picture, root + "/tess", "-l", "eng", "-c", "textonly_pdf=1", "pdf"});
+        const QString ourText = output("pdftotext", {root + "/scan.pdf", "-"});
+        const QString tessText = output("pdftotext", {root + "/tess.pdf", "-"});
+        const textpage::Score o = textpage::score(words, output("pdftotext", {"-raw", root + "/scan.pdf", "-"}), {}, 1);
+        const textpage::Score t = textpage::score(words, output("pdftotext", {"-raw", root + "/tess.pdf", "-"}), {}, 1);
+        const double middle = page.width() / 2.0;
+        std::printf("| %s | %.1f%% | %s | %s | %.2f | %.1f%% | %s | %.2f |\n", c.name, 100.0 * o.found / o.expected,
+                    c.columns > 1 ? qPrintable(QString::number(columnJumps(words, ourText, middle))) : "",
+                    qPrintable(pdfinfoField(root + "/scan.pdf", "Page rot") + "°"), ours.exit == 0 ? ours.wall : -1,
+                    100.0 * t.found / t.expected,
+                    c.columns > 1 ? qPrintable(QString::number(columnJumps(words, tessText, middle))) : "",
+                    tess.exit == 0 ? tess.wall : -1);
+        std::fflush(stdout);
+    }
+
+    // The paper size the file states.
+    QVector<textpage::DrawnWord> words;
+    const QImage a4 = textpage::drawPage(300, &words);
+    a4.save(root + "/a4.png");
+    for (const char* size : {"picture", "native"}) {
+        timedRun({bin + "/velunor-convert", "-y", "-o", root, "-t", "a4", "--page-size", size, root + "/a4.png"});
+        std::printf("\nA 300-dpi A4 scan (2480 x 3508 pixels) with --page-size %s: %s pt", size,
+                    qPrintable(pdfinfoField(root + "/a4.pdf", "Page size")));
+    }
+
+    // A bilevel page: Group 4 against the Flate of its bits that the page
+    // had before (zlib at its default level, as the writer used it).
+    const QImage mono = a4.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+    mono.save(root + "/mono.png");
+    timedRun({bin + "/velunor-convert", "-y", "-o", root, "-t", "mono", root + "/mono.png"});
+    QByteArray bits;
+    for (int y = 0; y < mono.height(); ++y) {
+        QByteArray row(reinterpret_cast<const char*>(mono.constScanLine(y)), (mono.width() + 7) / 8);
+        if (mono.color(0) == qRgb(255, 255, 255)) // ours are stored 1 = white; only the runs matter
+            for (char& ch : row)
+                ch = char(~ch);
+        bits += row;
+    }
+    uLongf flate = compressBound(uLong(bits.size()));
+    QByteArray coded(int(flate), 0);
+    compress(reinterpret_cast<Bytef*>(coded.data()), &flate, reinterpret_cast<const Bytef*>(bits.constData()),
+             uLong(bits.size()));
+    QString list = output("pdfimages", {"-list", root + "/mono.pdf"}).trimmed().section('\n', -1);
+    const QStringList cols = list.split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
+    output("pdfimages", {"-png", root + "/mono.pdf", root + "/mono-img"});
+    const bool exact = QImage(root + "/mono-img-000.png").convertToFormat(QImage::Format_Grayscale8) ==
+                       mono.convertToFormat(QImage::Format_Grayscale8);
+    std::printf("\n\nA bilevel A4 page at 300 dpi: %s, stream %s; Flate of its bits %lu bytes; document %lld bytes; "
+                "poppler's decoded pixels %s\n\n",
+                qPrintable(cols.value(8)), qPrintable(cols.value(14)), static_cast<unsigned long>(flate),
+                static_cast<long long>(QFileInfo(root + "/mono.pdf").size()), exact ? "exact" : "NOT exact");
+
+    // An 8-page job: pages read two at once, beside Tesseract's program
+    // page after page (one reader, as one page at a time reads them).
+    QStringList pages;
+    for (int k = 0; k < 8; ++k)
+        pages << root + "/a4.png";
+    const Timed job = timedRun(QStringList{bin + "/velunor-convert", "-y", "-o", root, "-t", "eight", "--ocr", "eng"} + pages);
+    double sequential = 0;
+    for (const QString& picture : pages)
+        sequential += timedRun({"tesseract", picture, root + "/tess", "-l", "eng", "-c", "textonly_pdf=1", "pdf"}).wall;
+    std::printf("8-page job with text: ours %.1f s; the tesseract program on the 8 pages one after the other %.1f s "
+                "(%.2fx)\n\n", job.wall, sequential, job.wall / sequential);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -110,6 +226,12 @@ int main(int argc, char** argv)
     // A folder given on the command line keeps the pictures and documents.
     QTemporaryDir tmp;
     const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1]) : tmp.path();
+    QFile load("/proc/loadavg");
+    load.open(QIODevice::ReadOnly);
+    std::printf("load average: %s\n", load.readAll().trimmed().constData());
+    scans(bin, root);
+    if (argc > 2 && QByteArray(argv[2]) == "scans")
+        return 0;
 
     QVector<textpage::DrawnWord> words;
     const QImage clean = textpage::drawPage(300, &words);

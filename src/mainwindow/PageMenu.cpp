@@ -119,7 +119,7 @@ PageMenu::PageMenu(QWidget* window, QMenuBar* bar, QAction* before, MessageSink&
     connect(m_shrink, &QAction::triggered, this, &PageMenu::menuShrink_Click);
     connect(item(QStringLiteral("menuMaxPpi"), QStringLiteral("Limit Resolution...")), &QAction::triggered, this,
             &PageMenu::menuMaxPpi_Click);
-    m_menu->addSeparator()->setObjectName(QStringLiteral("menuPageS3"));
+    m_menu->addSeparator()->setObjectName(QStringLiteral("menuPageS5"));
     m_rotate = item(QStringLiteral("menuRotatePages"), QStringLiteral("Turn Pages Upright (with text)"));
     m_rotate->setCheckable(true);
     connect(m_rotate, &QAction::triggered, this, &PageMenu::menuRotatePages_Click);

@@ -379,7 +379,7 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
         {{missing}, "\nvelunor-convert: \"" + missing + "\""},
         {{pic, empty}, "\nvelunor-convert: the folder \"" + empty + "\" holds no pictures"},
         {{pic, gone}, "\nvelunor-convert: \"" + gone + "\""},
-        {{"--page-size", "A7"}, "unknown page size \"A7\"; give picture, A3, A4, A5, B5, Letter, Legal, or WIDTHxHEIGHT"},
+        {{"--page-size", "A7"}, "unknown page size \"A7\"; give picture, native, A3, A4, A5, B5, Letter, Legal, or WIDTHxHEIGHT"},
         {{"--page-size", "0x150mm"}, "the width and height must be more than 0"},
         {{"--page-size", "100x150"}, "\"150\" has no unit; give a number with one unit: mm, cm, in or pt"},
         {{"--page-size", "100mmx6in"}, "mixes two units"},

@@ -55,25 +55,6 @@ QString pdfinfoValue(const QString& pdf, const QString& field)
     return m.captured(1).trimmed();
 }
 
-// `page` turned clockwise by `degrees` about its centre, on white, its size kept
-// (a quarter turn swaps the sides).
-QImage turned(const QImage& page, double degrees)
-{
-    const QTransform turn = QTransform().rotate(degrees);
-    const QRect box = turn.mapRect(QRect(QPoint(), page.size()));
-    const bool quarter = std::fmod(degrees, 180) == 90;
-    QImage out(quarter ? page.height() : page.width(), quarter ? page.width() : page.height(), QImage::Format_Grayscale8);
-    out.fill(Qt::white);
-    out.setDotsPerMeterX(page.dotsPerMeterX());
-    out.setDotsPerMeterY(page.dotsPerMeterY());
-    QPainter p(&out);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.translate((out.width() - box.width()) / 2.0 - box.x(), (out.height() - box.height()) / 2.0 - box.y());
-    p.setTransform(turn, true);
-    p.drawImage(0, 0, page);
-    return out;
-}
-
 textpage::Score readBack(const QString& pdf, const QVector<textpage::DrawnWord>& words, double pointsPerPixel)
 {
     return textpage::score(words, runProgram("pdftotext", {"-raw", pdf, "-"}).out,
@@ -109,7 +90,7 @@ TEST_F(ScanTest, TextIsReadInColumnsAndTurnedPagesAreShownUpright)
         if (c.columns == 0)
             ASSERT_TRUE(saveRgb(testPattern(1200, 1600), picture, FIF_PNG));
         else
-            turned(textpage::drawPage(150, &words, c.columns, c.columns > 1 ? 12 : 11), c.turn).save(picture);
+            textpage::turned(textpage::drawPage(150, &words, c.columns, c.columns > 1 ? 12 : 11), c.turn).save(picture);
         QStringList args = {"--ocr", "eng", picture};
         if (c.option)
             args << c.option;
@@ -186,7 +167,7 @@ TEST_F(ScanTest, AskewPagesAreStraightenedWhenAsked)
 {
     QVector<textpage::DrawnWord> words;
     const QImage page = textpage::drawPage(150, &words);
-    const QString pdf = convert("askew", {"--deskew", "--ocr", "eng", save(turned(page, 3), "askew.png")});
+    const QString pdf = convert("askew", {"--deskew", "--ocr", "eng", save(textpage::turned(page, 3), "askew.png")});
     const textpage::Score s = readBack(pdf, words, 72.0 / 200);
     EXPECT_GE(s.found, s.expected * 97 / 100);
     EXPECT_GE(s.inPlace, s.found * 90 / 100);

@@ -10,9 +10,11 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QTransform>
 #include <QVector>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace textpage {
@@ -83,6 +85,25 @@ inline QImage drawPage(int dpi, QVector<DrawnWord>* words, int columns = 1, doub
         x += advance + space;
     }
     return page;
+}
+
+// `page` turned clockwise by `degrees` about its centre on white paper, its
+// size kept (a quarter turn swaps the sides), as a scanner feeds it askew.
+inline QImage turned(const QImage& page, double degrees)
+{
+    const QTransform turn = QTransform().rotate(degrees);
+    const QRect box = turn.mapRect(QRect(QPoint(), page.size()));
+    const bool quarter = std::fmod(degrees, 180) == 90;
+    QImage out(quarter ? page.height() : page.width(), quarter ? page.width() : page.height(), QImage::Format_Grayscale8);
+    out.fill(Qt::white);
+    out.setDotsPerMeterX(page.dotsPerMeterX());
+    out.setDotsPerMeterY(page.dotsPerMeterY());
+    QPainter p(&out);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.translate((out.width() - box.width()) / 2.0 - box.x(), (out.height() - box.height()) / 2.0 - box.y());
+    p.setTransform(turn, true);
+    p.drawImage(0, 0, page);
+    return out;
 }
 
 struct Score {

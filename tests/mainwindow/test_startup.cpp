@@ -146,10 +146,11 @@ TEST_F(StartUp, WindowCarriesTheDesignedControlsMenusAndTabOrder)
     EXPECT_EQ(menus, QStringList({"menuFile=File:menuAdd=Add a File,menuFolder=Add Folder,-menuS,menuExit=Exit",
                                   "menuR=Remove:menuRemove=Remove a File,menuRemoveAll=Remove All Files",
                                   "menuContrl=Control:menuUp=Move Up,menuDown=Move Down,menuSort=Sort the List",
-                                  "menuPage=Page:menuPagePicture=Picture Size (200 ppi),menuPageA4=A4,menuPageLetter=Letter,"
+                                  "menuPage=Page:menuPagePicture=Picture Size (200 ppi),menuPageNative=Picture Size (its own resolution),menuPageA4=A4,menuPageLetter=Letter,"
                                   "menuPageA3=A3,menuPageA5=A5,menuPageLegal=Legal,menuPageCustom=Custom Size...,-menuPageS1,"
                                   "menuOrientAuto=Automatic Orientation,menuOrientPortrait=Portrait,menuOrientLandscape=Landscape,"
-                                  "-menuPageS2,menuMargin=Margin...,menuShrink=Shrink Only,menuMaxPpi=Limit Resolution...,-menuPageS3,"
+                                  "-menuPageS2,menuMargin=Margin...,menuShrink=Shrink Only,menuMaxPpi=Limit Resolution...,-menuPageS5,"
+                                  "menuRotatePages=Turn Pages Upright (with text),menuDeskew=Straighten Pages,-menuPageS3,"
                                   "menuSearchable=Searchable Text (OCR),menuOcrLanguage=OCR Language...,-menuPageS4,menuPdfa=PDF/A (Archive)",
                                   "menuA=About:menuWeb=Website,-menuSS,menuAbout=About"}));
 
