@@ -44,8 +44,8 @@ struct TiffKind {
     const char* words = nullptr; // the refusal's words, when it is refused
 };
 
-// Writes `kind` with libtiff: every page the same stripes, palette pages
-// with the colours of `expected` in their colour map.
+// Writes `kind` with libtiff: every page the same stripes; palette pages
+// have green, red, pale green and blue.
 bool writeTiff(const QString& path, const TiffKind& kind)
 {
     TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
@@ -82,10 +82,11 @@ bool writeTiff(const QString& path, const TiffKind& kind)
             std::vector<uint16_t> map[3];
             for (auto& m : map)
                 m.assign(size_t(1) << kind.bits, 0);
-            for (size_t i = 0; i < kind.expected.size(); ++i) {
-                map[0][i] = uint16_t(kind.expected[i].r * 257);
-                map[1][i] = uint16_t(kind.expected[i].g * 257);
-                map[2][i] = uint16_t(kind.expected[i].b * 257);
+            const Rgb colours[] = {{0, 128, 0}, {255, 0, 0}, {200, 255, 200}, {0, 0, 255}};
+            for (size_t i = 0; i < std::size(colours); ++i) {
+                map[0][i] = uint16_t(colours[i].r * 257);
+                map[1][i] = uint16_t(colours[i].g * 257);
+                map[2][i] = uint16_t(colours[i].b * 257);
             }
             TIFFSetField(tif, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
         }
@@ -199,9 +200,10 @@ TEST_F(TiffKinds, EveryPageShowsTheColoursItsSamplesStandFor)
         {.name = "RGB, tiled and planar", .photometric = PHOTOMETRIC_RGB, .bits = 8,
          .stripes = {{255, 0, 0}, {0, 128, 0}, {0, 0, 255}, {10, 20, 30}}, .expected = {red, green, blue, {10, 20, 30}},
          .planar = true, .tiled = true},
-        // No ExtraSample: nothing of it is transparent, on any page.
-        {.name = "palette, three pages", .photometric = PHOTOMETRIC_PALETTE, .bits = 4, .stripes = {{0}, {1}, {2}, {3}},
-         .expected = {green, red, {200, 255, 200}, blue}, .pages = 3},
+        // Transparent only where its ExtraSample says, on every page.
+        {.name = "palette with alpha, three pages", .photometric = PHOTOMETRIC_PALETTE, .bits = 4,
+         .stripes = {{0, 15}, {1, 15}, {2, 8}, {3, 0}}, .expected = {green, red, {226, 255, 226}, white},
+         .extra = EXTRASAMPLE_UNASSALPHA, .pages = 3},
         {.name = "CMYK, JPEG tiles", .photometric = PHOTOMETRIC_SEPARATED, .bits = 8,
          .stripes = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 255, 0}, {0, 0, 0, 255}},
          .expected = {white, {0, 255, 255}, red, black}, .tiled = true, .compression = COMPRESSION_JPEG, .tolerance = 6},
