@@ -14,10 +14,15 @@
 class DocumentInfoUpdate {
 public:
     // Reads `input`, writes `output` through a temporary file beside it that
-    // replaces `output` only once written whole and synced. False with
+    // replaces `output` only once written whole and synced; a file replaced
+    // keeps its permissions, a new one gets the usual (0666 less the umask). False with
     // *error (a sentence) leaves no output file of ours behind.
     static bool Run(const std::string& input, const std::vector<InfoFile::Field>& fields, const std::string& output,
                     std::string* error);
+
+    // Opens a regular file for reading, or -1 with *error: a FIFO or a
+    // device is never waited for (opened without blocking) nor read.
+    static int OpenRegularFile(const std::string& path, std::string* error);
 
     // "D:YYYYMMDDHHmmSS+HH'mm'" (or any shorter valid form) as ISO 8601
     // ("YYYY-MM-DDTHH:mm:SS+HH:mm"); empty when it is not a PDF date.
