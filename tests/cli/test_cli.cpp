@@ -398,6 +398,9 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
         {{"--ocr", "eng+chi_sim"}, "(Debian package \"tesseract-ocr-chi-sim\")"},
         {{"--ocr", "eng"}, "(Debian package \"tesseract-ocr-eng\")", root + "/nodata"},
         {{"--ocr", "eng fra"}, "is not a text recognition language"},
+        {{"--ocr", "ENG"}, "\"ENG\" is not installed under that name; its code is written \"eng\""},
+        {{"--ocr", "eng+osd"}, "\"osd\" is not a language: used by Tesseract to find a page's orientation"},
+        {{"--ocr", "eng\n"}, "languages hold a control character (U+000A)"},
         {{"--ocr", ""}, "No text recognition language"},
     };
     for (const auto& row : rows) {

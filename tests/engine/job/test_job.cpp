@@ -426,6 +426,18 @@ TEST_F(JobTest, TextReaderFailuresFailTheJob)
     }
 }
 
+// 300 s for every 10 megapixels of the page, never less than 300 s.
+TEST(TextReader, TimeLimitGrowsWithThePagesPixels)
+{
+    const struct {
+        qint64 pixels;
+        qint64 ms;
+    } rows[] = {{0, 300000}, {2480 * 3508, 300000}, {10000000, 300000}, {20000000, 600000},
+                {qint64(40000) * 40000, 48000000}};
+    for (const auto& row : rows)
+        EXPECT_EQ(OcrProcess::TimeLimitMs(row.pixels, 300000), row.ms) << row.pixels;
+}
+
 // The decoder and the text reader end with the program that started them
 // (the window's Exit ends that at once, a signal ends velunor-convert),
 // wherever they are: here each waits for input that never comes.
