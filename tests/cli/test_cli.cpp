@@ -389,6 +389,7 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
         {{"--margin", "10"}, "margin: \"10\" has no unit"},
         {{"--margin", "wide"}, "margin: \"wide\" is not a length"},
         {{"--page-size", "a5", "--margin", "75mm"}, "the margin 75mm leaves no room on a page of A5"},
+        {{"--margin", "100in"}, "the margin 100in leaves no room for a picture on a page of at most 200in (5080mm)"},
         {{"--max-ppi", "0"}, "from 1 to 100000"},
         {{"--max-ppi", "1.5"}, "a whole number of pixels per inch"},
         {{"--orientation", "sideways"}, "unknown orientation \"sideways\"; give auto, portrait or landscape"},
