@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -322,13 +323,18 @@ TEST_F(JobTest, JoinThatFailsOrIsKilledMidwayKeepsTheEarlierDocument)
                 const QByteArray bytes = readAll(page);
                 spoilt = row.spoilPage == 1
                     ? writeFile(page, bytes.left(bytes.size() / 2))
-                    : runProgram("qpdf", {"--encrypt", "u", "o", "256", "--", "--replace-input", page}).exitCode == 0;
+                    : runProgram("qpdf", {"--encrypt", "", "o", "256", "--", "--replace-input", page}).exitCode == 0;
             }
-            // Stopped where the new objects are written and the rest is not.
+        };
+        // The join runs while the command runner passes the events: found
+        // stopped where the new objects are written and the rest is not.
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
             for (const ProcessList::Entry& e : ProcessList::Snapshot())
                 if (row.spoilPage < 0 && e.comm == "velunor-join" && e.state == 'T')
                     spoilt = ::kill(e.pid, SIGKILL) == 0;
-        };
+        });
+        watch.start(5);
         ConversionJob job2{io2, io2, runner, area, io2.yielder()};
         job2.SetSettingsPath(settings);
         EXPECT_EQ(job2.Run(), ConversionJob::Outcome::Failed);
