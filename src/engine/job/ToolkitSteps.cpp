@@ -148,9 +148,9 @@ QString ToolkitSteps::JoinCommandLine(int i) const
         + QuoteArgument(m_folders.chainFile(i + 1)) + QStringLiteral(" dont_ask");
 }
 
-QString ToolkitSteps::InfoCommandLine(int n) const
+QString ToolkitSteps::InfoCommandLine(int n, bool archive) const
 {
-    return program(InfoTool) + u' ' + QuoteArgument(m_folders.chainFile(n))
+    return program(InfoTool) + (archive ? QStringLiteral(" --pdfa ") : QStringLiteral(" ")) + QuoteArgument(m_folders.chainFile(n))
         + QStringLiteral(" update_info ") + QuoteArgument(m_folders.infoFile())
         + QStringLiteral(" output ") + QuoteArgument(m_folders.finishedFile())
         + QStringLiteral(" dont_ask");
@@ -163,9 +163,9 @@ ToolkitRunResult ToolkitSteps::RunJoin(int i)
     return run(JoinTool, JoinCommandLine(i), m_folders.chainFile(i + 1), fileSize(m_folders.pageFile(i)));
 }
 
-ToolkitRunResult ToolkitSteps::RunInfo(int n)
+ToolkitRunResult ToolkitSteps::RunInfo(int n, bool archive)
 {
-    return run(InfoTool, InfoCommandLine(n), m_folders.finishedFile(), fileSize(m_folders.chainFile(n)));
+    return run(InfoTool, InfoCommandLine(n, archive), m_folders.finishedFile(), fileSize(m_folders.chainFile(n)));
 }
 
 ToolkitRunResult ToolkitSteps::run(const QString& tool, const QString& commandLine, const QString& expectedOutput,

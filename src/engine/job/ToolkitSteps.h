@@ -57,12 +57,13 @@ public:
 
     bool WriteInfoFile(const DocumentInfo& info, QString* error = nullptr) const;
     QString JoinCommandLine(int i) const;   // chain i + page i -> chain i + 1
-    QString InfoCommandLine(int n) const;   // chain n + info -> tmpx.pdf
+    // chain n + info -> tmpx.pdf; `archive`: as a PDF/A-2b document.
+    QString InfoCommandLine(int n, bool archive = false) const;
 
     // Join step i: page file i appended to chain file i, which becomes
     // chain file i + 1.
     ToolkitRunResult RunJoin(int i);
-    ToolkitRunResult RunInfo(int n);
+    ToolkitRunResult RunInfo(int n, bool archive = false);
 
 private:
     QString program(const QString& tool) const; // quoted for the command line
