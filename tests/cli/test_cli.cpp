@@ -272,13 +272,13 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
         QDir().mkpath(helpers);
         EXPECT_TRUE(QFile::copy(convertProgram(), root + "/" + tree + "/bin/velunor-convert"));
         for (const QString helper : {"velunor-decode", "velunor-join", "velunor-docinfo"}) {
-            if (helper != tool)
-                EXPECT_TRUE(QFile::link(QFileInfo(convertProgram()).path() + "/../libexec/velunor/" + helper,
-                                        helpers + "/" + helper));
-            else if (!script.isEmpty())
-                EXPECT_TRUE(writeFile(helpers + "/" + tool, "#!/bin/sh\n" + script)
-                            && QFile::setPermissions(helpers + "/" + tool,
-                                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            const QString path = helpers + "/" + helper;
+            if (helper != tool) {
+                EXPECT_TRUE(QFile::link(QFileInfo(convertProgram()).path() + "/../libexec/velunor/" + helper, path));
+            } else if (!script.isEmpty()) {
+                EXPECT_TRUE(writeFile(path, "#!/bin/sh\n" + script)
+                            && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            }
         }
         return root + "/" + tree + "/bin/velunor-convert";
     };

@@ -92,8 +92,7 @@ bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout
     // Text is read from the bitmap.
     if (m_hook.made || !startsAsJpeg(entryPath))
         return false;
-    PictureTraits traits;
-    traits.jpegSource = JpegCoefficientCheck::Check(entryPath, width, height);
+    const PictureTraits traits = JpegCoefficientCheck::Check(entryPath, width, height);
     if (traits.jpegSource.path.isEmpty())
         return false;
     // As the drawing layer will ask: the designed page is never resampled.

@@ -1,5 +1,6 @@
 #include "engine/picture/JpegCoefficientCheck.h"
 
+#include "engine/picture/ColourProfile.h"
 #include "engine/picture/JpegErrorManager.h"
 #include "engine/picture/JpegFacts.h"
 #include "engine/picture/PictureReader.h"
@@ -49,7 +50,7 @@ bool JpegCoefficientCheck::ReadsWhole(const QByteArray& jpeg, QString* why)
     return clean;
 }
 
-PictureTraits::JpegSource JpegCoefficientCheck::Check(const QString& path, int* width, int* height)
+PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* height)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     QFile f(absolute);
@@ -67,11 +68,13 @@ PictureTraits::JpegSource JpegCoefficientCheck::Check(const QString& path, int* 
     const bool sideways = facts.orientation >= 5;
     *width = sideways ? facts.height : facts.width;
     *height = sideways ? facts.width : facts.height;
-    PictureTraits::JpegSource source;
+    PictureTraits traits;
+    PictureTraits::JpegSource& source = traits.jpegSource;
     source.path = absolute;
     source.size = bytes.size();
     source.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.constData()), size_t(bytes.size())));
     source.quality = facts.quality;
     source.orientation = facts.orientation;
-    return source;
+    traits.unprofiledCmyk = facts.components == 4 && ColourProfile::Channels(facts.iccProfile) != 4;
+    return traits;
 }

@@ -11,12 +11,13 @@
 // which cannot fail, are left out.
 class JpegCoefficientCheck {
 public:
-    // The file's JPEG source (see PictureTraits) and its size turned
-    // upright by its Exif orientation, when it is a JPEG a PDF reader can
-    // take as it is (JpegFacts::Passable), no larger than the page maker
-    // takes, and read whole without an error or a warning; an empty source
+    // The traits of the file's page without a bitmap (its JPEG source, and
+    // whether it is CMYK without a profile) and its size turned upright by
+    // its Exif orientation, when it is a JPEG a PDF reader can take as it is
+    // (JpegFacts::Passable), no larger than the page maker takes, and read
+    // whole without an error or a warning; traits without a JPEG source
     // otherwise (the full decode then judges the picture and speaks).
-    static PictureTraits::JpegSource Check(const QString& path, int* width, int* height);
+    static PictureTraits Check(const QString& path, int* width, int* height);
 
     // Whether libjpeg reads every coefficient of `jpeg` without an error or
     // a warning; false with libjpeg's words in *why.
