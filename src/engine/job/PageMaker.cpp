@@ -118,6 +118,14 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, con
         }
         return r;
     };
+    // A file of more pages than any document is refused before its first
+    // page is made: its pages alone would run for hours.
+    if (pages > TiffPages::MaxPages()) {
+        PageResult refused;
+        refused.status = PageResult::PictureError;
+        refused.message = QString("Cannot read the picture %1: %2.").arg(QuotedPath(entryPath), TiffPages::TooManyPagesText());
+        return refused;
+    }
     if (pages <= 1)
         return tell(makeOnePage(pageFile, entryPath, 0, 1, quality, layout), pageFile);
     // Each page of a multi-page TIFF is made as one page, then they are put
@@ -203,6 +211,13 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
 
     result.placement = layout.Place(w, h);
     const PagePlacement& place = result.placement;
+    const QString tooLarge = PageLayout::PageProblem(place);
+    if (!tooLarge.isEmpty()) {
+        m_pdf.FreeBox(box);
+        result.status = PageResult::PictureError;
+        result.message = QString("Cannot make the page of the picture %1: %2.").arg(QuotedPath(entryPath), tooLarge);
+        return result;
+    }
     // The designed page keeps the designed calls, so it stays as it was to
     // the byte; paper needs finer steps than tenths of a millimetre.
     const int pageW = PageLength(int(w)), pageH = PageLength(int(h));

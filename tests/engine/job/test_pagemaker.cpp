@@ -283,17 +283,35 @@ TEST(PageMakerStatic, ExtensionTableWithCarryOver)
     EXPECT_EQ(PageMaker::FormatForExtension("noextension", FIF_GIF), FIF_GIF);
 }
 
-TEST_F(PageMakerTest, PageSizesFollowThePixels)
+TEST_F(PageMakerTest, PageSizesFollowThePixelsUpToPdfsLargestPage)
 {
     const struct {
         int w, h;
-        double pw, ph; // points
-    } cases[] = {{1000, 500, 1270 * 72.0 / 254, 635 * 72.0 / 254}, {640, 480, 813 * 72.0 / 254, 610 * 72.0 / 254}};
+        const char* margin;
+        double pw, ph; // points; 0: refused, larger than 200in a side
+    } cases[] = {{1000, 500, "0", 1270 * 72.0 / 254, 635 * 72.0 / 254},
+                 {640, 480, "0", 813 * 72.0 / 254, 610 * 72.0 / 254},
+                 {40000, 2, "0", 14400, 3 * 72.0 / 254},
+                 {40001, 2, "0", 0, 0},
+                 {39600, 2, "1in", 14400, 144.72},
+                 {39601, 2, "1in", 0, 0}};
     int i = 0;
     for (const auto& c : cases) {
+        SCOPED_TRACE(QString("%1 x %2, margin %3").arg(c.w).arg(c.h).arg(c.margin).toStdString());
         const QString path = pic(QString("size%1.png").arg(i));
         ASSERT_TRUE(saveRgb(testPattern(c.w, c.h), path, FIF_PNG));
-        ASSERT_TRUE(m().MakePage(i, path, 50).ok());
+        PageLayout layout;
+        QString error;
+        ASSERT_TRUE(layout.SetMargin(c.margin, &error));
+        const PageResult r = m().MakePage(i, path, 50, layout);
+        if (c.pw == 0) {
+            EXPECT_EQ(r.status, PageResult::PictureError);
+            EXPECT_TRUE(r.message.contains(path) && r.message.contains("more than the 200in (5080mm) a side"))
+                << qPrintable(r.message);
+            EXPECT_FALSE(QFileInfo::exists(folders.pageFile(i)));
+            continue;
+        }
+        ASSERT_TRUE(r.ok()) << qPrintable(r.message);
         const auto box = mediaBoxPoints(folders.pageFile(i));
         EXPECT_NEAR(box.first, c.pw, 0.01);
         EXPECT_NEAR(box.second, c.ph, 0.01);
@@ -493,31 +511,24 @@ TEST_F(PageMakerTest, DeepPixelTypesBecomeAStandardBitmapAndARightPage)
 {
     const RgbImage img = testPattern(kW, kH);
     const RgbImage greyImg = greyPattern(kW, kH);
-    // 16 bits per channel RGB, 16-bit grey and 32-bit float grey.
+    // 16 bits per channel RGB, and 16-bit grey as PNG and as TIFF.
     FIBITMAP* rgb16 = FreeImage_AllocateT(FIT_RGB16, kW, kH);
     FIBITMAP* grey16 = FreeImage_AllocateT(FIT_UINT16, kW, kH);
-    FIBITMAP* greyF = FreeImage_AllocateT(FIT_FLOAT, kW, kH);
     for (int y = 0; y < kH; ++y) {
         auto* c = reinterpret_cast<FIRGB16*>(FreeImage_GetScanLine(rgb16, kH - 1 - y));
         auto* g = reinterpret_cast<WORD*>(FreeImage_GetScanLine(grey16, kH - 1 - y));
-        auto* f = reinterpret_cast<float*>(FreeImage_GetScanLine(greyF, kH - 1 - y));
         for (int x = 0; x < kW; ++x) {
             const uint8_t* p = img.at(x, y);
             c[x] = FIRGB16{WORD(p[0] * 257), WORD(p[1] * 257), WORD(p[2] * 257)};
             g[x] = WORD(greyImg.at(x, y)[0] * 257);
-            f[x] = greyImg.at(x, y)[0] / 255.0f;
         }
     }
-    // The float picture's darkest and lightest values span 0..1 exactly.
-    reinterpret_cast<float*>(FreeImage_GetScanLine(greyF, 0))[0] = 0.0f;
-    reinterpret_cast<float*>(FreeImage_GetScanLine(greyF, 0))[1] = 1.0f;
-    const QString p1 = pic("deep.png"), p2 = pic("grey16.png"), p3 = pic("float.tif");
+    const QString p1 = pic("deep.png"), p2 = pic("grey16.png"), p3 = pic("grey16.tif");
     ASSERT_TRUE(FreeImage_Save(FIF_PNG, rgb16, QFile::encodeName(p1).constData(), 0));
     ASSERT_TRUE(FreeImage_Save(FIF_PNG, grey16, QFile::encodeName(p2).constData(), 0));
-    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, greyF, QFile::encodeName(p3).constData(), 0));
+    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, grey16, QFile::encodeName(p3).constData(), 0));
     FreeImage_Unload(rgb16);
     FreeImage_Unload(grey16);
-    FreeImage_Unload(greyF);
 
     const struct {
         QString path;

@@ -19,9 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -200,7 +198,7 @@ TEST_F(RobustPictureTest, BmpWithV4OrV5HeaderOrRleEndOfLineBeforeTheEndMakesARig
     EXPECT_TRUE(sink.messages.empty());
 }
 
-TEST_F(RobustPictureTest, FloatColourTiffLooksLikeItsValuesNotToneMapped)
+TEST_F(RobustPictureTest, FloatColourTiffIsRefusedByItsSamples)
 {
     const RgbImage img = testPattern(kW, kH);
     FIBITMAP* rgbf = FreeImage_AllocateT(FIT_RGBF, kW, kH);
@@ -215,8 +213,7 @@ TEST_F(RobustPictureTest, FloatColourTiffLooksLikeItsValuesNotToneMapped)
     ASSERT_TRUE(FreeImage_Save(FIF_TIFF, rgbf, QFile::encodeName(path).constData(), TIFF_NONE));
     FreeImage_Unload(rgbf);
     const PageResult r = maker->MakePage(0, path, 100);
-    ASSERT_TRUE(r.ok()) << qPrintable(r.message);
-    expectLooksLike(0, img, 1.5);
+    EXPECT_TRUE(r.message.contains("32-bit floating-point samples")) << qPrintable(r.message);
 }
 
 // A JPEG with an Exif APP1 segment (TIFF structure `tiff`) after SOI.
@@ -289,8 +286,8 @@ TEST_F(RobustPictureTest, IffWhoseChunkSizeRunsPastTheFileIsRefusedNotLoopedOn)
 
 TEST_F(RobustPictureTest, DamagedTiffFailsAloneByNameAndTheNextPageIsMade)
 {
-    // An 8 x 2 TIFF of 1 bit with 128 samples a pixel: FreeImage's TIFF
-    // reader ends the process on an assertion.
+    // An 8 x 2 TIFF of 1 bit with 128 samples a pixel, none of them
+    // accounted for (FreeImage's TIFF reader ended the process on it).
     const QByteArray bits(2 * 128, '\x55');
     const quint16 crasher[][3] = {{256, 3, 8}, {257, 3, 2},   {258, 3, 1}, {259, 3, 1}, {262, 3, 1},
                                   {273, 4, 0}, {277, 3, 128}, {278, 3, 2}, {279, 4, quint16(bits.size())}};
@@ -306,7 +303,7 @@ TEST_F(RobustPictureTest, DamagedTiffFailsAloneByNameAndTheNextPageIsMade)
         QByteArray bytes;
         const char* reason;
     } cases[] = {
-        {"crash.tif", littleEndianTiff(bits, crasher), "crashed on it"},
+        {"crash.tif", littleEndianTiff(bits, crasher), "128 samples a pixel"},
         {"cut.tif", whole.left(whole.size() - kW * kH / 2), "damaged or incomplete"},
     };
     int i = 0;
@@ -415,28 +412,6 @@ TEST_F(RobustPictureTest, DecoderInheritsNoDescriptorButItsPipe)
     const QStringList fds = r.message.section(": ", -1).chopped(1).split('\n');
     EXPECT_TRUE(fds.startsWith("0") && fds.contains("2")) << qPrintable(r.message);
     EXPECT_FALSE(fds.contains(QString::number(ours))) << qPrintable(r.message);
-}
-
-TEST_F(RobustPictureTest, ExitWhileAPictureDecodesEndsTheDecoder)
-{
-    // Large enough that the decoder is found at work, and ended there.
-    const QString big = pic("big.png");
-    FIBITMAP* grey = FreeImage_Allocate(8000, 8000, 8);
-    ASSERT_TRUE(FreeImage_Save(FIF_PNG, grey, QFile::encodeName(big).constData(), PNG_Z_BEST_SPEED));
-    FreeImage_Unload(grey);
-    const auto run = runProgram(VELUNOR_TEST_HELPER_DIR "/vlnh2_decodeexit",
-                                {dir.path(), big, AppPaths::HelperProgram("velunor-decode")});
-    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
-    const int pid = run.out.trimmed().toInt();
-    ASSERT_GT(pid, 0) << qPrintable(run.out);
-    // Its end, waited for as an event (it is no child of ours).
-    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
-    if (pidfd >= 0) {
-        pollfd p{pidfd, POLLIN, 0};
-        EXPECT_EQ(::poll(&p, 1, 10000), 1) << "the decoder " << pid << " outlived its program";
-        ::close(pidfd);
-    }
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("tmpvelunor/tmp.bmp"))) << "the decoder went on to the end";
 }
 
 TEST_F(RobustPictureTest, DecodeOverTheDecodersMemoryLimitFailsByName)
