@@ -3,7 +3,7 @@
 #include "engine/picture/ColourProfile.h"
 #include "engine/picture/JpegErrorManager.h"
 #include "engine/picture/JpegFacts.h"
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/PictureLimits.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -62,8 +62,9 @@ PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* 
     const JpegFacts facts = JpegFacts::Of(bytes);
     // The size is checked before libjpeg is given a byte: the coefficients
     // of every block are held at once.
+    QString tooLarge; // said by the full decode
     if (!facts.Passable() || facts.width < 1 || facts.height < 1
-        || qint64(facts.width) * facts.height > PictureReader::MaxPixels() || !ReadsWhole(bytes))
+        || !PictureLimits::WithinLimit(facts.width, facts.height, &tooLarge) || !ReadsWhole(bytes))
         return {};
     const bool sideways = facts.orientation >= 5;
     *width = sideways ? facts.height : facts.width;
