@@ -89,16 +89,24 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, int page, int* width, 
     return ok;
 }
 
+// A native page takes the resolution the file states, read from the file
+// itself (a kept JPEG has no temporary bitmap to carry it).
+PictureResolution::Ppi PageMaker::nativePpi(const QString& entryPath, int page, int w, int h, const PageLayout& layout)
+{
+    return layout.IsNativeSize() ? PictureResolution::Stated(entryPath, page, w, h) : PictureResolution::Ppi();
+}
+
 bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout& layout, int* width, int* height)
 {
-    // Text is read from the bitmap.
-    if (m_hook.made || !startsAsJpeg(entryPath))
+    // Text is read from the bitmap; a page straightened is coded anew.
+    if (m_hook.made || layout.deskew || !startsAsJpeg(entryPath))
         return false;
     const PictureTraits traits = JpegCoefficientCheck::Check(entryPath, width, height);
     if (traits.jpegSource.path.isEmpty())
         return false;
     // As the drawing layer will ask: the designed page is never resampled.
-    const PagePlacement place = layout.Place(*width, *height);
+    const PictureResolution::Ppi ppi = nativePpi(entryPath, 0, *width, *height, layout);
+    const PagePlacement place = layout.Place(*width, *height, ppi.x, ppi.y);
     const bool resampled = !place.designed && place.codedWidth > 0 && place.codedHeight > 0
         && (place.codedWidth != *width || place.codedHeight != *height);
     if (!JpegPassThrough::Wanted(traits.jpegSource, {2, quality, resampled}))
@@ -218,10 +226,7 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
     }
     yieldOnce();
 
-    // A native page: the resolution the decode step found in the file, which
-    // the temporary bitmap carries.
-    const PictureResolution::Ppi ppi =
-        layout.IsNativeSize() ? PictureResolution::OfBitmap(m_folders.tempBitmap()) : PictureResolution::Ppi();
+    const PictureResolution::Ppi ppi = nativePpi(entryPath, page, w, h, layout);
     result.placement = layout.Place(w, h, ppi.x, ppi.y);
     const PagePlacement& place = result.placement;
     const QString tooLarge = PageLayout::PageProblem(place);

@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/picture/DecoderProcess.h"
+#include "engine/picture/PictureResolution.h"
 #include "engine/pdf/PageLayout.h"
 #include "engine/pdf/PdfCtl.h"
 #include "engine/job/WorkFolders.h"
@@ -74,6 +75,7 @@ private:
     // traits go beside where the bitmap would be, and no bitmap is written.
     // False when the page needs the bitmap after all.
     bool keepJpeg(const QString& entryPath, int quality, const PageLayout& layout, int* width, int* height);
+    static PictureResolution::Ppi nativePpi(const QString& entryPath, int page, int w, int h, const PageLayout& layout);
     bool check(int result);
     // Why the page of a w x h picture, pageWidth x pageHeight points, cannot
     // be in a PDF/A document; empty if it can.

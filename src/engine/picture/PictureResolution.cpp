@@ -230,13 +230,3 @@ PictureResolution::Ppi PictureResolution::Stated(const QString& path, int page, 
         std::swap(s.x, s.y);
     return positive(s.x, s.y);
 }
-
-PictureResolution::Ppi PictureResolution::OfBitmap(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    // Whole dots per metre: back to the tenth of a pixel per inch stated.
-    const ::Stated s = fromBmp(f);
-    return positive(std::round(s.x * 10) / 10, std::round(s.y * 10) / 10);
-}

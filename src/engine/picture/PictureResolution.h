@@ -20,8 +20,4 @@ public:
     // pixels: when that is the file's picture turned a quarter, so is the
     // resolution.
     static Ppi Stated(const QString& path, int page, int width, int height);
-
-    // The resolution a BMP's header holds (our temporary bitmap carries the
-    // one Stated found there).
-    static Ppi OfBitmap(const QString& path);
 };
