@@ -261,8 +261,7 @@ int main(int argc, char** argv)
     std::optional<SignalHold> placed;
     SignalNotifier stop({SIGTERM, SIGINT, SIGHUP});
     const auto endBySignal = [&](int sig) {
-        runner.EndRuns();
-        workArea.reset();
+        ConversionJob::EndAbruptly(runner, workArea);
         std::fprintf(stderr, "\nvelunor-convert: stopped (%s).\n", strsignal(sig));
         std::fflush(nullptr);
         ::_exit(128 + sig);
