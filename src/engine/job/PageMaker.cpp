@@ -4,7 +4,7 @@
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/pdf/PdfCtl.h"
 #include "engine/picture/PictureNames.h"
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/PictureLimits.h"
 #include "engine/picture/PictureTraits.h"
 #include "engine/picture/TiffPages.h"
 #include "engine/pdf/PageFileJoin.h"
@@ -41,7 +41,7 @@ int PageMaker::PageCount(const QString& entryPath)
 
 int PageMaker::PageLength(int pixels) { return PageLayout::DesignedLength(pixels); }
 
-qint64 PageMaker::MaxPixels() { return PictureReader::MaxPixels(); }
+qint64 PageMaker::MaxPixels() { return PictureLimits::MaxPixels(); }
 
 bool PageMaker::check(int result) { return CheckPdfError(result, m_sink); }
 
