@@ -365,7 +365,7 @@ TEST_F(TrustCli, SignalsAtEveryStepLeaveNoWorkFolder)
         QStringList more;    // arguments
     } steps[] = {{"decoding", "libexec/velunor/velunor-decode", {}},
                  {"reading text", "libexec/velunor/velunor-ocr", {"--ocr", "eng"}},
-                 {"joining", "bin/qpdf", {}},
+                 {"joining", "libexec/velunor/velunor-join", {}},
                  {"writing the information", "libexec/velunor/velunor-docinfo", {}}};
     // Each step's tree: the program itself (linked: it finds its helpers
     // beside it), the real helpers but the stand-in.
