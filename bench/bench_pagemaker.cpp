@@ -3,7 +3,8 @@
 // GraphicsMagick's `gm convert photo.jpg -quality 85 page.pdf`; then the cost
 // of decoding in the velunor-decode helper rather than in process; then the
 // decode time and page time of the kinds read beside the design's (HEIC,
-// AVIF, WebP, JPEG XL), the first photo made into each by its own encoder.
+// AVIF, WebP, JPEG XL), the first photo made into each by its own encoder
+// (AVIF in grey too); last, how a HEIF grid bomb is refused.
 //
 // Usage: bench_pagemaker [photo.jpg ...]   (default: the mate-backgrounds photos)
 #include "StderrSink.h"
@@ -160,6 +161,7 @@ void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, 
         {"HEIC q85", "k.heic", {"heif-enc", "-q", "85", "%in", "-o", "%out"}},
         {"AVIF 8-bit q18-24", "k8.avif", {"avifenc", "--min", "18", "--max", "24", "%in", "%out"}},
         {"AVIF 10-bit q18-24", "k10.avif", {"avifenc", "-d", "10", "--min", "18", "--max", "24", "%in", "%out"}},
+        {"AVIF grey q18-24", "kg.avif", {"avifenc", "--yuv", "400", "--min", "18", "--max", "24", "%in", "%out"}},
         {"WebP lossy q85", "k.webp", {"cwebp", "-quiet", "-q", "85", "%in", "-o", "%out"}},
         {"WebP lossless", "kl.webp", {"cwebp", "-quiet", "-lossless", "%in", "-o", "%out"}},
         {"JPEG XL d1", "k.jxl", {"cjxl", "%in", "%out", "-d", "1"}},
@@ -193,6 +195,36 @@ void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, 
     }
     std::printf("decode: the decode step in velunor-decode, on one helper as a job runs it (its start apart);\n"
                 "page: the whole page at quality 85.\n");
+}
+
+// A 2 x 2 grid of 128-pixel AVIF tiles whose grid asks for 20,000 x
+// 20,000 pixels (its size box says 256 x 256), through the helper as a job
+// runs it: how long its refusal takes and the most memory it held.
+void gridBomb(const QTemporaryDir& tmp)
+{
+    const QString png = tmp.filePath("tiles.png"), bomb = tmp.filePath("bomb.avif");
+    QProcess p;
+    p.start("sh", {"-c", QString("convert -size 256x256 gradient: '%1' && avifenc --grid 2x2 '%1' '%2'").arg(png, bomb)});
+    QFile f(bomb);
+    if (!p.waitForFinished(120000) || p.exitCode() != 0 || !f.open(QIODevice::ReadWrite)) {
+        std::printf("\nGrid bomb: avifenc is missing or failed\n");
+        return;
+    }
+    QByteArray b = f.readAll();
+    const qsizetype at = b.indexOf(QByteArray("\0\0\x01\x01\x01\0\x01\0", 8)); // 2 x 2, 256 x 256
+    if (at < 0)
+        return;
+    b.replace(at + 4, 4, QByteArray("\x4E\x20\x4E\x20", 4));
+    f.seek(0);
+    f.write(b);
+    f.close();
+    const QString helper = DecoderProcess::Defaults().program;
+    p.start("/usr/bin/time", {"-f", "%e s, at most %M KB", helper, "--parent", QString::number(QCoreApplication::applicationPid()),
+                              "--memory-limit", "1500000000", "1002", bomb, tmp.filePath("bomb.bmp")});
+    p.waitForFinished(600000);
+    std::printf("\nGrid bomb (%lld bytes, a 2 x 2 grid of 128-pixel tiles asking for 20,000 x 20,000):\n  %s\n  %s",
+                qint64(b.size()), p.readAllStandardOutput().trimmed().constData(),
+                p.readAllStandardError().constData());
 }
 
 } // namespace
@@ -280,5 +312,6 @@ int main(int argc, char** argv)
                 self.ru_maxrss / 1024.0, largest * 3 / 1048576.0, children.ru_maxrss / 1024.0);
     helperCost(photos.first(), tmp);
     newKinds(photos.first(), tmp, maker, folders);
+    gridBomb(tmp);
     return 0;
 }

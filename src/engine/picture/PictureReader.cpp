@@ -1,6 +1,8 @@
 #include "engine/picture/PictureReader.h"
 
+#include "engine/picture/BmpReader.h"
 #include "engine/picture/ColourProfile.h"
+#include "engine/picture/DecodedCheck.h"
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/picture/JpegHeader.h"
 #include "engine/picture/HeifReader.h"
@@ -8,6 +10,7 @@
 #include "engine/picture/WebpReader.h"
 #include "engine/picture/PictureBytes.h"
 #include "engine/picture/PictureFile.h"
+#include "engine/picture/PictureNames.h"
 #include "engine/picture/PictureTraits.h"
 
 #include <QFile>
@@ -88,19 +91,6 @@ bool alphaAllZero(FIBITMAP* dib)
         const BYTE* line = FreeImage_GetScanLine(dib, int(y));
         for (unsigned x = 0; x < w; ++x) {
             if (line[4 * x + FI_RGBA_ALPHA] != 0)
-                return false;
-        }
-    }
-    return true;
-}
-
-bool allGrey24(FIBITMAP* dib)
-{
-    const unsigned w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
-    for (unsigned y = 0; y < h; ++y) {
-        const BYTE* p = FreeImage_GetScanLine(dib, int(y));
-        for (unsigned x = 0; x < w; ++x, p += 3) {
-            if (p[0] != p[1] || p[1] != p[2])
                 return false;
         }
     }
@@ -305,6 +295,9 @@ FiBitmap accepted(FiBitmap dib, int format, const QString& path, QString* error)
             }
         }
     }
+    dib = DecodedCheck::Checked(std::move(dib), format, path, error);
+    if (!dib)
+        return nullptr;
     // libjpeg fills a cut-off JPEG with grey and only warns: a page
     // that is mostly grey is not what the user asked for.
     const QString said = FreeImageDiagnostics::Take();
@@ -322,6 +315,19 @@ bool hasPixels(const FiBitmap& dib)
 }
 
 } // namespace
+
+bool PictureReader::AllGrey24(FIBITMAP* dib)
+{
+    const unsigned w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
+    for (unsigned y = 0; y < h; ++y) {
+        const BYTE* p = FreeImage_GetScanLine(dib, int(y));
+        for (unsigned x = 0; x < w; ++x, p += 3) {
+            if (p[0] != p[1] || p[1] != p[2])
+                return false;
+        }
+    }
+    return true;
+}
 
 qint64 PictureReader::MaxPixels() { return qint64(20000) * 20000; }
 
@@ -423,6 +429,20 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
     file.Rewind();
     if (readableFormat(preferred) && FreeImage_ValidateFromHandle(FREE_IMAGE_FORMAT(preferred), io, file.Handle()))
         candidates[count++] = preferred;
+    // Content of a kind we do not read goes to no decoder (a TGA's name
+    // proves little: its header has no signature).
+    if (readableFormat(detected) && !PictureNames::IsOurKind(detected) && (count == 0 || preferred == FIF_TARGA)) {
+        *error = QString("it is not a picture kind Velunor reads (%1)").arg(formatName(detected));
+        return nullptr;
+    }
+    if ((count > 0 && candidates[0] == FIF_BMP) || detected == FIF_BMP) {
+        file.Rewind();
+        if (BmpReader::Wants(file.read(256))) {
+            file.Rewind();
+            FiBitmap dib = BmpReader::Read(file.readAll(), error);
+            return dib ? accepted(std::move(dib), FIF_BMP, path, error) : nullptr;
+        }
+    }
     if (readableFormat(detected) && detected != preferred)
         candidates[count++] = detected;
     if (count == 0) {
@@ -537,7 +557,7 @@ FiBitmap PictureReader::Normalise(FiBitmap dib, QString* error)
     } else if (bpp == 32) {
         out = alphaAllZero(dib.get()) ? FiBitmap(FreeImage_ConvertTo24Bits(dib.get())) : onWhite(dib.get());
         // Grey with alpha (FreeImage gives it as RGBA) stays grey on white.
-        if (out && allGrey24(out.get()))
+        if (out && PictureReader::AllGrey24(out.get()))
             out.reset(FreeImage_ConvertToGreyscale(out.get()));
     } else if (palette && FreeImage_IsTransparent(dib.get()) && FreeImage_GetTransparencyCount(dib.get()) > 0) {
         const bool grey = isAllGrey(dib.get());

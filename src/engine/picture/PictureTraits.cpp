@@ -10,7 +10,8 @@
 
 namespace {
 
-const char kMagic[] = "VelunorPictureTraits 1\n";
+const char kMagic[] = "VelunorPictureTraits 2\n";
+const char kLossyKey[] = "VelunorLossy";
 constexpr qint64 kMaxProfile = 16 << 20;
 
 quint16 be16(const unsigned char* p) { return quint16(p[0] << 8 | p[1]); }
@@ -161,6 +162,8 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
             t.iccProfile = bytes;
     }
     const JpegHeader head = jpegHeaderOfFile(sourcePath);
+    FITAG* lossy = nullptr;
+    t.lossySource = head.valid || FreeImage_GetMetadata(FIMD_CUSTOM, decoded, kLossyKey, &lossy);
     if (head.valid && head.components == 3 && head.chromaFull && head.lumaH >= 1 && head.lumaV >= 1) {
         t.samplingH = head.lumaH;
         t.samplingV = head.lumaV;
@@ -171,6 +174,8 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
     }
     return t;
 }
+
+void PictureTraits::MarkLossy(FIBITMAP* decoded) { FreeImage_SetMetadataKeyValue(FIMD_CUSTOM, decoded, kLossyKey, "1"); }
 
 QString PictureTraits::SideFile(const QString& bitmapPath) { return bitmapPath + ".traits"; }
 
@@ -187,7 +192,14 @@ bool PictureTraits::Write(const QString& bitmapPath, int width, int height) cons
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QByteArray bytes = kMagic +
-        QString("%1 %2 %3 %4 %5\n").arg(width).arg(height).arg(samplingH).arg(samplingV).arg(iccProfile.size()).toLatin1() +
+        QString("%1 %2 %3 %4 %5 %6\n")
+            .arg(width)
+            .arg(height)
+            .arg(samplingH)
+            .arg(samplingV)
+            .arg(iccProfile.size())
+            .arg(lossySource ? 1 : 0)
+            .toLatin1() +
         iccProfile;
     if (!jpegSource.path.isEmpty()) {
         const QByteArray path = QFile::encodeName(jpegSource.path);
@@ -213,16 +225,17 @@ PictureTraits PictureTraits::Read(const QString& bitmapPath, int width, int heig
     if (!f.open(QIODevice::ReadOnly) || f.readLine(64) != kMagic)
         return {};
     const QList<QByteArray> fields = f.readLine(128).trimmed().split(' ');
-    if (fields.size() != 5)
+    if (fields.size() != 6)
         return {};
-    bool ok[5] = {};
-    qint64 v[5];
-    for (int i = 0; i < 5; ++i)
+    bool ok[6] = {};
+    qint64 v[6];
+    for (int i = 0; i < 6; ++i)
         v[i] = fields[i].toLongLong(&ok[i]);
-    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4]) || v[0] != width || v[1] != height || v[2] < 0 || v[2] > 4 ||
-        v[3] < 0 || v[3] > 4 || v[4] < 0 || v[4] > kMaxProfile)
+    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4] && ok[5]) || v[0] != width || v[1] != height || v[2] < 0 ||
+        v[2] > 4 || v[3] < 0 || v[3] > 4 || v[4] < 0 || v[4] > kMaxProfile || v[5] < 0 || v[5] > 1)
         return {};
     PictureTraits t;
+    t.lossySource = v[5] == 1;
     t.samplingH = int(v[2]);
     t.samplingV = int(v[3]);
     t.iccProfile = f.read(v[4]);
