@@ -22,10 +22,14 @@ bool failed(const heif_error& e, const char* what, QString* error)
 {
     if (e.code == heif_error_Ok)
         return false;
-    // libheif files its own limits under memory errors: said as limits.
+    // libheif files its own limits under memory errors ("Memory allocation
+    // error: Security limit exceeded: Image size ..."): said as the limit alone.
     if (e.subcode == heif_suberror_Security_limit_exceeded) {
-        *error = QStringLiteral("the %1 file goes beyond a limit of libheif, its decoder (%2)")
-                     .arg(QLatin1String(what), QString::fromUtf8(e.message ? e.message : "").trimmed());
+        QString limit = QString::fromUtf8(e.message ? e.message : "").trimmed();
+        limit = limit.mid(limit.lastIndexOf(QLatin1String(": ")) + 1).trimmed();
+        if (!limit.isEmpty())
+            limit[0] = limit[0].toLower();
+        *error = QStringLiteral("the %1 file goes beyond a limit of libheif, its decoder: %2").arg(QLatin1String(what), limit);
         return true;
     }
     *error = QStringLiteral("the file could not be decoded as %1 (%2)")
