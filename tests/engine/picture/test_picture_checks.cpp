@@ -284,14 +284,16 @@ TEST_F(PictureChecks, EachPageIsWhatTheFileStates)
             EXPECT_FALSE(page.message.contains("memory")) << page.message.toStdString();
             continue;
         }
-        ASSERT_TRUE(page.ok()) << page.message.toStdString();
         const Rendered r = renderPoppler(folders.pageFile(i), 200);
-        ASSERT_TRUE(r.ok);
-        EXPECT_LT(meanAbsDiff(row.expected, r.image), row.storedAs ? 4.0 : 0.5);
+        if (!page.ok() || !r.ok) {
+            ADD_FAILURE() << page.message.toStdString();
+            continue;
+        }
+        const double diff = meanAbsDiff(row.expected, r.image); // -1: another size
+        EXPECT_TRUE(diff >= 0 && diff < (row.storedAs ? 4.0 : 0.5)) << diff;
         if (row.storedAs) {
             const auto images = pdfImages(folders.pageFile(i));
-            ASSERT_EQ(images.size(), 1u);
-            EXPECT_EQ(images[0].value(5) + " " + images[0].value(8), row.storedAs);
+            EXPECT_EQ(images.empty() ? QString() : images[0].value(5) + " " + images[0].value(8), row.storedAs);
         }
     }
 }
