@@ -7,6 +7,7 @@
 #include "mainwindow/PageMenu.h"
 #include "platform/widgets/QtMessageSink.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -43,6 +44,7 @@ JobSettings WindowJobIo::Settings() const
         s.page = m_pageMenu->Layout();
     if (m_ocrMenu)
         s.ocrLanguages = m_ocrMenu->JobLanguages();
+    s.pdfa = m_archive && m_archive->isChecked();
     return s;
 }
 

@@ -6,6 +6,7 @@
 
 class FileListController;
 class OcrMenu;
+class QAction;
 class PageMenu;
 class QtMessageSink;
 class QToolButton;
@@ -29,6 +30,8 @@ public:
     void SetPageMenu(const PageMenu* menu) { m_pageMenu = menu; }
     // Searchable pages: the languages while the menu's item is checked.
     void SetOcrMenu(const OcrMenu* menu) { m_ocrMenu = menu; }
+    // A PDF/A document while this checkable item is checked.
+    void SetArchiveItem(const QAction* item) { m_archive = item; }
 
     // JobInputs
     int EntryCount() const override;
@@ -52,4 +55,5 @@ private:
     QtMessageSink& m_sink;
     const PageMenu* m_pageMenu = nullptr;
     const OcrMenu* m_ocrMenu = nullptr;
+    const QAction* m_archive = nullptr;
 };

@@ -140,6 +140,51 @@ QByteArray pngProfile(const QString& path)
     return {};
 }
 
+// Whether the file's own header says CMYK without a colour profile: a PSD
+// in CMYK mode, or a TIFF any of whose directories is separated (CMYK)
+// without an ICC profile tag. FreeImage hands both over as RGB, converted
+// by a guess.
+bool unprofiledCmykFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = f.read(26);
+    const auto* h = reinterpret_cast<const unsigned char*>(head.constData());
+    if (head.size() == 26 && head.startsWith("8BPS"))
+        return (h[24] << 8 | h[25]) == 4; // FreeImage keeps a PSD's profile: judged with it below
+    if (head.size() < 8 || !(head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4))))
+        return false;
+    const bool le = h[0] == 'I';
+    auto rd = [le](const unsigned char* p, int bytes) {
+        quint32 v = 0;
+        for (int k = 0; k < bytes; ++k)
+            v |= quint32(p[k]) << (8 * (le ? k : bytes - 1 - k));
+        return v;
+    };
+    quint32 ifd = rd(h + 4, 4);
+    for (int dirs = 0; ifd != 0 && dirs < 1024 && f.seek(ifd); ++dirs) {
+        const QByteArray count = f.read(2);
+        if (count.size() != 2)
+            break;
+        const int entries = int(rd(reinterpret_cast<const unsigned char*>(count.constData()), 2));
+        const QByteArray table = f.read(qint64(12) * entries + 4);
+        if (table.size() != 12 * entries + 4)
+            break;
+        const auto* t = reinterpret_cast<const unsigned char*>(table.constData());
+        bool separated = false, profiled = false;
+        for (int e = 0; e < entries; ++e) {
+            const quint32 tag = rd(t + 12 * e, 2);
+            separated = separated || (tag == 262 && rd(t + 12 * e + 8, 2) == 5);
+            profiled = profiled || tag == 34675;
+        }
+        if (separated && !profiled)
+            return true;
+        ifd = rd(t + 12 * entries, 4);
+    }
+    return false;
+}
+
 } // namespace
 
 PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
@@ -162,6 +207,10 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
             t.iccProfile = bytes;
     }
     const JpegHeader head = jpegHeaderOfFile(sourcePath);
+    // FreeImage hands a CMYK JPEG over as RGB unless it is profiled.
+    t.unprofiledCmyk = (FreeImage_GetColorType(decoded) == FIC_CMYK || (head.valid && head.components == 4)
+                        || unprofiledCmykFile(sourcePath))
+        && ColourProfile::Channels(bytes) != 4;
     FITAG* lossy = nullptr;
     t.lossySource = head.valid || FreeImage_GetMetadata(FIMD_CUSTOM, decoded, kLossyKey, &lossy);
     if (head.valid && head.components == 3 && head.chromaFull && head.lumaH >= 1 && head.lumaV >= 1) {
@@ -192,12 +241,13 @@ bool PictureTraits::Write(const QString& bitmapPath, int width, int height) cons
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QByteArray bytes = kMagic +
-        QString("%1 %2 %3 %4 %5 %6\n")
+        QString("%1 %2 %3 %4 %5 %6 %7\n")
             .arg(width)
             .arg(height)
             .arg(samplingH)
             .arg(samplingV)
             .arg(iccProfile.size())
+            .arg(unprofiledCmyk ? 1 : 0)
             .arg(lossySource ? 1 : 0)
             .toLatin1() +
         iccProfile;
@@ -225,19 +275,21 @@ PictureTraits PictureTraits::Read(const QString& bitmapPath, int width, int heig
     if (!f.open(QIODevice::ReadOnly) || f.readLine(64) != kMagic)
         return {};
     const QList<QByteArray> fields = f.readLine(128).trimmed().split(' ');
-    if (fields.size() != 6)
+    if (fields.size() != 7)
         return {};
-    bool ok[6] = {};
-    qint64 v[6];
-    for (int i = 0; i < 6; ++i)
+    bool ok[7] = {};
+    qint64 v[7];
+    for (int i = 0; i < 7; ++i)
         v[i] = fields[i].toLongLong(&ok[i]);
-    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4] && ok[5]) || v[0] != width || v[1] != height || v[2] < 0 ||
-        v[2] > 4 || v[3] < 0 || v[3] > 4 || v[4] < 0 || v[4] > kMaxProfile || v[5] < 0 || v[5] > 1)
+    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4] && ok[5] && ok[6]) || (v[5] != 0 && v[5] != 1) ||
+        (v[6] != 0 && v[6] != 1) || v[0] != width || v[1] != height || v[2] < 0 || v[2] > 4 || v[3] < 0 || v[3] > 4 ||
+        v[4] < 0 || v[4] > kMaxProfile)
         return {};
     PictureTraits t;
-    t.lossySource = v[5] == 1;
+    t.lossySource = v[6] == 1;
     t.samplingH = int(v[2]);
     t.samplingV = int(v[3]);
+    t.unprofiledCmyk = v[5] == 1;
     t.iccProfile = f.read(v[4]);
     if (t.iccProfile.size() != v[4])
         return {};

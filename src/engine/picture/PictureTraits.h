@@ -28,6 +28,9 @@ public:
         int orientation = 1;
     };
     JpegSource jpegSource;
+    // The picture is CMYK without a profile that says what its colours are
+    // (its pixels were made RGB by a guess).
+    bool unprofiledCmyk = false;
     // Decoded from lossy coding (JPEG, lossy WebP, HEIC, AVIF, lossy JPEG
     // XL): however few its colours or grey levels, the picture is a photo.
     bool lossySource = false;
@@ -54,6 +57,7 @@ public:
 
     bool IsEmpty() const
     {
-        return iccProfile.isEmpty() && samplingH == 0 && samplingV == 0 && jpegSource.path.isEmpty() && !lossySource;
+        return iccProfile.isEmpty() && samplingH == 0 && samplingV == 0 && jpegSource.path.isEmpty() &&
+               !unprofiledCmyk && !lossySource;
     }
 };
