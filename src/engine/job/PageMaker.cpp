@@ -97,6 +97,14 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, con
         }
         return r;
     };
+    // A file of more pages than any document is refused before its first
+    // page is made: its pages alone would run for hours.
+    if (pages > TiffPages::MaxPages()) {
+        PageResult refused;
+        refused.status = PageResult::PictureError;
+        refused.message = QString("Cannot read the picture %1: %2.").arg(QuotedPath(entryPath), TiffPages::TooManyPagesText());
+        return refused;
+    }
     if (pages <= 1)
         return tell(makeOnePage(pageFile, entryPath, 0, 1, quality, layout), pageFile);
     // Each page of a multi-page TIFF is made as one page, then they are put

@@ -12,6 +12,8 @@
 #include "engine/picture/PictureFile.h"
 #include "engine/picture/PictureNames.h"
 #include "engine/picture/PictureTraits.h"
+#include "engine/picture/TiffPages.h"
+#include "engine/picture/TiffReader.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -194,8 +196,21 @@ FiBitmap upright(FiBitmap dib, int orientation)
     const PictureBytes::Turn turn = PictureBytes::Upright(orientation);
     if (turn.mirror)
         FreeImage_FlipHorizontal(dib.get());
-    if (turn.degrees != 0)
-        dib.reset(FreeImage_Rotate(dib.get(), turn.degrees));
+    if (turn.degrees != 0) {
+        // FreeImage's turned copy has no colour profile nor resolution.
+        FiBitmap turned(FreeImage_Rotate(dib.get(), turn.degrees));
+        const FIICCPROFILE* icc = FreeImage_GetICCProfile(dib.get());
+        if (turned && icc && icc->data && icc->size > 0)
+            FreeImage_CreateICCProfile(turned.get(), icc->data, icc->size);
+        if (turned && icc)
+            FreeImage_GetICCProfile(turned.get())->flags = icc->flags;
+        if (turned) {
+            const bool across = turn.degrees % 180 != 0;
+            FreeImage_SetDotsPerMeterX(turned.get(), across ? FreeImage_GetDotsPerMeterY(dib.get()) : FreeImage_GetDotsPerMeterX(dib.get()));
+            FreeImage_SetDotsPerMeterY(turned.get(), across ? FreeImage_GetDotsPerMeterX(dib.get()) : FreeImage_GetDotsPerMeterY(dib.get()));
+        }
+        dib = std::move(turned);
+    }
     if (dib && turn.flip)
         FreeImage_FlipVertical(dib.get());
     return dib;
@@ -221,6 +236,8 @@ bool declared(const QString& path, int format, Declared* d)
         return format == FIF_GIF ? PictureBytes::GifSize(f, &d->width, &d->height)
                                  : PictureBytes::IffSize(f, &d->width, &d->height);
     }
+    if (format == FIF_TIFF)
+        return TiffReader::DeclaredSize(path, &d->width, &d->height);
     if (!readableFormat(format) || !FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT(format)))
         return false;
     PictureFile file(path);
@@ -284,16 +301,6 @@ FiBitmap accepted(FiBitmap dib, int format, const QString& path, QString* error)
     if (FreeImageDiagnostics::TiffFailed()) {
         *error = "the TIFF file is damaged or incomplete (" + FreeImageDiagnostics::Take().replace('\n', "; ") + ")";
         return nullptr;
-    }
-    if (format == FIF_TIFF) {
-        const int orientation = PictureBytes::TiffOrientation(path);
-        if (orientation != 1) {
-            dib = upright(std::move(dib), orientation);
-            if (!dib) {
-                *error = withReason("the picture could not be turned upright");
-                return nullptr;
-            }
-        }
     }
     dib = DecodedCheck::Checked(std::move(dib), format, path, error);
     if (!dib)
@@ -408,6 +415,15 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
     // HEIC, HEIF, AVIF, JPEG XL and WebP, whatever their names say, go to
     // their own readers; a HEIC named .jpg is read as HEIC.
     const QByteArray head = file.peek(64);
+    // TIFF goes to libtiff, never to FreeImage: every page, each by name.
+    if (TiffPages::IsTiff(head)) {
+        FiBitmap dib = TiffReader::Read(path, 0, error);
+        if (hasPixels(dib))
+            return dib;
+        if (error->isEmpty())
+            *error = QStringLiteral("the file could not be decoded as TIFF");
+        return nullptr;
+    }
     const bool heif = HeifReader::IsHeif(head), jxl = JxlReader::IsJxl(head), webp = WebpReader::IsWebp(head);
     if (heif || jxl || webp) {
         const QByteArray bytes = file.readAll();
@@ -427,6 +443,8 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
     int count = 0;
     const int detected = FreeImage_GetFileTypeFromHandle(io, file.Handle(), 0);
     file.Rewind();
+    if (preferred == FIF_TIFF)
+        preferred = FIF_UNKNOWN;
     if (readableFormat(preferred) && FreeImage_ValidateFromHandle(FREE_IMAGE_FORMAT(preferred), io, file.Handle()))
         candidates[count++] = preferred;
     // Content of a kind we do not read goes to no decoder (a TGA's name
@@ -443,7 +461,7 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
             return dib ? accepted(std::move(dib), FIF_BMP, path, error) : nullptr;
         }
     }
-    if (readableFormat(detected) && detected != preferred)
+    if (readableFormat(detected) && detected != preferred && detected != FIF_TIFF)
         candidates[count++] = detected;
     if (count == 0) {
         *error = withReason("the file is not a picture in a format that can be read");
@@ -455,8 +473,7 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         FreeImageDiagnostics::Collect();
         Declared d;
         if (declared(path, format, &d)) {
-            const int turned = format == FIF_TIFF && PictureBytes::TiffOrientation(path) != 1 ? 1 : 0;
-            if (!WithinLimit(d.width, d.height, error) || !withinMemory(d, turned, error))
+            if (!WithinLimit(d.width, d.height, error) || !withinMemory(d, 0, error))
                 return nullptr;
         }
         if (format == FIF_IFF && !PictureBytes::IffChunksFit(path)) {
