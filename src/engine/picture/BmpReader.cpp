@@ -2,6 +2,7 @@
 
 #include "engine/picture/BmpFileView.h"
 #include "engine/picture/PictureBytes.h"
+#include "engine/picture/PictureLimits.h"
 
 #include <bit>
 #include <cstdlib>
@@ -34,14 +35,20 @@ struct Channel {
 
 } // namespace
 
-bool BmpReader::Wants(const QByteArray& file)
+bool BmpReader::Wants(const QByteArray& head)
 {
-    BmpFileView::Header h;
-    if (!header(file, &h))
+    const auto* p = reinterpret_cast<const uchar*>(head.constData());
+    if (head.size() < 34 || p[0] != 'B' || p[1] != 'M')
         return false;
-    const bool masked = (h.compression == 0 || h.compression == 3 || h.compression == 6) && (h.bpp == 16 || h.bpp == 32);
-    const bool oddHeader = (h.infoSize == 16 || h.infoSize == 52 || h.infoSize == 56) && h.compression == 0 &&
-                           (h.bpp == 1 || h.bpp == 4 || h.bpp == 8 || h.bpp == 24);
+    const quint32 infoSize = quint32(PictureBytes::Le16(p + 14)) | quint32(PictureBytes::Le16(p + 16)) << 16;
+    const int bpp = PictureBytes::Le16(p + 28);
+    const quint32 compression =
+        infoSize >= 40 ? quint32(PictureBytes::Le16(p + 30)) | quint32(PictureBytes::Le16(p + 32)) << 16 : 0;
+    // OS/2's 64-byte header gives compression 3 another meaning.
+    const bool masked = infoSize >= 40 && infoSize != 64 && (compression == 0 || compression == 3 || compression == 6) &&
+                        (bpp == 16 || bpp == 32);
+    const bool oddHeader = (infoSize == 16 || infoSize == 52 || infoSize == 56) && compression == 0 &&
+                           (bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32);
     return masked || oddHeader;
 }
 
@@ -55,11 +62,11 @@ FiBitmap BmpReader::Read(const QByteArray& file, QString* error)
     const qint64 w = h.width, rows = std::abs(qint64(h.height));
     const bool alpha = h.alpha != 0;
     const int outBpp = h.bpp <= 8 || h.bpp == 24 ? h.bpp : alpha ? 32 : 24;
-    if (!PictureReader::WithinLimit(w, rows, error) || !PictureReader::WithinMemory(w, rows, outBpp, 7, error))
+    if (!PictureLimits::WithinLimit(w, rows, error) || !PictureLimits::WithinMemory(w, rows, outBpp, 7, error))
         return nullptr;
     const qint64 pitch = ((w * h.bpp + 31) / 32) * 4;
     if (qint64(h.offset) + pitch * rows > file.size() || qint64(h.paletteAt) + 4 * h.colours > file.size()) {
-        *error = PictureReader::IncompleteText();
+        *error = PictureLimits::IncompleteText();
         return nullptr;
     }
     FiBitmap dib(FreeImage_Allocate(int(w), int(rows), outBpp));

@@ -48,7 +48,7 @@ FiBitmap DecodedCheck::Checked(FiBitmap dib, int format, const QString& path, QS
         QFile f(path);
         const int orientation = f.open(QIODevice::ReadOnly) ? PictureChunks::PngOrientation(f) : 1;
         if (orientation != 1) {
-            dib = PictureReader::Turned(std::move(dib), orientation);
+            dib = KindReader::Upright(std::move(dib), orientation);
             if (!dib)
                 *error = QStringLiteral("the picture could not be turned upright as its Exif block says");
         }

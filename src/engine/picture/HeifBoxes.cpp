@@ -1,7 +1,7 @@
 #include "engine/picture/HeifBoxes.h"
 
 #include "engine/picture/PictureBytes.h"
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/PictureLimits.h"
 
 #include <QHash>
 #include <QList>
@@ -268,5 +268,5 @@ bool HeifBoxes::Check(const QByteArray& file, const char* kind, QString* error)
                             .arg(m.ispe.value(m.primary).h);
         return false;
     }
-    return PictureReader::WithinLimit(grid.w, grid.h, error);
+    return PictureLimits::WithinLimit(grid.w, grid.h, error);
 }

@@ -1,5 +1,7 @@
 #include "engine/picture/WebpReader.h"
 
+#include "engine/picture/PictureLimits.h"
+
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/picture/PictureBytes.h"
 #include "engine/picture/PictureChunks.h"
@@ -98,7 +100,7 @@ FiBitmap WebpReader::Read(const QByteArray& file, QString* error)
     }
     // libwebp's own picture (4 bytes a pixel), FreeImage's copy of it, then
     // the page's copies.
-    if (!PictureReader::WithinLimit(w, h, error) || !PictureReader::WithinMemory(w, h, alpha ? 32 : 24, 4 + 7, error))
+    if (!PictureLimits::WithinLimit(w, h, error) || !PictureLimits::WithinMemory(w, h, alpha ? 32 : 24, 4 + 7, error))
         return nullptr;
     // A still picture larger than its canvas: libwebp refuses it without a word.
     qint64 fw = 0, fh = 0;
@@ -129,7 +131,7 @@ FiBitmap WebpReader::Read(const QByteArray& file, QString* error)
     // libwebp leaves the Exif orientation to us, as libjpeg does.
     const int orientation = PictureChunks::WebpOrientation(file);
     if (orientation != 1) {
-        dib = PictureReader::Turned(std::move(dib), orientation);
+        dib = KindReader::Upright(std::move(dib), orientation);
         if (!dib) {
             *error = QStringLiteral("the picture could not be turned upright as its Exif block says");
             return nullptr;
