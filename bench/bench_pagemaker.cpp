@@ -168,8 +168,8 @@ void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, 
         {"JPEG XL lossless", "kl.jxl", {"cjxl", "%in", "%out", "-d", "0", "-e", "3"}},
     };
     std::printf("\nNewer kinds, the first photo (%ux%u) made by each kind's encoder; best of 5, ms:\n"
-                "%-22s %9s %12s %9s\n",
-                w, h, "kind", "file KB", "decode", "page");
+                "%-22s %9s %12s %9s %9s\n",
+                w, h, "kind", "file KB", "decode", "page", "page CPU");
     DecoderProcess helper(YieldEvents);
     for (const auto& k : kinds) {
         const QString file = tmp.filePath(k.file);
@@ -182,15 +182,20 @@ void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, 
             continue;
         }
         double cpu = 0;
-        std::vector<double> pageT;
+        std::vector<double> pageT, pageC;
         const double decode = decodeStepOnce(&helper, file, bitmap, 5, &cpu);
         for (int r = 0; r < 5; ++r) {
             QElapsedTimer t;
             t.start();
+            const double c = cpuMs();
             const PageResult res = maker.MakePage(0, file, 85);
             pageT.push_back(res.ok() ? t.nsecsElapsed() / 1e6 : -1);
+            pageC.push_back(cpuMs() - c);
         }
-        std::printf("%-22s %9lld %12.1f %9.1f\n", k.name, QFileInfo(file).size() / 1024, decode, best(pageT));
+        // Page CPU: this process alone (the job's helper lives on), the
+        // page's coding, whatever else the machine runs.
+        std::printf("%-22s %9lld %12.1f %9.1f %9.1f\n", k.name, QFileInfo(file).size() / 1024, decode, best(pageT),
+                    best(pageC));
         QFile::remove(folders.pageFile(0));
     }
     std::printf("decode: the decode step in velunor-decode, on one helper as a job runs it (its start apart);\n"
