@@ -11,6 +11,7 @@
 #include "platform/widgets/FolderChooser.h"
 #include "platform/MessageSink.h"
 #include "platform/ProgramName.h"
+#include "platform/QuotedPath.h"
 #include "platform/RuntimeError.h"
 
 #include <QAbstractButton>
@@ -155,9 +156,13 @@ void FileListController::tellListFull(bool* told, Report report)
         return;
     if (told)
         *told = true;
-    const QString text = QStringLiteral("The file list is full: it holds at most %L1 files, so the "
-                                        "remaining files were not added.")
-                             .arg(MaxEntries);
+    tell(QStringLiteral("The file list is full: it holds at most %L1 files, so the remaining files were not added.")
+             .arg(MaxEntries),
+         report);
+}
+
+void FileListController::tell(const QString& text, Report report)
+{
     if (report == Report::Queued) {
         QMetaObject::invokeMethod(
             this, [this, text]() { m_sink.showMessage(ProgramName, text, MessageIcon::Exclamation); },
@@ -165,6 +170,29 @@ void FileListController::tellListFull(bool* told, Report report)
         return;
     }
     m_sink.showMessage(ProgramName, text, MessageIcon::Exclamation);
+}
+
+void FileListController::TellUnreadable(const QList<FolderWalk::Unreadable>& unreadable, Report report)
+{
+    if (unreadable.isEmpty())
+        return;
+    if (unreadable.size() == 1) {
+        tell(QStringLiteral("%1 could not be read (%2), so it was not added.")
+                 .arg(QuotedPath(unreadable[0].path), unreadable[0].reason),
+             report);
+        return;
+    }
+    // The first few by name: a whole tree of them would not fit on a screen.
+    constexpr int kNamed = 3;
+    QStringList named;
+    for (const FolderWalk::Unreadable& u : unreadable.mid(0, kNamed))
+        named << QStringLiteral("%1 (%2)").arg(QuotedPath(u.path), u.reason);
+    const qsizetype more = unreadable.size() - named.size();
+    tell(QStringLiteral("%1 entries could not be read, so they were not added: %2%3.")
+             .arg(unreadable.size())
+             .arg(named.join(QStringLiteral(", ")))
+             .arg(more > 0 ? QStringLiteral(" and %1 more").arg(more) : QString()),
+         report);
 }
 
 bool FileListController::appendOne(const QString& path, bool* told, Report report)
@@ -325,18 +353,23 @@ void FileListController::AddFolder()
         m_w.lblText->setText(SearchingText);
 
     bool told = false;
+    QList<FolderWalk::Unreadable> unreadable;
     {
         ListPaintThrottle throttle(m_w.List1);
-        FileSearch::SearchFolder(folder, [self, &told, &throttle](const QString& path) {
-            // The window may have gone away during an event pass.
-            if (!self)
-                return false;
-            throttle.entryAdded();
-            return self->appendOne(path, &told);
-        });
+        FileSearch::SearchFolder(
+            folder,
+            [self, &told, &throttle](const QString& path) {
+                // The window may have gone away during an event pass.
+                if (!self)
+                    return false;
+                throttle.entryAdded();
+                return self->appendOne(path, &told);
+            },
+            YieldEvents, &unreadable);
     }
     if (!self)
         return;
+    TellUnreadable(unreadable);
 
     // A search started during another one's event passes leaves the caption
     // to the outer one.

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -30,7 +31,32 @@ void closeFd(int* fd)
     }
 }
 
+// Every HelperChild of this process (the event loop's thread makes them all).
+std::vector<HelperChild*>& everyHelper()
+{
+    static std::vector<HelperChild*> all;
+    return all;
+}
+
 } // namespace
+
+HelperChild::HelperChild(Options options) : m_options(std::move(options))
+{
+    everyHelper().push_back(this);
+}
+
+HelperChild::~HelperChild()
+{
+    Kill();
+    std::vector<HelperChild*>& all = everyHelper();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
+}
+
+void HelperChild::EndAll()
+{
+    for (HelperChild* helper : everyHelper())
+        helper->Kill();
+}
 
 bool HelperChild::Drain(int fd, QByteArray* into)
 {

@@ -26,8 +26,8 @@ public:
         QString crashHint;   // added to the words for a crash ("; the file ...")
     };
 
-    explicit HelperChild(Options options) : m_options(std::move(options)) {}
-    ~HelperChild() { Kill(); }
+    explicit HelperChild(Options options);
+    ~HelperChild();
     HelperChild(const HelperChild&) = delete;
     HelperChild& operator=(const HelperChild&) = delete;
 
@@ -40,6 +40,10 @@ public:
     // then reaped).
     bool EndedMeanwhile();
     void Kill();
+    // Kills and reaps every helper of this process still running: for a
+    // program that ends in the middle of a job, so that none writes into
+    // the work folders once they are being removed.
+    static void EndAll();
 
     // The time limit counts from Start, or from here (one picture of many).
     void RestartClock() { m_clock.start(); }

@@ -9,6 +9,7 @@
 #include "engine/pdf/PdfDate.h"
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
+#include "platform/HelperChild.h"
 #include "platform/ProgramName.h"
 #include "platform/SignalHold.h"
 
@@ -80,6 +81,13 @@ ConversionJob::ConversionJob(JobInputs& inputs, JobObserver& observer, DOSOutput
                              YieldFunction yield)
     : m_in(inputs), m_observer(observer), m_runner(runner), m_area(workArea), m_yield(std::move(yield))
 {
+}
+
+void ConversionJob::EndAbruptly(DOSOutputs& runner, std::unique_ptr<JobWorkArea>& workArea)
+{
+    HelperChild::EndAll();
+    runner.EndRuns();
+    workArea.reset();
 }
 
 bool ConversionJob::IsRunning()

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <memory>
+
 class DOSOutputs;
 class JobInputs;
 class JobWorkArea;
@@ -34,6 +36,12 @@ public:
     void SetOcrOptions(const OcrProcess::Options& options) { m_ocrOptions = options; }
 
     Outcome Run();
+
+    // For a program that ends in the middle of a job (a signal, the
+    // window's Exit): its helper programs and toolkit runs are ended and
+    // reaped first, then the work folders go, with nothing left writing
+    // into them.
+    static void EndAbruptly(DOSOutputs& runner, std::unique_ptr<JobWorkArea>& workArea);
 
     // True while a job runs anywhere in this program (only one at a time:
     // the event loop runs during a job, so a second start could come in).
