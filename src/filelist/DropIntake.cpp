@@ -1,5 +1,7 @@
 #include "filelist/DropIntake.h"
 
+#include "filelist/AddCheck.h"
+
 #include "engine/picture/PictureNames.h"
 #include "filelist/FileListController.h"
 
@@ -72,7 +74,7 @@ void DropIntake::intake(QDropEvent* event)
         if (IsPicturePath(path))
             pictures.append(path);
     }
-    m_controller.AppendPaths(pictures, FileListController::Report::Queued);
+    m_controller.addCheck()->Check(pictures.mid(0, m_controller.AppendPaths(pictures, FileListController::Report::Queued)));
     m_controller.HideHintIfListed();
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/picture/PictureNames.h"
 
+#include "filelist/AddCheck.h"
 #include "filelist/DropIntake.h"
 #include "filelist/FileSearch.h"
 #include "engine/job/ListCollation.h"
@@ -83,6 +84,7 @@ FileListController::FileListController(const FileListWidgets& widgets, CCommonDi
         m_w.List2->hide();
     }
     m_drops = new DropIntake(*this, m_w.List1, m_w.picText, m_w.picDoor, this);
+    m_check = new AddCheck(this);
 }
 
 bool FileListController::IsLocked() const
@@ -121,6 +123,15 @@ void FileListController::selectRow(int row)
     } else {
         m_w.List1->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
     }
+}
+
+void FileListController::SelectEntry(int row)
+{
+    if (!m_w.List1 || row < 0 || row >= m_w.List1->count())
+        return;
+    selectRow(row);
+    m_w.List1->scrollToItem(m_w.List1->item(row));
+    List1_Click();
 }
 
 void FileListController::List1_Click()
@@ -273,6 +284,8 @@ void FileListController::addFile()
     QPointer<FileListController> self(this);
     m_dialogs.setFilter(OpenFilter);
     m_dialogs.setTitle(OpenTitle);
+    // Beside the design's one file: several at once, in the dialog's order.
+    m_dialogs.setMultiSelect(true);
     bool chosen = false;
     try {
         chosen = m_dialogs.ShowOpen();
@@ -294,11 +307,10 @@ void FileListController::addFile()
         return;
     if (m_w.picText)
         m_w.picText->hide();
-    const QString file = m_dialogs.Filename();
     // A job that started while the dialog closed has the list to itself.
-    if (!file.isEmpty() && AcceptsChanges()) {
-        bool told = false;
-        appendOne(file, &told);
+    if (!m_dialogs.Filename().isEmpty() && AcceptsChanges()) {
+        const QStringList files = m_dialogs.Filenames();
+        m_check->Check(files.mid(0, AppendPaths(files)));
     }
     m_dialogs.setFilename(QString());
 }
@@ -325,18 +337,23 @@ void FileListController::AddFolder()
         m_w.lblText->setText(SearchingText);
 
     bool told = false;
+    QStringList added;
     {
         ListPaintThrottle throttle(m_w.List1);
-        FileSearch::SearchFolder(folder, [self, &told, &throttle](const QString& path) {
+        FileSearch::SearchFolder(folder, [self, &told, &throttle, &added](const QString& path) {
             // The window may have gone away during an event pass.
             if (!self)
                 return false;
             throttle.entryAdded();
-            return self->appendOne(path, &told);
+            if (!self->appendOne(path, &told))
+                return false;
+            added << path;
+            return true;
         });
     }
     if (!self)
         return;
+    m_check->Check(added);
 
     // A search started during another one's event passes leaves the caption
     // to the outer one.

@@ -8,6 +8,7 @@ class QAbstractButton;
 class QLabel;
 class QListWidget;
 class QWidget;
+class AddCheck;
 class CCommonDialogs;
 class DropIntake;
 class MessageSink;
@@ -55,11 +56,17 @@ public:
     // (Queued), so the dragging program is not left waiting on a message box.
     enum class Report { Now, Queued };
     int AppendPaths(const QStringList& paths, Report report = Report::Now);
+    // Selects entry `row` and scrolls it into view, as a click would (the
+    // page number follows).
+    void SelectEntry(int row);
     // Hides the drop hint when the list holds entries.
     void HideHintIfListed();
 
     // The drop filter on List1, picText and picDoor (made by the constructor).
     DropIntake* drops() const { return m_drops; }
+    // The header check of what Add, Add Folder and drops append; its
+    // Found() tells which will not make a page.
+    AddCheck* addCheck() const { return m_check; }
 
     // Texts the commands use.
     static const QString OpenFilter;
@@ -87,6 +94,7 @@ private:
     CCommonDialogs& m_dialogs;
     MessageSink& m_sink;
     DropIntake* m_drops = nullptr;
+    AddCheck* m_check = nullptr;
     bool m_locked = false;
     bool m_sorting = false;
     // During a Sort's rebuild: the List2 position appended next, else -1.

@@ -6,9 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
@@ -30,7 +32,37 @@ void closeFd(int* fd)
     }
 }
 
+// Every helper object of this program, for EndAll.
+std::mutex s_helpersLock;
+std::vector<HelperChild*>& helpers()
+{
+    static std::vector<HelperChild*> all;
+    return all;
+}
+
 } // namespace
+
+HelperChild::HelperChild(Options options) : m_options(std::move(options))
+{
+    const std::lock_guard<std::mutex> lock(s_helpersLock);
+    helpers().push_back(this);
+}
+
+HelperChild::~HelperChild()
+{
+    Kill();
+    const std::lock_guard<std::mutex> lock(s_helpersLock);
+    auto& all = helpers();
+    all.erase(std::find(all.begin(), all.end(), this));
+}
+
+void HelperChild::EndAll()
+{
+    const std::lock_guard<std::mutex> lock(s_helpersLock);
+    for (const HelperChild* h : helpers())
+        if (h->m_pid > 0)
+            ::kill(h->m_pid, SIGKILL);
+}
 
 bool HelperChild::Drain(int fd, QByteArray* into)
 {

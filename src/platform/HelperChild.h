@@ -26,8 +26,8 @@ public:
         QString crashHint;   // added to the words for a crash ("; the file ...")
     };
 
-    explicit HelperChild(Options options) : m_options(std::move(options)) {}
-    ~HelperChild() { Kill(); }
+    explicit HelperChild(Options options);
+    ~HelperChild();
     HelperChild(const HelperChild&) = delete;
     HelperChild& operator=(const HelperChild&) = delete;
 
@@ -40,6 +40,9 @@ public:
     // then reaped).
     bool EndedMeanwhile();
     void Kill();
+    // Ends every helper of this program that is running now (a stopped job);
+    // each is reaped by its owner, whose wait then returns Ended.
+    static void EndAll();
 
     // The time limit counts from Start, or from here (one picture of many).
     void RestartClock() { m_clock.start(); }

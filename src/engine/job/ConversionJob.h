@@ -35,6 +35,12 @@ public:
 
     Outcome Run();
 
+    // Asked from an event pass of the running job (the window's Stop): its
+    // toolkit run and helpers end now, and the job ends at its next step as
+    // Stopped, with its work folders gone and any earlier document as it
+    // was. Once the document is being put in place it finishes instead.
+    void RequestStop();
+
     // True while a job runs anywhere in this program (only one at a time:
     // the event loop runs during a job, so a second start could come in).
     static bool IsRunning();
@@ -58,6 +64,8 @@ public:
 private:
     Outcome runSteps();
     Outcome fail(const QString& text);
+    // The end of a stopped job: caption "Stopped.".
+    Outcome halt();
     // After work has begun: the work folders go, bar and caption are cleared.
     void abandonWork();
     // Tells the observer; the caption is kept for a bar that moves alone.
@@ -65,7 +73,8 @@ private:
     // Bar and caption (caption + "NN%") after entry i of the list.
     void showProgress(const QString& caption, int i);
     // Waits for the page being read (its caption meanwhile) and lays its text over it.
-    bool finishReading(TextReading& reading, int n, QString* error);
+    // `page` of `pages` is the one being read.
+    bool finishReading(TextReading& reading, int page, int pages, QString* error);
     void trimOutputFolder();
     QString outputPathNow() const;
     // False when the user declined to replace an existing `target`; true
@@ -87,4 +96,5 @@ private:
     QString m_outputPath;
     QString m_failure;
     bool m_placed = false;
+    bool m_stop = false;
 };

@@ -62,6 +62,10 @@ public:
     // What makes the whole unusable (a margin that leaves no room on the
     // paper), in user words; empty when it is fine.
     QString Problem() const;
+    // What makes every picture come out unreadably small or coarse, though
+    // the layout works: under 36 pixels per inch, or less than an inch of
+    // room inside the margins. In user words; empty when it is fine.
+    QString Warning() const;
 
     // The page of a picture of w x h pixels (upright, after any Exif turn).
     // The designed page is given as the designed calls make it: its sides
