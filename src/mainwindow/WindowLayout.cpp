@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
+#include <QStyle>
 
 QString WindowLayout::ControlFontFamily()
 {
@@ -90,7 +91,11 @@ void WindowLayout::FitScreen(QMainWindow& window, Ui::frmPrinting& ui)
     const QScreen* s = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
     if (!s)
         return;
-    const QSize room = s->availableGeometry().size();
+    // The window system's frame is not known before the window shows: a
+    // title bar and thin borders are kept free.
+    const int border = 4;
+    const QSize room = s->availableGeometry().size() -
+                       QSize(2 * border, window.style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border);
     const QSize whole = window.size();
     const QSize client = ui.centralwidget->size();
     if (whole.width() <= room.width() && whole.height() <= room.height())

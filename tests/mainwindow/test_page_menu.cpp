@@ -191,8 +191,8 @@ TEST_F(PageMenuTest, TitleShowsThePaperAndCustomSizeConvertsItsUnit)
             if (b->text().remove('&') == "OK")
                 ok = b;
         const auto note = [&] {
-            seen << QString("%1 x %2, %3, %4").arg(width->text(), height->text(), ok->isEnabled() ? "OK" : "no OK",
-                                                  problem->isVisible() ? problem->text() : "-");
+            seen << QString::number(width->value(), 'f', 2) + " x " + QString::number(height->value(), 'f', 2) +
+                        (ok->isEnabled() ? ", OK, " : ", no OK, ") + (problem->isVisible() ? problem->text() : "-");
         };
         note();
         auto* units = d->findChild<QComboBox*>("cboUnit");

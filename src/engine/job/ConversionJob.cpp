@@ -222,7 +222,7 @@ bool ConversionJob::makeOutputFolder(const QString& folder, QString* error) cons
                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    if (err == ENOENT) {
+    if (err == ENOENT || err == ENOTDIR) {
         // Missing folders along the way are made, as mkdir -p would; a file
         // standing where one of them should be is named.
         const QStringList parts = folder.split(QLatin1Char('/'));

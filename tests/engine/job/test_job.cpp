@@ -408,8 +408,9 @@ TEST_F(JobTest, TextReadingCaptionsNameThePageBeingRead)
     EXPECT_EQ(io.captions.filter("Reading").join(" | "),
               "Reading Text 1 of 3... | Reading Text 2 of 3... | Reading Text 3 of 3...");
     EXPECT_EQ(io.captions.filter(QRegularExpression("^(Preparing|Creating|Now|Removing|Done)")).join(" | "),
-              "Preparing Files... | Preparing Files...0% | Preparing Files...100% | Preparing Files...100% | "
-              "Now Start Creating... | Creating...100% | Removing Temporary Files... | Done.");
+              "Preparing Files... | Preparing Files...0% | Preparing Files...100% | "
+              "Now Start Creating... | Creating...100% | Removing Temporary Files... | Done.")
+        << qPrintable(io.captions.join(" | "));
     EXPECT_EQ(runProgram("qpdf", {"--check", output()}).exitCode, 0);
     EXPECT_EQ(runProgram("pdffonts", {output()}).out.count("GlyphLessFont"), 3);
 }
