@@ -15,11 +15,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -57,28 +55,6 @@ int usageError(const QString& text)
     std::fputs(help.toLocal8Bit().constData(), stdout);
     std::fflush(stdout);
     ::exit(kDone);
-}
-
-// D:YYYYMMDDHHmmSS with an optional zone: Z, or +HH'mm' / -HH'mm' (the
-// closing apostrophe may be left out, as many writers do). The day must
-// exist in its month and year, and nothing may follow (not even a line
-// break, which "$" would let through).
-bool isPdfDate(const QString& text)
-{
-    static const QRegularExpression re(QRegularExpression::anchoredPattern(QStringLiteral(
-        "D:(\\d{4})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(?:Z|[+-](\\d{2})'(\\d{2})'?)?")));
-    const QRegularExpressionMatch m = re.match(text);
-    if (!m.hasMatch())
-        return false;
-    auto in = [&m](int group, int lo, int hi) {
-        if (m.captured(group).isEmpty())
-            return true;
-        const int v = m.captured(group).toInt();
-        return v >= lo && v <= hi;
-    };
-    if (!QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()).isValid())
-        return false;
-    return in(2, 1, 12) && in(3, 1, 31) && in(4, 0, 23) && in(5, 0, 59) && in(6, 0, 59) && in(7, 0, 23) && in(8, 0, 59);
 }
 
 // argv as text. Qt's own decoding drops a byte order mark at the start of an
@@ -180,8 +156,15 @@ int main(int argc, char** argv)
                                  "e.g. eng or deu+eng; each from Debian's tesseract-ocr-LANG) and lay it invisibly "
                                  "over the pictures.",
                                  "LANGS");
-    parser.addOptions(
-        {outputDir, title, author, subject, keywords, date, quality, yes, pageSize, orientation, margin, fit, maxPpi, ocr});
+    const QCommandLineOption pdfa("pdfa",
+                                  "Write a PDF/A-2b document for archives: an sRGB output intent, the PDF/A "
+                                  "identification and every information entry mirrored in its XMP metadata.");
+    const QCommandLineOption sidecar("sidecar",
+                                     "With --ocr: also write the words of every page to FILE, in reading order, "
+                                     "UTF-8, a form feed between pages; put in place with the document.",
+                                     "FILE");
+    parser.addOptions({outputDir, title, author, subject, keywords, date, quality, yes, pageSize, orientation, margin,
+                       fit, maxPpi, ocr, pdfa, sidecar});
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument("PICTURE",
@@ -203,12 +186,13 @@ int main(int argc, char** argv)
     opt.subject = parser.value(subject);
     opt.keywords = parser.value(keywords);
     opt.creationDate = parser.isSet(date) ? parser.value(date) : PdfDateString();
-    if (!isPdfDate(opt.creationDate))
+    if (!IsPdfDate(opt.creationDate))
         return usageError(QStringLiteral("the creation date must be a PDF date such as D:20240131154500+01'00 "
                                          "(D:YYYYMMDDHHmmSS, then Z, +HH'mm' or -HH'mm' or nothing), not \"%1\".")
                               .arg(opt.creationDate));
     opt.outputFolder = parser.isSet(outputDir) ? parser.value(outputDir) : QDir::currentPath();
     opt.yes = parser.isSet(yes);
+    opt.pdfa = parser.isSet(pdfa);
     bool ok = false;
     opt.quality = parser.value(quality).toInt(&ok);
     if (!ok || opt.quality < 1 || opt.quality > 100)
@@ -237,6 +221,14 @@ int main(int argc, char** argv)
         const QString problem = OcrLanguages::Problem(opt.ocrLanguages);
         if (!problem.isEmpty())
             return usageError(problem);
+    }
+
+    if (parser.isSet(sidecar)) {
+        if (!parser.isSet(ocr))
+            return usageError(QStringLiteral("--sidecar needs --ocr: the words come from reading the pages."));
+        if (parser.value(sidecar).isEmpty())
+            return usageError(QStringLiteral("--sidecar needs a file name."));
+        opt.sidecar = QFileInfo(parser.value(sidecar)).absoluteFilePath();
     }
 
     // Work folders of this run, locked for its life; leftovers of killed

@@ -1,5 +1,7 @@
 #include "docinfo/DocumentInfoUpdate.h"
 
+#include "docinfo/ArchiveParts.h"
+
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -48,21 +50,22 @@ std::string field(QPDFObjectHandle info, const char* key)
     return v.isString() ? v.getUTF8Value() : std::string();
 }
 
-// The XMP packet for the information dictionary's fields.
-std::string xmpPacket(QPDFObjectHandle info)
+// The XMP packet for the information dictionary's fields. An archive
+// document mirrors every entry, empty ones too, and names its PDF/A part.
+std::string xmpPacket(QPDFObjectHandle info, bool archive)
 {
     std::string body;
     auto alt = [&](const char* tag, const std::string& v) {
-        if (!v.empty())
+        if (!v.empty() || archive)
             body += std::string("   <") + tag + "><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xml(v)
                 + "</rdf:li></rdf:Alt></" + tag + ">\n";
     };
     auto plain = [&](const char* tag, const std::string& v) {
-        if (!v.empty())
+        if (!v.empty() || archive)
             body += std::string("   <") + tag + ">" + xml(v) + "</" + tag + ">\n";
     };
     alt("dc:title", field(info, "/Title"));
-    if (const std::string author = field(info, "/Author"); !author.empty())
+    if (const std::string author = field(info, "/Author"); !author.empty() || (archive && info.hasKey("/Author")))
         body += "   <dc:creator><rdf:Seq><rdf:li>" + xml(author) + "</rdf:li></rdf:Seq></dc:creator>\n";
     alt("dc:description", field(info, "/Subject"));
     plain("pdf:Keywords", field(info, "/Keywords"));
@@ -70,6 +73,8 @@ std::string xmpPacket(QPDFObjectHandle info)
     plain("xmp:ModifyDate", DocumentInfoUpdate::XmpDate(field(info, "/ModDate")));
     plain("xmp:CreatorTool", field(info, "/Creator"));
     plain("pdf:Producer", field(info, "/Producer"));
+    if (archive)
+        body += ArchiveParts::IdentificationProperties();
     std::string padding;
     // Room for editors to change the packet in place, as XMP asks.
     for (int i = 0; i < 20; ++i)
@@ -80,8 +85,8 @@ std::string xmpPacket(QPDFObjectHandle info)
            "  <rdf:Description rdf:about=\"\"\n"
            "    xmlns:dc=\"http://purl.org/dc/elements/1.1/\"\n"
            "    xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
-           "    xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\">\n"
-        + body
+           "    xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\""
+        + (archive ? std::string("\n") + ArchiveParts::IdentificationNamespace() : std::string()) + ">\n" + body
         + "  </rdf:Description>\n"
           " </rdf:RDF>\n"
           "</x:xmpmeta>\n"
@@ -223,8 +228,17 @@ std::string DocumentInfoUpdate::PdfDateNow()
 }
 
 bool DocumentInfoUpdate::Run(const std::string& input, const std::vector<InfoFile::Field>& fields,
-                             const std::string& output, std::string* error)
+                             const std::string& output, std::string* error, bool archive)
 {
+    if (archive) {
+        // Both forms of every date must say the same moment.
+        for (const auto& [key, value] : fields)
+            if ((key == "CreationDate" || key == "ModDate") && XmpDate(value).empty()) {
+                *error = "the " + key + " \"" + value + "\" is not a PDF date (D:YYYYMMDDHHmmSS and its zone), "
+                         "which a PDF/A document needs";
+                return false;
+            }
+    }
     QPDF doc;
     try {
         doc.setSuppressWarnings(true);
@@ -265,10 +279,12 @@ bool DocumentInfoUpdate::Run(const std::string& input, const std::vector<InfoFil
         if (!modGiven)
             info.replaceKey("/ModDate", QPDFObjectHandle::newString(PdfDateNow()));
 
-        QPDFObjectHandle xmp = QPDFObjectHandle::newStream(&doc, xmpPacket(info));
+        QPDFObjectHandle xmp = QPDFObjectHandle::newStream(&doc, xmpPacket(info, archive));
         xmp.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
         xmp.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
         doc.getRoot().replaceKey("/Metadata", xmp);
+        if (archive)
+            ArchiveParts::AddOutputIntent(doc);
 
         QPDFWriter writer(doc);
         // Our own stream, so that a short write (a full disk) is seen: the

@@ -1,13 +1,14 @@
 // velunor-docinfo: the conversion's information step, on libqpdf. Takes the
 // toolkit's update_info operation, on the same files:
 //
-//   velunor-docinfo CHAIN.pdf update_info INFO.txt output OUT.pdf [dont_ask]
+//   velunor-docinfo [--pdfa] CHAIN.pdf update_info INFO.txt output OUT.pdf [dont_ask]
 //
 // Sets the fields of the information file (all seven the job writes must be
 // there), ModDate and the XMP mirror, and writes OUT.pdf once. Exit 0 when
 // done; 1 with the reason on standard error (the job shows it) and no
 // output written; 2 for a wrong command line. Without dont_ask an existing
-// OUT.pdf is not replaced.
+// OUT.pdf is not replaced. --pdfa makes OUT.pdf a PDF/A-2b document in the
+// same pass (output intent, identification, full XMP mirror).
 #include "docinfo/DocumentInfoUpdate.h"
 #include "docinfo/InfoFile.h"
 
@@ -64,10 +65,16 @@ bool readInfoFile(const std::string& path, std::string* text, std::string* error
 
 int main(int argc, char** argv)
 {
+    const bool archive = argc > 1 && std::strcmp(argv[1], "--pdfa") == 0;
+    if (archive) {
+        argv[1] = argv[0];
+        ++argv;
+        --argc;
+    }
     const bool shaped = (argc == 6 || argc == 7) && std::strcmp(argv[2], "update_info") == 0
         && std::strcmp(argv[4], "output") == 0 && (argc == 6 || std::strcmp(argv[6], "dont_ask") == 0);
     if (!shaped) {
-        std::fprintf(stderr, "usage: %s CHAIN.pdf update_info INFO.txt output OUT.pdf [dont_ask]\n", kName);
+        std::fprintf(stderr, "usage: %s [--pdfa] CHAIN.pdf update_info INFO.txt output OUT.pdf [dont_ask]\n", kName);
         return 2;
     }
     const std::string input = argv[1], infoPath = argv[3], output = argv[5];
@@ -83,7 +90,7 @@ int main(int argc, char** argv)
     struct stat st {};
     if (!replace && ::lstat(output.c_str(), &st) == 0)
         return failure(output + " exists; dont_ask replaces it");
-    if (!DocumentInfoUpdate::Run(input, fields, output, &error))
+    if (!DocumentInfoUpdate::Run(input, fields, output, &error, archive))
         return failure(error);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "platform/ProgramName.h"
 #include "platform/widgets/QtMessageSink.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -45,6 +46,7 @@ JobSettings WindowJobIo::Settings() const
         s.page = m_pageMenu->Layout();
     if (m_ocrMenu)
         s.ocrLanguages = m_ocrMenu->JobLanguages();
+    s.pdfa = m_archive && m_archive->isChecked();
     return s;
 }
 

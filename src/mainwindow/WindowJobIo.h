@@ -6,6 +6,7 @@
 
 class FileListController;
 class OcrMenu;
+class QAction;
 class PageMenu;
 class QAction;
 class QtMessageSink;
@@ -32,6 +33,8 @@ public:
     void SetOcrMenu(const OcrMenu* menu) { m_ocrMenu = menu; }
     // "Stop Converting": live only while a job runs.
     void SetStopItem(QAction* stop) { m_stop = stop; }
+    // A PDF/A document while this checkable item is checked.
+    void SetArchiveItem(const QAction* item) { m_archive = item; }
 
     // JobInputs
     int EntryCount() const override;
@@ -66,4 +69,5 @@ private:
     const OcrMenu* m_ocrMenu = nullptr;
     QAction* m_stop = nullptr;
     int m_making = -1;
+    const QAction* m_archive = nullptr;
 };

@@ -173,11 +173,22 @@ frmPrinting::frmPrinting(QWidget* parent)
         file.SetValue(key, value);
         QString error;
         if (!file.Save(&error))
-            m_sink.showMessage(ProgramName, QStringLiteral("The text recognition choice could not be kept for the next start: %1")
-                                                .arg(error), MessageIcon::Exclamation);
+            m_sink.showMessage(ProgramName, QStringLiteral("The choice \"%1\" could not be kept for the next start: %2")
+                                                .arg(key, error), MessageIcon::Exclamation);
     };
     m_ocrMenu = new OcrMenu(m_pageMenu->Menu(), store, this);
     m_jobIo->SetOcrMenu(m_ocrMenu);
+    // Documents for archives (PDF/A-2b), last in the Page menu, off unless chosen.
+    m_pageMenu->Menu()->addSeparator()->setObjectName(QStringLiteral("menuPageS4"));
+    QAction* archive = m_pageMenu->Menu()->addAction(QStringLiteral("PDF/A (Archive)"));
+    archive->setObjectName(QStringLiteral("menuPdfa"));
+    archive->setMenuRole(QAction::NoRole);
+    archive->setCheckable(true);
+    const QString archiveKey = QStringLiteral("document.pdfa");
+    archive->setChecked(store.get(archiveKey, QStringLiteral("0")) == QLatin1String("1"));
+    connect(archive, &QAction::toggled, this,
+            [store, archiveKey](bool on) { store.set(archiveKey, on ? QStringLiteral("1") : QStringLiteral("0")); });
+    m_jobIo->SetArchiveItem(archive);
     m_ender = [this]() { endProgram(); };
 }
 

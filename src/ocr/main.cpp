@@ -5,7 +5,8 @@
 //
 //   velunor-ocr --parent PID --memory-limit BYTES --data DIR --languages LANGS BITMAP OUTBASE
 //
-// Writes OUTBASE.pdf and exits 0, or prints the reason and exits with one of
+// Writes OUTBASE.pdf, and the words as UTF-8 text in Tesseract's reading
+// order to OUTBASE.txt, and exits 0, or prints the reason and exits with one of
 // the codes below.
 #include "platform/HelperBounds.h"
 
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <unistd.h>
@@ -89,8 +91,15 @@ int main(int argc, char** argv)
     const bool ok = renderer.BeginDocument("") && api.ProcessPage(pix, 0, bitmap, nullptr, 0, &renderer) &&
                     renderer.EndDocument();
     pixDestroy(&pix);
-    api.End();
     if (!ok || !renderer.happy())
         return refuse(std::string("Tesseract could not write its text page ") + outbase + ".pdf");
+    // The same recognition as plain text, for the words beside the document.
+    const std::unique_ptr<char[]> words(api.GetUTF8Text());
+    const std::string textPath = std::string(outbase) + ".txt";
+    std::FILE* text = words ? std::fopen(textPath.c_str(), "wb") : nullptr;
+    const size_t size = words ? std::strlen(words.get()) : 0;
+    const bool written = text && std::fwrite(words.get(), 1, size, text) == size;
+    if (!text || std::fclose(text) != 0 || !written)
+        return refuse("Tesseract's words could not be written to " + textPath);
     return Read;
 }

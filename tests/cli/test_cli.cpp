@@ -623,8 +623,11 @@ TEST_F(CliTest, DrawnTextPageIsSearchableAndLooksTheSame)
     const QString picture = root + "/page.png";
     ASSERT_TRUE(page.save(picture));
 
-    const ProcessResult with = convert({"-t", "with", "--ocr", "eng", picture});
+    const ProcessResult with = convert({"-t", "with", "--ocr", "eng", "--sidecar", "words.txt", picture});
     ASSERT_EQ(with.exitCode, 0) << qPrintable(with.err);
+    // The words beside the document, in reading order, as the page has them.
+    const textpage::Score beside = textpage::score(words, QString::fromUtf8(readAll(root + "/words.txt")), QString(), 1);
+    EXPECT_GE(beside.found, beside.expected * 99 / 100) << readAll(root + "/words.txt").toStdString();
     EXPECT_TRUE(with.err.contains("Reading Text 1 of 1...")) << qPrintable(with.err);
     const ProcessResult without = convert({"-t", "without", picture});
     ASSERT_EQ(without.exitCode, 0) << qPrintable(without.err);
@@ -681,13 +684,18 @@ TEST_F(CliTest, EachPageOfAMultiPageTiffGetsItsOwnText)
     }
     const QString tiff = root + "/pages.tif";
     ASSERT_EQ(runProgram("convert", parts + QStringList{tiff}).exitCode, 0);
-    const ProcessResult r = convert({"-t", "pages", "--ocr", "eng", tiff});
+    const ProcessResult r = convert({"-t", "pages", "--ocr", "eng", "--sidecar", "out/pages.txt", tiff});
     ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
     const QString pdf = root + "/out/pages.pdf";
     QStringList read;
     for (const QString n : {"1", "2"})
         read << runProgram("pdftotext", {"-f", n, "-l", n, "-raw", pdf, "-"}).out.simplified();
     EXPECT_EQ(read.join(" | ").toStdString(), texts.join(" | ").toStdString());
+    // Beside it, the same words with a form feed between the pages.
+    QStringList beside = QString::fromUtf8(readAll(root + "/out/pages.txt")).split('\f');
+    for (QString& page : beside)
+        page = page.simplified();
+    EXPECT_EQ(beside.join(" | ").toStdString(), texts.join(" | ").toStdString());
 }
 
 TEST_F(CliTest, LeftoversOfAKilledRunGoAtTheNextStart)

@@ -24,6 +24,7 @@ public:
     int quality = 85;
     PageLayout page;
     QString ocrLanguages; // searchable pages when set
+    bool pdfa = false;
     bool answerOk = true;
     std::function<void()> onYield;
 
@@ -45,7 +46,7 @@ public:
     QString Entry(int i) const override { return entries.value(i); }
     JobSettings Settings() const override
     {
-        return JobSettings{title, author, subject, keywords, creationDate, outputFolder, quality, page, ocrLanguages};
+        return JobSettings{title, author, subject, keywords, creationDate, outputFolder, quality, page, ocrLanguages, pdfa, {}};
     }
     void SetOutputFolder(const QString& f) override
     {

@@ -1,6 +1,7 @@
 // velunor-docinfo, run as the job runs it and judged by poppler, exiftool and
 // qpdf; on a bad information file or document: a message, exit status 1, and
 // the earlier output left as it was.
+#include "PdfaRules.h"
 #include "RecordingMessageSink.h"
 #include "TestSupport.h"
 #include "engine/job/PageMaker.h"
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QCryptographicHash>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -55,10 +57,10 @@ protected:
                       .exitCode, 0);
     }
 
-    ProcessResult docinfo(const QString& input, const QString& info, const QString& output)
+    ProcessResult docinfo(const QString& input, const QString& info, const QString& output, bool pdfa = false)
     {
         return runProgram(AppPaths::HelperProgram("velunor-docinfo"),
-                          {input, "update_info", info, "output", output, "dont_ask"});
+                          (pdfa ? QStringList{"--pdfa"} : QStringList{}) + QStringList{input, "update_info", info, "output", output, "dont_ask"});
     }
     // pdfimages' list without the object numbers.
     QStringList imagesOf(const QString& pdf)
@@ -125,7 +127,40 @@ TEST_F(DocinfoTest, SetsTheSevenFieldsPlainDatesAndTheXmpMirror)
         EXPECT_TRUE(created.startsWith(in.creationDate.mid(2, 4) + ':')) << qPrintable(created);
         EXPECT_EQ(tags["XMP-xmp:CreateDate"].toString(), created);
         EXPECT_EQ(tags["XMP-xmp:ModifyDate"].toString(), tags["PDF:ModifyDate"].toString());
+
+        // As an archive document, with every rule kept.
+        ASSERT_EQ(docinfo(chain, folders.infoFile(), out, true).exitCode, 0);
+        EXPECT_EQ(pdfa::Broken(pdfa::Read(out)).join("\n").toStdString(), "");
     }
+}
+
+// Without --pdfa a document is written exactly as before archive documents
+// came (dates and ID aside, which change with every run); with it, a date
+// that is no date is refused.
+TEST_F(DocinfoTest, WithoutPdfaTheDocumentIsAsBefore)
+{
+    const QByteArray page = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n<< /Type /Pages "
+        "/Kids [3 0 R] /Count 1 >>\nendobj\n3 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 72 36] /Contents 4 0 R "
+        ">>\nendobj\n4 0 obj\n<< /Length 15 >>\nstream\n0 0 36 18 re f\nendstream\nendobj\nxref\n0 5\n0000000000 65535 "
+        "f \n0000000009 00000 n \n0000000058 00000 n \n0000000115 00000 n \n0000000200 00000 n \ntrailer\n<< /Size 5 /Root "
+        "1 0 R >>\nstartxref\n264\n%%EOF\n";
+    const QString in = base.filePath("page.pdf"), out = base.filePath("out.pdf");
+    ASSERT_TRUE(writeFile(in, page));
+    ToolkitSteps steps(runner, folders);
+    ASSERT_TRUE(steps.WriteInfoFile({"Fixed", "Ann", "D:20240131154500+01'00", "S", ""}));
+    ASSERT_EQ(docinfo(in, folders.infoFile(), out).exitCode, 0);
+    QString bytes = QString::fromLatin1(readAll(out));
+    bytes.replace(QRegularExpression("D:\\d{14}[+-]\\d\\d'\\d\\d'?"), "D:X")
+        .replace(QRegularExpression("/ID \\[ ?<[0-9a-f]+> ?<[0-9a-f]+> ?\\]"), "/ID[X]")
+        .replace(QRegularExpression("<xmp:ModifyDate>[^<]*<"), "<xmp:ModifyDate>X<");
+    EXPECT_EQ(QCryptographicHash::hash(bytes.toLatin1(), QCryptographicHash::Sha256).toHex().toStdString(),
+              "d5e028585aeba654172459e70202affd5714b9cf44c7c36a4570cec7c20a8b61")
+        << qPrintable(bytes);
+
+    ASSERT_TRUE(steps.WriteInfoFile({"Fixed", "Ann", "yesterday", "S", ""}));
+    const ProcessResult refused = docinfo(in, folders.infoFile(), out, true);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains("the CreationDate \"yesterday\" is not a PDF date")) << qPrintable(refused.err);
 }
 
 // The output goes through checked writes, so a disk too full for it is a

@@ -1,5 +1,6 @@
 #include "WindowFixture.h"
 
+#include "PdfaRules.h"
 #include "TestSupport.h"
 #include "filelist/FileListController.h"
 #include "engine/job/OcrLanguages.h"
@@ -72,7 +73,7 @@ void setLength(QWidget* d, const char* field, double value, const char* unit)
     units->setCurrentIndex(units->findText(unit));
 }
 
-// Every choice, the text recognition's too: live during a job (a change
+// Every choice, the text recognition's and the archive's too: live during a job (a change
 // applies from the next page), kept in options.ini at once beside any other
 // program part's keys, and back at the next start; a margin with no room
 // left is refused.
@@ -90,6 +91,7 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
     showActive();
     EXPECT_EQ(checkedItems(), "menuPagePicture,menuOrientAuto");
     choose("menuSearchable");
+    choose("menuPdfa");
 
     const QString pic = tmp() + "/tall.jpg";
     ASSERT_TRUE(writeTestPicture(pic, FIF_JPEG, 120, 160));
@@ -108,6 +110,7 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
     EXPECT_TRUE(info.contains(QRegularExpression("Page +1 size: +43.0866 x 57.5433 pts"))) << qPrintable(info);
     EXPECT_TRUE(info.contains(QRegularExpression("Page +2 size: +595.276 x 841.89 pts"))) << qPrintable(info);
     EXPECT_TRUE(runProgram("pdffonts", {pdf}).out.contains("GlyphLessFont"));
+    EXPECT_EQ(pdfa::Broken(pdfa::Read(pdf)).join("\n").toStdString(), "");
 
     // The installed languages by name (not the orientation data); German added.
     QStringList listed;
@@ -131,12 +134,12 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
         setLength(d, "txtHeight", 150, "mm");
     });
     choose("menuPageCustom");
-    EXPECT_EQ(checkedItems(), "menuPageCustom,menuOrientLandscape,menuShrink,menuSearchable");
+    EXPECT_EQ(checkedItems(), "menuPageCustom,menuOrientLandscape,menuShrink,menuSearchable,menuPdfa");
     // Cancel keeps the size; a margin that leaves no room is refused.
     answerDialog([](QWidget*) {}, false);
     choose("menuPageA4");
     choose("menuPageCustom");
-    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink,menuSearchable");
+    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink,menuSearchable,menuPdfa");
     answerDialog([](QWidget* d) {
         setLength(d, "txtMargin", 110, "mm");
         whenModalOpens([](QWidget* box) {
@@ -153,7 +156,7 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
     const QString file = QString::fromUtf8(readAll(optionsFile()));
     for (const char* line : {"ocr.language = deu\n", "page.size = A4\n", "page.orientation = landscape\n",
                              "page.margin = 12.5mm\n", "page.fit = shrink\n", "page.maxppi = 150\n",
-                             "ocr.enabled = 1\n", "ocr.languages = eng+deu\n"})
+                             "ocr.enabled = 1\n", "ocr.languages = eng+deu\n", "document.pdfa = 1\n"})
         EXPECT_TRUE(file.contains(line)) << line << " in\n" << qPrintable(file);
     // The designed settings file keeps its six records.
     EXPECT_EQ(readAll(settingsFile()).count("\r\n"), 6);
@@ -161,12 +164,14 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
     window.reset();
     load();
     showActive();
-    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink,menuSearchable");
+    EXPECT_EQ(checkedItems(), "menuPageA4,menuOrientLandscape,menuShrink,menuSearchable,menuPdfa");
     EXPECT_EQ(window->pageMenu()->Layout(), kept);
     EXPECT_EQ(window->ocrMenu()->JobLanguages(), "eng+deu");
     choose("menuSearchable");
     EXPECT_EQ(window->ocrMenu()->JobLanguages(), "");
     EXPECT_TRUE(readAll(optionsFile()).contains("ocr.enabled = 0\n"));
+    choose("menuPdfa");
+    EXPECT_TRUE(readAll(optionsFile()).contains("document.pdfa = 0\n"));
 }
 
 // The paper in force shows in the menu's title. Custom Size converts its

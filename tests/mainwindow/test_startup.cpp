@@ -155,7 +155,7 @@ TEST_F(StartUp, WindowCarriesTheDesignedControlsMenusAndTabOrder)
                                   "menuPageA3=A3,menuPageA5=A5,menuPageLegal=Legal,menuPageCustom=Custom Size...,-menuPageS1,"
                                   "menuOrientAuto=Automatic Orientation,menuOrientPortrait=Portrait,menuOrientLandscape=Landscape,"
                                   "-menuPageS2,menuMargin=Margin...,menuShrink=Shrink Only,menuMaxPpi=Limit Resolution...,-menuPageS3,"
-                                  "menuSearchable=Searchable Text (OCR),menuOcrLanguage=OCR Language...",
+                                  "menuSearchable=Searchable Text (OCR),menuOcrLanguage=OCR Language...,-menuPageS4,menuPdfa=PDF/A (Archive)",
                                   "menuA=About:menuWeb=Website,-menuSS,menuAbout=About"}));
 
     // Tab order, as the focus chain walks it.

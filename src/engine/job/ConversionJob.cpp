@@ -6,6 +6,7 @@
 #include "engine/job/PageMaker.h"
 #include "engine/job/SettingsFile.h"
 #include "engine/job/TextReading.h"
+#include "engine/pdf/PdfDate.h"
 #include "platform/AppPaths.h"
 #include "platform/DOSOutputs.h"
 #include "platform/HelperChild.h"
@@ -163,6 +164,39 @@ bool ConversionJob::CheckDocument(const QString& pdf, int pages, const DocumentI
         return say(QStringLiteral("The finished document is not a readable PDF: %1").arg(QString::fromLocal8Bit(e.what())));
     }
     return true;
+}
+
+QString ConversionJob::SidecarProblem(const QString& sidecar, const QString& document, bool searchable)
+{
+    const QFileInfo file(sidecar);
+    if (!searchable)
+        return QStringLiteral("The words of the pages can be written to %1 only when the text is read (searchable pages).")
+            .arg(sidecar);
+    // Compared through the folders' real paths: a link to the output folder
+    // must not let the words replace the document they came with.
+    const auto place = [](const QFileInfo& f) {
+        const QString folder = QFileInfo(f.absolutePath()).canonicalFilePath();
+        return (folder.isEmpty() ? f.absolutePath() : folder) + QLatin1Char('/') + f.fileName();
+    };
+    if (place(file) == place(QFileInfo(document)))
+        return QStringLiteral("The words of the pages cannot go to %1: that is the document itself.").arg(sidecar);
+    const OutputPlacement::Entry entry = OutputPlacement::EntryAt(sidecar);
+    if (entry == OutputPlacement::Entry::Folder || entry == OutputPlacement::Entry::Other)
+        return QStringLiteral("The words of the pages cannot go to %1: it is a %2.")
+            .arg(sidecar, entry == OutputPlacement::Entry::Folder ? QStringLiteral("folder")
+                                                                   : QStringLiteral("special file (a device, pipe or socket)"));
+    const QByteArray folder = QFile::encodeName(file.absolutePath());
+    if (::access(folder.constData(), W_OK | X_OK) != 0)
+        return QStringLiteral("The words of the pages cannot go to %1: its folder %2 %3.")
+            .arg(sidecar, file.absolutePath(),
+                 errno == ENOENT ? QStringLiteral("does not exist")
+                                 : QStringLiteral("cannot be written (%1)").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    return {};
+}
+
+QString ConversionJob::wordsFile(const WorkFolders& work)
+{
+    return work.tmpDir + QStringLiteral("/words.txt");
 }
 
 void ConversionJob::trimOutputFolder()
@@ -355,6 +389,14 @@ ConversionJob::Outcome ConversionJob::runSteps()
     if (!layoutWarning.isEmpty() && !m_observer.GoOnDespite(layoutWarning))
         return Outcome::Cancelled;
 
+    // An archive document's dates are read by its information and its XMP
+    // alike: one that is no date would make it fail its rules.
+    const bool archive = m_in.Settings().pdfa;
+    if (archive && !IsPdfDate(m_in.Settings().creationDate))
+        return fail(QStringLiteral("The creation date \"%1\" is not a PDF date such as D:20240131154500+01'00, "
+                                   "which a PDF/A document needs. Please press \"Now\" or correct it.")
+                        .arg(m_in.Settings().creationDate));
+
     QString confirmed;
     {
         const QString target = outputPathNow();
@@ -376,6 +418,13 @@ ConversionJob::Outcome ConversionJob::runSteps()
     writeSettings(settings);
     if (!foldersMade)
         return fail(error);
+    // Its folder may be the output folder, just made.
+    const QString sidecar = settings.sidecar;
+    if (!sidecar.isEmpty()) {
+        const QString problem = SidecarProblem(sidecar, outputPathNow(), !settings.ocrLanguages.isEmpty());
+        if (!problem.isEmpty())
+            return fail(problem);
+    }
     const WorkFolders work = m_area.Folders();
     const QString shownTmp = m_area.NamedFolders().tmpDir; // as the user knows it
 
@@ -398,6 +447,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
     std::unique_ptr<TextReading> reading;
     if (!settings.ocrLanguages.isEmpty()) {
         reading = std::make_unique<TextReading>(work, settings.ocrLanguages, m_yield, m_ocrOptions);
+        if (!sidecar.isEmpty())
+            reading->SetWordsFile(wordsFile(work));
         const QString problem = reading->Problem();
         if (!problem.isEmpty())
             return fail(problem);
@@ -408,6 +459,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     ObserverSink sink(m_observer);
     PageMaker maker(work, sink, m_yield);
     maker.BeginJob();
+    maker.SetArchive(archive);
     // A page still being read ends before the work folders go.
     const auto stop = [&](const QString& text) {
         reading.reset();
@@ -492,7 +544,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     }
 
     {
-        const ToolkitRunResult r = steps.RunInfo(m_in.EntryCount());
+        const ToolkitRunResult r = steps.RunInfo(m_in.EntryCount(), archive);
         if (m_stop)
             return halt();
         if (!r.started)
@@ -525,9 +577,15 @@ ConversionJob::Outcome ConversionJob::runSteps()
     const SignalHold hold;
     OutputPlacement placement(work.tmpDir);
     const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, made, info, why); };
-    if (!placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, &error))
-        return fail(error);
-    m_placed = true;
+    const auto placeDocument = [&](QString* why) {
+        m_placed = placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, why);
+        return m_placed;
+    };
+    // The words go in place together with the document: written whole
+    // beside their place first, linked in only once the document is.
+    OutputPlacement words(work.pageDir, QStringLiteral("text file"));
+    if (sidecar.isEmpty() ? !placeDocument(&error) : !words.Place(wordsFile(work), sidecar, true, {}, &error, placeDocument))
+        return fail(m_placed ? error + QStringLiteral(" The document %1 itself was written.").arg(target) : error);
 
     progress(QStringLiteral("Removing Temporary Files..."), 0);
     m_area.RemoveFolders(m_yield);

@@ -61,7 +61,12 @@ public:
     // entries; otherwise *problem says what is wrong.
     static bool CheckDocument(const QString& pdf, int pages, const DocumentInfo& info, QString* problem);
 
+    // Why the pages' words cannot go to `sidecar` beside `document`, in
+    // user words; empty if they can.
+    static QString SidecarProblem(const QString& sidecar, const QString& document, bool searchable);
+
 private:
+    static QString wordsFile(const WorkFolders& work);
     Outcome runSteps();
     Outcome fail(const QString& text);
     // The end of a stopped job: caption "Stopped.".

@@ -19,4 +19,11 @@ struct JobSettings {
     // ("eng", "deu+eng"); empty, the designed pages without text. Taken once,
     // when the job starts, so a document is searchable throughout or not at all.
     QString ocrLanguages;
+    // A PDF/A-2b document for archives instead of the designed one; taken
+    // once, when the job starts.
+    bool pdfa = false;
+    // With searchable pages: a file that also gets every page's words, in
+    // reading order, a form feed between pages, put in place with the
+    // document (velunor-convert's --sidecar). Empty: none.
+    QString sidecar;
 };

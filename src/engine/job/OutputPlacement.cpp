@@ -2,6 +2,7 @@
 
 #include "platform/SignalHold.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -16,6 +17,8 @@
 #include <unistd.h>
 
 namespace {
+// A document's staging names; another kind of file (placed while the
+// document is) gets its own, after its kind: "placing-text-file.note".
 const char kNoteName[] = "placing.note";
 const char kStagedName[] = "placing.pdf";
 const char kHiddenMark[] = ".velunor-";
@@ -148,23 +151,35 @@ QString OutputPlacement::Problem(const QString& target)
 
 void OutputPlacement::SweepNote(const QString& stagingFolder)
 {
-    const QString note = stagingFolder + QLatin1Char('/') + QLatin1String(kNoteName);
-    QFile f(note);
-    if (!f.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray hidden = f.readAll();
-    f.close();
-    // Only a name of the kind Place() makes.
-    const int slash = hidden.lastIndexOf('/');
-    if (slash >= 0 && hidden.mid(slash + 1).startsWith('.') && hidden.contains(kHiddenMark))
-        ::unlink(hidden.constData());
-    QFile::remove(note);
+    const QStringList notes = QDir(stagingFolder).entryList({QStringLiteral("placing*.note")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : notes) {
+        const QString note = stagingFolder + QLatin1Char('/') + name;
+        QFile f(note);
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray hidden = f.readAll();
+        f.close();
+        // Only a name of the kind Place() makes.
+        const int slash = hidden.lastIndexOf('/');
+        if (slash >= 0 && hidden.mid(slash + 1).startsWith('.') && hidden.contains(kHiddenMark))
+            ::unlink(hidden.constData());
+        QFile::remove(note);
+    }
 }
 
-bool OutputPlacement::Place(const QString& from, const QString& target, bool replace, const Check& check, QString* error)
+QByteArray OutputPlacement::stagingName(const char* documentName) const
+{
+    if (m_what == QLatin1String("document"))
+        return documentName;
+    const QByteArray name(documentName);
+    return name.left(name.indexOf('.')) + '-' + m_what.toLatin1().replace(' ', '-') + name.mid(name.indexOf('.'));
+}
+
+bool OutputPlacement::Place(const QString& from, const QString& target, bool replace, const Check& check, QString* error,
+                            const BeforeLink& beforeLink)
 {
     auto failWith = [&](const QString& reason) {
-        *error = QStringLiteral("The document %1 could not be written: %2.").arg(target, reason);
+        *error = QStringLiteral("The %1 %2 could not be written: %3.").arg(m_what, target, reason);
         return false;
     };
     const QString problem = Problem(target);
@@ -174,13 +189,14 @@ bool OutputPlacement::Place(const QString& from, const QString& target, bool rep
     }
     const QFileInfo targetInfo(target);
     const QByteArray name = QFile::encodeName(targetInfo.fileName());
+    const QByteArray staged = stagingName(kStagedName);
     Fd dir(::open(QFile::encodeName(targetInfo.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         return failWith(sysText(errno));
     Fd src(::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC));
     struct stat srcStat {};
     if (src.get() < 0 || ::fstat(src.get(), &srcStat) != 0) {
-        *error = QStringLiteral("The finished document %1 could not be read: %2.").arg(from, sysText(errno));
+        *error = QStringLiteral("The finished %1 %2 could not be read: %3.").arg(m_what, from, sysText(errno));
         return false;
     }
 
@@ -201,7 +217,7 @@ bool OutputPlacement::Place(const QString& from, const QString& target, bool rep
     auto writeNote = [&]() {
         if (m_staging.isEmpty())
             return;
-        QFile note(m_staging + QLatin1Char('/') + QLatin1String(kNoteName));
+        QFile note(m_staging + QLatin1Char('/') + QString::fromLatin1(stagingName(kNoteName)));
         if (note.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             note.write(noteHidden);
             note.flush();
@@ -210,7 +226,7 @@ bool OutputPlacement::Place(const QString& from, const QString& target, bool rep
     };
     auto removeNote = [&]() {
         if (!m_staging.isEmpty())
-            QFile::remove(m_staging + QLatin1Char('/') + QLatin1String(kNoteName));
+            QFile::remove(m_staging + QLatin1Char('/') + QString::fromLatin1(stagingName(kNoteName)));
     };
 
     // The copy: an unnamed file in the output folder, gone by itself if
@@ -233,7 +249,7 @@ bool OutputPlacement::Place(const QString& from, const QString& target, bool rep
         // A file system without unnamed files: a named one, in the staging
         // folder if it can be, else hidden in the output folder.
         namedDir = stage.get() >= 0 ? stage.get() : dir.get();
-        namedTemp = stage.get() >= 0 ? QByteArray(kStagedName) : hiddenName(name);
+        namedTemp = stage.get() >= 0 ? staged : hiddenName(name);
         if (stage.get() < 0)
             writeNote();
         ::unlinkat(namedDir, namedTemp.constData(), 0);
@@ -269,7 +285,7 @@ bool OutputPlacement::Place(const QString& from, const QString& target, bool rep
         if (r < 0) {
             const int e = errno;
             dropNamed();
-            *error = QStringLiteral("The finished document %1 could not be read: %2.").arg(from, sysText(e));
+            *error = QStringLiteral("The finished %1 %2 could not be read: %3.").arg(m_what, from, sysText(e));
             return false;
         }
         if (r == 0)
@@ -295,13 +311,18 @@ bool OutputPlacement::Place(const QString& from, const QString& target, bool rep
         return failWith(QStringLiteral("the copy read back is not whole (%1)").arg(readProblem));
     }
 
+    if (beforeLink && !beforeLink(error)) {
+        dropNamed();
+        return false;
+    }
+
     // Linked in: the old entry is replaced in one step by rename().
     auto linkFailed = [&](int err) {
         dropNamed();
         if (err == EEXIST)
-            *error = QStringLiteral("%1 appeared while the document was made and was left as it is. "
+            *error = QStringLiteral("%1 appeared while the %2 was made and was left as it is. "
                                     "Please convert again to replace it.")
-                         .arg(target);
+                         .arg(target, m_what);
         else
             failWith(sysText(err));
         return false;
@@ -314,14 +335,14 @@ bool OutputPlacement::Place(const QString& from, const QString& target, bool rep
     } else {
         bool placed = false;
         if (stage.get() >= 0) {
-            ::unlinkat(stage.get(), kStagedName, 0);
-            if (linkFd(out.get(), readPath, stage.get(), kStagedName) != 0)
+            ::unlinkat(stage.get(), staged.constData(), 0);
+            if (linkFd(out.get(), readPath, stage.get(), staged.constData()) != 0)
                 return linkFailed(errno);
-            if (moveInto(stage.get(), kStagedName, dir.get(), name.constData(), replace) == 0) {
+            if (moveInto(stage.get(), staged.constData(), dir.get(), name.constData(), replace) == 0) {
                 placed = true;
             } else {
                 const int e = errno;
-                ::unlinkat(stage.get(), kStagedName, 0);
+                ::unlinkat(stage.get(), staged.constData(), 0);
                 // EXDEV: two mounts of one file system (a bind mount).
                 if (e != EXDEV)
                     return linkFailed(e);

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -31,20 +32,34 @@ public:
     static QString Problem(const QString& target);
 
     // Removes a hidden name a killed placement may have left in an output
-    // folder, as its note in stagingFolder says; then the note.
+    // folder, as its notes in stagingFolder say; then the notes.
     static void SweepNote(const QString& stagingFolder);
 
     // Reads the copy about to be linked in (through path) and says what is
     // wrong with it; true when it is whole.
     using Check = std::function<bool(const QString& path, QString* problem)>;
 
-    explicit OutputPlacement(const QString& stagingFolder) : m_staging(stagingFolder) {}
+    // `what` names the file in messages ("document", "text file").
+    explicit OutputPlacement(const QString& stagingFolder, const QString& what = QStringLiteral("document"))
+        : m_staging(stagingFolder), m_what(what)
+    {
+    }
+
+    // Runs when the copy is whole, just before it replaces the entry; a
+    // false answer (with *error) leaves the old entry, so two files can be
+    // put in place together: the other one's placement runs here.
+    using BeforeLink = std::function<bool(QString* error)>;
 
     // Copies `from` to target. An existing entry is replaced only when
     // `replace` (else its appearance meanwhile is a failure). False with
     // *error in user words, naming the system's reason.
-    bool Place(const QString& from, const QString& target, bool replace, const Check& check, QString* error);
+    bool Place(const QString& from, const QString& target, bool replace, const Check& check, QString* error,
+               const BeforeLink& beforeLink = {});
 
 private:
+    // The staging folder's name for this kind of file.
+    QByteArray stagingName(const char* documentName) const;
+
     QString m_staging;
+    QString m_what;
 };

@@ -97,6 +97,14 @@ PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, con
         }
         return r;
     };
+    // A file of more pages than any document is refused before its first
+    // page is made: its pages alone would run for hours.
+    if (pages > TiffPages::MaxPages()) {
+        PageResult refused;
+        refused.status = PageResult::PictureError;
+        refused.message = QString("Cannot read the picture %1: %2.").arg(QuotedPath(entryPath), TiffPages::TooManyPagesText());
+        return refused;
+    }
     if (pages <= 1)
         return tell(makeOnePage(pageFile, entryPath, 0, 1, quality, layout), pageFile);
     // Each page of a multi-page TIFF is made as one page, then they are put
@@ -180,13 +188,23 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
     // The bitmap is measured as it is written: w x h are its pixels.
     yieldOnce();
 
-    if (!check(m_pdf.SetStrProp(box, PdfProp::Creator, ProgramName)))
-        return pdfFailed();
     result.placement = layout.Place(w, h);
     const PagePlacement& place = result.placement;
     // The designed page keeps the designed calls, so it stays as it was to
     // the byte; paper needs finer steps than tenths of a millimetre.
     const int pageW = PageLength(int(w)), pageH = PageLength(int(h));
+    if (m_archive) {
+        const QString refusal = archiveRefusal(place.designed ? pageW * 72.0 / 254 : place.pageWidth,
+                                               place.designed ? pageH * 72.0 / 254 : place.pageHeight, w, h);
+        if (!refusal.isEmpty()) {
+            m_pdf.FreeBox(box);
+            result.status = PageResult::PictureError;
+            result.message = QString("The picture %1 cannot go into a PDF/A document: %2.").arg(QuotedPath(entryPath), refusal);
+            return result;
+        }
+    }
+    if (!check(m_pdf.SetStrProp(box, PdfProp::Creator, ProgramName)))
+        return pdfFailed();
     if (place.designed) {
         if (!check(m_pdf.SetNumProp(box, PdfProp::PageWidth, pageW)) || !check(m_pdf.SetNumProp(box, PdfProp::PageHeight, pageH)))
             return pdfFailed();
@@ -206,4 +224,18 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
         return pdfFailed();
     m_pdf.FreeBox(box);
     return result;
+}
+
+QString PageMaker::archiveRefusal(double pageWidth, double pageHeight, int width, int height) const
+{
+    if (PictureTraits::Read(m_folders.tempBitmap(), width, height).unprofiledCmyk)
+        return QStringLiteral("its colours are CMYK without an ICC profile that says what they are, so they would be a "
+                              "guess; embed the picture's colour profile, or convert it to RGB");
+    // The smallest page PDF/A allows.
+    if (pageWidth < 3 || pageHeight < 3)
+        return QStringLiteral("its page would be %1 x %2 points, and a PDF/A page is at least 3 points (about 1 mm) "
+                              "on each side; choose a paper size")
+            .arg(pageWidth, 0, 'f', 2)
+            .arg(pageHeight, 0, 'f', 2);
+    return {};
 }

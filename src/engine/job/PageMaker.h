@@ -38,6 +38,9 @@ public:
     // A job starts with format identifier 0 (BMP); it carries over between
     // pages when an extension is not in the table.
     void BeginJob();
+    // Pages for a PDF/A document: a picture whose colours or size such a
+    // document cannot hold is refused, with the reason.
+    void SetArchive(bool archive) { m_archive = archive; }
     PageResult MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout = PageLayout());
 
     // Told of every one-page file as soon as it is made, while its
@@ -68,6 +71,9 @@ private:
     // its size, or false with *error.
     bool writeTempBitmap(const QString& entryPath, int page, int* width, int* height, QString* error);
     bool check(int result);
+    // Why the page of a w x h picture, pageWidth x pageHeight points, cannot
+    // be in a PDF/A document; empty if it can.
+    QString archiveRefusal(double pageWidth, double pageHeight, int width, int height) const;
     void yieldOnce();
 
     WorkFolders m_folders;
@@ -77,4 +83,5 @@ private:
     int m_format = 0;
     DecoderProcess m_decoder;
     PageHook m_hook;
+    bool m_archive = false;
 };

@@ -34,6 +34,7 @@ bool TextReading::Start(int i, const QString& pageFile, const QString& picture, 
     if (!QFile::rename(m_folders.tempBitmap(), bitmap()))
         return failed(QStringLiteral("its temporary bitmap %1 is gone").arg(QuotedPath(m_folders.tempBitmap())));
     QFile::remove(textBase() + QStringLiteral(".pdf"));
+    QFile::remove(textBase() + QStringLiteral(".txt"));
     QString why;
     if (!m_process.Start(bitmap(), m_languages, OcrLanguages::DataFolder(), textBase(), &why))
         return failed(why);
@@ -53,10 +54,30 @@ bool TextReading::Finish(QString* error)
     QRectF rect;
     const bool ok = m_process.Wait(&why) &&
                     (QFileInfo(text).isFile() || (why = QStringLiteral("the text reader wrote no text page"), false)) &&
-                    TextLayer::PictureRect(m_pageFile, &rect, &why) && TextLayer::Overlay(m_pageFile, text, rect, &why);
+                    TextLayer::PictureRect(m_pageFile, &rect, &why) && TextLayer::Overlay(m_pageFile, text, rect, &why) &&
+                    (m_wordsFile.isEmpty() || keepWords(&why));
     QFile::remove(bitmap());
     QFile::remove(text);
+    QFile::remove(textBase() + QStringLiteral(".txt"));
     if (!ok)
         *error = QStringLiteral("Cannot read the text of the picture %1: %2.").arg(QuotedPath(m_picture), why);
     return ok;
+}
+
+bool TextReading::keepWords(QString* why)
+{
+    QFile words(textBase() + QStringLiteral(".txt"));
+    QFile all(m_wordsFile);
+    if (!words.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("the text reader wrote no words: %1").arg(words.errorString());
+        return false;
+    }
+    // Pages are told apart by a form feed, as printers and pagers know it.
+    const QByteArray page = (m_wordsPages > 0 ? QByteArray("\f") : QByteArray()) + words.readAll();
+    if (!all.open(QIODevice::WriteOnly | QIODevice::Append) || all.write(page) != page.size() || !all.flush()) {
+        *why = QStringLiteral("its words could not be kept in %1: %2").arg(QuotedPath(m_wordsFile), all.errorString());
+        return false;
+    }
+    ++m_wordsPages;
+    return true;
 }

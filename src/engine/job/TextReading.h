@@ -16,6 +16,10 @@ public:
     TextReading(const WorkFolders& folders, const QString& languages, YieldFunction yield,
                 OcrProcess::Options options = OcrProcess::Defaults());
 
+    // Every page's words, in the order the pages are finished, are also
+    // gathered into `path` (UTF-8, a form feed between pages).
+    void SetWordsFile(const QString& path) { m_wordsFile = path; }
+
     // Why no page could be read (the helper or a language is missing), in
     // user words; empty when all is in place. Asked before any page.
     QString Problem() const;
@@ -32,6 +36,8 @@ public:
 private:
     QString bitmap() const { return m_folders.tmpDir + QStringLiteral("/ocr.bmp"); }
     QString textBase() const { return m_folders.tmpDir + QStringLiteral("/ocr"); }
+    // Appends the finished page's words to the words file.
+    bool keepWords(QString* why);
 
     WorkFolders m_folders;
     QString m_languages;
@@ -39,4 +45,6 @@ private:
     int m_page = -1;
     QString m_pageFile;
     QString m_picture;
+    QString m_wordsFile;
+    int m_wordsPages = 0;
 };

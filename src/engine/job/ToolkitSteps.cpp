@@ -160,9 +160,9 @@ QString ToolkitSteps::JoinCommandLine(int i) const
         + QStringLiteral(" -- ") + QuoteArgument(m_folders.chainFile(i + 1));
 }
 
-QString ToolkitSteps::InfoCommandLine(int n) const
+QString ToolkitSteps::InfoCommandLine(int n, bool archive) const
 {
-    return toolForCommand(InfoTool) + u' ' + QuoteArgument(m_folders.chainFile(n))
+    return toolForCommand(InfoTool) + (archive ? QStringLiteral(" --pdfa ") : QStringLiteral(" ")) + QuoteArgument(m_folders.chainFile(n))
         + QStringLiteral(" update_info ") + QuoteArgument(m_folders.infoFile())
         + QStringLiteral(" output ") + QuoteArgument(m_folders.finishedFile())
         + QStringLiteral(" dont_ask");
@@ -179,9 +179,9 @@ ToolkitRunResult ToolkitSteps::RunJoin(int i)
     return r;
 }
 
-ToolkitRunResult ToolkitSteps::RunInfo(int n)
+ToolkitRunResult ToolkitSteps::RunInfo(int n, bool archive)
 {
-    return run(InfoTool, InfoCommandLine(n), m_folders.finishedFile(), fileSize(m_folders.chainFile(n)));
+    return run(InfoTool, InfoCommandLine(n, archive), m_folders.finishedFile(), fileSize(m_folders.chainFile(n)));
 }
 
 ToolkitRunResult ToolkitSteps::run(const QString& tool, const QString& commandLine, const QString& expectedOutput,

@@ -55,12 +55,13 @@ public:
 
     bool WriteInfoFile(const DocumentInfo& info, QString* error = nullptr) const;
     QString JoinCommandLine(int i) const;   // chain i + page i -> chain i + 1
-    QString InfoCommandLine(int n) const;   // chain n + info -> tmpx.pdf
+    // chain n + info -> tmpx.pdf; `archive`: as a PDF/A-2b document.
+    QString InfoCommandLine(int n, bool archive = false) const;
 
     // Join step i; once chain file i + 1 is made, chain file i (all of
     // whose pages it holds) is removed, so the work disk holds at most two.
     ToolkitRunResult RunJoin(int i);
-    ToolkitRunResult RunInfo(int n);
+    ToolkitRunResult RunInfo(int n, bool archive = false);
 
 private:
     ToolkitRunResult run(const QString& tool, const QString& commandLine, const QString& expectedOutput,

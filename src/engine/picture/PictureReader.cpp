@@ -9,6 +9,8 @@
 #include "engine/picture/PictureBytes.h"
 #include "engine/picture/PictureFile.h"
 #include "engine/picture/PictureTraits.h"
+#include "engine/picture/TiffPages.h"
+#include "engine/picture/TiffReader.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -204,8 +206,21 @@ FiBitmap upright(FiBitmap dib, int orientation)
     const PictureBytes::Turn turn = PictureBytes::Upright(orientation);
     if (turn.mirror)
         FreeImage_FlipHorizontal(dib.get());
-    if (turn.degrees != 0)
-        dib.reset(FreeImage_Rotate(dib.get(), turn.degrees));
+    if (turn.degrees != 0) {
+        // FreeImage's turned copy has no colour profile nor resolution.
+        FiBitmap turned(FreeImage_Rotate(dib.get(), turn.degrees));
+        const FIICCPROFILE* icc = FreeImage_GetICCProfile(dib.get());
+        if (turned && icc && icc->data && icc->size > 0)
+            FreeImage_CreateICCProfile(turned.get(), icc->data, icc->size);
+        if (turned && icc)
+            FreeImage_GetICCProfile(turned.get())->flags = icc->flags;
+        if (turned) {
+            const bool across = turn.degrees % 180 != 0;
+            FreeImage_SetDotsPerMeterX(turned.get(), across ? FreeImage_GetDotsPerMeterY(dib.get()) : FreeImage_GetDotsPerMeterX(dib.get()));
+            FreeImage_SetDotsPerMeterY(turned.get(), across ? FreeImage_GetDotsPerMeterX(dib.get()) : FreeImage_GetDotsPerMeterY(dib.get()));
+        }
+        dib = std::move(turned);
+    }
     if (dib && turn.flip)
         FreeImage_FlipVertical(dib.get());
     return dib;
@@ -231,6 +246,8 @@ bool declared(const QString& path, int format, Declared* d)
         return format == FIF_GIF ? PictureBytes::GifSize(f, &d->width, &d->height)
                                  : PictureBytes::IffSize(f, &d->width, &d->height);
     }
+    if (format == FIF_TIFF)
+        return TiffReader::DeclaredSize(path, &d->width, &d->height);
     if (!readableFormat(format) || !FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT(format)))
         return false;
     PictureFile file(path);
@@ -285,7 +302,7 @@ FiBitmap PictureReader::ReadJpeg(const QByteArray& file, QString* error)
 namespace {
 
 // The checks every decoded picture passes; null with *error when one fails.
-FiBitmap accepted(FiBitmap dib, int format, const QString& path, QString* error)
+FiBitmap accepted(FiBitmap dib, QString* error)
 {
     if (!PictureReader::WithinLimit(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get()), error))
         return nullptr;
@@ -294,16 +311,6 @@ FiBitmap accepted(FiBitmap dib, int format, const QString& path, QString* error)
     if (FreeImageDiagnostics::TiffFailed()) {
         *error = "the TIFF file is damaged or incomplete (" + FreeImageDiagnostics::Take().replace('\n', "; ") + ")";
         return nullptr;
-    }
-    if (format == FIF_TIFF) {
-        const int orientation = PictureBytes::TiffOrientation(path);
-        if (orientation != 1) {
-            dib = upright(std::move(dib), orientation);
-            if (!dib) {
-                *error = withReason("the picture could not be turned upright");
-                return nullptr;
-            }
-        }
     }
     // libjpeg fills a cut-off JPEG with grey and only warns: a page
     // that is mostly grey is not what the user asked for.
@@ -394,7 +401,7 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
     if (PictureBytes::IsJpegStart(file.peek(3))) {
         FiBitmap dib = ReadJpeg(file.readAll(), error);
         if (hasPixels(dib))
-            return accepted(std::move(dib), FIF_JPEG, path, error);
+            return accepted(std::move(dib), error);
         if (error->isEmpty())
             *error = withReason(QString("the file could not be decoded as %1").arg(formatName(FIF_JPEG)));
         return nullptr;
@@ -402,6 +409,15 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
     // HEIC, HEIF, AVIF, JPEG XL and WebP, whatever their names say, go to
     // their own readers; a HEIC named .jpg is read as HEIC.
     const QByteArray head = file.peek(64);
+    // TIFF goes to libtiff, never to FreeImage: every page, each by name.
+    if (TiffPages::IsTiff(head)) {
+        FiBitmap dib = TiffReader::Read(path, 0, error);
+        if (hasPixels(dib))
+            return dib;
+        if (error->isEmpty())
+            *error = QStringLiteral("the file could not be decoded as TIFF");
+        return nullptr;
+    }
     const bool heif = HeifReader::IsHeif(head), jxl = JxlReader::IsJxl(head), webp = WebpReader::IsWebp(head);
     if (heif || jxl || webp) {
         const QByteArray bytes = file.readAll();
@@ -421,9 +437,11 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
     int count = 0;
     const int detected = FreeImage_GetFileTypeFromHandle(io, file.Handle(), 0);
     file.Rewind();
+    if (preferred == FIF_TIFF)
+        preferred = FIF_UNKNOWN;
     if (readableFormat(preferred) && FreeImage_ValidateFromHandle(FREE_IMAGE_FORMAT(preferred), io, file.Handle()))
         candidates[count++] = preferred;
-    if (readableFormat(detected) && detected != preferred)
+    if (readableFormat(detected) && detected != preferred && detected != FIF_TIFF)
         candidates[count++] = detected;
     if (count == 0) {
         *error = withReason("the file is not a picture in a format that can be read");
@@ -435,8 +453,7 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
         FreeImageDiagnostics::Collect();
         Declared d;
         if (declared(path, format, &d)) {
-            const int turned = format == FIF_TIFF && PictureBytes::TiffOrientation(path) != 1 ? 1 : 0;
-            if (!WithinLimit(d.width, d.height, error) || !withinMemory(d, turned, error))
+            if (!WithinLimit(d.width, d.height, error) || !withinMemory(d, 0, error))
                 return nullptr;
         }
         if (format == FIF_IFF && !PictureBytes::IffChunksFit(path)) {
@@ -464,7 +481,7 @@ FiBitmap PictureReader::Read(const QString& path, int preferred, QString* error)
             return nullptr;
         }
         if (hasPixels(dib))
-            return accepted(std::move(dib), format, path, error);
+            return accepted(std::move(dib), error);
         lastFailure = withReason(QString("the file could not be decoded as %1").arg(formatName(format)));
         if (format == FIF_BMP) {
             QString limit;

@@ -10,7 +10,7 @@
 
 namespace {
 
-const char kMagic[] = "VelunorPictureTraits 1\n";
+const char kMagic[] = "VelunorPictureTraits 2\n";
 constexpr qint64 kMaxProfile = 16 << 20;
 
 quint16 be16(const unsigned char* p) { return quint16(p[0] << 8 | p[1]); }
@@ -139,6 +139,51 @@ QByteArray pngProfile(const QString& path)
     return {};
 }
 
+// Whether the file's own header says CMYK without a colour profile: a PSD
+// in CMYK mode, or a TIFF any of whose directories is separated (CMYK)
+// without an ICC profile tag. FreeImage hands both over as RGB, converted
+// by a guess.
+bool unprofiledCmykFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = f.read(26);
+    const auto* h = reinterpret_cast<const unsigned char*>(head.constData());
+    if (head.size() == 26 && head.startsWith("8BPS"))
+        return (h[24] << 8 | h[25]) == 4; // FreeImage keeps a PSD's profile: judged with it below
+    if (head.size() < 8 || !(head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4))))
+        return false;
+    const bool le = h[0] == 'I';
+    auto rd = [le](const unsigned char* p, int bytes) {
+        quint32 v = 0;
+        for (int k = 0; k < bytes; ++k)
+            v |= quint32(p[k]) << (8 * (le ? k : bytes - 1 - k));
+        return v;
+    };
+    quint32 ifd = rd(h + 4, 4);
+    for (int dirs = 0; ifd != 0 && dirs < 1024 && f.seek(ifd); ++dirs) {
+        const QByteArray count = f.read(2);
+        if (count.size() != 2)
+            break;
+        const int entries = int(rd(reinterpret_cast<const unsigned char*>(count.constData()), 2));
+        const QByteArray table = f.read(qint64(12) * entries + 4);
+        if (table.size() != 12 * entries + 4)
+            break;
+        const auto* t = reinterpret_cast<const unsigned char*>(table.constData());
+        bool separated = false, profiled = false;
+        for (int e = 0; e < entries; ++e) {
+            const quint32 tag = rd(t + 12 * e, 2);
+            separated = separated || (tag == 262 && rd(t + 12 * e + 8, 2) == 5);
+            profiled = profiled || tag == 34675;
+        }
+        if (separated && !profiled)
+            return true;
+        ifd = rd(t + 12 * entries, 4);
+    }
+    return false;
+}
+
 } // namespace
 
 PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
@@ -161,6 +206,10 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
             t.iccProfile = bytes;
     }
     const JpegHeader head = jpegHeaderOfFile(sourcePath);
+    // FreeImage hands a CMYK JPEG over as RGB unless it is profiled.
+    t.unprofiledCmyk = (FreeImage_GetColorType(decoded) == FIC_CMYK || (head.valid && head.components == 4)
+                        || unprofiledCmykFile(sourcePath))
+        && ColourProfile::Channels(bytes) != 4;
     if (head.valid && head.components == 3 && head.chromaFull && head.lumaH >= 1 && head.lumaV >= 1) {
         t.samplingH = head.lumaH;
         t.samplingV = head.lumaV;
@@ -187,7 +236,14 @@ bool PictureTraits::Write(const QString& bitmapPath, int width, int height) cons
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QByteArray bytes = kMagic +
-        QString("%1 %2 %3 %4 %5\n").arg(width).arg(height).arg(samplingH).arg(samplingV).arg(iccProfile.size()).toLatin1() +
+        QString("%1 %2 %3 %4 %5 %6\n")
+            .arg(width)
+            .arg(height)
+            .arg(samplingH)
+            .arg(samplingV)
+            .arg(iccProfile.size())
+            .arg(unprofiledCmyk ? 1 : 0)
+            .toLatin1() +
         iccProfile;
     if (!jpegSource.path.isEmpty()) {
         const QByteArray path = QFile::encodeName(jpegSource.path);
@@ -213,18 +269,19 @@ PictureTraits PictureTraits::Read(const QString& bitmapPath, int width, int heig
     if (!f.open(QIODevice::ReadOnly) || f.readLine(64) != kMagic)
         return {};
     const QList<QByteArray> fields = f.readLine(128).trimmed().split(' ');
-    if (fields.size() != 5)
+    if (fields.size() != 6)
         return {};
-    bool ok[5] = {};
-    qint64 v[5];
-    for (int i = 0; i < 5; ++i)
+    bool ok[6] = {};
+    qint64 v[6];
+    for (int i = 0; i < 6; ++i)
         v[i] = fields[i].toLongLong(&ok[i]);
-    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4]) || v[0] != width || v[1] != height || v[2] < 0 || v[2] > 4 ||
+    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4] && ok[5]) || (v[5] != 0 && v[5] != 1) || v[0] != width || v[1] != height || v[2] < 0 || v[2] > 4 ||
         v[3] < 0 || v[3] > 4 || v[4] < 0 || v[4] > kMaxProfile)
         return {};
     PictureTraits t;
     t.samplingH = int(v[2]);
     t.samplingV = int(v[3]);
+    t.unprofiledCmyk = v[5] == 1;
     t.iccProfile = f.read(v[4]);
     if (t.iccProfile.size() != v[4])
         return {};

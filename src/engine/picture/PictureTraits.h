@@ -28,6 +28,9 @@ public:
         int orientation = 1;
     };
     JpegSource jpegSource;
+    // The picture is CMYK without a profile that says what its colours are
+    // (its pixels were made RGB by a guess).
+    bool unprofiledCmyk = false;
 
     // Gathers the traits of a picture just decoded from `sourcePath`, before
     // anything converts it (the profile is read from the decoded picture,
@@ -49,6 +52,6 @@ public:
 
     bool IsEmpty() const
     {
-        return iccProfile.isEmpty() && samplingH == 0 && samplingV == 0 && jpegSource.path.isEmpty();
+        return iccProfile.isEmpty() && samplingH == 0 && samplingV == 0 && jpegSource.path.isEmpty() && !unprofiledCmyk;
     }
 };

@@ -124,6 +124,22 @@ TEST_F(JobTest, TitleThatCannotNameAFileStopsBeforeAnythingIsMade)
     EXPECT_FALSE(QFileInfo::exists(area.RunFolder()));
 }
 
+// An archive document's creation date must be one (the window's field takes
+// any text): said before anything is made.
+TEST_F(JobTest, ArchiveWithADateThatIsNoneStopsBeforeAnythingIsMade)
+{
+    io.entries = {picture("a.png", 20, 10)};
+    io.outputFolder = root + "/out/new";
+    io.pdfa = true;
+    io.creationDate = "31.1.2024";
+    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
+    EXPECT_EQ(io.messages().value(0).toStdString(),
+              "message:Velunor:3:The creation date \"31.1.2024\" is not a PDF date such as D:20240131154500+01'00, "
+              "which a PDF/A document needs. Please press \"Now\" or correct it.");
+    EXPECT_FALSE(QFileInfo::exists(root + "/out/new"));
+    EXPECT_FALSE(QFileInfo::exists(settings));
+}
+
 TEST_F(JobTest, ExistingOutputWithCancelWritesNothing)
 {
     io.entries = {picture("a.png", 20, 10)};
