@@ -300,9 +300,10 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
         QString program = {};
     };
     const QString out = root + "/out";
+    ASSERT_TRUE(writeFile(root + "/plain", "a file where a folder should be"));
     const QList<Case> cases = {
         {"unreadable picture", {"-o", out, good, bad}, {}, bad},
-        {"folder that cannot be made", {"-o", root + "/no/such", good}, {}, root + "/no/such"},
+        {"folder that cannot be made", {"-o", root + "/plain/such", good}, {}, root + "/plain is a file, in the way"},
         {"missing toolkit", {"-o", out, good}, root + "/emptybin", "toolkit qpdf was found neither"},
         {"join that fails", {"-o", out, good, good}, failingJoin, "qpdf could not add page 2"},
         {"join that fails, in qpdf's words", {"-o", out, good, good}, failingJoin, "qpdf: this join is broken"},

@@ -11,8 +11,8 @@ enum class JobOutcome {
     BadTitle,  // the title cannot name a file; nothing created
     Cancelled, // the overwrite question was not answered OK
     Failed,    // a message said what failed; no document written
-    Stopped,   // the user stopped it; the work went, an earlier document stayed
     Done,
+    Stopped,   // the user stopped it; the work went, an earlier document stayed
 };
 
 // What a conversion job tells the program that runs it. The window turns it
