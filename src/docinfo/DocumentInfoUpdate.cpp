@@ -13,6 +13,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -227,6 +228,24 @@ std::string DocumentInfoUpdate::PdfDateNow()
     return std::string(stamp) + zone;
 }
 
+int DocumentInfoUpdate::OpenRegularFile(const std::string& path, std::string* error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        *error = systemError(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = "it is not a file";
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool DocumentInfoUpdate::Run(const std::string& input, const std::vector<InfoFile::Field>& fields,
                              const std::string& output, std::string* error, bool archive)
 {
@@ -240,9 +259,19 @@ bool DocumentInfoUpdate::Run(const std::string& input, const std::vector<InfoFil
             }
     }
     QPDF doc;
+    const int in = OpenRegularFile(input, error);
+    std::FILE* inFile = in < 0 ? nullptr : ::fdopen(in, "rb");
+    if (!inFile) {
+        if (in >= 0) {
+            *error = systemError(errno);
+            ::close(in);
+        }
+        *error = "cannot read the document " + input + ": " + *error;
+        return false;
+    }
     try {
         doc.setSuppressWarnings(true);
-        doc.processFile(input.c_str());
+        doc.processFile(input.c_str(), inFile, true);
     } catch (const std::exception& e) {
         *error = "cannot read the document " + input + ": " + e.what();
         return false;
@@ -255,6 +284,17 @@ bool DocumentInfoUpdate::Run(const std::string& input, const std::vector<InfoFil
         *error = "cannot write beside " + output + ": " + systemError(errno);
         return false;
     }
+    // A file replaced keeps its permissions; a new one gets the usual ones.
+    struct stat old {};
+    mode_t mode = 0;
+    if (::lstat(output.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
     CheckedSink sink {fd, 0};
     std::FILE* out = ::fopencookie(&sink, "wb", cookie_io_functions_t {nullptr, sinkWrite, nullptr, nullptr});
     if (!out) {

@@ -14,13 +14,18 @@
 class DocumentInfoUpdate {
 public:
     // Reads `input`, writes `output` through a temporary file beside it that
-    // replaces `output` only once written whole and synced. False with
-    // *error (a sentence) leaves no output file of ours behind. `archive`
-    // makes it a PDF/A-2b document in the same pass: the sRGB output intent,
-    // the PDF/A identification and every entry mirrored in the XMP (dates
-    // that are no PDF dates are refused).
+    // replaces `output` only once written whole and synced; a file replaced
+    // keeps its permissions, a new one gets the usual (0666 less the umask).
+    // False with *error (a sentence) leaves no output file of ours behind.
+    // `archive` makes it a PDF/A-2b document in the same pass: the sRGB
+    // output intent, the PDF/A identification and every entry mirrored in
+    // the XMP (dates that are no PDF dates are refused).
     static bool Run(const std::string& input, const std::vector<InfoFile::Field>& fields, const std::string& output,
                     std::string* error, bool archive = false);
+
+    // Opens a regular file for reading, or -1 with *error: a FIFO or a
+    // device is never waited for (opened without blocking) nor read.
+    static int OpenRegularFile(const std::string& path, std::string* error);
 
     // "D:YYYYMMDDHHmmSS+HH'mm'" (or any shorter valid form) as ISO 8601
     // ("YYYY-MM-DDTHH:mm:SS+HH:mm"); empty when it is not a PDF date.

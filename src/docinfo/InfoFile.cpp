@@ -105,6 +105,9 @@ bool InfoFile::Parse(const std::string& text, const std::vector<std::string>& re
         const std::string where = "line " + std::to_string(number);
         if (!IsUtf8(line))
             return fail(where + " is not UTF-8 text");
+        // A PDF text string would end there, while the XMP mirror went on.
+        if (line.find('\0') != std::string::npos)
+            return fail(where + " holds a NUL byte, which no document information can hold");
         if (line.empty())
             continue;
         if (line == kBegin || startsWith(line, kKey)) {

@@ -13,9 +13,9 @@ public:
 
     // The fields in file order; false with *error (a sentence) when the text
     // is not such a file: empty, garbled (a line of another kind, a value
-    // without its key, text that is not UTF-8, a key given twice), or cut
-    // short (a key without its value, a last line without its line end, one
-    // of the `required` keys missing).
+    // without its key, text that is not UTF-8 or holds a NUL, a key given
+    // twice), or cut short (a key without its value, a last line without its
+    // line end, one of the `required` keys missing).
     static bool Parse(const std::string& text, const std::vector<std::string>& required, std::vector<Field>* fields,
                       std::string* error);
 

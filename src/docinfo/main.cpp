@@ -15,10 +15,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,30 +33,32 @@ int failure(const std::string& text)
 
 bool readInfoFile(const std::string& path, std::string* text, std::string* error)
 {
+    const int fd = DocumentInfoUpdate::OpenRegularFile(path, error);
+    if (fd < 0)
+        return false;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        *error = std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error = "it is not a file";
-        return false;
-    }
-    if (st.st_size > kMaxInfoBytes) {
+    if (::fstat(fd, &st) != 0 || st.st_size > kMaxInfoBytes) {
         *error = "it is far too large to be one (" + std::to_string(st.st_size) + " bytes)";
+        ::close(fd);
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    if (!in || !(all << in.rdbuf()) || in.bad()) {
-        if (st.st_size == 0) {
-            text->clear();
-            return true;
+    // Read to its end: the size may have changed since.
+    text->clear();
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || std::streamsize(text->size()) > kMaxInfoBytes) {
+            *error = n < 0 ? std::strerror(errno) : "it is far too large to be one";
+            ::close(fd);
+            return false;
         }
-        *error = std::strerror(errno ? errno : EIO);
-        return false;
+        if (n == 0)
+            break;
+        text->append(buf, size_t(n));
     }
-    *text = all.str();
+    ::close(fd);
     return true;
 }
 

@@ -390,6 +390,7 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
         {{"--margin", "10"}, "margin: \"10\" has no unit"},
         {{"--margin", "wide"}, "margin: \"wide\" is not a length"},
         {{"--page-size", "a5", "--margin", "75mm"}, "the margin 75mm leaves no room on a page of A5"},
+        {{"--margin", "100in"}, "the margin 100in leaves no room for a picture on a page of at most 200in (5080mm)"},
         {{"--max-ppi", "0"}, "from 1 to 100000"},
         {{"--max-ppi", "1.5"}, "a whole number of pixels per inch"},
         {{"--orientation", "sideways"}, "unknown orientation \"sideways\"; give auto, portrait or landscape"},
@@ -399,6 +400,9 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
         {{"--ocr", "eng+chi_sim"}, "(Debian package \"tesseract-ocr-chi-sim\")"},
         {{"--ocr", "eng"}, "(Debian package \"tesseract-ocr-eng\")", root + "/nodata"},
         {{"--ocr", "eng fra"}, "is not a text recognition language"},
+        {{"--ocr", "ENG"}, "\"ENG\" is not installed under that name; its code is written \"eng\""},
+        {{"--ocr", "eng+osd"}, "\"osd\" is not a language: used by Tesseract to find a page's orientation"},
+        {{"--ocr", "eng\n"}, "languages hold a control character (U+000A)"},
         {{"--ocr", ""}, "No text recognition language"},
     };
     for (const auto& row : rows) {

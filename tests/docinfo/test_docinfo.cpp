@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -97,8 +98,16 @@ TEST_F(DocinfoTest, SetsTheSevenFieldsPlainDatesAndTheXmpMirror)
             readAll(folders.infoFile()).replace("\r\n", "\n").replace("InfoKey", "InfoBegin\nInfoKey");
         ASSERT_TRUE(!row.older || writeFile(folders.infoFile(), older));
         const QString out = folders.finishedFile();
+        // A new output gets the usual permissions, a replaced one keeps its own.
+        const bool replacing = QFileInfo::exists(out);
+        ASSERT_TRUE(!replacing || ::chmod(QFile::encodeName(out).constData(), 0604) == 0);
         const ProcessResult r = docinfo(chain, folders.infoFile(), out);
         ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(out).constData(), &st), 0);
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        EXPECT_EQ(st.st_mode & 07777, replacing ? 0604u : 0666u & ~mask);
         EXPECT_EQ(runProgram("qpdf", {"--check", out}).exitCode, 0);
         EXPECT_EQ(pdfPageCount(out), 2);
         // The pictures are the chain's, byte for byte.
@@ -175,9 +184,12 @@ TEST_F(DocinfoTest, BadInfoFileDocumentOrDiskSaysWhyAndLeavesTheEarlierOutput)
     // Not the information step's command line: a usage error.
     EXPECT_EQ(runProgram(AppPaths::HelperProgram("velunor-docinfo"), {chain, "cat", folders.infoFile(), "output", out})
                   .exitCode, 2);
+    // Never waited for: a pipe or a device in place of a file.
+    const QString fifo = base.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const struct Row {
         const char* what;
-        QByteArray info; // "-" for no information file at all
+        QByteArray info; // "-" for no information file at all, "|" for a FIFO
         QString input;
         const char* said;
         bool fullDisk = false; // the output folder a disk half the chain's size
@@ -193,7 +205,12 @@ TEST_F(DocinfoTest, BadInfoFileDocumentOrDiskSaysWhyAndLeavesTheEarlierOutput)
         {"not UTF-8", "InfoKey: Title\r\nInfoValue: Caf\xE9\r\n" + good.mid(good.indexOf("InfoKey: Author")),
          chain, "not UTF-8"},
         {"a key given twice", good + "InfoKey: Title\r\nInfoValue: again\r\n", chain, "given twice"},
+        {"a NUL in a value", "InfoKey: Title\r\nInfoValue: a" + QByteArray(1, '\0') + "bc\r\n"
+             + good.mid(good.indexOf("InfoKey: Author")), chain, "holds a NUL byte"},
+        {"a FIFO as the information file", "|", chain, "it is not a file"},
         {"unreadable document", good, garbage, "cannot read the document"},
+        {"a FIFO as the document", good, fifo, "it is not a file"},
+        {"a device as the document", good, "/dev/zero", "it is not a file"},
         {"full disk (last: it needs root)", good, chain, "No space left on device", true},
     };
     const QByteArray earlier = "%PDF-1.4 the earlier output\n";
@@ -209,7 +226,10 @@ TEST_F(DocinfoTest, BadInfoFileDocumentOrDiskSaysWhyAndLeavesTheEarlierOutput)
         const auto unmount = qScopeGuard([&] { if (row.fullDisk) ::umount2(QFile::encodeName(dir), MNT_DETACH); });
         ASSERT_TRUE(writeFile(out, earlier));
         QFile::remove(folders.infoFile());
-        ASSERT_TRUE(row.info == "-" || writeFile(folders.infoFile(), row.info));
+        if (row.info == "|")
+            ASSERT_EQ(::mkfifo(QFile::encodeName(folders.infoFile()).constData(), 0600), 0);
+        else
+            ASSERT_TRUE(row.info == "-" || writeFile(folders.infoFile(), row.info));
         const ProcessResult r = docinfo(row.input, folders.infoFile(), out);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(r.err.startsWith("velunor-docinfo: ")) << qPrintable(r.err);

@@ -1,8 +1,8 @@
 // The documents stay whole: every relative link of README.md and docs/*.md
 // leads to a file (and heading) that exists, every option velunor-convert
 // --help prints is in README's options table and in its man page, so an
-// option cannot be added to the program alone, and README stays a short
-// front door.
+// option cannot be added to the program alone, README stays a short front
+// door, and the testing notes name exactly the test helpers there are.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -156,4 +156,20 @@ TEST(Docs, ReadmeStaysShort)
 {
     const QStringList words = readText(kRepo + "/README.md").split(QRegularExpression(R"(\s+)"), Qt::SkipEmptyParts);
     EXPECT_LE(words.size(), 1500) << "README.md has " << words.size() << " words; move the details to docs/";
+}
+
+// The helpers' table in docs/testing.md and the programs of tests/helpers/.
+TEST(Docs, TestingNotesNameEveryTestHelper)
+{
+    static const QRegularExpression helper(R"(\bvlnh2_[a-z0-9_]+)");
+    QSet<QString> present, named;
+    for (const QFileInfo& f : QDir(kRepo + "/tests/helpers").entryInfoList({"vlnh2_*"}, QDir::Files))
+        present.insert(f.completeBaseName());
+    for (auto it = helper.globalMatch(readText(kRepo + "/docs/testing.md")); it.hasNext();)
+        named.insert(it.next().captured(0));
+    ASSERT_FALSE(present.isEmpty());
+    for (const QString& h : present - named)
+        ADD_FAILURE() << qPrintable(h) << " (tests/helpers/) is not in docs/testing.md";
+    for (const QString& h : named - present)
+        ADD_FAILURE() << "docs/testing.md names " << qPrintable(h) << ", which tests/helpers/ does not hold";
 }

@@ -3,6 +3,9 @@
 #include "platform/AppPaths.h"
 
 #include <QFile>
+#include <QImageReader>
+
+#include <climits>
 
 #include <sys/wait.h>
 
@@ -26,9 +29,16 @@ OcrProcess::OcrProcess(YieldFunction yield, Options options)
 {
 }
 
+qint64 OcrProcess::TimeLimitMs(qint64 pixels, int perTenMegapixels)
+{
+    return qMax<qint64>(perTenMegapixels, qint64(double(perTenMegapixels) * double(pixels) / 1e7));
+}
+
 bool OcrProcess::Start(const QString& bitmap, const QString& languages, const QString& dataFolder,
                        const QString& textBase, QString* error)
 {
+    const QSize size = QImageReader(bitmap).size();
+    m_limitMs = TimeLimitMs(qint64(qMax(0, size.width())) * qMax(0, size.height()), m_options.timeLimitMs);
     return m_child.Start({"--data", QFile::encodeName(dataFolder), "--languages", languages.toUtf8(),
                           QFile::encodeName(bitmap), QFile::encodeName(textBase)},
                          -1, {}, error);
@@ -41,9 +51,9 @@ bool OcrProcess::Wait(QString* error)
         return false;
     }
     int status = 0;
-    const HelperChild::End how = m_child.Wait(m_options.timeLimitMs, m_yield, &status);
+    const HelperChild::End how = m_child.Wait(int(qMin<qint64>(m_limitMs, INT_MAX)), m_yield, &status);
     if (how == HelperChild::End::TimedOut) {
-        *error = QStringLiteral("the text reader did not finish within %1 seconds").arg(m_options.timeLimitMs / 1000.0);
+        *error = QStringLiteral("the text reader did not finish within %1 seconds").arg(double(m_limitMs) / 1000.0);
         return false;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)

@@ -14,7 +14,9 @@ class OcrProcess {
 public:
     struct Options {
         QString program;            // the helper program
-        int timeLimitMs = 300000;   // for one page; then it is killed
+        // For a page of up to 10 megapixels, and as much more as a larger
+        // page has pixels (TimeLimitMs); then it is killed.
+        int timeLimitMs = 300000;
         qint64 memoryLimit = 2000000000; // its address space, in bytes
     };
     // velunor-ocr beside our programs, with the limits above.
@@ -27,6 +29,9 @@ public:
     OcrProcess& operator=(const OcrProcess&) = delete;
 
     const Options& options() const { return m_options; }
+    // The time a page of `pixels` gets: `perTenMegapixels` for every 10
+    // megapixels (Tesseract's time grows with the pixels), never less.
+    static qint64 TimeLimitMs(qint64 pixels, int perTenMegapixels);
     bool Running() const { return m_child.Running(); }
 
     // Starts reading `bitmap` in `languages` (Tesseract's codes, found in
@@ -42,4 +47,5 @@ private:
     YieldFunction m_yield;
     Options m_options;
     HelperChild m_child;
+    qint64 m_limitMs = 0; // of the page being read
 };

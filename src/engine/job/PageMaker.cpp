@@ -4,7 +4,7 @@
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/pdf/PdfCtl.h"
 #include "engine/picture/PictureNames.h"
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/PictureLimits.h"
 #include "engine/picture/PictureTraits.h"
 #include "engine/picture/TiffPages.h"
 #include "engine/pdf/PageFileJoin.h"
@@ -41,7 +41,7 @@ int PageMaker::PageCount(const QString& entryPath)
 
 int PageMaker::PageLength(int pixels) { return PageLayout::DesignedLength(pixels); }
 
-qint64 PageMaker::MaxPixels() { return PictureReader::MaxPixels(); }
+qint64 PageMaker::MaxPixels() { return PictureLimits::MaxPixels(); }
 
 bool PageMaker::check(int result) { return CheckPdfError(result, m_sink); }
 
@@ -190,6 +190,13 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
 
     result.placement = layout.Place(w, h);
     const PagePlacement& place = result.placement;
+    const QString tooLarge = PageLayout::PageProblem(place);
+    if (!tooLarge.isEmpty()) {
+        m_pdf.FreeBox(box);
+        result.status = PageResult::PictureError;
+        result.message = QString("Cannot make the page of the picture %1: %2.").arg(QuotedPath(entryPath), tooLarge);
+        return result;
+    }
     // The designed page keeps the designed calls, so it stays as it was to
     // the byte; paper needs finer steps than tenths of a millimetre.
     const int pageW = PageLength(int(w)), pageH = PageLength(int(h));

@@ -8,7 +8,7 @@
 namespace {
 
 // The largest page side PDF viewers are bound to show: 200 inches.
-constexpr double kMaxSide = 14400;
+constexpr double kMaxSide = PageLayout::MaxPageSide;
 // Points per pixel of the designed page: 200 pixels per inch.
 constexpr double kNatural = 72.0 / 200.0;
 
@@ -241,6 +241,12 @@ bool PageLayout::SetMaxPpi(const QString& text, QString* error)
 
 QString PageLayout::Problem() const
 {
+    // The picture's own page grows by the margins: they must leave room for
+    // a picture within the largest page.
+    if (IsPictureSize() && kMaxSide - 2 * margin.Points() < 1)
+        return QStringLiteral("the margin %1 leaves no room for a picture on a page of at most 200in (5080mm) a "
+                              "side; give a margin less than 100in")
+            .arg(margin.Text());
     if (IsPictureSize())
         return {};
     const double room = std::min(PaperWidth(), PaperHeight()) - 2 * margin.Points();
@@ -267,6 +273,17 @@ QString PageLayout::Warning() const
         return QStringLiteral("The margin of %1 leaves less than 1 inch for the picture on a page of %2.")
             .arg(margin.Text(), SizeText());
     return {};
+}
+
+QString PageLayout::PageProblem(const PagePlacement& placed)
+{
+    // (A designed side of 40,000 pixels is 14,400 points less a rounding.)
+    if (std::max(placed.pageWidth, placed.pageHeight) <= kMaxSide + 1e-6)
+        return {};
+    return QStringLiteral("at 200 pixels per inch its page would be %1 x %2 in, more than the 200in (5080mm) a side "
+                          "a PDF page may have; please choose a paper size, on which it is scaled to fit")
+        .arg(placed.pageWidth / 72.0, 0, 'f', 1)
+        .arg(placed.pageHeight / 72.0, 0, 'f', 1);
 }
 
 PagePlacement PageLayout::Place(int w, int h) const

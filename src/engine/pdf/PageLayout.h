@@ -60,12 +60,19 @@ public:
     static QString UnitText(Unit unit);
 
     // What makes the whole unusable (a margin that leaves no room on the
-    // paper), in user words; empty when it is fine.
+    // paper, or none within PDF's largest page), in user words; empty when
+    // it is fine.
     QString Problem() const;
     // What makes every picture come out unreadably small or coarse, though
     // the layout works: under 36 pixels per inch, or less than an inch of
     // room inside the margins. In user words; empty when it is fine.
     QString Warning() const;
+
+    // PDF's largest page side, in points (readers clip a larger page).
+    static constexpr double MaxPageSide = 14400;
+    // Why `placed` cannot be a page (a picture too large for its page at 200
+    // pixels per inch), in user words; empty when it can.
+    static QString PageProblem(const PagePlacement& placed);
 
     // The page of a picture of w x h pixels (upright, after any Exif turn).
     // The designed page is given as the designed calls make it: its sides

@@ -7,6 +7,7 @@
 #include "engine/pdf/JpegPassThrough.h"
 #include "engine/pdf/LosslessEncoder.h"
 #include "engine/pdf/PagePlacement.h"
+#include "engine/picture/PictureLimits.h"
 #include "engine/picture/PictureReader.h"
 #include "engine/picture/PictureTraits.h"
 #include "platform/QuotedPath.h"
@@ -161,7 +162,7 @@ QPDFObjectHandle PdfDrawing::jpegStream(std::unique_ptr<JpegEncoder> jpeg, const
 bool PdfDrawing::rasterImage(const Raster& r, const PictureTraits& traits, QPDFObjectHandle* image, QString* error,
                              bool keepLossless)
 {
-    if (!PictureReader::WithinLimit(r.width, r.height, error))
+    if (!PictureLimits::WithinLimit(r.width, r.height, error))
         return false;
     LosslessEncoder lossless(r.rows, r.width, r.pitch, r.height, r.grey, r.bottomUp);
     if (settings.compression != 1) {

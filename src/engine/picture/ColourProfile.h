@@ -1,5 +1,5 @@
 #pragma once
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/KindReader.h"
 
 #include <QByteArray>
 

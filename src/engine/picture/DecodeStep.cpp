@@ -4,7 +4,6 @@
 #include "engine/picture/JpegSourceCheck.h"
 #include "engine/picture/PictureReader.h"
 #include "engine/picture/PictureTraits.h"
-#include "engine/picture/TiffReader.h"
 
 #include <QDir>
 #include <QFile>
@@ -115,7 +114,7 @@ bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QStri
     // picture fails: it can never stand in for this one.
     PictureTraits::Remove(bitmap);
     const JpegSourceCheck jpeg(picture);
-    FiBitmap dib = page > 0 ? TiffReader::Read(picture, page, error) : PictureReader::Read(picture, format, error);
+    FiBitmap dib = PictureReader::Read(picture, format, error, page);
     // The profile and subsampling are read before Normalise converts the
     // pixels; they go beside the bitmap, which cannot hold them.
     PictureTraits traits = dib ? PictureTraits::Of(dib.get(), picture) : PictureTraits();

@@ -15,7 +15,7 @@ public:
     // PictureReader::Read) and writes it to `bitmap` as a BMP of 1, 8 or 24
     // bits. True with the bitmap's size; false with *error, a sentence
     // without the picture's name, and no bitmap left behind. `page` > 0
-    // takes that page of a multi-page TIFF (TiffReader).
+    // takes that page of a multi-page TIFF.
     static bool WriteTempBitmap(const QString& picture, int format, const QString& bitmap, int* width, int* height,
                                 QString* error, int page = 0);
 };

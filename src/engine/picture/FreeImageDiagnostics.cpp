@@ -93,3 +93,9 @@ QString FreeImageDiagnostics::Take()
     text.swap(t_messages);
     return text;
 }
+
+QString FreeImageDiagnostics::WithReason(const QString& sentence)
+{
+    const QString said = Take();
+    return said.isEmpty() ? sentence : sentence + " (" + QString(said).replace('\n', "; ") + ")";
+}

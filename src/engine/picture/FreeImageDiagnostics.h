@@ -10,6 +10,8 @@ public:
     static void Install();
     static void Collect();
     static QString Take();
+    // `sentence`, with what was said since Collect() in brackets (taken).
+    static QString WithReason(const QString& sentence);
     // Whether libtiff reported an error (a strip it could not read...) since
     // Collect(): FreeImage goes on regardless.
     static bool TiffFailed();

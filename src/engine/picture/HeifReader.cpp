@@ -1,5 +1,7 @@
 #include "engine/picture/HeifReader.h"
 
+#include "engine/picture/PictureLimits.h"
+
 #include <libheif/heif.h>
 
 #include <cstring>
@@ -86,7 +88,7 @@ FiBitmap HeifReader::Read(const QByteArray& file, QString* error)
     // 12-megapixel photo: 145 MB for an 8-bit HEIC, 329 MB for a 10-bit AVIF
     // (counted here: 228 and 372 MB).
     const int decoderBytes = 3 * channels * sampleBytes + (sampleBytes > 1 ? channels : 0);
-    if (!PictureReader::WithinLimit(w, h, error) || !PictureReader::WithinMemory(w, h, channels * 8, decoderBytes + 7, error))
+    if (!PictureLimits::WithinLimit(w, h, error) || !PictureLimits::WithinMemory(w, h, channels * 8, decoderBytes + 7, error))
         return nullptr;
 
     HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());

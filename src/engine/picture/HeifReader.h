@@ -1,5 +1,6 @@
 #pragma once
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/KindReader.h"
+#include "engine/picture/PictureFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -10,8 +11,11 @@
 // like other pictures' (nclx colour is taken as sRGB). The size and the
 // memory the decoding takes are checked from the file's boxes before any
 // pixel is decoded.
-class HeifReader {
+class HeifReader : public KindReader {
 public:
+    bool Recognises(const QByteArray& head) const override { return IsHeif(head); }
+    FiBitmap Decode(const Request& request, QString* error) const override { return Read(request.file.readAll(), error); }
+
     // Whether the file's first bytes are an ISO media file of a still-image
     // brand libheif reads (HEIF, HEIC, AVIF), whatever the file is named.
     static bool IsHeif(const QByteArray& head);

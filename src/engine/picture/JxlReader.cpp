@@ -1,5 +1,7 @@
 #include "engine/picture/JxlReader.h"
 
+#include "engine/picture/PictureLimits.h"
+
 #include <jxl/decode.h>
 #include <jxl/decode_cxx.h>
 
@@ -83,8 +85,8 @@ FiBitmap JxlReader::Read(const QByteArray& file, QString* error)
             // output, our copy and the page's copies.
             const int out = int(format.num_channels);
             const int extra = int(qMin<uint32_t>(info.num_extra_channels, 4096));
-            if (!PictureReader::WithinLimit(w, h, error) ||
-                !PictureReader::WithinMemory(w, h, out * 8, 4 + 4 * extra + out + 7, error))
+            if (!PictureLimits::WithinLimit(w, h, error) ||
+                !PictureLimits::WithinMemory(w, h, out * 8, 4 + 4 * extra + out + 7, error))
                 return nullptr;
         } else if (status == JXL_DEC_COLOR_ENCODING) {
             // A lossy (XYB) picture of an ICC original comes out in linear

@@ -1,5 +1,6 @@
 #pragma once
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/KindReader.h"
+#include "engine/picture/PictureFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,8 +10,11 @@
 // writer to put on white, its colour as sRGB or with its ICC profile
 // attached. The size and the memory the decoding takes are checked from the
 // header before any pixel is decoded.
-class JxlReader {
+class JxlReader : public KindReader {
 public:
+    bool Recognises(const QByteArray& head) const override { return IsJxl(head); }
+    FiBitmap Decode(const Request& request, QString* error) const override { return Read(request.file.readAll(), error); }
+
     // Whether the bytes start as a JPEG XL codestream or container.
     static bool IsJxl(const QByteArray& head);
 

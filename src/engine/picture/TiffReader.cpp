@@ -1,5 +1,6 @@
 #include "engine/picture/TiffReader.h"
 
+#include "engine/picture/PictureLimits.h"
 #include "engine/picture/TiffPages.h"
 #include "engine/picture/TiffSamples.h"
 
@@ -90,13 +91,15 @@ Tiff open(const QString& path, QStringList* said)
     TIFFOpenOptionsSetErrorHandlerExtR(options, onError, said);
     TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, nullptr);
     // No single buffer of libtiff's may pass our own memory limit.
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(PictureReader::MaxDecodeBytes()));
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(PictureLimits::MaxDecodeBytes()));
     Tiff tif(TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options));
     TIFFOpenOptionsFree(options);
     return tif;
 }
 
 } // namespace
+
+bool TiffReader::Recognises(const QByteArray& head) const { return TiffPages::IsTiff(head); }
 
 bool TiffReader::DeclaredSize(const QString& path, qint64* width, qint64* height)
 {
@@ -145,7 +148,7 @@ FiBitmap TiffReader::Read(const QString& path, int page, QString* error)
     uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
     if (orientation > ORIENTATION_TOPLEFT && orientation <= ORIENTATION_LEFTBOT) {
-        dib = PictureReader::Turned(std::move(dib), orientation);
+        dib = Upright(std::move(dib), orientation);
         if (!dib)
             *error = QStringLiteral("the TIFF page could not be turned upright: too little memory");
     }

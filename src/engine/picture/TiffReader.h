@@ -1,5 +1,6 @@
 #pragma once
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/KindReader.h"
+#include "engine/picture/PictureFile.h"
 
 #include <QString>
 
@@ -11,8 +12,14 @@
 // the TIFF standard's defaults. 32-bit and floating-point samples are
 // refused with words. The page's size and the memory its decoding takes are
 // checked before any pixel is decoded.
-class TiffReader {
+class TiffReader : public KindReader {
 public:
+    bool Recognises(const QByteArray& head) const override;
+    FiBitmap Decode(const Request& request, QString* error) const override
+    {
+        return Read(request.file.fileName(), request.page, error);
+    }
+
     // Page `page` (0 is the first) of the pages TiffPages lists. The file's
     // directory chain is walked once for all its pages: the list is kept
     // while the same file is read page after page. Null with *error (a

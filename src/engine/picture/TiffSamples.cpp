@@ -1,6 +1,7 @@
 #include "engine/picture/TiffSamples.h"
 
 #include "engine/picture/ColourProfile.h"
+#include "engine/picture/PictureLimits.h"
 
 #include <lcms2.h>
 #include <tiffio.h>
@@ -48,22 +49,14 @@ inline uint8_t inkOnWhite(int ink, int alpha, bool associated)
 
 QString modelName(int photometric)
 {
-    switch (photometric) {
-    case PHOTOMETRIC_MASK: return QStringLiteral("a transparency mask");
-    case PHOTOMETRIC_ITULAB: return QStringLiteral("ITU L*a*b*");
-    case PHOTOMETRIC_CFA: return QStringLiteral("raw camera data (CFA)");
-    case PHOTOMETRIC_LOGL:
-    case PHOTOMETRIC_LOGLUV: return QStringLiteral("LogLuv high dynamic range");
-    default: return QStringLiteral("colour model %1").arg(photometric);
-    }
+    return photometric == PHOTOMETRIC_ITULAB ? QStringLiteral("ITU L*a*b*")
+           : photometric == PHOTOMETRIC_LOGLUV || photometric == PHOTOMETRIC_LOGL
+               ? QStringLiteral("LogLuv high dynamic range")
+               : QStringLiteral("colour model %1").arg(photometric);
 }
 
 struct DeleteTransform {
-    void operator()(void* t) const
-    {
-        if (t)
-            cmsDeleteTransform(t);
-    }
+    void operator()(void* t) const { cmsDeleteTransform(t); }
 };
 
 } // namespace
@@ -240,8 +233,8 @@ bool TiffSamples::withinMemory(QString* error) const
     if (m_orientation != 1)
         buffers += pixels * outBits / 8;
     const int copy = int(buffers / std::max(1.0, pixels)) + 1;
-    return PictureReader::WithinLimit(m_width, m_height, error) &&
-           PictureReader::WithinMemory(m_width, m_height, outBits, copy, error);
+    return PictureLimits::WithinLimit(m_width, m_height, error) &&
+           PictureLimits::WithinMemory(m_width, m_height, outBits, copy, error);
 }
 
 bool TiffSamples::readBand(uint32_t top, QString* error)
@@ -302,15 +295,12 @@ void TiffSamples::convertRow(const uint16_t* s, uint8_t* out, void* labTransform
         const double lTop = m_bits == 8 ? 255.0 : 65535.0;
         for (uint32_t x = 0; x < m_width; ++x) {
             const uint16_t* p = s + size_t(x) * spp;
-            double a = 0, b = 0;
-            if (m_colours == 3) {
-                if (m_bits == 8)
-                    a = m_signedLab ? int8_t(p[1]) : p[1] - 128.0, b = m_signedLab ? int8_t(p[2]) : p[2] - 128.0;
-                else
-                    a = (m_signedLab ? int16_t(p[1]) : p[1] - 32768.0) / 256.0,
-                    b = (m_signedLab ? int16_t(p[2]) : p[2] - 32768.0) / 256.0;
-            }
-            lab[x] = cmsCIELab{p[0] * 100.0 / lTop, a, b};
+            // a* and b*: signed, or ICC's offset by half their range.
+            auto ab = [&](uint16_t v) {
+                const double at = m_signedLab ? (m_bits == 8 ? int8_t(v) : int16_t(v)) : v - (lTop + 1) / 2;
+                return m_colours == 3 ? (m_bits == 8 ? at : at / 256.0) : 0.0;
+            };
+            lab[x] = cmsCIELab{p[0] * 100.0 / lTop, ab(p[1 % spp]), ab(p[2 % spp])};
         }
         cmsDoTransform(labTransform, lab.data(), out, m_width);
         if (alpha) {

@@ -1,5 +1,7 @@
 #include "engine/picture/WebpReader.h"
 
+#include "engine/picture/PictureLimits.h"
+
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/picture/PictureBytes.h"
 
@@ -65,7 +67,7 @@ FiBitmap WebpReader::Read(const QByteArray& file, QString* error)
     }
     // libwebp's own picture (4 bytes a pixel), FreeImage's copy of it, then
     // the page's copies.
-    if (!PictureReader::WithinLimit(w, h, error) || !PictureReader::WithinMemory(w, h, alpha ? 32 : 24, 4 + 7, error))
+    if (!PictureLimits::WithinLimit(w, h, error) || !PictureLimits::WithinMemory(w, h, alpha ? 32 : 24, 4 + 7, error))
         return nullptr;
     FreeImageDiagnostics::Collect();
     QByteArray bytes = file; // FreeImage's memory stream takes a non-const buffer

@@ -1,5 +1,6 @@
 #pragma once
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/KindReader.h"
+#include "engine/picture/PictureFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,8 +10,11 @@
 // The size comes from our own reading of the RIFF header (the canvas of an
 // extended file), checked before any pixel is decoded: FreeImage gives no
 // size without decoding.
-class WebpReader {
+class WebpReader : public KindReader {
 public:
+    bool Recognises(const QByteArray& head) const override { return IsWebp(head); }
+    FiBitmap Decode(const Request& request, QString* error) const override { return Read(request.file.readAll(), error); }
+
     static bool IsWebp(const QByteArray& head);
 
     // The size the header declares (the canvas for an extended file) and

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "engine/job/ConversionJob.h"
 #include "engine/job/JobWorkArea.h"
+#include "engine/picture/DecoderProcess.h"
 #include "platform/DOSOutputs.h"
 
 #include <FreeImage.h>
@@ -473,26 +474,49 @@ TEST_F(JobTest, TextReaderFailuresFailTheJob)
     }
 }
 
-// The reader ends with the program that started it (the window's Exit ends
-// that at once), even while it waits for a picture that never comes.
-TEST(TextReader, EndsWithItsParent)
+// 300 s for every 10 megapixels of the page, never less than 300 s.
+TEST(TextReader, TimeLimitGrowsWithThePagesPixels)
+{
+    const struct {
+        qint64 pixels;
+        qint64 ms;
+    } rows[] = {{0, 300000}, {2480 * 3508, 300000}, {10000000, 300000}, {20000000, 600000},
+                {qint64(40000) * 40000, 48000000}};
+    for (const auto& row : rows)
+        EXPECT_EQ(OcrProcess::TimeLimitMs(row.pixels, 300000), row.ms) << row.pixels;
+}
+
+// The decoder and the text reader end with the program that started them
+// (the window's Exit ends that at once, a signal ends velunor-convert),
+// wherever they are: here each waits for input that never comes.
+TEST(HelperPrograms, EndWithTheirParent)
 {
     QTemporaryDir tmp;
     const QString fifo = tmp.path() + "/never";
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    // sh starts the reader on the pipe, says its id and ends.
-    const ProcessResult r = runProgram("sh", {"-c", "\"$0\" --parent $$ --memory-limit 0 --data /nonexistent "
-                                                    "--languages eng \"$1\" \"$1.out\" >/dev/null 2>&1 & echo $!",
-                                              OcrProcess::Defaults().program, fifo});
-    const int pid = r.out.trimmed().toInt();
-    ASSERT_GT(pid, 0) << qPrintable(r.err);
-    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
-    if (pidfd >= 0) { // else it has ended already
-        pollfd p{pidfd, POLLIN, 0};
-        const int ended = ::poll(&p, 1, 20000);
-        ::close(pidfd);
-        if (ended != 1)
-            ::kill(pid, SIGKILL);
-        EXPECT_EQ(ended, 1) << "the reader outlived its parent";
+    const struct {
+        QString program;
+        const char* args; // $1: the FIFO
+    } rows[] = {
+        {DecoderProcess::Defaults().program, "--serve 0<>\"$1\""},
+        {OcrProcess::Defaults().program, "--data /nonexistent --languages eng \"$1\" \"$1.out\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.program.toStdString());
+        // sh starts the helper, says its id and ends.
+        const ProcessResult r = runProgram(
+            "sh", {"-c", QString("\"$0\" --parent $$ --memory-limit 0 %1 >/dev/null 2>&1 & echo $!").arg(row.args),
+                   row.program, fifo});
+        const int pid = r.out.trimmed().toInt();
+        ASSERT_GT(pid, 0) << qPrintable(r.err);
+        const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd >= 0) { // else it has ended already
+            pollfd p{pidfd, POLLIN, 0};
+            const int ended = ::poll(&p, 1, 20000);
+            ::close(pidfd);
+            if (ended != 1)
+                ::kill(pid, SIGKILL);
+            EXPECT_EQ(ended, 1) << "the helper outlived its parent";
+        }
     }
 }

@@ -283,17 +283,35 @@ TEST(PageMakerStatic, ExtensionTableWithCarryOver)
     EXPECT_EQ(PageMaker::FormatForExtension("noextension", FIF_GIF), FIF_GIF);
 }
 
-TEST_F(PageMakerTest, PageSizesFollowThePixels)
+TEST_F(PageMakerTest, PageSizesFollowThePixelsUpToPdfsLargestPage)
 {
     const struct {
         int w, h;
-        double pw, ph; // points
-    } cases[] = {{1000, 500, 1270 * 72.0 / 254, 635 * 72.0 / 254}, {640, 480, 813 * 72.0 / 254, 610 * 72.0 / 254}};
+        const char* margin;
+        double pw, ph; // points; 0: refused, larger than 200in a side
+    } cases[] = {{1000, 500, "0", 1270 * 72.0 / 254, 635 * 72.0 / 254},
+                 {640, 480, "0", 813 * 72.0 / 254, 610 * 72.0 / 254},
+                 {40000, 2, "0", 14400, 3 * 72.0 / 254},
+                 {40001, 2, "0", 0, 0},
+                 {39600, 2, "1in", 14400, 144.72},
+                 {39601, 2, "1in", 0, 0}};
     int i = 0;
     for (const auto& c : cases) {
+        SCOPED_TRACE(QString("%1 x %2, margin %3").arg(c.w).arg(c.h).arg(c.margin).toStdString());
         const QString path = pic(QString("size%1.png").arg(i));
         ASSERT_TRUE(saveRgb(testPattern(c.w, c.h), path, FIF_PNG));
-        ASSERT_TRUE(m().MakePage(i, path, 50).ok());
+        PageLayout layout;
+        QString error;
+        ASSERT_TRUE(layout.SetMargin(c.margin, &error));
+        const PageResult r = m().MakePage(i, path, 50, layout);
+        if (c.pw == 0) {
+            EXPECT_EQ(r.status, PageResult::PictureError);
+            EXPECT_TRUE(r.message.contains(path) && r.message.contains("more than the 200in (5080mm) a side"))
+                << qPrintable(r.message);
+            EXPECT_FALSE(QFileInfo::exists(folders.pageFile(i)));
+            continue;
+        }
+        ASSERT_TRUE(r.ok()) << qPrintable(r.message);
         const auto box = mediaBoxPoints(folders.pageFile(i));
         EXPECT_NEAR(box.first, c.pw, 0.01);
         EXPECT_NEAR(box.second, c.ph, 0.01);

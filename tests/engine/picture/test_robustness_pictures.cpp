@@ -19,9 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -414,28 +412,6 @@ TEST_F(RobustPictureTest, DecoderInheritsNoDescriptorButItsPipe)
     const QStringList fds = r.message.section(": ", -1).chopped(1).split('\n');
     EXPECT_TRUE(fds.startsWith("0") && fds.contains("2")) << qPrintable(r.message);
     EXPECT_FALSE(fds.contains(QString::number(ours))) << qPrintable(r.message);
-}
-
-TEST_F(RobustPictureTest, ExitWhileAPictureDecodesEndsTheDecoder)
-{
-    // Large enough that the decoder is found at work, and ended there.
-    const QString big = pic("big.png");
-    FIBITMAP* grey = FreeImage_Allocate(8000, 8000, 8);
-    ASSERT_TRUE(FreeImage_Save(FIF_PNG, grey, QFile::encodeName(big).constData(), PNG_Z_BEST_SPEED));
-    FreeImage_Unload(grey);
-    const auto run = runProgram(VELUNOR_TEST_HELPER_DIR "/vlnh2_decodeexit",
-                                {dir.path(), big, AppPaths::HelperProgram("velunor-decode")});
-    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
-    const int pid = run.out.trimmed().toInt();
-    ASSERT_GT(pid, 0) << qPrintable(run.out);
-    // Its end, waited for as an event (it is no child of ours).
-    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
-    if (pidfd >= 0) {
-        pollfd p{pidfd, POLLIN, 0};
-        EXPECT_EQ(::poll(&p, 1, 10000), 1) << "the decoder " << pid << " outlived its program";
-        ::close(pidfd);
-    }
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("tmpvelunor/tmp.bmp"))) << "the decoder went on to the end";
 }
 
 TEST_F(RobustPictureTest, DecodeOverTheDecodersMemoryLimitFailsByName)
