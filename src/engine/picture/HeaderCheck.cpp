@@ -1,7 +1,7 @@
 #include "engine/picture/HeaderCheck.h"
 
 #include "engine/picture/PictureBytes.h"
-#include "engine/picture/PictureReader.h"
+#include "engine/picture/PictureLimits.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -97,7 +97,7 @@ QString HeaderCheck::Problem(const QString& path)
     if (declaredSize(kind, head, file, &w, &h)) {
         if (w <= 0 || h <= 0)
             return QStringLiteral("it is damaged: its header gives a size of %1 x %2 pixels").arg(w).arg(h);
-        if (!PictureReader::WithinLimit(w, h, &error))
+        if (!PictureLimits::WithinLimit(w, h, &error))
             return error;
     }
     return {};
