@@ -330,10 +330,13 @@ bool DocumentInfoUpdate::Run(const std::string& input, const std::vector<InfoFil
         // Our own stream, so that a short write (a full disk) is seen: the
         // writer's own output does not check the end of the file.
         writer.setOutputFile(output.c_str(), out, false);
-        // Streams go through as they are, the metadata readable as text.
+        // One plain file, whatever revisions the joins appended: one
+        // cross-reference stream, the small objects packed in object
+        // streams, only what the document uses. Coded streams go through as
+        // they are; qpdf leaves the metadata uncompressed, readable as text.
         writer.setDecodeLevel(qpdf_dl_none);
-        writer.setCompressStreams(false);
-        writer.setObjectStreamMode(qpdf_o_preserve);
+        writer.setCompressStreams(true);
+        writer.setObjectStreamMode(qpdf_o_generate);
         writer.setMinimumPDFVersion("1.4"); // metadata streams came with 1.4
         writer.write();
         // Every byte out of the buffer and on the disk, or the reason why not.

@@ -10,7 +10,8 @@
 // readers take for dates), ModDate becomes now, and an XMP metadata stream
 // mirrors the fields (title, author, subject, keywords, creation and
 // modification dates, creator, producer) for document managers and
-// archives. Pages, streams and everything else are copied as they are.
+// archives. Pages and coded streams are copied as they are, into one plain
+// file: one cross-reference stream, object streams, no earlier revisions.
 class DocumentInfoUpdate {
 public:
     // Reads `input`, writes `output` through a temporary file beside it that

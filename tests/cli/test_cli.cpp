@@ -263,34 +263,35 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
     const QString good = picture("good.png", FIF_PNG, 40, 20);
     const QString bad = root + "/pics/holiday.jpg";
     ASSERT_TRUE(writeFile(bad, "not a picture at all"));
-    // Stand-ins for one toolkit program each, found before the real ones.
-    auto fakeTool = [&](const QString& folder, const QString& tool, const QByteArray& script) {
-        QDir().mkpath(root + "/" + folder);
-        const QString path = root + "/" + folder + "/" + tool;
-        EXPECT_TRUE(writeFile(path, "#!/bin/sh\n" + script));
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return root + "/" + folder + ":" + qEnvironmentVariable("PATH");
+    // Our toolkit programs are found among our helpers: a copy of the
+    // program in a tree of its own, with the real helpers but for a
+    // stand-in (a script), or none, for one of them.
+    auto treeWith = [&](const QString& tree, const QString& tool, const QByteArray& script) {
+        const QString helpers = root + "/" + tree + "/libexec/velunor";
+        QDir().mkpath(root + "/" + tree + "/bin");
+        QDir().mkpath(helpers);
+        EXPECT_TRUE(QFile::copy(convertProgram(), root + "/" + tree + "/bin/velunor-convert"));
+        for (const QString helper : {"velunor-decode", "velunor-join", "velunor-docinfo"}) {
+            const QString path = helpers + "/" + helper;
+            if (helper != tool) {
+                EXPECT_TRUE(QFile::link(QFileInfo(convertProgram()).path() + "/../libexec/velunor/" + helper, path));
+            } else if (!script.isEmpty()) {
+                EXPECT_TRUE(writeFile(path, "#!/bin/sh\n" + script)
+                            && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            }
+        }
+        return root + "/" + tree + "/bin/velunor-convert";
     };
-    const QString failingJoin = fakeTool("failbin", "qpdf", "echo 'qpdf: this join is broken' >&2\nexit 2\n");
+    const QString failingJoin
+        = treeWith("failing", "velunor-join", "echo 'velunor-join: this join is broken' >&2\nexit 2\n");
     // Written in part, then a failure: the exit status tells.
-    const QString halfJoin
-        = fakeTool("halfbin", "qpdf", "for a; do last=$a; done\necho '%PDF-1.5' > \"$last\"\nexit 2\n");
+    const QString halfJoin = treeWith("half", "velunor-join", "echo '%PDF-1.5' > \"$5\"\nexit 2\n");
     // Programs that "succeed" by copying their first input to their output:
     // pages and information go missing without a word.
-    const QString lazyJoin = fakeTool("lazyjoin", "qpdf", "/bin/cp \"$5\" \"$8\"\n");
-    // Our own information step is found among our helpers: a copy of the
-    // program in a tree of its own, with a stand-in there.
-    auto copyOfProgram = [&](const QString& tree) {
-        QDir().mkpath(root + tree + "/bin");
-        EXPECT_TRUE(QFile::copy(convertProgram(), root + tree + "/bin/velunor-convert"));
-        return root + tree + "/bin/velunor-convert";
-    };
-    const QString lazyInfo = copyOfProgram("/tree");
-    fakeTool("tree/libexec/velunor", "velunor-docinfo", "/bin/cp \"$1\" \"$5\"\n");
-    ASSERT_TRUE(QFile::link(QFileInfo(convertProgram()).path() + "/../libexec/velunor/velunor-decode",
-                            root + "/tree/libexec/velunor/velunor-decode"));
-    // The same with no information step installed.
-    const QString noInfo = copyOfProgram("/bare");
+    const QString lazyJoin = treeWith("lazyjoin", "velunor-join", "/bin/cp \"$1\" \"$5\"\n");
+    const QString lazyInfo = treeWith("lazyinfo", "velunor-docinfo", "/bin/cp \"$1\" \"$5\"\n");
+    const QString noJoin = treeWith("nojoin", "velunor-join", {});
+    const QString noInfo = treeWith("noinfo", "velunor-docinfo", {});
 
     struct Case {
         const char* what;
@@ -304,11 +305,11 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
     const QList<Case> cases = {
         {"unreadable picture", {"-o", out, good, bad}, {}, bad},
         {"folder that cannot be made", {"-o", root + "/plain/such", good}, {}, root + "/plain is a file, in the way"},
-        {"missing toolkit", {"-o", out, good}, root + "/emptybin", "toolkit qpdf was found neither"},
-        {"join that fails", {"-o", out, good, good}, failingJoin, "qpdf could not add page 2"},
-        {"join that fails, in qpdf's words", {"-o", out, good, good}, failingJoin, "qpdf: this join is broken"},
-        {"join that fails after writing part", {"-o", out, good, good}, halfJoin, "qpdf could not add page 2"},
-        {"toolkit that loses a page", {"-o", out, good, good}, lazyJoin, "holds 1 of its 2 pages"},
+        {"join step missing", {"-o", out, good}, {}, "velunor-join is missing", noJoin},
+        {"join that fails", {"-o", out, good, good}, {}, "velunor-join could not add page 2", failingJoin},
+        {"join that fails, in its words", {"-o", out, good, good}, {}, "velunor-join: this join is broken", failingJoin},
+        {"join that fails after writing part", {"-o", out, good, good}, {}, "velunor-join could not add page 2", halfJoin},
+        {"toolkit that loses a page", {"-o", out, good, good}, {}, "holds 1 of its 2 pages", lazyJoin},
         {"information step that drops the information", {"-o", out, good}, {}, "document information (Title)", lazyInfo},
         {"information step missing", {"-o", out, good}, {}, "velunor-docinfo is missing", noInfo},
         {"empty title", {"-o", out + "/t1", "-t", "", good}, {}, "title"},
@@ -334,8 +335,8 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
 }
 
 // Every program a conversion starts, traced by the kernel's own account
-// (strace): ours, qpdf, and nothing that needs Java.
-TEST_F(CliTest, AConversionStartsOurProgramsAndQpdfAndNoJava)
+// (strace): ours, and nothing that needs Java.
+TEST_F(CliTest, AConversionStartsOurProgramsAndNoJava)
 {
     ASSERT_FALSE(QStandardPaths::findExecutable("strace").isEmpty()) << "strace is in tools/packages.txt";
     const QString photo = picture("photo.jpg", FIF_JPEG, 64, 48);
@@ -353,7 +354,7 @@ TEST_F(CliTest, AConversionStartsOurProgramsAndQpdfAndNoJava)
         started << QFileInfo(it.next().captured(1)).fileName();
     started.removeDuplicates();
     started.sort();
-    EXPECT_EQ(started, QStringList({"qpdf", "velunor-convert", "velunor-decode", "velunor-docinfo"}));
+    EXPECT_EQ(started, QStringList({"velunor-convert", "velunor-decode", "velunor-docinfo", "velunor-join"}));
 }
 
 // Mistakes are said in the program's own words before any page: one

@@ -275,10 +275,18 @@ TEST_F(TrustCli, SignalsEndTheProgramWithItsToolkitRunAndWorkFolder)
 {
     // A join that says when it runs (through a FIFO, with its own child's
     // number) and then waits for ever, as a hung toolkit would.
-    const QString fakeBin = root + "/fakebin";
-    QDir().mkpath(fakeBin);
-    ASSERT_TRUE(writeFile(fakeBin + "/qpdf", "#!/bin/sh\nsleep 600 &\necho \"$$ $!\" > \"$VELUNOR_TEST_READY\"\nwait\n"));
-    ASSERT_EQ(::chmod(enc(fakeBin + "/qpdf").constData(), 0755), 0);
+    // It is found among our helpers: a copy of the program in a tree of its
+    // own, with the real page maker's helper.
+    const QString tree = root + "/tree", helpers = tree + "/libexec/velunor", program = tree + "/bin/velunor-convert";
+    QDir().mkpath(tree + "/bin");
+    QDir().mkpath(helpers);
+    ASSERT_TRUE(QFile::copy(convertProgram(), program));
+    ASSERT_TRUE(QFile::link(QFileInfo(convertProgram()).path() + "/../libexec/velunor/velunor-decode",
+                            helpers + "/velunor-decode"));
+    ASSERT_TRUE(QFile::link(QFileInfo(convertProgram()).path() + "/../libexec/velunor/velunor-docinfo",
+                            helpers + "/velunor-docinfo"));
+    ASSERT_TRUE(writeFile(helpers + "/velunor-join", "#!/bin/sh\nsleep 600 &\necho \"$$ $!\" > \"$VELUNOR_TEST_READY\"\nwait\n"));
+    ASSERT_EQ(::chmod(enc(helpers + "/velunor-join").constData(), 0755), 0);
     const QString window = QFileInfo(convertProgram()).absolutePath() + "/velunor";
 
     const struct Row {
@@ -312,8 +320,7 @@ TEST_F(TrustCli, SignalsEndTheProgramWithItsToolkitRunAndWorkFolder)
             const QString ready = root + "/ready" + n;
             ASSERT_EQ(::mkfifo(enc(ready).constData(), 0600), 0);
             const int fifo = ::open(enc(ready).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            start(p, convertProgram(), {"-o", root + "/out" + n, "-y", pic, pic}, cache,
-                  {"PATH=" + fakeBin + ":" + qEnvironmentVariable("PATH"), "VELUNOR_TEST_READY=" + ready});
+            start(p, program, {"-o", root + "/out" + n, "-y", pic, pic}, cache, {"VELUNOR_TEST_READY=" + ready});
             pollfd pf{fifo, POLLIN, 0};
             ASSERT_EQ(::poll(&pf, 1, 120000), 1) << p.readAllStandardError().toStdString();
             char text[64] = {};

@@ -1,6 +1,6 @@
-// Test helper standing in for a slow toolkit: for a join
-// "[OPTION...] --pages IN... -- OUT" it waits a little (bounded), then writes
-// the inputs joined to OUT and prints "joined".
+// Test helper standing in for a slow join: for "IN... cat output OUT
+// [dont_ask]" it waits a little (bounded), then writes the inputs joined to
+// OUT and prints "joined".
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -12,14 +12,12 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> inputs;
     std::string output;
-    bool pages = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--pages") == 0)
-            pages = true;
-        else if (std::strcmp(argv[i], "--") == 0 && i + 1 < argc)
-            output = argv[++i];
-        else if (pages)
-            inputs.push_back(argv[i]);
+        if (std::strcmp(argv[i], "cat") == 0 && i + 2 < argc && std::strcmp(argv[i + 1], "output") == 0) {
+            output = argv[i + 2];
+            break;
+        }
+        inputs.push_back(argv[i]);
     }
     if (output.empty())
         return 2;

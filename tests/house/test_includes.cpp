@@ -12,7 +12,7 @@ namespace {
 
 // Longest prefix first, so platform/widgets is not taken for platform.
 const QStringList kRooms = {"engine/picture", "engine/pdf", "engine/job", "platform/widgets", "platform",
-                            "decoder", "docinfo", "ocr", "preview", "filelist", "mainwindow", "app", "cli"};
+                            "decoder", "docinfo", "join", "ocr", "preview", "filelist", "mainwindow", "app", "cli"};
 
 QString roomOf(const QString& path)
 {
@@ -33,6 +33,7 @@ const QMap<QString, QStringList> kAllowed = {
     {"decoder", {"engine/picture", "platform"}},
     {"ocr", {"engine/picture", "platform"}},
     {"docinfo", {"engine/pdf", "engine/picture", "platform"}},
+    {"join", {}},
     {"cli", {"engine/job", "engine/pdf", "engine/picture", "platform"}},
 };
 

@@ -92,10 +92,8 @@ TEST_F(LongJob, EscapeEndsTheJobAtAPageAJoinAndWhileTextIsRead)
     text("txtTitle")->setText("New PDF Document");
     auto* list = window->findChild<QListWidget*>("List1");
 
-    const QByteArray oldPath = qgetenv("PATH");
-    auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
     // Stand-ins that never end on their own: they note their start and wait.
-    const QString joins = standIn("qpdf", ": > \"$(dirname \"$0\")/started\"\nsleep 100 & wait");
+    const QString joins = standIn("velunor-join", ": > \"$(dirname \"$0\")/started\"\nsleep 100 & wait");
     const QString reader = standIn("reader", ": > \"$(dirname \"$0\")/started\"\nexec sleep 100") + "/reader";
     const struct Row {
         const char* where;
@@ -107,13 +105,14 @@ TEST_F(LongJob, EscapeEndsTheJobAtAPageAJoinAndWhileTextIsRead)
                 {"while text is read", QFileInfo(reader).path() + "/started", false, true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.where);
-        qputenv("PATH", row.joinStandIn ? QFile::encodeName(joins) + ':' + oldPath : oldPath);
         if (window->ocrMenu()->Searchable()->isChecked() != row.readText)
             window->ocrMenu()->Searchable()->trigger();
         window->setJobSetup([&](ConversionJob& job) {
             OcrProcess::Options o = OcrProcess::Defaults();
             o.program = reader;
             job.SetOcrOptions(o);
+            if (row.joinStandIn)
+                job.SetToolFolder(joins);
         });
         escapeWhen([&] { return row.startedMark.isEmpty() || QFileInfo::exists(row.startedMark); });
         whenModalOpens([](QWidget* modal) { pressButton(modal, "OK"); }); // replace the earlier document
@@ -138,7 +137,6 @@ TEST_F(LongJob, EscapeEndsTheJobAtAPageAJoinAndWhileTextIsRead)
         EXPECT_TRUE(window->findChild<QPushButton*>("Command3")->isEnabled());
     }
     // Outside a job Escape does nothing; the next job runs to its end.
-    qputenv("PATH", oldPath);
     window->ocrMenu()->Searchable()->trigger();
     window->setJobSetup({});
     QTest::keyClick(window.get(), Qt::Key_Escape);

@@ -428,20 +428,18 @@ ConversionJob::Outcome ConversionJob::runSteps()
     const WorkFolders work = m_area.Folders();
     const QString shownTmp = m_area.NamedFolders().tmpDir; // as the user knows it
 
-    ToolkitSteps steps(m_runner, work);
+    ToolkitSteps steps(m_runner, work, m_toolFolder);
     DocumentInfo info{settings.title, settings.author, settings.creationDate, settings.subject, settings.keywords};
     if (!steps.WriteInfoFile(info, &error))
         return fail(error.isEmpty() ? QStringLiteral("The document information file %1 could not be written.").arg(work.infoFile())
                                     : error);
     // Found out now rather than after every page has been made.
     const QString missingTool = ToolkitSteps::MissingTool();
-    if (missingTool == ToolkitSteps::InfoTool)
-        return fail(QStringLiteral("The information step's program %1 is missing; the installation is incomplete.")
-                        .arg(AppPaths::HelperProgram(missingTool)));
     if (!missingTool.isEmpty())
-        return fail(QStringLiteral("The PDF toolkit %1 was found neither in %2 nor on the PATH. "
-                                   "Please install it (Debian package \"%1\").")
-                        .arg(missingTool, AppPaths::ProgramFolder()));
+        return fail(QStringLiteral("The %1 program %2 is missing; the installation is incomplete.")
+                        .arg(missingTool == ToolkitSteps::InfoTool ? QStringLiteral("information step's")
+                                                                   : QStringLiteral("join step's"),
+                             AppPaths::HelperProgram(missingTool)));
 
     // Searchable pages: what they need is checked before any page is made.
     std::unique_ptr<TextReading> reading;
@@ -519,11 +517,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
     progress(QStringLiteral("Now Start Creating..."), -1);
 
     QFile::remove(work.chainFile(1));
-    // A second name for page file 0 where the folders share a disk (they
-    // do: both are in this run's folder): the same bytes, with no copy.
-    const bool linked = ::link(QFile::encodeName(work.pageFile(0)).constData(),
-                               QFile::encodeName(work.chainFile(1)).constData()) == 0;
-    if (!linked && !QFile::copy(work.pageFile(0), work.chainFile(1))) {
+    // A copy, not a second name: the joins append to the chain file in place.
+    if (!QFile::copy(work.pageFile(0), work.chainFile(1))) {
         QFile::remove(work.chainFile(1));
         return fail(ToolkitSteps::NoRoomFor(work.tmpDir, QFileInfo(work.pageFile(0)).size())
                         ? workDiskFull(shownTmp, QStringLiteral("copy the first page"))

@@ -32,6 +32,8 @@ public:
 
     // The text reader's program and limits, for searchable pages.
     void SetOcrOptions(const OcrProcess::Options& options) { m_ocrOptions = options; }
+    // The folder of the toolkit's programs; empty: where they are installed.
+    void SetToolFolder(const QString& folder) { m_toolFolder = folder; }
 
     Outcome Run();
 
@@ -96,6 +98,7 @@ private:
     YieldFunction m_yield;
     bool m_writeSettings = true;
     QString m_settingsPath;
+    QString m_toolFolder;
     OcrProcess::Options m_ocrOptions = OcrProcess::Defaults();
     QString m_caption;
     QString m_outputPath;

@@ -1,12 +1,14 @@
 #include "engine/job/PageMaker.h"
 
 #include "engine/picture/DecodeStep.h"
+#include "engine/picture/JpegCoefficientCheck.h"
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/pdf/PdfCtl.h"
 #include "engine/picture/PictureNames.h"
 #include "engine/picture/PictureLimits.h"
 #include "engine/picture/PictureTraits.h"
 #include "engine/picture/TiffPages.h"
+#include "engine/pdf/JpegPassThrough.h"
 #include "engine/pdf/PageFileJoin.h"
 #include "platform/ProgramName.h"
 #include "platform/QuotedPath.h"
@@ -83,6 +85,25 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, int page, int* width, 
         PictureTraits::Remove(temp);
     }
     return ok;
+}
+
+bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout& layout, int* width, int* height)
+{
+    // Text is read from the bitmap.
+    if (m_hook.made || !startsAsJpeg(entryPath))
+        return false;
+    const PictureTraits traits = JpegCoefficientCheck::Check(entryPath, width, height);
+    if (traits.jpegSource.path.isEmpty())
+        return false;
+    // As the drawing layer will ask: the designed page is never resampled.
+    const PagePlacement place = layout.Place(*width, *height);
+    const bool resampled = !place.designed && place.codedWidth > 0 && place.codedHeight > 0
+        && (place.codedWidth != *width || place.codedHeight != *height);
+    if (!JpegPassThrough::Wanted(traits.jpegSource, {2, quality, resampled}))
+        return false;
+    const QString temp = m_folders.tempBitmap();
+    QFile::remove(temp);
+    return traits.Write(temp, *width, *height);
 }
 
 PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout)
@@ -174,7 +195,7 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
 
     QString reason;
     int w = 0, h = 0;
-    if (!writeTempBitmap(entryPath, page, &w, &h, &reason)) {
+    if (!(pages == 1 && keepJpeg(entryPath, quality, layout, &w, &h)) && !writeTempBitmap(entryPath, page, &w, &h, &reason)) {
         m_pdf.FreeBox(box);
         result.status = PageResult::PictureError;
         result.message = pages > 1 ? QString("Cannot read page %1 of %2 of the picture %3: %4.")

@@ -70,6 +70,10 @@ private:
     // Decodes the entry (its page `page`) and writes the temporary bitmap;
     // its size, or false with *error.
     bool writeTempBitmap(const QString& entryPath, int page, int* width, int* height, QString* error);
+    // A JPEG the page takes as it is, checked without its pixels: its
+    // traits go beside where the bitmap would be, and no bitmap is written.
+    // False when the page needs the bitmap after all.
+    bool keepJpeg(const QString& entryPath, int quality, const PageLayout& layout, int* width, int* height);
     bool check(int result);
     // Why the page of a w x h picture, pageWidth x pageHeight points, cannot
     // be in a PDF/A document; empty if it can.

@@ -8,24 +8,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstring>
 #include <sys/statvfs.h>
 
 namespace {
-
-// The program found, else where it was looked for first: the runner then
-// says it cannot be found.
-QString toolForCommand(const QString& tool)
-{
-    QString path = ToolkitSteps::ToolPath(tool);
-    if (path.isEmpty())
-        path = tool == ToolkitSteps::InfoTool ? AppPaths::HelperProgram(tool)
-                                              : AppPaths::JoinPath(AppPaths::ProgramFolder(), tool);
-    return ToolkitSteps::QuoteArgument(path);
-}
 
 qint64 fileSize(const QString& path)
 {
@@ -34,29 +22,31 @@ qint64 fileSize(const QString& path)
 
 } // namespace
 
-ToolkitSteps::ToolkitSteps(DOSOutputs& runner, const WorkFolders& folders)
-    : m_runner(runner), m_folders(folders)
+ToolkitSteps::ToolkitSteps(DOSOutputs& runner, const WorkFolders& folders, const QString& programFolder)
+    : m_runner(runner), m_folders(folders), m_programFolder(programFolder)
 {
 }
 
-// The join is qpdf's: a native program that starts in milliseconds. The
-// information step is our own small program on libqpdf, which reads the
+QString ToolkitSteps::program(const QString& tool) const
+{
+    // Where it was looked for, found or not: the runner then says it cannot
+    // be found.
+    return QuoteArgument(m_programFolder.isEmpty() ? AppPaths::HelperProgram(tool)
+                                                   : AppPaths::JoinPath(m_programFolder, tool));
+}
+
+// Both are our own small programs on libqpdf, which start in milliseconds:
+// the join appends one page file to the chain file in place, so that it
+// costs one page however long the chain; the information step reads the
 // information file and also writes the dates and the XMP mirror.
-const QString ToolkitSteps::JoinTool = QStringLiteral("qpdf");
+const QString ToolkitSteps::JoinTool = QStringLiteral("velunor-join");
 const QString ToolkitSteps::InfoTool = QStringLiteral("velunor-docinfo");
 
 QString ToolkitSteps::ToolPath(const QString& tool)
 {
-    if (tool == InfoTool) {
-        // Ours, installed with the programs: never another of that name.
-        const QFileInfo helper(AppPaths::HelperProgram(tool));
-        return helper.isFile() && helper.isExecutable() ? helper.filePath() : QString();
-    }
-    const QString beside = AppPaths::JoinPath(AppPaths::ProgramFolder(), tool);
-    const QFileInfo fi(beside);
-    if (fi.isFile() && fi.isExecutable())
-        return beside;
-    return QStandardPaths::findExecutable(tool);
+    // Ours, installed with the programs: never another of that name.
+    const QFileInfo helper(AppPaths::HelperProgram(tool));
+    return helper.isFile() && helper.isExecutable() ? helper.filePath() : QString();
 }
 
 QString ToolkitSteps::MissingTool()
@@ -153,16 +143,14 @@ bool ToolkitSteps::WriteInfoFile(const DocumentInfo& info, QString* error) const
 
 QString ToolkitSteps::JoinCommandLine(int i) const
 {
-    // Warnings about a damaged input that qpdf repaired are no failure; the
-    // streams are copied as they are, not decoded and compressed again.
-    return toolForCommand(JoinTool) + QStringLiteral(" --warning-exit-0 --stream-data=preserve --empty --pages ")
-        + QuoteArgument(m_folders.chainFile(i)) + u' ' + QuoteArgument(m_folders.pageFile(i))
-        + QStringLiteral(" -- ") + QuoteArgument(m_folders.chainFile(i + 1));
+    return program(JoinTool) + u' ' + QuoteArgument(m_folders.chainFile(i)) + u' '
+        + QuoteArgument(m_folders.pageFile(i)) + QStringLiteral(" cat output ")
+        + QuoteArgument(m_folders.chainFile(i + 1)) + QStringLiteral(" dont_ask");
 }
 
 QString ToolkitSteps::InfoCommandLine(int n, bool archive) const
 {
-    return toolForCommand(InfoTool) + (archive ? QStringLiteral(" --pdfa ") : QStringLiteral(" ")) + QuoteArgument(m_folders.chainFile(n))
+    return program(InfoTool) + (archive ? QStringLiteral(" --pdfa ") : QStringLiteral(" ")) + QuoteArgument(m_folders.chainFile(n))
         + QStringLiteral(" update_info ") + QuoteArgument(m_folders.infoFile())
         + QStringLiteral(" output ") + QuoteArgument(m_folders.finishedFile())
         + QStringLiteral(" dont_ask");
@@ -170,13 +158,9 @@ QString ToolkitSteps::InfoCommandLine(int n, bool archive) const
 
 ToolkitRunResult ToolkitSteps::RunJoin(int i)
 {
-    ToolkitRunResult r = run(JoinTool, JoinCommandLine(i), m_folders.chainFile(i + 1),
-                             fileSize(m_folders.chainFile(i)) + fileSize(m_folders.pageFile(i)));
-    // Kept with every page before it, chain files made the work disk grow
-    // with the square of the page count.
-    if (r.ok)
-        QFile::remove(m_folders.chainFile(i));
-    return r;
+    // The chain grows in place by about the page file's size, then moves on
+    // to its next name: the work disk holds one chain file.
+    return run(JoinTool, JoinCommandLine(i), m_folders.chainFile(i + 1), fileSize(m_folders.pageFile(i)));
 }
 
 ToolkitRunResult ToolkitSteps::RunInfo(int n, bool archive)

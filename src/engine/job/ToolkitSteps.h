@@ -26,18 +26,20 @@ struct ToolkitRunResult {
     QString output;
 };
 
-// The toolkit runs of a job: the information file, the join steps (qpdf) and
-// the information step (velunor-docinfo), each through the window's
-// DOSOutputs and watched by its own program's name.
+// The toolkit runs of a job: the information file, the join steps
+// (velunor-join) and the information step (velunor-docinfo), each through
+// the window's DOSOutputs and watched by its own program's name.
 class ToolkitSteps {
 public:
-    ToolkitSteps(DOSOutputs& runner, const WorkFolders& folders);
+    // The programs are looked for in programFolder when one is given (tests
+    // put stand-ins there), else where ours are installed.
+    ToolkitSteps(DOSOutputs& runner, const WorkFolders& folders, const QString& programFolder = QString());
 
-    static const QString JoinTool; // "qpdf"
+    static const QString JoinTool; // "velunor-join"
     static const QString InfoTool; // "velunor-docinfo"
 
-    // qpdf: in the program folder first, then on PATH; velunor-docinfo: our
-    // helper in libexec/velunor/ (AppPaths::HelperProgram). Empty if none.
+    // Our helper in libexec/velunor/ (AppPaths::HelperProgram); empty if it
+    // is not there.
     static QString ToolPath(const QString& tool);
     // The first toolkit program a job needs that cannot be found; empty
     // when both are there.
@@ -58,14 +60,16 @@ public:
     // chain n + info -> tmpx.pdf; `archive`: as a PDF/A-2b document.
     QString InfoCommandLine(int n, bool archive = false) const;
 
-    // Join step i; once chain file i + 1 is made, chain file i (all of
-    // whose pages it holds) is removed, so the work disk holds at most two.
+    // Join step i: page file i appended to chain file i, which becomes
+    // chain file i + 1.
     ToolkitRunResult RunJoin(int i);
     ToolkitRunResult RunInfo(int n, bool archive = false);
 
 private:
+    QString program(const QString& tool) const; // quoted for the command line
     ToolkitRunResult run(const QString& tool, const QString& commandLine, const QString& expectedOutput,
                          qint64 inputBytes);
     DOSOutputs& m_runner;
     WorkFolders m_folders;
+    QString m_programFolder;
 };

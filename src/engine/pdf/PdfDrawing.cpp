@@ -266,6 +266,15 @@ QString PdfDrawing::loadImage(const QString& bitmapPath, int codedW, int codedH,
         *ph = h;
         return true;
     };
+    // A JPEG kept as it is, checked without its pixels: it has no bitmap.
+    int aloneW = 0, aloneH = 0;
+    const PictureTraits alone = PictureTraits::ReadAlone(bitmapPath, &aloneW, &aloneH);
+    if (!alone.jpegSource.path.isEmpty()) {
+        if (kept(alone, aloneW, aloneH))
+            return {};
+        return QString("Cannot draw %1: the picture %2 changed after it was read")
+            .arg(QuotedPath(bitmapPath), QuotedPath(alone.jpegSource.path));
+    }
     if (plain.Open(bitmapPath) && !resize(plain.Width(), plain.Height())) {
         // A plain BMP goes to the encoder straight from the file.
         const Raster r{plain.Rows(), plain.Width(), plain.Pitch(), plain.Height(), plain.Grey(), plain.BottomUp()};

@@ -3,6 +3,7 @@
 #include "engine/picture/ColourProfile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <zlib.h>
 
@@ -304,6 +305,18 @@ PictureTraits PictureTraits::Read(const QString& bitmapPath, int width, int heig
         return {};
     t.jpegSource = {QFile::decodeName(path), j[2], quint32(j[3]), int(j[0]), int(j[1])};
     return t;
+}
+
+PictureTraits PictureTraits::ReadAlone(const QString& bitmapPath, int* width, int* height)
+{
+    QFile f(SideFile(bitmapPath));
+    if (QFileInfo::exists(bitmapPath) || !f.open(QIODevice::ReadOnly) || f.readLine(64) != kMagic)
+        return {};
+    const QList<QByteArray> size = f.readLine(128).split(' ');
+    bool ok[2] = {};
+    *width = size.value(0).toInt(&ok[0]);
+    *height = size.value(1).toInt(&ok[1]);
+    return ok[0] && ok[1] ? Read(bitmapPath, *width, *height) : PictureTraits();
 }
 
 bool PictureTraits::IsProfiledCmykJpeg(const QByteArray& jpeg)

@@ -44,6 +44,10 @@ public:
     // The traits of a width x height bitmap; empty traits when there is no
     // side file, or it belongs to a bitmap of another size or is damaged.
     static PictureTraits Read(const QString& bitmapPath, int width, int height);
+    // The traits written for a page that has no bitmap (a JPEG kept as it
+    // is), with the size they were written for; empty traits when there is
+    // a bitmap, or no whole side file.
+    static PictureTraits ReadAlone(const QString& bitmapPath, int* width, int* height);
     static void Remove(const QString& bitmapPath);
 
     // Whether a JPEG (its bytes) is CMYK with an embedded profile, to be

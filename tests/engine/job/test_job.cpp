@@ -6,6 +6,7 @@
 #include "engine/job/JobWorkArea.h"
 #include "engine/picture/DecoderProcess.h"
 #include "platform/DOSOutputs.h"
+#include "platform/ProcessList.h"
 
 #include <FreeImage.h>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -326,6 +328,59 @@ TEST_F(JobTest, InformationStepThatFailsIsShownAndKeepsTheEarlierDocument)
         << qPrintable(said);
     EXPECT_EQ(readAll(output()), "%PDF-1.4 the earlier document\n");
     EXPECT_TRUE(workFoldersGone());
+}
+
+// A join that cannot be made, or is killed half-way, ends the job with its
+// words; no document is made and the earlier one stays.
+TEST_F(JobTest, JoinThatFailsOrIsKilledMidwayKeepsTheEarlierDocument)
+{
+    const QByteArray earlier = "%PDF-1.4 the earlier document\n";
+    const struct Row {
+        const char* what;
+        int spoilPage; // the page file spoilt once it is made; -1: none
+        const char* said;
+    } rows[] = {
+        {"a damaged page file", 1, "velunor-join: the page file"},
+        {"a chain file not of ours (encrypted)", 0, "is not a chain file of ours: it is encrypted"},
+        {"a kill with half the page appended", -1, "velunor-join could not add page 2"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        RecordingJobIo io2;
+        io2.entries = {picture("a.png", 20, 10), picture("b.png", 30, 10)};
+        io2.outputFolder = root + "/out";
+        ASSERT_TRUE(writeFile(output(), earlier));
+        ScopedEnv env;
+        if (row.spoilPage < 0)
+            env.set("VELUNOR_JOIN_HOLD_MIDWAY", "1"); // velunor-join stops itself half-way
+        bool spoilt = false;
+        io2.onYield = [&] {
+            const QString page = area.Folders().pageFile(row.spoilPage);
+            if (row.spoilPage >= 0 && !spoilt && QFileInfo::exists(page)) {
+                const QByteArray bytes = readAll(page);
+                spoilt = row.spoilPage == 1
+                    ? writeFile(page, bytes.left(bytes.size() / 2))
+                    : runProgram("qpdf", {"--encrypt", "", "o", "256", "--", "--replace-input", page}).exitCode == 0;
+            }
+        };
+        // The join runs while the command runner passes the events: found
+        // stopped where the new objects are written and the rest is not.
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            for (const ProcessList::Entry& e : ProcessList::Snapshot())
+                if (row.spoilPage < 0 && e.comm == "velunor-join" && e.state == 'T')
+                    spoilt = ::kill(e.pid, SIGKILL) == 0;
+        });
+        watch.start(5);
+        ConversionJob job2{io2, io2, runner, area, io2.yielder()};
+        job2.SetSettingsPath(settings);
+        EXPECT_EQ(job2.Run(), ConversionJob::Outcome::Failed);
+        EXPECT_TRUE(spoilt);
+        ASSERT_EQ(io2.messages().size(), 1) << io2.events.join('\n').toStdString();
+        EXPECT_TRUE(io2.messages()[0].contains(row.said)) << qPrintable(io2.messages()[0]);
+        EXPECT_EQ(readAll(output()), earlier);
+        EXPECT_TRUE(workFoldersGone());
+    }
 }
 
 TEST_F(JobTest, TitleChangedDuringTheJobToAnExistingFileIsAskedAgain)

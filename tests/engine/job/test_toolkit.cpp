@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QStandardPaths>
 #include <QTest>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -216,34 +215,31 @@ TEST_F(ToolkitStepsTest, InfoFileThatCannotBeWrittenNamesTheFile)
 TEST_F(ToolkitStepsTest, CommandLinesAreTheJoinAndInfoStepsWithQuotedPaths)
 {
     ToolkitSteps steps(runner, folders);
-    const QString qpdf = ToolkitSteps::ToolPath("qpdf");
+    const QString join = ToolkitSteps::ToolPath("velunor-join");
     const QString docinfo = ToolkitSteps::ToolPath("velunor-docinfo");
-    ASSERT_FALSE(qpdf.isEmpty());
+    ASSERT_EQ(join, AppPaths::HelperProgram("velunor-join"));
     ASSERT_EQ(docinfo, AppPaths::HelperProgram("velunor-docinfo"));
     auto Q = [](const QString& p) { return ToolkitSteps::QuoteArgument(p); };
-    EXPECT_EQ(steps.JoinCommandLine(1), Q(qpdf) + " --warning-exit-0 --stream-data=preserve --empty --pages "
-                                            + Q(folders.tmpDir + "/tmp1.pdf") + ' ' + Q(folders.pageDir + "/1.pdf")
-                                            + " -- " + Q(folders.tmpDir + "/tmp2.pdf"));
+    EXPECT_EQ(steps.JoinCommandLine(1), Q(join) + ' ' + Q(folders.tmpDir + "/tmp1.pdf") + ' '
+                                            + Q(folders.pageDir + "/1.pdf") + " cat output "
+                                            + Q(folders.tmpDir + "/tmp2.pdf") + " dont_ask");
     EXPECT_EQ(steps.InfoCommandLine(3), Q(docinfo) + ' ' + Q(folders.tmpDir + "/tmp3.pdf")
                                             + " update_info " + Q(folders.tmpDir + "/info.txt")
                                             + " output " + Q(folders.tmpDir + "/tmpx.pdf")
                                             + " dont_ask");
     // Split again, the paths come back whole.
     EXPECT_EQ(DOSOutputs::SplitCommandLine(steps.JoinCommandLine(12)),
-              QStringList({qpdf, "--warning-exit-0", "--stream-data=preserve", "--empty", "--pages",
-                           folders.chainFile(12), folders.pageFile(12), "--", folders.chainFile(13)}));
+              QStringList({join, folders.chainFile(12), folders.pageFile(12), "cat", "output",
+                           folders.chainFile(13), "dont_ask"}));
     EXPECT_EQ(ToolkitSteps::QuoteArgument("/plain/path.pdf"), "/plain/path.pdf");
     EXPECT_EQ(ToolkitSteps::QuoteArgument("/my files/a.pdf"), "\"/my files/a.pdf\"");
     EXPECT_EQ(ToolkitSteps::QuoteArgument("a\"b\\"), "\"a\\\"b\\\\\"");
 }
 
-// qpdf beside the program first, then on PATH; velunor-docinfo only where
-// our helpers are installed, never another program of that name.
-TEST(ToolPath, QpdfBesideTheProgramThenOnPathDocinfoAmongOurHelpers)
+// Both programs only where our helpers are installed, never another
+// program of that name.
+TEST(ToolPath, BothProgramsAmongOurHelpers)
 {
-    const QString onPath = QStandardPaths::findExecutable("qpdf");
-    ASSERT_FALSE(onPath.isEmpty());
-    EXPECT_EQ(ToolkitSteps::ToolPath("qpdf"), onPath);
     // A program of our own in a tree of its own: bin/ and libexec/velunor/.
     QTemporaryDir dir;
     ASSERT_TRUE(QDir().mkpath(dir.filePath("bin")) && QDir().mkpath(dir.filePath("libexec/velunor")));
@@ -253,7 +249,8 @@ TEST(ToolPath, QpdfBesideTheProgramThenOnPathDocinfoAmongOurHelpers)
         const char* tool;
         const char* placed; // where a stand-in is put
         QString found;      // where it is looked for with no stand-in
-    } rows[] = {{"qpdf", "bin/qpdf", onPath}, {"velunor-docinfo", "libexec/velunor/velunor-docinfo", QString()}};
+    } rows[] = {{"velunor-join", "libexec/velunor/velunor-join", QString()},
+                {"velunor-docinfo", "libexec/velunor/velunor-docinfo", QString()}};
     const QByteArray oldPath = qgetenv("PATH");
     auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
     for (const auto& row : rows) {
@@ -289,7 +286,7 @@ TEST_F(ToolkitStepsTest, ThreePagesJoinInOrderAndCarryAllSevenFields)
         // This run is over before the next starts.
         EXPECT_FALSE(runner.ChildRunning());
         EXPECT_TRUE(ourRunsLeft().isEmpty());
-        // The chain file joined is gone once the next one is made.
+        // The chain file joined has moved on to its next name.
         EXPECT_FALSE(QFile::exists(folders.chainFile(i)));
         EXPECT_TRUE(QFile::exists(folders.chainFile(i + 1)));
     }
@@ -300,7 +297,7 @@ TEST_F(ToolkitStepsTest, ThreePagesJoinInOrderAndCarryAllSevenFields)
     EXPECT_TRUE(info.ok) << qPrintable(info.output);
     EXPECT_EQ(ran, QStringList({steps.JoinCommandLine(1), steps.JoinCommandLine(2),
                                 steps.InfoCommandLine(3)}));
-    EXPECT_EQ(watched, QStringList({"qpdf", "qpdf", "velunor-docinfo"}));
+    EXPECT_EQ(watched, QStringList({"velunor-join", "velunor-join", "velunor-docinfo"}));
     EXPECT_TRUE(sink.messages.empty());
 
     EXPECT_EQ(testsupport::pdfPageCount(folders.chainFile(3)), 3);
@@ -382,12 +379,10 @@ TEST_F(ToolkitStepsTest, OnePageTakesOnlyTheInfoStepAndKeepsItsTextUnderAnyLocal
 TEST_F(ToolkitStepsTest, FailedJoinReportsTheToolkitsWordsAndLeavesNoOutput)
 {
     QTemporaryDir bin;
-    const QString halfWriter = bin.filePath("qpdf");
+    const QString halfWriter = bin.filePath("velunor-join");
     ASSERT_TRUE(testsupport::writeFile(halfWriter, "#!/bin/sh\nfor a; do last=$a; done\n"
-                                                   "echo partial > \"$last\"\necho 'qpdf: write failed' >&2\nexit 2\n"));
+                                                   "echo partial > \"$5\"\necho 'velunor-join: write failed' >&2\nexit 2\n"));
     ASSERT_TRUE(QFile::setPermissions(halfWriter, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    const QByteArray oldPath = qgetenv("PATH");
-    auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
     struct Case {
         const char* what;
         bool pageMissing;
@@ -395,25 +390,23 @@ TEST_F(ToolkitStepsTest, FailedJoinReportsTheToolkitsWordsAndLeavesNoOutput)
         const char* said;
     };
     for (const Case& c : {Case{"page file missing", true, false, "1.pdf"},
-                          Case{"written in part, then failed", false, true, "qpdf: write failed"}}) {
+                          Case{"written in part, then failed", false, true, "velunor-join: write failed"}}) {
         SCOPED_TRACE(c.what);
         makePages(2);
-        qputenv("PATH", c.halfWritten ? QFile::encodeName(bin.path()) + ':' + oldPath : oldPath);
         if (c.pageMissing)
             QFile::remove(folders.pageFile(1));
-        ToolkitSteps steps(runner, folders);
+        ToolkitSteps steps(runner, folders, c.halfWritten ? bin.path() : QString());
         const QString stale = folders.chainFile(2);
         ASSERT_TRUE(QFile::copy(folders.pageFile(0), stale)); // an old file does not count
         const ToolkitRunResult r = steps.RunJoin(1);
         EXPECT_TRUE(r.started);
         EXPECT_FALSE(r.ok);
-        EXPECT_EQ(r.tool, "qpdf");
+        EXPECT_EQ(r.tool, "velunor-join");
         EXPECT_NE(r.exitCode, 0);
         EXPECT_FALSE(r.diskFull);
         EXPECT_FALSE(QFile::exists(stale));
         EXPECT_TRUE(QFile::exists(folders.chainFile(1)));
         EXPECT_TRUE(r.output.contains(c.said)) << qPrintable(r.output);
-        qputenv("PATH", oldPath);
         QFile::remove(folders.chainFile(1));
     }
 }
@@ -432,36 +425,32 @@ TEST(ToolkitStrays, StrayRunsOfBothProgramsEnd)
     }
     const QByteArray strayMark = QByteArray(ProcessList::RunnerVariable) + '=' + dead.Text();
     std::vector<std::unique_ptr<Started>> strays;
-    for (const QString tool : {"qpdf", "velunor-docinfo"}) {
+    for (const QString tool : {"velunor-join", "velunor-docinfo"}) {
         ASSERT_TRUE(QFile::copy(VELUNOR_TEST_HELPER_DIR "/vlnh2_sleeper", dir.filePath(tool)));
         strays.push_back(std::make_unique<Started>(dir.filePath(tool), strayMark));
     }
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return liveNamed(strays[0]->pid, "qpdf") && liveNamed(strays[1]->pid, "velunor-docinfo");
+        return liveNamed(strays[0]->pid, "velunor-join") && liveNamed(strays[1]->pid, "velunor-docinfo");
     }, 10000));
     ToolkitSteps::EndStrayRuns();
     for (auto& s : strays)
         EXPECT_TRUE(s->endedBySigkill());
 }
 
-// A toolkit that is not a process named "qpdf" once it runs ends the
+// A join that is not a process named "velunor-join" once it runs ends the
 // runner's loop at its first cycle; the step still returns only after the
 // run is over, with its output file and its words.
 TEST_F(ToolkitStepsTest, StepWaitsForItsOwnRunWhenTheNameWatchEndsEarly)
 {
     QTemporaryDir bin;
-    const QString fake = bin.filePath("qpdf");
+    const QString fake = bin.filePath("velunor-join");
     QFile f(fake);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("#!/bin/sh\nexec \"" VELUNOR_TEST_HELPER_DIR "/vlnh2_slowcp\" \"$@\"\n");
     f.close();
     ASSERT_TRUE(f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     makePages(2);
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + oldPath);
-    auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
-    ASSERT_EQ(ToolkitSteps::ToolPath("qpdf"), fake);
-    ToolkitSteps steps(runner, folders);
+    ToolkitSteps steps(runner, folders, bin.path());
     const ToolkitRunResult r = steps.RunJoin(1);
     EXPECT_TRUE(r.started);
     EXPECT_TRUE(r.ok);

@@ -166,6 +166,12 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
          [](QByteArray j) { return j.insert(j.size() - 2, QByteArray(100, '\0')); }},
         {"cut short", with(JpegRecipe{}, [](auto& r) { r.quality = 95; }), 100, Refused,
          [](QByteArray j) { return j.left(j.size() * 2 / 3); }},
+        // Damage inside the coded data, found without the pixels as the
+        // pixel decode finds it: a marker in the middle of a scan.
+        {"a damaged scan", with(JpegRecipe{}, [](auto& r) { r.quality = 95; }), 100, Refused,
+         [](QByteArray j) { return j.insert(j.size() / 2, "\xFF\xD3"); }},
+        {"progressive, its last scan damaged", with(camera, [](auto& r) { r.progressive = true, r.quality = 95; }), 100,
+         Refused, [](QByteArray j) { return j.insert(j.lastIndexOf("\xFF\xD9") - 20, "\xFF\xD3"); }},
     };
     for (int i = 0; i < int(std::size(cases)); ++i) {
         const auto& c = cases[i];
@@ -190,6 +196,8 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
         const QByteArray stored = storedJpeg(folders.pageFile(i)), pixels = djpeg(file);
         ASSERT_FALSE(pixels.isEmpty());
         if (c.expect == Kept) {
+            // Checked without its pixels: no temporary bitmap was made.
+            EXPECT_FALSE(QFileInfo::exists(folders.tempBitmap()));
             EXPECT_EQ(djpeg(stored), pixels);
             EXPECT_LE(stored.size(), file.size());
             // What no reader needs is gone; Adobe's colour transform stays.

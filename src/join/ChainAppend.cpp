@@ -1,0 +1,425 @@
+#include "join/ChainAppend.h"
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <map>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// A refusal with its reason, caught in Run.
+struct Refusal : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string systemError(int err)
+{
+    return std::strerror(err);
+}
+
+std::string ref(const QPDFObjGen& og)
+{
+    return std::to_string(og.getObj()) + ' ' + std::to_string(og.getGen()) + " R";
+}
+
+// "1.7" as 17; 0 for anything else.
+int versionNumber(const std::string& v)
+{
+    if (v.size() < 3 || v[1] != '.' || v[0] < '1' || v[0] > '9' || v[2] < '0' || v[2] > '9')
+        return 0;
+    return (v[0] - '0') * 10 + (v[2] - '0');
+}
+
+// The offset of the chain's last cross-reference section, as its last
+// "startxref" gives it; -1 when the file does not end as a PDF ends.
+long long lastStartXref(int fd, long long size)
+{
+    const long long span = size < 1024 ? size : 1024;
+    std::string tail(size_t(span), '\0');
+    if (::pread(fd, tail.data(), tail.size(), off_t(size - span)) != ssize_t(span))
+        return -1;
+    const size_t at = tail.rfind("startxref");
+    if (at == std::string::npos || tail.find("%%EOF", at) == std::string::npos)
+        return -1;
+    const char* p = tail.c_str() + at + 9;
+    while (*p == ' ' || *p == '\r' || *p == '\n' || *p == '\t')
+        ++p;
+    char* end = nullptr;
+    errno = 0;
+    const long long offset = std::strtoll(p, &end, 10);
+    return end == p || errno || offset <= 0 || offset >= size ? -1 : offset;
+}
+
+// The objects of the page file reachable from its pages (never through a
+// page's /Parent, nor a stream's /Length, which is written anew), numbered
+// from `first` on in the order they are met.
+class PageObjects {
+public:
+    PageObjects(int first, QPDFObjGen root) : m_next(first), m_root(root) {}
+
+    void AddPage(QPDFObjectHandle page)
+    {
+        m_pages.push_back(number(page));
+        drain();
+    }
+    const std::vector<int>& Pages() const { return m_pages; }
+    int Next() const { return m_next; }
+
+    // Every object as "N 0 obj ... endobj", in number order, starting at
+    // file offset `at`; *offsets gets each one's offset.
+    std::string Write(long long at, std::vector<long long>* offsets)
+    {
+        std::string out;
+        for (QPDFObjectHandle& obj : m_order) {
+            offsets->push_back(at + (long long)out.size());
+            out += std::to_string(m_numbers.at(obj.getObjGen())) + " 0 obj\n";
+            if (obj.isStream()) {
+                const std::shared_ptr<Buffer> data = obj.getRawStreamData();
+                out += dictionary(obj.getDict(), true, data->getSize());
+                out += "\nstream\n";
+                out.append(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+                out += "\nendstream";
+            } else {
+                out += value(obj, false, true);
+            }
+            out += "\nendobj\n";
+        }
+        return out;
+    }
+
+private:
+    int number(QPDFObjectHandle obj)
+    {
+        const auto it = m_numbers.find(obj.getObjGen());
+        if (it != m_numbers.end())
+            return it->second;
+        m_numbers.emplace(obj.getObjGen(), m_next);
+        m_order.push_back(obj);
+        m_queue.push_back(obj);
+        return m_next++;
+    }
+    void drain()
+    {
+        while (!m_queue.empty()) {
+            QPDFObjectHandle obj = m_queue.front();
+            m_queue.pop_front();
+            walk(obj.isStream() ? obj.getDict() : obj, obj.isStream(), true);
+        }
+    }
+    // Numbers the indirect objects `obj` names (itself, at the top, is the
+    // one being walked).
+    void walk(QPDFObjectHandle obj, bool streamDict, bool top)
+    {
+        if (!top && obj.isIndirect()) {
+            number(obj);
+            return;
+        }
+        if (obj.isArray()) {
+            for (QPDFObjectHandle item : obj.getArrayAsVector())
+                walk(item, false, false);
+        } else if (obj.isDictionary()) {
+            const bool page = top && obj.getKey("/Type").isNameAndEquals("/Page");
+            for (auto& [key, item] : obj.getDictAsMap())
+                if (!(page && key == "/Parent") && !(streamDict && key == "/Length"))
+                    walk(item, false, false);
+        }
+    }
+    std::string dictionary(QPDFObjectHandle dict, bool stream, size_t length)
+    {
+        const bool page = !stream && dict.getKey("/Type").isNameAndEquals("/Page");
+        std::string out = "<<";
+        for (auto& [key, item] : dict.getDictAsMap()) {
+            if ((stream && key == "/Length") || (page && key == "/Parent") || item.isNull())
+                continue;
+            out += ' ' + QPDFObjectHandle::newName(key).unparse() + ' ' + value(item, false, false);
+        }
+        if (stream)
+            out += " /Length " + std::to_string(length);
+        if (page)
+            out += " /Parent " + ref(m_root);
+        return out + " >>";
+    }
+    std::string value(QPDFObjectHandle obj, bool stream, bool top)
+    {
+        if (!top && obj.isIndirect())
+            return std::to_string(m_numbers.at(obj.getObjGen())) + " 0 R";
+        if (obj.isArray()) {
+            std::string out = "[";
+            for (QPDFObjectHandle item : obj.getArrayAsVector())
+                out += ' ' + value(item, false, false);
+            return out + " ]";
+        }
+        if (obj.isDictionary())
+            return dictionary(obj, stream, 0);
+        return obj.unparse();
+    }
+
+    int m_next;
+    QPDFObjGen m_root;
+    std::map<QPDFObjGen, int> m_numbers;
+    std::vector<QPDFObjectHandle> m_order;
+    std::deque<QPDFObjectHandle> m_queue;
+    std::vector<int> m_pages;
+};
+
+void openDocument(QPDF& doc, const std::string& path, FILE* file)
+{
+    doc.setSuppressWarnings(true);
+    // A file that needs repair is damaged, and so is not taken.
+    doc.setAttemptRecovery(false);
+    doc.processFile(path.c_str(), file, true);
+}
+
+// Every stream of the page's contents decodes (they are small; the
+// pictures are taken as they are coded).
+void decodeContents(QPDFObjectHandle page)
+{
+    QPDFObjectHandle contents = page.getKey("/Contents");
+    std::vector<QPDFObjectHandle> streams = contents.isArray() ? contents.getArrayAsVector()
+                                                               : std::vector<QPDFObjectHandle>{contents};
+    for (QPDFObjectHandle& s : streams)
+        if (s.isStream())
+            s.getStreamData(qpdf_dl_generalized);
+}
+
+bool writeAt(int fd, const std::string& bytes, long long at)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, off_t(at + (long long)done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+std::string xrefLine(long long offset)
+{
+    char line[24];
+    std::snprintf(line, sizeof line, "%010lld 00000 n \n", offset);
+    return line;
+}
+
+} // namespace
+
+bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, const std::string& next, bool replace,
+                      std::string* error)
+{
+    struct stat st {};
+    if (!replace && ::lstat(next.c_str(), &st) == 0) {
+        *error = next + " exists; dont_ask replaces it";
+        return false;
+    }
+    const int fd = ::open(chain.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        *error = "cannot open the chain file " + chain + ": "
+            + (errno == ELOOP ? std::string("it is a symbolic link, not a chain file of ours") : systemError(errno));
+        return false;
+    }
+    long long oldSize = -1;
+    const auto fail = [&](const std::string& text) {
+        if (oldSize >= 0 && ::ftruncate(fd, off_t(oldSize)) != 0) {
+            // Nothing more to do: the job fails and removes the file.
+        }
+        ::close(fd);
+        *error = text;
+        return false;
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+        return fail("the chain file " + chain + " is not a chain file of ours: not a regular file with content");
+    // Appended to in place, a file with other names would change under them.
+    if (st.st_nlink != 1)
+        return fail("the chain file " + chain + " is not a chain file of ours: it has other names");
+    const long long size = st.st_size;
+
+    std::string objects, tail;
+    try {
+        const long long prev = lastStartXref(fd, size);
+        if (prev < 0)
+            throw Refusal("the chain file " + chain + " is not a chain file of ours: it does not end as a PDF ends");
+        QPDF doc;
+        const int dupFd = ::dup(fd);
+        FILE* file = dupFd >= 0 ? ::fdopen(dupFd, "rb") : nullptr;
+        if (!file) {
+            if (dupFd >= 0)
+                ::close(dupFd);
+            throw Refusal("cannot read the chain file " + chain + ": " + systemError(errno));
+        }
+        try {
+            openDocument(doc, chain, file);
+        } catch (const std::exception& e) {
+            throw Refusal("the chain file " + chain + " cannot be read as it is: " + e.what());
+        }
+        const auto foreign = [&](const std::string& why) {
+            return Refusal("the chain file " + chain + " is not a chain file of ours: " + why);
+        };
+        if (doc.isEncrypted())
+            throw foreign("it is encrypted");
+        QPDFObjectHandle trailer = doc.getTrailer();
+        QPDFObjectHandle catalog = trailer.getKey("/Root");
+        QPDFObjectHandle root = catalog.getKey("/Pages");
+        if (!catalog.isIndirect() || !catalog.isDictionary() || !root.isIndirect()
+            || !root.getKey("/Type").isNameAndEquals("/Pages") || root.hasKey("/Parent"))
+            throw foreign("it has no page tree of its own");
+        for (const char* key : {"/Resources", "/MediaBox", "/CropBox", "/Rotate"})
+            if (root.hasKey(key))
+                throw foreign(std::string("its page tree passes ") + (key + 1) + " down to its pages");
+        QPDFObjectHandle kids = root.getKey("/Kids"), count = root.getKey("/Count");
+        std::vector<QPDFObjectHandle> pages = kids.isArray() ? kids.getArrayAsVector() : std::vector<QPDFObjectHandle>{};
+        if (pages.empty() || !count.isInteger() || count.getIntValue() != (long long)pages.size())
+            throw foreign("its page tree is not one list of its pages");
+        for (QPDFObjectHandle& kid : pages)
+            if (!kid.isIndirect())
+                throw foreign("its page tree is not one list of its pages");
+        // Checked at its end, where the last append wrote: a tree of trees
+        // shows there too.
+        QPDFObjectHandle last = pages.back();
+        if (!last.getKey("/Type").isNameAndEquals("/Page") || last.getKey("/Parent").getObjGen() != root.getObjGen())
+            throw foreign("its page tree is not one list of its pages");
+        QPDFObjectHandle sizeObj = trailer.getKey("/Size");
+        const std::map<QPDFObjGen, QPDFXRefEntry> xref = doc.getXRefTable();
+        if (!sizeObj.isInteger() || xref.empty() || sizeObj.getIntValue() <= xref.rbegin()->first.getObj()
+            || sizeObj.getIntValue() > 8000000)
+            throw foreign("its cross-reference sections do not agree with its size");
+        if (doc.anyWarnings())
+            throw Refusal("the chain file " + chain + " is damaged");
+
+        // The page file: read whole and without repair.
+        QPDF page;
+        try {
+            FILE* pf = std::fopen(pageFile.c_str(), "rbe");
+            if (!pf)
+                throw std::runtime_error(systemError(errno));
+            struct stat ps {};
+            if (::fstat(::fileno(pf), &ps) != 0 || !S_ISREG(ps.st_mode)) {
+                std::fclose(pf);
+                throw std::runtime_error("it is not a file");
+            }
+            openDocument(page, pageFile, pf);
+        } catch (const std::exception& e) {
+            throw Refusal("the page file " + pageFile + " cannot be read: " + e.what());
+        }
+        const auto damaged = [&](const std::string& why) {
+            return Refusal("the page file " + pageFile + " is damaged: " + why);
+        };
+        if (page.isEncrypted())
+            throw damaged("it is encrypted");
+        const long long firstNew = sizeObj.getIntValue();
+        PageObjects adding(int(firstNew), root.getObjGen());
+        long long at = size;
+        std::string lead;
+        char lastByte = 0;
+        if (::pread(fd, &lastByte, 1, off_t(size - 1)) != 1)
+            throw Refusal("cannot read the chain file " + chain + ": " + systemError(errno));
+        if (lastByte != '\n' && lastByte != '\r')
+            lead = "\n";
+        std::vector<long long> offsets;
+        try {
+            QPDFPageDocumentHelper helper(page);
+            helper.pushInheritedAttributesToPage();
+            std::vector<QPDFPageObjectHelper> added = helper.getAllPages();
+            if (added.empty())
+                throw std::runtime_error("it holds no page");
+            for (QPDFPageObjectHelper& p : added) {
+                if (!p.getObjectHandle().getKey("/MediaBox").isArray())
+                    throw std::runtime_error("a page has no size");
+                decodeContents(p.getObjectHandle());
+                adding.AddPage(p.getObjectHandle());
+            }
+            objects = lead + adding.Write(at + (long long)lead.size(), &offsets);
+        } catch (const std::exception& e) {
+            throw damaged(e.what());
+        }
+        if (page.anyWarnings())
+            throw damaged(page.getWarnings().front().what());
+        if (adding.Next() > 8000000)
+            throw Refusal("the chain file " + chain + " cannot take more objects");
+
+        // The root's new revision: the same object, its list one page longer.
+        std::string rootText = "<<";
+        for (auto& [key, item] : root.getDictAsMap())
+            if (key != "/Kids" && key != "/Count" && !item.isNull())
+                rootText += ' ' + QPDFObjectHandle::newName(key).unparse() + ' ' + item.unparse();
+        rootText += " /Kids [";
+        for (QPDFObjectHandle& kid : pages)
+            rootText += ' ' + ref(kid.getObjGen());
+        for (int n : adding.Pages())
+            rootText += ' ' + std::to_string(n) + " 0 R";
+        rootText += " ] /Count " + std::to_string(pages.size() + adding.Pages().size()) + " >>";
+        std::map<int, std::pair<long long, int>> revised; // object -> offset, generation
+        const auto addRevision = [&](QPDFObjGen og, const std::string& body) {
+            revised[og.getObj()] = {at + (long long)objects.size(), og.getGen()};
+            objects += std::to_string(og.getObj()) + ' ' + std::to_string(og.getGen()) + " obj\n" + body + "\nendobj\n";
+        };
+        addRevision(root.getObjGen(), rootText);
+        // A page that needs a later PDF than the chain says so in the catalog.
+        const int chainVersion = std::max(versionNumber(doc.getPDFVersion()),
+                                          versionNumber(catalog.getKey("/Version").isName()
+                                                            ? catalog.getKey("/Version").getName().substr(1)
+                                                            : std::string()));
+        if (versionNumber(page.getPDFVersion()) > chainVersion) {
+            std::string catalogText = "<<";
+            for (auto& [key, item] : catalog.getDictAsMap())
+                if (key != "/Version" && !item.isNull())
+                    catalogText += ' ' + QPDFObjectHandle::newName(key).unparse() + ' ' + item.unparse();
+            catalogText += " /Version /" + page.getPDFVersion() + " >>";
+            addRevision(catalog.getObjGen(), catalogText);
+        }
+
+        // The cross-reference section: the new objects, then the revised ones.
+        const long long xrefAt = at + (long long)objects.size();
+        tail = "xref\n" + std::to_string(firstNew) + ' ' + std::to_string(offsets.size()) + '\n';
+        for (long long off : offsets)
+            tail += xrefLine(off);
+        for (auto& [obj, where] : revised) {
+            char line[24];
+            std::snprintf(line, sizeof line, "%010lld %05d n \n", where.first, where.second);
+            tail += std::to_string(obj) + " 1\n" + line;
+        }
+        tail += "trailer\n<< /Size " + std::to_string(adding.Next()) + " /Root " + ref(catalog.getObjGen());
+        for (const char* key : {"/Info", "/ID"})
+            if (trailer.hasKey(key))
+                tail += std::string(" ") + key + ' ' + trailer.getKey(key).unparse();
+        tail += " /Prev " + std::to_string(prev) + " >>\nstartxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
+    } catch (const Refusal& r) {
+        return fail(r.what());
+    } catch (const std::exception& e) {
+        return fail("cannot join " + pageFile + " to " + chain + ": " + e.what());
+    }
+
+    // From here on a failure cuts the chain back to its own bytes.
+    oldSize = size;
+    if (!writeAt(fd, objects, size))
+        return fail("cannot append to the chain file " + chain + ": " + systemError(errno));
+    if (std::getenv(HoldVariable))
+        ::raise(SIGSTOP);
+    if (!writeAt(fd, tail, size + (long long)objects.size()))
+        return fail("cannot append to the chain file " + chain + ": " + systemError(errno));
+    if (::rename(chain.c_str(), next.c_str()) != 0)
+        return fail("cannot rename " + chain + " to " + next + ": " + systemError(errno));
+    if (::close(fd) != 0) {
+        *error = "cannot write " + next + ": " + systemError(errno);
+        ::unlink(next.c_str());
+        return false;
+    }
+    return true;
+}
