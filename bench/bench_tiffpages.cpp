@@ -51,6 +51,7 @@ int main(int argc, char** argv)
 {
     KeepPageMemoryFlat(); // as both programs run
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each row as it is measured
     QTemporaryDir tmp;
     WorkFolders folders{tmp.filePath("tmpvelunor"), tmp.filePath("jpgtmp")};
     QDir().mkpath(folders.tmpDir);
@@ -70,6 +71,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "could not write %s\n", qPrintable(path));
             return 1;
         }
+        std::fprintf(stderr, "%d pages written\n", pages);
         QElapsedTimer t;
         t.start();
         const PageResult r = maker.MakePage(entry, path, 85);
