@@ -72,8 +72,9 @@ QStringList argumentsAsText(int argc, char** argv)
 
 // The pictures the arguments name, in the order given: a file as it is, a
 // folder as every picture of its tree, as the window's Add Folder takes them.
-// False with *problem naming the argument that is missing or a folder
-// without pictures.
+// False with *problem naming the argument that is missing, a picture or
+// folder that cannot be read (its pages would be missing without a word), or
+// a folder without pictures.
 bool picturesOf(const QStringList& arguments, QStringList* pictures, QString* problem)
 {
     for (const QString& arg : arguments) {
@@ -82,11 +83,22 @@ bool picturesOf(const QStringList& arguments, QStringList* pictures, QString* pr
             *problem = QStringLiteral("\"%1\": no such file or folder.").arg(arg);
             return false;
         }
-        if (!info.isDir()) {
-            pictures->append(arg);
-            continue;
+        QList<FolderWalk::Unreadable> unreadable;
+        QStringList found;
+        if (info.isDir()) {
+            found = FolderWalk::Pictures(arg, &unreadable);
+        } else if (const QString why = FolderWalk::ReadProblem(arg); !why.isEmpty()) {
+            unreadable.append({arg, why});
+        } else {
+            found.append(arg);
         }
-        const QStringList found = FolderWalk::Pictures(arg);
+        if (!unreadable.isEmpty()) {
+            *problem = QStringLiteral("\"%1\" cannot be read (%2)").arg(unreadable[0].path, unreadable[0].reason);
+            if (unreadable.size() > 1)
+                *problem += QStringLiteral(", nor can %1 more entries of \"%2\"").arg(unreadable.size() - 1).arg(arg);
+            *problem += QLatin1Char('.');
+            return false;
+        }
         if (found.isEmpty()) {
             *problem = QStringLiteral("the folder \"%1\" holds no pictures (%2).")
                            .arg(arg, QStringLiteral("*.") + PictureNames::ListedExtensions().join(QStringLiteral(", *.")));
@@ -207,8 +219,8 @@ int main(int argc, char** argv)
     if (!layoutProblem.isEmpty())
         return usageError(layoutProblem + ".");
 
-    // The options first, then the pictures: a missing one, or a folder
-    // without any, is named before anything is made.
+    // The options first, then the pictures: a missing one, one that cannot
+    // be read, or a folder without any, is named before anything is made.
     QString problem;
     if (!picturesOf(parser.positionalArguments(), &opt.pictures, &problem))
         return usageError(problem);
@@ -249,8 +261,7 @@ int main(int argc, char** argv)
     std::optional<SignalHold> placed;
     SignalNotifier stop({SIGTERM, SIGINT, SIGHUP});
     const auto endBySignal = [&](int sig) {
-        runner.EndRuns();
-        workArea.reset();
+        ConversionJob::EndAbruptly(runner, workArea);
         std::fprintf(stderr, "\nvelunor-convert: stopped (%s).\n", strsignal(sig));
         std::fflush(nullptr);
         ::_exit(128 + sig);

@@ -70,11 +70,18 @@ void DropIntake::intake(QDropEvent* event)
     event->setDropAction(Qt::CopyAction);
     event->accept();
     QStringList pictures;
+    QList<FolderWalk::Unreadable> unreadable;
     for (const QString& path : DroppedPaths(event->mimeData())) {
-        if (IsPicturePath(path))
+        if (!IsPicturePath(path))
+            continue;
+        // Told after the drop rather than at its page in the job.
+        if (const QString why = FolderWalk::ReadProblem(path); !why.isEmpty())
+            unreadable.append({path, why});
+        else
             pictures.append(path);
     }
     m_controller.addCheck()->Check(pictures.mid(0, m_controller.AppendPaths(pictures, FileListController::Report::Queued)));
+    m_controller.TellUnreadable(unreadable, FileListController::Report::Queued);
     m_controller.HideHintIfListed();
 }
 

@@ -8,8 +8,9 @@ class QMimeData;
 class QWidget;
 
 // Files dropped onto the list, the drop hint or the start-up picture are
-// appended to the file list when their names end like a picture. Watches the
-// three targets as an event filter; folders are not searched.
+// appended to the file list when their names end like a picture and they can
+// be read; those that cannot are named in one message after the drop.
+// Watches the three targets as an event filter; folders are not searched.
 class DropIntake : public QObject {
     Q_OBJECT
 public:

@@ -12,6 +12,7 @@
 #include "platform/widgets/FolderChooser.h"
 #include "platform/MessageSink.h"
 #include "platform/ProgramName.h"
+#include "platform/QuotedPath.h"
 #include "platform/RuntimeError.h"
 
 #include <QAbstractButton>
@@ -166,9 +167,13 @@ void FileListController::tellListFull(bool* told, Report report)
         return;
     if (told)
         *told = true;
-    const QString text = QStringLiteral("The file list is full: it holds at most %L1 files, so the "
-                                        "remaining files were not added.")
-                             .arg(MaxEntries);
+    tell(QStringLiteral("The file list is full: it holds at most %L1 files, so the remaining files were not added.")
+             .arg(MaxEntries),
+         report);
+}
+
+void FileListController::tell(const QString& text, Report report)
+{
     if (report == Report::Queued) {
         QMetaObject::invokeMethod(
             this, [this, text]() { m_sink.showMessage(ProgramName, text, MessageIcon::Exclamation); },
@@ -176,6 +181,29 @@ void FileListController::tellListFull(bool* told, Report report)
         return;
     }
     m_sink.showMessage(ProgramName, text, MessageIcon::Exclamation);
+}
+
+void FileListController::TellUnreadable(const QList<FolderWalk::Unreadable>& unreadable, Report report)
+{
+    if (unreadable.isEmpty())
+        return;
+    if (unreadable.size() == 1) {
+        tell(QStringLiteral("%1 could not be read (%2), so it was not added.")
+                 .arg(QuotedPath(unreadable[0].path), unreadable[0].reason),
+             report);
+        return;
+    }
+    // The first few by name: a whole tree of them would not fit on a screen.
+    constexpr int kNamed = 3;
+    QStringList named;
+    for (const FolderWalk::Unreadable& u : unreadable.mid(0, kNamed))
+        named << QStringLiteral("%1 (%2)").arg(QuotedPath(u.path), u.reason);
+    const qsizetype more = unreadable.size() - named.size();
+    tell(QStringLiteral("%1 entries could not be read, so they were not added: %2%3.")
+             .arg(unreadable.size())
+             .arg(named.join(QStringLiteral(", ")))
+             .arg(more > 0 ? QStringLiteral(" and %1 more").arg(more) : QString()),
+         report);
 }
 
 bool FileListController::appendOne(const QString& path, bool* told, Report report)
@@ -338,21 +366,26 @@ void FileListController::AddFolder()
 
     bool told = false;
     QStringList added;
+    QList<FolderWalk::Unreadable> unreadable;
     {
         ListPaintThrottle throttle(m_w.List1);
-        FileSearch::SearchFolder(folder, [self, &told, &throttle, &added](const QString& path) {
-            // The window may have gone away during an event pass.
-            if (!self)
-                return false;
-            throttle.entryAdded();
-            if (!self->appendOne(path, &told))
-                return false;
-            added << path;
-            return true;
-        });
+        FileSearch::SearchFolder(
+            folder,
+            [self, &told, &throttle, &added](const QString& path) {
+                // The window may have gone away during an event pass.
+                if (!self)
+                    return false;
+                throttle.entryAdded();
+                if (!self->appendOne(path, &told))
+                    return false;
+                added << path;
+                return true;
+            },
+            YieldEvents, &unreadable);
     }
     if (!self)
         return;
+    TellUnreadable(unreadable);
     m_check->Check(added);
 
     // A search started during another one's event passes leaves the caption

@@ -1,4 +1,6 @@
 #pragma once
+#include "engine/job/FolderWalk.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -59,6 +61,9 @@ public:
     // Selects entry `row` and scrolls it into view, as a click would (the
     // page number follows).
     void SelectEntry(int row);
+    // Says once which entries could not be read and so were not added (the
+    // first few, and how many), in a "Velunor" message; nothing when none.
+    void TellUnreadable(const QList<FolderWalk::Unreadable>& unreadable, Report report = Report::Now);
     // Hides the drop hint when the list holds entries.
     void HideHintIfListed();
 
@@ -88,6 +93,7 @@ private:
     bool appendOne(const QString& path, bool* told, Report report = Report::Now);
     bool listIsFull() const;
     void tellListFull(bool* told, Report report);
+    void tell(const QString& text, Report report);
     void finishSortNow();
 
     FileListWidgets m_w;

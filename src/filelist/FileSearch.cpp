@@ -9,9 +9,10 @@ bool IsPictureName(const QString& name) { return PictureNames::IsSearchName(name
 
 QStringList ListFolder(const QString& folder) { return FolderWalk::ListFolder(folder); }
 
-bool SearchFolder(const QString& folder, const AppendFunction& append, const YieldFunction& yield)
+bool SearchFolder(const QString& folder, const AppendFunction& append, const YieldFunction& yield,
+                  QList<FolderWalk::Unreadable>* unreadable)
 {
-    return FolderWalk::Walk(folder, append, yield);
+    return FolderWalk::Walk(folder, append, yield, unreadable);
 }
 
 } // namespace FileSearch

@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/job/FolderWalk.h"
 #include "platform/EventPump.h"
 
 #include <QString>
@@ -29,8 +30,9 @@ QStringList ListFolder(const QString& folder);
 // is a plain directory: not a symbolic link (which also keeps the search out
 // of loops) and not hidden (name starting with "."). Every other entry is a
 // picture when IsPictureName says so. `yield` runs twice after each entry.
-// Returns false when `append` refused a path and the search stopped.
-bool SearchFolder(const QString& folder, const AppendFunction& append,
-                  const YieldFunction& yield = YieldEvents);
+// Entries it cannot read go to *unreadable. Returns false when `append`
+// refused a path and the search stopped.
+bool SearchFolder(const QString& folder, const AppendFunction& append, const YieldFunction& yield = YieldEvents,
+                  QList<FolderWalk::Unreadable>* unreadable = nullptr);
 
 } // namespace FileSearch

@@ -270,7 +270,9 @@ void frmPrinting::endProgram()
 {
     if (jobRunning()) {
         // A job is deep in its own event passes: end here and now. Its final
-        // copy is atomic and the work folders go at the next start.
+        // copy is atomic; its helpers end before its work folders go.
+        if (m_dos)
+            ConversionJob::EndAbruptly(*m_dos, m_workArea);
         std::fflush(nullptr);
         std::_Exit(0);
     }

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
@@ -32,9 +31,8 @@ void closeFd(int* fd)
     }
 }
 
-// Every helper object of this program, for EndAll.
-std::mutex s_helpersLock;
-std::vector<HelperChild*>& helpers()
+// Every HelperChild of this process (the event loop's thread makes them all).
+std::vector<HelperChild*>& everyHelper()
 {
     static std::vector<HelperChild*> all;
     return all;
@@ -44,24 +42,27 @@ std::vector<HelperChild*>& helpers()
 
 HelperChild::HelperChild(Options options) : m_options(std::move(options))
 {
-    const std::lock_guard<std::mutex> lock(s_helpersLock);
-    helpers().push_back(this);
+    everyHelper().push_back(this);
 }
 
 HelperChild::~HelperChild()
 {
     Kill();
-    const std::lock_guard<std::mutex> lock(s_helpersLock);
-    auto& all = helpers();
-    all.erase(std::find(all.begin(), all.end(), this));
+    std::vector<HelperChild*>& all = everyHelper();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
+}
+
+void HelperChild::StopAll()
+{
+    for (const HelperChild* helper : everyHelper())
+        if (helper->m_pid > 0)
+            ::kill(helper->m_pid, SIGKILL);
 }
 
 void HelperChild::EndAll()
 {
-    const std::lock_guard<std::mutex> lock(s_helpersLock);
-    for (const HelperChild* h : helpers())
-        if (h->m_pid > 0)
-            ::kill(h->m_pid, SIGKILL);
+    for (HelperChild* helper : everyHelper())
+        helper->Kill();
 }
 
 bool HelperChild::Drain(int fd, QByteArray* into)

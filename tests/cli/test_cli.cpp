@@ -1,6 +1,7 @@
 #include "JpegSamples.h"
 #include "PictureCheck.h"
 #include "ScopedEnv.h"
+#include "ScopedNoReadOverride.h"
 #include "TestSupport.h"
 #include "TextPageSample.h"
 #include "cli_program.h"
@@ -20,6 +21,7 @@
 #include <QtEndian>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <tuple>
 #include <utility>
 
@@ -368,6 +370,10 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
     const QString empty = inPics("empty");
     QDir().mkpath(empty + "/deeper");
     ASSERT_TRUE(writeFile(empty + "/deeper/a.txt", "x"));
+    // A folder with a picture that is a link to nothing.
+    const QString linked = inPics("linked");
+    QDir().mkpath(linked);
+    ASSERT_TRUE(QFile::link(linked + "/nothing", linked + "/gone.jpg"));
     QDir().mkpath(root + "/nodata");
     const struct {
         QStringList args; // after -o root/out and before p.png, unless empty
@@ -381,6 +387,7 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
         {{missing}, "\nvelunor-convert: \"" + missing + "\""},
         {{pic, empty}, "\nvelunor-convert: the folder \"" + empty + "\" holds no pictures"},
         {{pic, gone}, "\nvelunor-convert: \"" + gone + "\""},
+        {{pic, linked}, "\nvelunor-convert: \"" + linked + "/gone.jpg\" cannot be read (No such file or directory)."},
         {{"--page-size", "A7"}, "unknown page size \"A7\"; give picture, A3, A4, A5, B5, Letter, Legal, or WIDTHxHEIGHT"},
         {{"--page-size", "0x150mm"}, "the width and height must be more than 0"},
         {{"--page-size", "100x150"}, "\"150\" has no unit; give a number with one unit: mm, cm, in or pt"},
@@ -419,6 +426,20 @@ TEST_F(CliTest, UsageMistakesAndFailuresInItsOwnWords)
                 << line.toStdString();
         EXPECT_TRUE(pdfsIn(root + "/out").isEmpty());
     }
+    // A subfolder it may not read (whoever runs the tests): named, nothing made.
+    const QString tree = inPics("tree");
+    QDir().mkpath(tree + "/locked");
+    ASSERT_TRUE(writeTestPicture(tree + "/a.png", FIF_PNG, 20, 20));
+    ASSERT_TRUE(writeTestPicture(tree + "/locked/b.png", FIF_PNG, 20, 20));
+    ASSERT_EQ(::chmod(QFile::encodeName(tree + "/locked").constData(), 0), 0);
+    const QStringList prefix = ScopedNoReadOverride::ProgramPrefix(), args{"-o", root + "/out", tree};
+    const auto locked = prefix.isEmpty() ? run(args) : run(prefix.mid(1) + QStringList{convertProgram()} + args, {}, prefix[0]);
+    ::chmod(QFile::encodeName(tree + "/locked").constData(), 0700);
+    EXPECT_EQ(locked.exitCode, 2);
+    EXPECT_TRUE(locked.err.startsWith("velunor-convert: \"" + tree + "/locked\" cannot be read (Permission denied)."))
+        << locked.err.toStdString();
+    EXPECT_TRUE(pdfsIn(root + "/out").isEmpty());
+
     const auto r = run({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.startsWith("Usage: velunor-convert [options] PICTURE...")) << r.out.toStdString();

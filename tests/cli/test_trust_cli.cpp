@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -28,6 +29,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -344,6 +346,85 @@ TEST_F(TrustCli, SignalsEndTheProgramWithItsToolkitRunAndWorkFolder)
             EXPECT_TRUE(entries(root + "/out" + n).isEmpty());
         }
         EXPECT_TRUE(entries(cache + "/velunor").isEmpty()) << entries(cache + "/velunor").join(' ').toStdString();
+    }
+}
+
+// Every step's helper or toolkit run is ended, and reaped, before the work
+// folder goes: here each is a stand-in that keeps writing new files into the
+// work folder from the moment it says so, and the signal comes then. Tried
+// 100 times, with the test's own children keeping both cores busy.
+TEST_F(TrustCli, SignalsAtEveryStepLeaveNoWorkFolder)
+{
+    const QString built = QFileInfo(convertProgram()).absolutePath() + "/..";
+    const QString writer = VELUNOR_TEST_HELPER_DIR "/vlnh2_workwriter";
+    const QString pic2 = root + "/pics/b.png";
+    ASSERT_TRUE(writeTestPicture(pic2, FIF_PNG, 30, 20));
+    const struct Step {
+        const char* name;
+        const char* standIn; // in the installed tree
+        QStringList more;    // arguments
+    } steps[] = {{"decoding", "libexec/velunor/velunor-decode", {}},
+                 {"reading text", "libexec/velunor/velunor-ocr", {"--ocr", "eng"}},
+                 {"joining", "libexec/velunor/velunor-join", {}},
+                 {"writing the information", "libexec/velunor/velunor-docinfo", {}}};
+    // Each step's tree: the program itself (linked: it finds its helpers
+    // beside it), the real helpers but the stand-in.
+    QStringList trees;
+    for (const Step& step : steps) {
+        const QString tree = root + "/tree" + QString::number(trees.size());
+        QDir().mkpath(tree + "/bin");
+        QDir().mkpath(tree + "/libexec/velunor");
+        ASSERT_EQ(::link(enc(convertProgram()).constData(), enc(tree + "/bin/velunor-convert").constData()), 0)
+            << std::strerror(errno);
+        for (const QString& helper : QDir(built + "/libexec/velunor").entryList(QDir::Files))
+            ASSERT_TRUE(QFile::link(built + "/libexec/velunor/" + helper, tree + "/libexec/velunor/" + helper));
+        QFile::remove(tree + "/" + step.standIn);
+        ASSERT_TRUE(QFile::link(writer, tree + "/" + step.standIn));
+        trees << tree;
+    }
+    // The load: two children that count to a bound, ended at the end.
+    std::vector<pid_t> load;
+    for (int i = 0; i < 2; ++i) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (long n = 0; n < 40000000000L; ++n)
+                asm volatile("" : : "r"(n)); // kept, not optimised away
+            ::_exit(0);
+        }
+        load.push_back(pid);
+    }
+    const auto endLoad = qScopeGuard([&] {
+        for (pid_t pid : load) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    });
+
+    const int stops[] = {SIGTERM, SIGINT, SIGHUP};
+    const QString ready = root + "/ready";
+    ASSERT_EQ(::mkfifo(enc(ready).constData(), 0600), 0);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const size_t k = size_t(attempt) % std::size(steps);
+        const int sig = stops[attempt / std::size(steps) % std::size(stops)];
+        SCOPED_TRACE(QString("attempt %1: %2 while %3").arg(attempt).arg(strsignal(sig)).arg(steps[k].name).toStdString());
+        const QString cache = root + "/cache";
+        const int fifo = ::open(enc(ready).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QProcess p;
+        start(p, trees[int(k)] + "/bin/velunor-convert",
+              steps[k].more + QStringList{"-o", root + "/out", "-y", pic, pic2}, cache,
+              {"VELUNOR_TEST_READY=" + ready});
+        // The stand-in at work, or the program ended without reaching it.
+        const int exited = int(::syscall(SYS_pidfd_open, pid_t(p.processId()), 0));
+        pollfd pf[2] = {{fifo, POLLIN, 0}, {exited, POLLIN, 0}};
+        ::poll(pf, 2, 120000);
+        ::close(fifo);
+        ::close(exited);
+        ASSERT_TRUE(pf[0].revents & POLLIN) << p.readAllStandardError().toStdString();
+        ASSERT_EQ(::kill(pid_t(p.processId()), sig), 0);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 128 + sig) << p.readAllStandardError().toStdString();
+        const QStringList left = entries(cache + "/velunor");
+        ASSERT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
     }
 }
 

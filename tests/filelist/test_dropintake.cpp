@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -13,6 +14,15 @@ namespace {
 
 // The three drop targets of the window.
 enum class Target { List, Hint, Door };
+
+// A picture file of that name, made once, for the drops that need one.
+QString made(const QString& name)
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QFile(path).open(QIODevice::WriteOnly);
+    return path;
+}
 
 QMimeData* filesData(const QStringList& paths)
 {
@@ -84,13 +94,24 @@ TEST_P(DropOnto, PicturesAreAppendedInDropOrderOthersIgnored)
     setEntries(GetParam() == Target::Hint ? QStringList() : QStringList({"/p/old.jpg"}));
     const QStringList before = entries();
 
-    const Outcome out = drop(filesData({tmp.path() + "/a.JPG", tmp.path() + "/b.txt", folder,
+    for (const char* name : {"a.JPG", "b.txt", "c.Tiff", "photojpg"})
+        ASSERT_TRUE(QFile(tmp.path() + "/" + name).open(QIODevice::WriteOnly));
+    // A picture that cannot be read is left out, and named after the drop.
+    const QString gone = tmp.path() + "/gone.png";
+    ASSERT_TRUE(QFile::link(tmp.path() + "/nothing", gone));
+
+    const Outcome out = drop(filesData({tmp.path() + "/a.JPG", tmp.path() + "/b.txt", folder, gone,
                                         tmp.path() + "/c.Tiff", tmp.path() + "/photojpg", tmp.path() + "/a.JPG"}));
     EXPECT_TRUE(out.enterAccepted);
     EXPECT_TRUE(out.dropAccepted);
     EXPECT_EQ(out.action, Qt::CopyAction);
     EXPECT_EQ(entries(), before + QStringList({tmp.path() + "/a.JPG", tmp.path() + "/c.Tiff",
                                                tmp.path() + "/photojpg", tmp.path() + "/a.JPG"}));
+    EXPECT_TRUE(sink.messages.empty());
+    QApplication::processEvents();
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].title, "Velunor");
+    EXPECT_EQ(sink.messages[0].text, "\"" + gone + "\" could not be read (No such file or directory), so it was not added.");
     EXPECT_TRUE(picText->isHidden());
     EXPECT_EQ(selectedRow(), -1);
     EXPECT_TRUE(picDoor->isHidden());
@@ -128,14 +149,14 @@ TEST_P(DropOnto, LockedTargetsRefuseTheDrag)
 {
     controller->SetLocked(true);
     const bool doorWasHidden = picDoor->isHidden();
-    const Outcome out = drop(filesData({"/p/a.jpg"}));
+    const Outcome out = drop(filesData({made("a.jpg")}));
     EXPECT_FALSE(out.enterAccepted);
     EXPECT_FALSE(out.dropAccepted);
     EXPECT_TRUE(entries().isEmpty());
     EXPECT_EQ(picDoor->isHidden(), doorWasHidden);
     controller->SetLocked(false);
-    drop(filesData({"/p/a.jpg"}));
-    EXPECT_EQ(entries(), QStringList({"/p/a.jpg"}));
+    drop(filesData({made("a.jpg")}));
+    EXPECT_EQ(entries(), QStringList({made("a.jpg")}));
 }
 
 TEST_P(DropOnto, ADragThatCanOnlyMoveIsRefusedSoTheSourceKeepsItsFiles)
@@ -143,14 +164,14 @@ TEST_P(DropOnto, ADragThatCanOnlyMoveIsRefusedSoTheSourceKeepsItsFiles)
     // A file manager offers only "move" while Shift is held; a drop taken as
     // a move tells it to remove the files it dragged.
     const bool doorWasHidden = picDoor->isHidden();
-    const Outcome out = drop(filesData({"/p/a.jpg"}), Qt::MoveAction);
+    const Outcome out = drop(filesData({made("a.jpg")}), Qt::MoveAction);
     EXPECT_FALSE(out.enterAccepted);
     EXPECT_FALSE(out.dropAccepted);
     EXPECT_TRUE(entries().isEmpty());
     EXPECT_EQ(picDoor->isHidden(), doorWasHidden);
     // Offered as a copy, the same drag is taken.
-    drop(filesData({"/p/a.jpg"}), Qt::CopyAction | Qt::MoveAction);
-    EXPECT_EQ(entries(), QStringList({"/p/a.jpg"}));
+    drop(filesData({made("a.jpg")}), Qt::CopyAction | Qt::MoveAction);
+    EXPECT_EQ(entries(), QStringList({made("a.jpg")}));
 }
 
 TEST_P(DropOnto, ADropThatWouldOverfillTheListStopsAndSaysSoOnce)
@@ -159,9 +180,9 @@ TEST_P(DropOnto, ADropThatWouldOverfillTheListStopsAndSaysSoOnce)
     for (int i = 0; i < FileListController::MaxEntries - 1; ++i)
         many.append(QStringLiteral("/p/%1.jpg").arg(i));
     setEntries(many);
-    drop(filesData({"/q/a.jpg", "/q/b.jpg", "/q/c.jpg"}));
+    drop(filesData({made("a.jpg"), made("b.jpg"), made("c.jpg")}));
     EXPECT_EQ(List1->count(), FileListController::MaxEntries);
-    EXPECT_EQ(List1->item(FileListController::MaxEntries - 1)->text(), "/q/a.jpg");
+    EXPECT_EQ(List1->item(FileListController::MaxEntries - 1)->text(), made("a.jpg"));
     // The message comes once the drop has finished.
     EXPECT_TRUE(sink.messages.empty());
     QApplication::processEvents();
@@ -181,13 +202,13 @@ INSTANTIATE_TEST_SUITE_P(Targets, DropOnto, ::testing::Values(Target::List, Targ
 
 TEST_F(FileListWindow, ADropOntoTheListLeavesTheStartUpPictureAlone)
 {
-    auto* data = filesData({"/p/a.png"});
+    auto* data = filesData({made("a.png")});
     std::unique_ptr<QMimeData> owned(data);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(List1->viewport(), &enter);
     QDropEvent event(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(List1->viewport(), &event);
-    EXPECT_EQ(entries(), QStringList({"/p/a.png"}));
+    EXPECT_EQ(entries(), QStringList({made("a.png")}));
     EXPECT_FALSE(picDoor->isHidden());
 }
 

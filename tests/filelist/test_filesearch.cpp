@@ -1,13 +1,17 @@
 #include "FileListFixture.h"
+#include "ScopedNoReadOverride.h"
 #include "TestSupport.h"
 #include "filelist/FileSearch.h"
 #include "platform/AppPaths.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 using testsupport::pressButton;
 using testsupport::whenModalOpens;
@@ -26,7 +30,7 @@ void makeDir(const QString& path)
 }
 
 // Runs the search with a counting yield and collects what it appends.
-QStringList search(const QString& folder, int* yields = nullptr)
+QStringList search(const QString& folder, int* yields = nullptr, QList<FolderWalk::Unreadable>* unreadable = nullptr)
 {
     QStringList found;
     int n = 0;
@@ -36,7 +40,7 @@ QStringList search(const QString& folder, int* yields = nullptr)
             found.append(p);
             return true;
         },
-        [&n]() { ++n; });
+        [&n]() { ++n; }, unreadable);
     if (yields)
         *yields = n;
     return found;
@@ -129,16 +133,44 @@ TEST(FileSearch, EveryOneOfManySubfoldersIsSearched)
     EXPECT_EQ(search(tmp.path()), expected);
 }
 
-TEST(FileSearch, FoldersThatCannotBeListedAddNothing)
+// What the search cannot read is passed over and named: a folder it may
+// not list or enter, a picture it may not read, a link to nothing.
+TEST(FileSearch, EntriesThatCannotBeReadArePassedOverAndNamed)
 {
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
-    touch(tmp.path() + "/b.jpg");
-    EXPECT_TRUE(search(tmp.path() + "/nothing-here").isEmpty());
-    EXPECT_TRUE(search(tmp.path() + "/b.jpg").isEmpty());
-    // A dangling link named like a picture is an entry like any other.
-    ASSERT_TRUE(QFile::link(tmp.path() + "/gone", tmp.path() + "/c.png"));
-    EXPECT_EQ(search(tmp.path()), QStringList({tmp.path() + "/b.jpg", tmp.path() + "/c.png"}));
+    const QString t = tmp.path();
+    for (const char* f : {"b.jpg", "secret.jpg", "locked/x.jpg", "listed/y.jpg", "open/z.png"}) {
+        makeDir(QFileInfo(t + "/" + f).absolutePath());
+        touch(t + "/" + f);
+    }
+    ASSERT_TRUE(QFile::link(t + "/nothing", t + "/c.png"));
+    const struct {
+        const char* entry;
+        mode_t mode;
+    } modes[] = {{"secret.jpg", 0}, {"locked", 0}, {"listed", 0444}};
+    for (const auto& m : modes)
+        ASSERT_EQ(::chmod(QFile::encodeName(t + "/" + m.entry).constData(), m.mode), 0);
+
+    QList<FolderWalk::Unreadable> unreadable;
+    QStringList found;
+    {
+        ScopedNoReadOverride bound;
+        found = search(t, nullptr, &unreadable);
+    }
+    EXPECT_EQ(found, QStringList({t + "/b.jpg", t + "/open/z.png"}));
+    QStringList named;
+    for (const FolderWalk::Unreadable& u : unreadable)
+        named << u.path + ": " + u.reason;
+    EXPECT_EQ(named, QStringList({t + "/c.png: No such file or directory", t + "/secret.jpg: Permission denied",
+                                  t + "/listed: Permission denied", t + "/locked: Permission denied"}));
+    for (const auto& m : modes)
+        ::chmod(QFile::encodeName(t + "/" + m.entry).constData(), 0700);
+
+    unreadable.clear();
+    EXPECT_TRUE(search(t + "/nothing-here", nullptr, &unreadable).isEmpty());
+    ASSERT_EQ(unreadable.size(), 1);
+    EXPECT_EQ(unreadable[0].path, t + "/nothing-here");
 }
 
 TEST(FileSearch, SearchStopsWhenTheListTakesNoMore)
@@ -248,6 +280,24 @@ TEST_F(FileListWindow, CleanDuringASearchEmptiesAndTheSearchGoesOn)
     ASSERT_TRUE(cleaned);
     EXPECT_EQ(entries(), QStringList({tmp.path() + "/c.jpg", tmp.path() + "/d.jpg"}));
     EXPECT_TRUE(picText->isHidden());
+}
+
+TEST_F(FileListWindow, AddFolderAddsWhatItCanReadAndNamesTheRestOnce)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    touch(tmp.path() + "/a.jpg");
+    for (int i = 1; i <= 5; ++i)
+        ASSERT_TRUE(QFile::link(tmp.path() + "/nothing", tmp.path() + QString("/g%1.png").arg(i)));
+    chooseFolderWhenAsked(tmp.path());
+    clickTool(1);
+    EXPECT_EQ(entries(), QStringList({tmp.path() + "/a.jpg"}));
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].title, "Velunor");
+    EXPECT_EQ(sink.messages[0].icon, MessageIcon::Exclamation);
+    const QString g = "\"" + tmp.path() + "/g%1.png\" (No such file or directory)";
+    EXPECT_EQ(sink.messages[0].text, QString("5 entries could not be read, so they were not added: %1, %2, %3 and 2 more.")
+                                         .arg(g.arg(1), g.arg(2), g.arg(3)));
 }
 
 TEST_F(FileListWindow, FolderSearchStopsAtTheLimitAndSaysSoOnce)

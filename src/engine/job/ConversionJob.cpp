@@ -83,6 +83,13 @@ ConversionJob::ConversionJob(JobInputs& inputs, JobObserver& observer, DOSOutput
 {
 }
 
+void ConversionJob::EndAbruptly(DOSOutputs& runner, std::unique_ptr<JobWorkArea>& workArea)
+{
+    HelperChild::EndAll();
+    runner.EndRuns();
+    workArea.reset();
+}
+
 bool ConversionJob::IsRunning()
 {
     return s_running;
@@ -295,7 +302,7 @@ void ConversionJob::RequestStop()
     m_stop = true;
     // The job waits in one of these; ended, it comes back to its next step.
     m_runner.EndRuns();
-    HelperChild::EndAll();
+    HelperChild::StopAll();
 }
 
 ConversionJob::Outcome ConversionJob::halt()

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <memory>
+
 class DOSOutputs;
 class JobInputs;
 class JobWorkArea;
@@ -42,6 +44,12 @@ public:
     // Stopped, with its work folders gone and any earlier document as it
     // was. Once the document is being put in place it finishes instead.
     void RequestStop();
+
+    // For a program that ends in the middle of a job (a signal, the
+    // window's Exit): its helper programs and toolkit runs are ended and
+    // reaped first, then the work folders go, with nothing left writing
+    // into them.
+    static void EndAbruptly(DOSOutputs& runner, std::unique_ptr<JobWorkArea>& workArea);
 
     // True while a job runs anywhere in this program (only one at a time:
     // the event loop runs during a job, so a second start could come in).
