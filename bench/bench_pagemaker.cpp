@@ -3,7 +3,8 @@
 // GraphicsMagick's `gm convert photo.jpg -quality 85 page.pdf`; then the cost
 // of decoding in the velunor-decode helper rather than in process; then the
 // decode time and page time of the kinds read beside the design's (HEIC,
-// AVIF, WebP, JPEG XL), the first photo made into each by its own encoder.
+// AVIF, WebP, JPEG XL), the first photo made into each by its own encoder
+// (AVIF in grey too). First of all, how a HEIF grid bomb is refused.
 //
 // Usage: bench_pagemaker [photo.jpg ...]   (default: the mate-backgrounds photos)
 #include "StderrSink.h"
@@ -160,14 +161,15 @@ void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, 
         {"HEIC q85", "k.heic", {"heif-enc", "-q", "85", "%in", "-o", "%out"}},
         {"AVIF 8-bit q18-24", "k8.avif", {"avifenc", "--min", "18", "--max", "24", "%in", "%out"}},
         {"AVIF 10-bit q18-24", "k10.avif", {"avifenc", "-d", "10", "--min", "18", "--max", "24", "%in", "%out"}},
+        {"AVIF grey q18-24", "kg.avif", {"avifenc", "--yuv", "400", "--min", "18", "--max", "24", "%in", "%out"}},
         {"WebP lossy q85", "k.webp", {"cwebp", "-quiet", "-q", "85", "%in", "-o", "%out"}},
         {"WebP lossless", "kl.webp", {"cwebp", "-quiet", "-lossless", "%in", "-o", "%out"}},
         {"JPEG XL d1", "k.jxl", {"cjxl", "%in", "%out", "-d", "1"}},
         {"JPEG XL lossless", "kl.jxl", {"cjxl", "%in", "%out", "-d", "0", "-e", "3"}},
     };
     std::printf("\nNewer kinds, the first photo (%ux%u) made by each kind's encoder; best of 5, ms:\n"
-                "%-22s %9s %12s %9s\n",
-                w, h, "kind", "file KB", "decode", "page");
+                "%-22s %9s %12s %9s %9s\n",
+                w, h, "kind", "file KB", "decode", "page", "page CPU");
     DecoderProcess helper(YieldEvents);
     for (const auto& k : kinds) {
         const QString file = tmp.filePath(k.file);
@@ -180,19 +182,59 @@ void newKinds(const QString& photo, const QTemporaryDir& tmp, PageMaker& maker, 
             continue;
         }
         double cpu = 0;
-        std::vector<double> pageT;
+        std::vector<double> pageT, pageC;
         const double decode = decodeStepOnce(&helper, file, bitmap, 5, &cpu);
         for (int r = 0; r < 5; ++r) {
             QElapsedTimer t;
             t.start();
+            const double c = cpuMs();
             const PageResult res = maker.MakePage(0, file, 85);
             pageT.push_back(res.ok() ? t.nsecsElapsed() / 1e6 : -1);
+            pageC.push_back(cpuMs() - c);
         }
-        std::printf("%-22s %9lld %12.1f %9.1f\n", k.name, QFileInfo(file).size() / 1024, decode, best(pageT));
+        // Page CPU: this process alone (the job's helper lives on), the
+        // page's coding, whatever else the machine runs.
+        std::printf("%-22s %9lld %12.1f %9.1f %9.1f\n", k.name, QFileInfo(file).size() / 1024, decode, best(pageT),
+                    best(pageC));
         QFile::remove(folders.pageFile(0));
     }
     std::printf("decode: the decode step in velunor-decode, on one helper as a job runs it (its start apart);\n"
                 "page: the whole page at quality 85.\n");
+}
+
+// A 2 x 2 grid of 128-pixel AVIF tiles whose grid asks for 20,000 x
+// 20,000 pixels (its size box says 256 x 256), through the helper as a job
+// runs it: how long its refusal takes and the most memory it held.
+void gridBomb(const QTemporaryDir& tmp)
+{
+    const QString png = tmp.filePath("tiles.png"), bomb = tmp.filePath("bomb.avif");
+    QProcess p;
+    p.start("sh", {"-c", QString("convert -size 256x256 gradient: '%1' && avifenc --grid 2x2 '%1' '%2'").arg(png, bomb)});
+    QFile f(bomb);
+    if (!p.waitForFinished(120000) || p.exitCode() != 0 || !f.open(QIODevice::ReadWrite)) {
+        std::printf("Grid bomb: avifenc is missing or failed\n\n");
+        return;
+    }
+    QByteArray b = f.readAll();
+    const qsizetype at = b.indexOf(QByteArray("\0\0\x01\x01\x01\0\x01\0", 8)); // 2 x 2, 256 x 256
+    if (at < 0)
+        return;
+    b.replace(at + 4, 4, QByteArray("\x4E\x20\x4E\x20", 4));
+    f.seek(0);
+    f.write(b);
+    f.close();
+    // The first child to come near memory: the children's peak is its own.
+    QElapsedTimer clock;
+    clock.start();
+    p.start(DecoderProcess::Defaults().program, {"--parent", QString::number(QCoreApplication::applicationPid()),
+                                                 "--memory-limit", "1500000000", "1002", bomb, tmp.filePath("bomb.bmp")});
+    p.waitForFinished(600000);
+    const double ms = clock.nsecsElapsed() / 1e6;
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    std::printf("Grid bomb (%lld bytes, a 2 x 2 grid of 128-pixel tiles asking for 20,000 x 20,000): exit %d after "
+                "%.0f ms, at most %.1f MB (the largest child so far)\n  %s\n\n",
+                qint64(b.size()), p.exitCode(), ms, u.ru_maxrss / 1024.0, p.readAllStandardOutput().trimmed().constData());
 }
 
 } // namespace
@@ -212,6 +254,7 @@ int main(int argc, char** argv)
     const int quality = 85, reps = 7;
 
     QTemporaryDir tmp;
+    gridBomb(tmp);
     WorkFolders folders{tmp.filePath("tmpvelunor"), tmp.filePath("jpgtmp")};
     QDir().mkpath(folders.tmpDir);
     QDir().mkpath(folders.pageDir);

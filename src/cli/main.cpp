@@ -181,8 +181,8 @@ int main(int argc, char** argv)
     parser.addVersionOption();
     parser.addPositionalArgument("PICTURE",
                                  "Picture files (BMP, JPEG, PNG, GIF, TIFF, ICO, PCX, PSD, IFF, HEIC, HEIF, AVIF, WebP, "
-                                 "JPEG XL), one page each (every page of a multi-page TIFF), or folders: every picture "
-                                 "of the folder's tree, as Add Folder takes them.",
+                                 "JPEG XL, PNM, TGA), one page each (every page of a multi-page TIFF), or folders: "
+                                 "every picture of the folder's tree, as Add Folder takes them.",
                                  "PICTURE...");
 
     if (!parser.parse(arguments))

@@ -39,7 +39,7 @@ QString openFilter()
     const QString all = patterns(PictureNames::AllExtensions());
     return QStringLiteral("JPG Files(*.jpg)|*.jpg|JPEG Files(*.jpeg)|*.jpeg|TIF Files(*.tif)|*.tif|TIFF Files(*.tiff)|*.tiff|"
                           "BMP Files(*.BMP)|*.bmp|GIF Files(*.gif)|*.gif|PNG Files(*.png)|*.png|") +
-           QStringLiteral("HEIC, HEIF, AVIF, WebP and JPEG XL Files|") + added + QStringLiteral("|All Pictures|") + all +
+           QStringLiteral("HEIC, HEIF, AVIF, WebP, JPEG XL, PNM and TGA Files|") + added + QStringLiteral("|All Pictures|") + all +
            QStringLiteral("|All Files(*.*)|*.*");
 }
 } // namespace

@@ -215,9 +215,9 @@ TEST_F(FileListWindow, CancelOfTheOpenDialogChangesNothing)
     ASSERT_EQ(filters.size(), 10);
     EXPECT_EQ(filters.first(), "JPG Files(*.jpg)");
     EXPECT_EQ(filters.at(6), "PNG Files(*.png)");
-    EXPECT_EQ(filters.at(7), "HEIC, HEIF, AVIF, WebP and JPEG XL Files (*.heic *.heif *.avif *.webp *.jxl)");
+    EXPECT_EQ(filters.at(7), "HEIC, HEIF, AVIF, WebP, JPEG XL, PNM and TGA Files (*.heic *.heif *.avif *.webp *.jxl *.pbm *.pgm *.ppm *.pnm *.tga)");
     EXPECT_TRUE(filters.at(8).startsWith("All Pictures (*.bmp *.dib *.jpg")) << filters.at(8).toStdString();
-    EXPECT_TRUE(filters.at(8).endsWith("*.psd *.heic *.heif *.avif *.webp *.jxl)")) << filters.at(8).toStdString();
+    EXPECT_TRUE(filters.at(8).endsWith("*.psd *.heic *.heif *.avif *.webp *.jxl *.pbm *.pgm *.ppm *.pnm *.tga)")) << filters.at(8).toStdString();
     EXPECT_EQ(filters.last(), "All Files(*.*) (*)");
     EXPECT_EQ(selectedFilter, "JPG Files(*.jpg)");
     EXPECT_EQ(entries(), QStringList({"/p/a.jpg"}));

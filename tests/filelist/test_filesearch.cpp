@@ -69,7 +69,7 @@ void chooseFolderWhenAsked(const QString& folder, QString* prompt = nullptr)
 TEST(FileSearch, PictureNamesAreTestedOnTheWholeNameWithTheDot)
 {
     for (const char* yes : {"a.JPG", "b.Tiff", "c.jpeg", "f.PNG", "g.bmp", "h.gif", "i.tif", ".jpg", "x.y.jpg",
-                            "p.HEIC", "q.heif", "r.avif", "s.WebP", "t.jxl"})
+                            "p.HEIC", "q.heif", "r.avif", "s.WebP", "t.jxl", "u.pgm", "v.TGA", "w.pnm", "x.pbm", "y.ppm"})
         EXPECT_TRUE(FileSearch::IsPictureName(yes)) << yes;
     for (const char* no : {"d.jpe", "e.jpg.txt", "photojpg", "jpg", "a.xbmp.", "a.dib", "a.psd", "heic", "a.jxl.txt", ""})
         EXPECT_FALSE(FileSearch::IsPictureName(no)) << no;

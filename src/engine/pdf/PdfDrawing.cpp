@@ -167,7 +167,10 @@ bool PdfDrawing::rasterImage(const Raster& r, const PictureTraits& traits, QPDFO
     LosslessEncoder lossless(r.rows, r.width, r.pitch, r.height, r.grey, r.bottomUp);
     if (settings.compression != 1) {
         const int colours = lossless.CountColours(256);
-        if (settings.compression == 0 || keepLossless || (!r.grey && colours <= 256)) {
+        // Few colours mean a flat picture only where the coding kept them
+        // exact: a grey photo has 256 levels at most, and a lossy one is a photo.
+        const bool flat = !traits.lossySource && (keepLossless || (!r.grey && colours <= 256));
+        if (settings.compression == 0 || flat) {
             if (!lossless.Encode(SIZE_MAX)) {
                 *error = "the picture could not be compressed";
                 return false;
@@ -188,7 +191,7 @@ bool PdfDrawing::rasterImage(const Raster& r, const PictureTraits& traits, QPDFO
     // lossless coding. The guess runs large (1.4 x for a screenshot, whose
     // repeats lie far apart), photos come out above 10 x their JPEG at
     // quality 85: hence the margin of 2.
-    if (settings.compression == 2 && lossless.Estimate(jpeg->Size() * 2) <= jpeg->Size() * 2 &&
+    if (settings.compression == 2 && !(r.grey && traits.lossySource) && lossless.Estimate(jpeg->Size() * 2) <= jpeg->Size() * 2 &&
         lossless.Encode(jpeg->Size() - 1)) {
         *image = losslessStream(*m_pdf, lossless, r, traits);
         return true;

@@ -125,6 +125,15 @@ bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QStri
     // other programs agree on.
     if (dib)
         dib = PictureReader::Normalise(std::move(dib), error);
+    // A grey photo from lossy coding, given as RGB (libheif, libwebp), goes
+    // on as grey: a DeviceGray JPEG, a third of the work. A colour profile
+    // keeps it as it is, since grey would drop the profile's tones.
+    if (dib && traits.lossySource && traits.iccProfile.isEmpty() && FreeImage_GetBPP(dib.get()) == 24 &&
+        PictureReader::AllGrey24(dib.get())) {
+        FiBitmap grey(FreeImage_ConvertToGreyscale(dib.get()));
+        if (grey)
+            dib = std::move(grey);
+    }
     if (!dib) {
         QFile::remove(bitmap);
         return false;

@@ -1,10 +1,12 @@
 #include "engine/picture/FreeImageKinds.h"
 
+#include "engine/picture/DecodedCheck.h"
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/picture/JpegHeader.h"
 #include "engine/picture/PictureBytes.h"
 #include "engine/picture/PictureFile.h"
 #include "engine/picture/PictureLimits.h"
+#include "engine/picture/PictureNames.h"
 
 #include <QFile>
 #include <QImage>
@@ -154,6 +156,12 @@ FiBitmap FreeImageKinds::Decode(const Request& request, QString* error) const
     const int preferred = request.preferredFormat == FIF_TIFF ? FIF_UNKNOWN : request.preferredFormat;
     if (readableFormat(preferred) && FreeImage_ValidateFromHandle(FREE_IMAGE_FORMAT(preferred), io, file.Handle()))
         candidates[count++] = preferred;
+    // Content of a kind we do not read goes to no decoder (a TGA's name
+    // proves little: its header has no signature).
+    if (readableFormat(detected) && !PictureNames::IsOurKind(detected) && (count == 0 || preferred == FIF_TARGA)) {
+        *error = QString("it is not a picture kind Velunor reads (%1)").arg(FormatName(detected));
+        return nullptr;
+    }
     if (readableFormat(detected) && detected != preferred && detected != FIF_TIFF)
         candidates[count++] = detected;
     if (count == 0) {
@@ -194,7 +202,11 @@ FiBitmap FreeImageKinds::Decode(const Request& request, QString* error) const
             return nullptr;
         }
         if (HasPixels(dib))
+            dib = DecodedCheck::Checked(std::move(dib), format, path, error);
+        if (HasPixels(dib))
             return Checked(std::move(dib), error);
+        if (!error->isEmpty())
+            return nullptr;
         lastFailure = FreeImageDiagnostics::WithReason(QString("the file could not be decoded as %1").arg(FormatName(format)));
         if (format == FIF_BMP) {
             QString limit;

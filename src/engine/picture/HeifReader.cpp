@@ -1,5 +1,7 @@
 #include "engine/picture/HeifReader.h"
 
+#include "engine/picture/HeifBoxes.h"
+#include "engine/picture/PictureTraits.h"
 #include "engine/picture/PictureLimits.h"
 
 #include <libheif/heif.h>
@@ -21,6 +23,16 @@ bool failed(const heif_error& e, const char* what, QString* error)
 {
     if (e.code == heif_error_Ok)
         return false;
+    // libheif files its own limits under memory errors ("Memory allocation
+    // error: Security limit exceeded: Image size ..."): said as the limit alone.
+    if (e.subcode == heif_suberror_Security_limit_exceeded) {
+        QString limit = QString::fromUtf8(e.message ? e.message : "").trimmed();
+        limit = limit.mid(limit.lastIndexOf(QLatin1String(": ")) + 1).trimmed();
+        if (!limit.isEmpty())
+            limit[0] = limit[0].toLower();
+        *error = QStringLiteral("the %1 file goes beyond a limit of libheif, its decoder: %2").arg(QLatin1String(what), limit);
+        return true;
+    }
     *error = QStringLiteral("the file could not be decoded as %1 (%2)")
                  .arg(QLatin1String(what), QString::fromUtf8(e.message ? e.message : "unknown error").trimmed());
     return true;
@@ -58,11 +70,16 @@ bool HeifReader::IsHeif(const QByteArray& head)
 FiBitmap HeifReader::Read(const QByteArray& file, QString* error)
 {
     const char* kind = file.size() >= 12 && std::memcmp(file.constData() + 8, "avi", 3) == 0 ? "AVIF" : "HEIF";
+    if (!HeifBoxes::Check(file, kind, error))
+        return nullptr;
     HeifPtr<heif_context> ctx(heif_context_alloc());
     if (!ctx) {
         *error = QStringLiteral("out of memory");
         return nullptr;
     }
+    // Tiles one after another on this thread: libheif's tile threads
+    // deadlock under the helper's address limit, and hold a tile each.
+    heif_context_set_max_decoding_threads(ctx.get(), 0);
     if (failed(heif_context_read_from_memory_without_copy(ctx.get(), file.constData(), size_t(file.size()), nullptr),
                kind, error))
         return nullptr;
@@ -106,7 +123,13 @@ FiBitmap HeifReader::Read(const QByteArray& file, QString* error)
     const uint8_t* pixels = heif_image_get_plane_readonly(decoded.get(), heif_channel_interleaved, &stride);
     if (!pixels || outW <= 0 || outH <= 0 || qint64(outW) * outH > w * h * 4 ||
         heif_image_get_bits_per_pixel_range(decoded.get(), heif_channel_interleaved) != 8) {
-        *error = QStringLiteral("the file could not be decoded as %1 (no 8-bit picture came out)").arg(QLatin1String(kind));
+        *error = QStringLiteral("the %1 file is damaged: its decoded picture (%2 x %3 pixels) does not match its "
+                                "size box (%4 x %5)")
+                     .arg(QLatin1String(kind))
+                     .arg(outW)
+                     .arg(outH)
+                     .arg(w)
+                     .arg(h);
         return nullptr;
     }
     FiBitmap dib(FreeImage_Allocate(outW, outH, channels * 8));
@@ -127,6 +150,7 @@ FiBitmap HeifReader::Read(const QByteArray& file, QString* error)
                 dst[FI_RGBA_ALPHA] = src[3];
         }
     }
+    PictureTraits::MarkLossy(dib.get());
     // An ICC profile travels with the picture; nclx colour is sRGB's.
     const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(handle.get());
     if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {

@@ -1,6 +1,7 @@
 #include "engine/picture/JxlReader.h"
 
 #include "engine/picture/PictureLimits.h"
+#include "engine/picture/PictureTraits.h"
 
 #include <jxl/decode.h>
 #include <jxl/decode_cxx.h>
@@ -165,5 +166,8 @@ FiBitmap JxlReader::Read(const QByteArray& file, QString* error)
     }
     if (!icc.isEmpty())
         FreeImage_CreateICCProfile(dib.get(), icc.data(), long(icc.size()));
+    // XYB coding is JPEG XL's lossy one; lossless pictures keep their own colours.
+    if (!info.uses_original_profile)
+        PictureTraits::MarkLossy(dib.get());
     return dib;
 }

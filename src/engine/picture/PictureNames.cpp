@@ -31,7 +31,19 @@ constexpr Row kTable[] = {
     {"avif", PictureNames::FormatAvif, true, true},
     {"webp", FIF_WEBP, true, true},
     {"jxl", PictureNames::FormatJxl, true, true},
+    // What scanners (scanimage) and older programs write.
+    {"pbm", FIF_PBMRAW, true, true},
+    {"pgm", FIF_PGMRAW, true, true},
+    {"ppm", FIF_PPMRAW, true, true},
+    {"pnm", FIF_PPMRAW, true, true},
+    {"tga", FIF_TARGA, true, true},
 };
+
+// The kinds FreeImage may decode for us, whatever their names: the table's.
+// Its other readers (DDS, EXR, RAW, ...) never see a file.
+constexpr int kReadByFreeImage[] = {FIF_BMP, FIF_JPEG, FIF_GIF,    FIF_PNG, FIF_ICO, FIF_TIFF, FIF_IFF,
+                                    FIF_PCX, FIF_PSD,  FIF_WEBP,   FIF_PBM, FIF_PBMRAW, FIF_PGM, FIF_PGMRAW,
+                                    FIF_PPM, FIF_PPMRAW, FIF_TARGA};
 
 } // namespace
 
@@ -90,4 +102,13 @@ QStringList PictureNames::AllExtensions()
     for (const Row& row : kTable)
         out << QLatin1String(row.ext);
     return out;
+}
+
+bool PictureNames::IsOurKind(int format)
+{
+    for (const int f : kReadByFreeImage) {
+        if (f == format)
+            return true;
+    }
+    return false;
 }

@@ -28,8 +28,13 @@ public:
 
     // The extensions the folder search and drops take, in table order.
     static QStringList ListedExtensions();
-    // The extensions added beside the designed ones (heic, heif, avif, webp, jxl).
+    // The extensions added beside the designed ones (heic, heif, avif, webp,
+    // jxl, the PNM family and tga).
     static QStringList NewExtensions();
     // Every extension of the page maker's table: every kind that is read.
     static QStringList AllExtensions();
+
+    // Whether FreeImage's format `format` is one of the kinds read; a file
+    // whose content is any other kind is refused by name, undecoded.
+    static bool IsOurKind(int format);
 };

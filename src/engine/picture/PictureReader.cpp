@@ -1,5 +1,6 @@
 #include "engine/picture/PictureReader.h"
 
+#include "engine/picture/BmpReader.h"
 #include "engine/picture/ColourProfile.h"
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/picture/FreeImageKinds.h"
@@ -16,7 +17,8 @@ namespace {
 
 // The readers, asked in this order whether a file is their kind: JPEG
 // first, the photos that make most pages; FreeImage last, which takes what
-// none of the others recognised.
+// none of the others recognised. Our own BMP reader comes before it, for
+// the BMPs FreeImage gets wrong.
 const KindReader& readerFor(const QByteArray& head)
 {
     static const JpegReader jpeg;
@@ -24,8 +26,9 @@ const KindReader& readerFor(const QByteArray& head)
     static const HeifReader heif;
     static const JxlReader jxl;
     static const WebpReader webp;
+    static const BmpReader bmp;
     static const FreeImageKinds freeImage;
-    static const KindReader* const readers[] = {&jpeg, &tiff, &heif, &jxl, &webp};
+    static const KindReader* const readers[] = {&jpeg, &tiff, &heif, &jxl, &webp, &bmp};
     for (const KindReader* r : readers) {
         if (r->Recognises(head))
             return *r;
@@ -59,7 +62,9 @@ bool alphaAllZero(FIBITMAP* dib)
     return true;
 }
 
-bool allGrey24(FIBITMAP* dib)
+} // namespace
+
+bool PictureReader::AllGrey24(FIBITMAP* dib)
 {
     const unsigned w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
     for (unsigned y = 0; y < h; ++y) {
@@ -71,6 +76,8 @@ bool allGrey24(FIBITMAP* dib)
     }
     return true;
 }
+
+namespace {
 
 FiBitmap onWhite(FIBITMAP* dib32)
 {
@@ -225,7 +232,7 @@ FiBitmap PictureReader::Normalise(FiBitmap dib, QString* error)
     } else if (bpp == 32) {
         out = alphaAllZero(dib.get()) ? FiBitmap(FreeImage_ConvertTo24Bits(dib.get())) : onWhite(dib.get());
         // Grey with alpha (FreeImage gives it as RGBA) stays grey on white.
-        if (out && allGrey24(out.get()))
+        if (out && AllGrey24(out.get()))
             out.reset(FreeImage_ConvertToGreyscale(out.get()));
     } else if (palette && FreeImage_IsTransparent(dib.get()) && FreeImage_GetTransparencyCount(dib.get()) > 0) {
         const bool grey = isAllGrey(dib.get());

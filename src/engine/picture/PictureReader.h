@@ -22,6 +22,10 @@ public:
     // Transparent pictures are put on white. Null with *error on failure.
     static FiBitmap Normalise(FiBitmap dib, QString* error);
 
+    // Whether every pixel of a 24-bit picture is grey (stops at the first
+    // that is not).
+    static bool AllGrey24(FIBITMAP* dib);
+
     // Width and height a file declares, read without decoding pixels; false
     // when the format gives no cheap way to know.
     static bool DeclaredSize(const QString& path, int format, qint64* width, qint64* height);

@@ -12,6 +12,7 @@
 namespace {
 
 const char kMagic[] = "VelunorPictureTraits 2\n";
+const char kLossyKey[] = "VelunorLossy";
 constexpr qint64 kMaxProfile = 16 << 20;
 
 quint16 be16(const unsigned char* p) { return quint16(p[0] << 8 | p[1]); }
@@ -211,6 +212,8 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
     t.unprofiledCmyk = (FreeImage_GetColorType(decoded) == FIC_CMYK || (head.valid && head.components == 4)
                         || unprofiledCmykFile(sourcePath))
         && ColourProfile::Channels(bytes) != 4;
+    FITAG* lossy = nullptr;
+    t.lossySource = head.valid || FreeImage_GetMetadata(FIMD_CUSTOM, decoded, kLossyKey, &lossy);
     if (head.valid && head.components == 3 && head.chromaFull && head.lumaH >= 1 && head.lumaV >= 1) {
         t.samplingH = head.lumaH;
         t.samplingV = head.lumaV;
@@ -221,6 +224,8 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
     }
     return t;
 }
+
+void PictureTraits::MarkLossy(FIBITMAP* decoded) { FreeImage_SetMetadataKeyValue(FIMD_CUSTOM, decoded, kLossyKey, "1"); }
 
 QString PictureTraits::SideFile(const QString& bitmapPath) { return bitmapPath + ".traits"; }
 
@@ -237,13 +242,14 @@ bool PictureTraits::Write(const QString& bitmapPath, int width, int height) cons
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QByteArray bytes = kMagic +
-        QString("%1 %2 %3 %4 %5 %6\n")
+        QString("%1 %2 %3 %4 %5 %6 %7\n")
             .arg(width)
             .arg(height)
             .arg(samplingH)
             .arg(samplingV)
             .arg(iccProfile.size())
             .arg(unprofiledCmyk ? 1 : 0)
+            .arg(lossySource ? 1 : 0)
             .toLatin1() +
         iccProfile;
     if (!jpegSource.path.isEmpty()) {
@@ -270,16 +276,18 @@ PictureTraits PictureTraits::Read(const QString& bitmapPath, int width, int heig
     if (!f.open(QIODevice::ReadOnly) || f.readLine(64) != kMagic)
         return {};
     const QList<QByteArray> fields = f.readLine(128).trimmed().split(' ');
-    if (fields.size() != 6)
+    if (fields.size() != 7)
         return {};
-    bool ok[6] = {};
-    qint64 v[6];
-    for (int i = 0; i < 6; ++i)
+    bool ok[7] = {};
+    qint64 v[7];
+    for (int i = 0; i < 7; ++i)
         v[i] = fields[i].toLongLong(&ok[i]);
-    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4] && ok[5]) || (v[5] != 0 && v[5] != 1) || v[0] != width || v[1] != height || v[2] < 0 || v[2] > 4 ||
-        v[3] < 0 || v[3] > 4 || v[4] < 0 || v[4] > kMaxProfile)
+    if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4] && ok[5] && ok[6]) || (v[5] != 0 && v[5] != 1) ||
+        (v[6] != 0 && v[6] != 1) || v[0] != width || v[1] != height || v[2] < 0 || v[2] > 4 || v[3] < 0 || v[3] > 4 ||
+        v[4] < 0 || v[4] > kMaxProfile)
         return {};
     PictureTraits t;
+    t.lossySource = v[6] == 1;
     t.samplingH = int(v[2]);
     t.samplingV = int(v[3]);
     t.unprofiledCmyk = v[5] == 1;

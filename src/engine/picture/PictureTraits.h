@@ -31,11 +31,16 @@ public:
     // The picture is CMYK without a profile that says what its colours are
     // (its pixels were made RGB by a guess).
     bool unprofiledCmyk = false;
+    // Decoded from lossy coding (JPEG, lossy WebP, HEIC, AVIF, lossy JPEG
+    // XL): however few its colours or grey levels, the picture is a photo.
+    bool lossySource = false;
 
     // Gathers the traits of a picture just decoded from `sourcePath`, before
     // anything converts it (the profile is read from the decoded picture,
     // the subsampling from the file).
     static PictureTraits Of(FIBITMAP* decoded, const QString& sourcePath);
+    // What a reader of lossy coding says of the picture it decoded, for Of.
+    static void MarkLossy(FIBITMAP* decoded);
 
     static QString SideFile(const QString& bitmapPath);
     // Writes the side file for a bitmap of width x height pixels; when
@@ -56,6 +61,7 @@ public:
 
     bool IsEmpty() const
     {
-        return iccProfile.isEmpty() && samplingH == 0 && samplingV == 0 && jpegSource.path.isEmpty() && !unprofiledCmyk;
+        return iccProfile.isEmpty() && samplingH == 0 && samplingV == 0 && jpegSource.path.isEmpty() &&
+               !unprofiledCmyk && !lossySource;
     }
 };

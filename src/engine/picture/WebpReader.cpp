@@ -4,6 +4,8 @@
 
 #include "engine/picture/FreeImageDiagnostics.h"
 #include "engine/picture/PictureBytes.h"
+#include "engine/picture/PictureChunks.h"
+#include "engine/picture/PictureTraits.h"
 
 #include <cstring>
 
@@ -20,20 +22,12 @@ bool WebpReader::IsWebp(const QByteArray& head)
            std::memcmp(head.constData() + 8, "WEBPVP8", 7) == 0;
 }
 
-bool WebpReader::DeclaredSize(const QByteArray& file, qint64* width, qint64* height, bool* alpha)
+namespace {
+
+// The size a VP8L or VP8 chunk's own bitstream header gives (its `data` has
+// 10 bytes at least); false for another chunk or a header that cannot be read.
+bool bitstreamSize(const unsigned char* chunk, const unsigned char* data, qint64* width, qint64* height, bool* alpha)
 {
-    if (!IsWebp(file) || file.size() < 30)
-        return false;
-    const auto* p = reinterpret_cast<const unsigned char*>(file.constData());
-    const unsigned char* chunk = p + 12; // the first chunk's four letters
-    const unsigned char* data = chunk + 8;
-    if (std::memcmp(chunk, "VP8X", 4) == 0) {
-        // The canvas every frame is drawn on, 24 bits a side, minus one.
-        *alpha = (data[0] & 0x10) != 0;
-        *width = qint64(le24(data + 4)) + 1;
-        *height = qint64(le24(data + 7)) + 1;
-        return true;
-    }
     if (std::memcmp(chunk, "VP8L", 4) == 0) {
         // Signature 0x2F, then 14 bits each of width and height minus one.
         if (data[0] != 0x2F)
@@ -57,6 +51,45 @@ bool WebpReader::DeclaredSize(const QByteArray& file, qint64* width, qint64* hei
     return false;
 }
 
+// The first VP8 or VP8L chunk at the top level of an extended file (a still
+// picture's); null when there is none.
+const unsigned char* firstBitstream(const QByteArray& file)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(file.constData());
+    for (qsizetype at = 12; at + 18 <= file.size();) {
+        if (std::memcmp(p + at, "VP8 ", 4) == 0 || std::memcmp(p + at, "VP8L", 4) == 0)
+            return p + at;
+        const qint64 length = le32(p + at + 4);
+        at += 8 + length + (length & 1);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool WebpReader::DeclaredSize(const QByteArray& file, qint64* width, qint64* height, bool* alpha)
+{
+    if (!IsWebp(file) || file.size() < 30)
+        return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(file.constData());
+    const unsigned char* chunk = p + 12; // the first chunk's four letters
+    const unsigned char* data = chunk + 8;
+    if (std::memcmp(chunk, "VP8X", 4) == 0) {
+        // The canvas every frame is drawn on, 24 bits a side, minus one.
+        *alpha = (data[0] & 0x10) != 0;
+        *width = qint64(le24(data + 4)) + 1;
+        *height = qint64(le24(data + 7)) + 1;
+        return true;
+    }
+    return bitstreamSize(chunk, data, width, height, alpha);
+}
+
+bool WebpReader::IsLossy(const QByteArray& file)
+{
+    const unsigned char* chunk = IsWebp(file) ? firstBitstream(file) : nullptr;
+    return chunk && std::memcmp(chunk, "VP8 ", 4) == 0;
+}
+
 FiBitmap WebpReader::Read(const QByteArray& file, QString* error)
 {
     qint64 w = 0, h = 0;
@@ -69,6 +102,19 @@ FiBitmap WebpReader::Read(const QByteArray& file, QString* error)
     // the page's copies.
     if (!PictureLimits::WithinLimit(w, h, error) || !PictureLimits::WithinMemory(w, h, alpha ? 32 : 24, 4 + 7, error))
         return nullptr;
+    // A still picture larger than its canvas: libwebp refuses it without a word.
+    qint64 fw = 0, fh = 0;
+    bool frameAlpha = false;
+    const unsigned char* still = firstBitstream(file);
+    if (still && bitstreamSize(still, still + 8, &fw, &fh, &frameAlpha) && (fw > w || fh > h)) {
+        *error = QStringLiteral("the WebP file is damaged: its picture (%1 x %2 pixels) is larger than its canvas "
+                                "(%3 x %4)")
+                     .arg(fw)
+                     .arg(fh)
+                     .arg(w)
+                     .arg(h);
+        return nullptr;
+    }
     FreeImageDiagnostics::Collect();
     QByteArray bytes = file; // FreeImage's memory stream takes a non-const buffer
     FIMEMORY* mem = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(bytes.data()), DWORD(bytes.size()));
@@ -82,5 +128,16 @@ FiBitmap WebpReader::Read(const QByteArray& file, QString* error)
                  (said.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(QString(said).replace('\n', "; ")));
         return nullptr;
     }
+    // libwebp leaves the Exif orientation to us, as libjpeg does.
+    const int orientation = PictureChunks::WebpOrientation(file);
+    if (orientation != 1) {
+        dib = KindReader::Upright(std::move(dib), orientation);
+        if (!dib) {
+            *error = QStringLiteral("the picture could not be turned upright as its Exif block says");
+            return nullptr;
+        }
+    }
+    if (IsLossy(file))
+        PictureTraits::MarkLossy(dib.get());
     return dib;
 }

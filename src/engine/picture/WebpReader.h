@@ -21,6 +21,9 @@ public:
     // whether it has alpha; false when the header cannot be read.
     static bool DeclaredSize(const QByteArray& file, qint64* width, qint64* height, bool* alpha);
 
+    // Whether its picture is coded lossy (a VP8 bitstream, not VP8L).
+    static bool IsLossy(const QByteArray& file);
+
     // Null with *error (a sentence without the file name) on failure.
     static FiBitmap Read(const QByteArray& file, QString* error);
 };

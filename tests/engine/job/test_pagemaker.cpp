@@ -277,6 +277,9 @@ TEST(PageMakerStatic, ExtensionTableWithCarryOver)
     EXPECT_EQ(PageMaker::FormatForExtension("/a/x.avif", 0), PictureNames::FormatAvif);
     EXPECT_EQ(PageMaker::FormatForExtension("/a/x.webp", 0), FIF_WEBP);
     EXPECT_EQ(PageMaker::FormatForExtension("/a/x.jxl", 0), PictureNames::FormatJxl);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.pgm", 0), FIF_PGMRAW);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.PNM", 0), FIF_PPMRAW);
+    EXPECT_EQ(PageMaker::FormatForExtension("/a/x.tga", 0), FIF_TARGA);
     EXPECT_EQ(PageMaker::FormatForExtension("/a/x.jpe", PictureNames::FormatJxl), PictureNames::FormatJxl);
     // Outside the table, and no extension at all: the previous one stays.
     EXPECT_EQ(PageMaker::FormatForExtension("/a/x.jpe", FIF_PNG), FIF_PNG);
