@@ -2,7 +2,9 @@
 # Takes the README's screenshots from the real program under Xvfb, driven by
 # xdotool: the window after start-up, and with a folder of pictures added.
 # Usage: resources/make-screenshots.sh path/to/velunor   (run it inside
-# xvfb-run -s "-screen 0 1024x768x24").
+# xvfb-run -s "-screen 0 1024x768x24"). Then a job in progress: the PDF
+# toolkit is a stand-in that joins the first pages and then waits, so the
+# picture shows the bar, the caption and the entry being joined.
 set -euo pipefail
 exe=$(readlink -f "$1")
 out=$(cd "$(dirname "$0")/.." && pwd)/docs
@@ -26,7 +28,19 @@ mkdir -p "$XDG_CONFIG_HOME/velunor"
 printf '"Trip to the coast"\r\n"Ann"\r\n"Holiday 2026"\r\n"sea, boats"\r\n"60"\r\n"%s"\r\n' \
   "$HOME/output" > "$XDG_CONFIG_HOME/velunor/setting.dll"
 
-ASAN_OPTIONS=detect_leaks=0 "$exe" &
+# The stand-in toolkit: the real qpdf for two joins, then it waits until the
+# job is stopped (Escape ends it).
+mkdir -p "$demo/bin"
+cat > "$demo/bin/qpdf" <<EOS
+#!/bin/sh
+n=\$(cat "$demo/joins" 2>/dev/null || echo 0)
+echo \$((n + 1)) > "$demo/joins"
+[ "\$n" -lt 2 ] && exec /usr/bin/qpdf "\$@"
+: > "$demo/held"
+sleep 600 & wait
+EOS
+chmod +x "$demo/bin/qpdf"
+PATH=$demo/bin:$PATH ASAN_OPTIONS=detect_leaks=0 "$exe" &
 pid=$!
 wid=$(xdotool search --sync --onlyvisible --name '^Velunor$' | head -1)
 sleep 1 # let the first paint finish
@@ -51,3 +65,14 @@ sleep 1
 xdotool mousemove --window "$wid" 100 $((menubar + 94 + 42)) click 1
 sleep 0.5
 import -window "$wid" "$out/screenshot-filled.png"
+
+# Convert To PDF Now, then the picture once the third join is held.
+xdotool mousemove --window "$wid" 629 $((menubar + 445)) click 1
+for try in $(seq 120); do
+  [ -e "$demo/held" ] && break
+  sleep 0.5
+done
+sleep 1
+import -window "$wid" "$out/screenshot-converting.png"
+xdotool key Escape
+sleep 1

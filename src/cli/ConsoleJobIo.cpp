@@ -85,6 +85,15 @@ void ConsoleJobIo::Tell(const QString&, const QString& text, MessageIcon)
     print(QCoreApplication::applicationName() + QStringLiteral(": ") + TerminalText::For(m_err, text) + QLatin1Char('\n'));
 }
 
+bool ConsoleJobIo::GoOnDespite(const QString& warning)
+{
+    // A script asked for these pages: it is told, and they are made.
+    endBarLine();
+    print(QCoreApplication::applicationName() + QStringLiteral(": warning: ") + TerminalText::For(m_err, warning) +
+          QLatin1Char('\n'));
+    return true;
+}
+
 void ConsoleJobIo::showMessage(const QString& title, const QString& text, MessageIcon icon)
 {
     Tell(title, text, icon);

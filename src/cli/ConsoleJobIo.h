@@ -34,6 +34,7 @@ public:
     void Progress(const QString& caption, int percent) override;
     void Tell(const QString& title, const QString& text, MessageIcon icon) override;
     bool ConfirmOverwrite(const QString& target) override;
+    bool GoOnDespite(const QString& warning) override;
 
     // MessageSink
     void showMessage(const QString& title, const QString& text, MessageIcon icon) override;

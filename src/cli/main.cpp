@@ -300,6 +300,7 @@ int main(int argc, char** argv)
         return kNotReplaced;
     case ConversionJob::Outcome::BadTitle:
     case ConversionJob::Outcome::Failed:
+    case ConversionJob::Outcome::Stopped: // the window's stop; signals end this program
     case ConversionJob::Outcome::Busy:
         break;
     }

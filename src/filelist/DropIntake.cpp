@@ -1,5 +1,7 @@
 #include "filelist/DropIntake.h"
 
+#include "filelist/AddCheck.h"
+
 #include "engine/picture/PictureNames.h"
 #include "filelist/FileListController.h"
 
@@ -78,7 +80,7 @@ void DropIntake::intake(QDropEvent* event)
         else
             pictures.append(path);
     }
-    m_controller.AppendPaths(pictures, FileListController::Report::Queued);
+    m_controller.addCheck()->Check(pictures.mid(0, m_controller.AppendPaths(pictures, FileListController::Report::Queued)));
     m_controller.TellUnreadable(unreadable, FileListController::Report::Queued);
     m_controller.HideHintIfListed();
 }

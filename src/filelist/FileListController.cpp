@@ -2,6 +2,7 @@
 
 #include "engine/picture/PictureNames.h"
 
+#include "filelist/AddCheck.h"
 #include "filelist/DropIntake.h"
 #include "filelist/FileSearch.h"
 #include "engine/job/ListCollation.h"
@@ -84,6 +85,7 @@ FileListController::FileListController(const FileListWidgets& widgets, CCommonDi
         m_w.List2->hide();
     }
     m_drops = new DropIntake(*this, m_w.List1, m_w.picText, m_w.picDoor, this);
+    m_check = new AddCheck(this);
 }
 
 bool FileListController::IsLocked() const
@@ -122,6 +124,15 @@ void FileListController::selectRow(int row)
     } else {
         m_w.List1->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
     }
+}
+
+void FileListController::SelectEntry(int row)
+{
+    if (!m_w.List1 || row < 0 || row >= m_w.List1->count())
+        return;
+    selectRow(row);
+    m_w.List1->scrollToItem(m_w.List1->item(row));
+    List1_Click();
 }
 
 void FileListController::List1_Click()
@@ -301,6 +312,8 @@ void FileListController::addFile()
     QPointer<FileListController> self(this);
     m_dialogs.setFilter(OpenFilter);
     m_dialogs.setTitle(OpenTitle);
+    // Beside the design's one file: several at once, in the dialog's order.
+    m_dialogs.setMultiSelect(true);
     bool chosen = false;
     try {
         chosen = m_dialogs.ShowOpen();
@@ -322,11 +335,10 @@ void FileListController::addFile()
         return;
     if (m_w.picText)
         m_w.picText->hide();
-    const QString file = m_dialogs.Filename();
     // A job that started while the dialog closed has the list to itself.
-    if (!file.isEmpty() && AcceptsChanges()) {
-        bool told = false;
-        appendOne(file, &told);
+    if (!m_dialogs.Filename().isEmpty() && AcceptsChanges()) {
+        const QStringList files = m_dialogs.Filenames();
+        m_check->Check(files.mid(0, AppendPaths(files)));
     }
     m_dialogs.setFilename(QString());
 }
@@ -353,23 +365,28 @@ void FileListController::AddFolder()
         m_w.lblText->setText(SearchingText);
 
     bool told = false;
+    QStringList added;
     QList<FolderWalk::Unreadable> unreadable;
     {
         ListPaintThrottle throttle(m_w.List1);
         FileSearch::SearchFolder(
             folder,
-            [self, &told, &throttle](const QString& path) {
+            [self, &told, &throttle, &added](const QString& path) {
                 // The window may have gone away during an event pass.
                 if (!self)
                     return false;
                 throttle.entryAdded();
-                return self->appendOne(path, &told);
+                if (!self->appendOne(path, &told))
+                    return false;
+                added << path;
+                return true;
             },
             YieldEvents, &unreadable);
     }
     if (!self)
         return;
     TellUnreadable(unreadable);
+    m_check->Check(added);
 
     // A search started during another one's event passes leaves the caption
     // to the outer one.

@@ -10,6 +10,7 @@ class QAbstractButton;
 class QLabel;
 class QListWidget;
 class QWidget;
+class AddCheck;
 class CCommonDialogs;
 class DropIntake;
 class MessageSink;
@@ -57,6 +58,9 @@ public:
     // (Queued), so the dragging program is not left waiting on a message box.
     enum class Report { Now, Queued };
     int AppendPaths(const QStringList& paths, Report report = Report::Now);
+    // Selects entry `row` and scrolls it into view, as a click would (the
+    // page number follows).
+    void SelectEntry(int row);
     // Says once which entries could not be read and so were not added (the
     // first few, and how many), in a "Velunor" message; nothing when none.
     void TellUnreadable(const QList<FolderWalk::Unreadable>& unreadable, Report report = Report::Now);
@@ -65,6 +69,9 @@ public:
 
     // The drop filter on List1, picText and picDoor (made by the constructor).
     DropIntake* drops() const { return m_drops; }
+    // The header check of what Add, Add Folder and drops append; its
+    // Found() tells which will not make a page.
+    AddCheck* addCheck() const { return m_check; }
 
     // Texts the commands use.
     static const QString OpenFilter;
@@ -93,6 +100,7 @@ private:
     CCommonDialogs& m_dialogs;
     MessageSink& m_sink;
     DropIntake* m_drops = nullptr;
+    AddCheck* m_check = nullptr;
     bool m_locked = false;
     bool m_sorting = false;
     // During a Sort's rebuild: the List2 position appended next, else -1.

@@ -12,9 +12,13 @@
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSpinBox>
+
+#include <iterator>
 
 namespace {
 
@@ -61,21 +65,50 @@ QDoubleSpinBox* lengthBox(QWidget* parent, const char* name, double value, doubl
 struct SmallDialog {
     QDialog dialog;
     QFormLayout* form;
+    QDialogButtonBox* buttons = nullptr;
     SmallDialog(QWidget* owner, const char* name, const QString& title) : dialog(owner)
     {
         dialog.setObjectName(QString::fromLatin1(name));
         dialog.setWindowTitle(title);
         form = new QFormLayout(&dialog);
     }
+    // Below the fields; made at the latest by exec().
+    QDialogButtonBox* addButtons()
+    {
+        if (!buttons) {
+            buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+            QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+            QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+            form->addRow(buttons);
+        }
+        return buttons;
+    }
     bool exec()
     {
-        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-        form->addRow(buttons);
+        addButtons();
         return dialog.exec() == QDialog::Accepted;
     }
 };
+
+// The paper item of a layout: a named paper's, else "Custom Size...".
+QString name(const PageLayout& layout)
+{
+    for (const auto& p : kPapers) {
+        if (layout.SizeText() == QLatin1String(p.size))
+            return QString::fromLatin1(p.name);
+    }
+    return QStringLiteral("menuPageCustom");
+}
+
+PageLayout::Unit unitAt(const QComboBox* box)
+{
+    return kUnits[qBound(0, box->currentIndex(), int(std::size(kUnits)) - 1)];
+}
+
+double pointsPer(PageLayout::Unit unit)
+{
+    return PageLayout::Length{1, unit}.Points();
+}
 
 QString lengthText(const QDoubleSpinBox* spin, const QComboBox* unit)
 {
@@ -153,13 +186,9 @@ void PageMenu::Load(const QString& path)
 
 void PageMenu::showChecks()
 {
-    QString name = QStringLiteral("menuPageCustom");
-    for (const auto& p : kPapers) {
-        if (m_layout.SizeText() == QLatin1String(p.size))
-            name = QString::fromLatin1(p.name);
-    }
+    const QString paper = name(m_layout);
     for (QAction* a : m_sizes->actions())
-        a->setChecked(a->objectName() == name);
+        a->setChecked(a->objectName() == paper);
     const QString orientation = m_layout.orientation == PageLayout::Orientation::Auto       ? "menuOrientAuto"
                                 : m_layout.orientation == PageLayout::Orientation::Portrait ? "menuOrientPortrait"
                                                                                             : "menuOrientLandscape";
@@ -168,6 +197,26 @@ void PageMenu::showChecks()
     m_shrink->setChecked(m_layout.fit == PageLayout::Fit::Shrink);
     m_rotate->setChecked(m_layout.rotatePages);
     m_deskew->setChecked(m_layout.deskew);
+    // The paper in force is shown where the menu is; the designed page
+    // leaves the title as it is.
+    m_menu->setTitle(m_layout.IsPictureSize() ? QStringLiteral("Page") : QStringLiteral("Page (%1)").arg(paperText()));
+}
+
+QString PageMenu::paperText() const
+{
+    if (name(m_layout) != QLatin1String("menuPageCustom"))
+        return m_layout.SizeText();
+    // A converted custom size reads as the dialog showed it.
+    const auto side = [](const PageLayout::Length& l) {
+        QString t = QString::number(l.value, 'f', 2);
+        while (t.endsWith(QLatin1Char('0')))
+            t.chop(1);
+        if (t.endsWith(QLatin1Char('.')))
+            t.chop(1);
+        return t;
+    };
+    return side(m_layout.GivenWidth()) + "x" + side(m_layout.GivenHeight()) +
+           PageLayout::UnitText(m_layout.GivenHeight().unit);
 }
 
 void PageMenu::apply(const PageLayout& layout)
@@ -210,26 +259,65 @@ void PageMenu::menuCustom_Click()
         w = m_layout.GivenWidth();
         h = m_layout.GivenHeight();
     }
-    auto* width = lengthBox(&d.dialog, "txtWidth", w.value, 0.01);
-    auto* height = lengthBox(&d.dialog, "txtHeight", h.value, 0.01);
+    // 0 may be typed, and is then said to be unusable beside the fields.
+    auto* width = lengthBox(&d.dialog, "txtWidth", w.value, 0);
+    auto* height = lengthBox(&d.dialog, "txtHeight", h.value, 0);
+    width->setMaximum(1e6);
+    height->setMaximum(1e6);
     auto* unit = unitBox(&d.dialog, w.unit);
+    auto* problem = new QLabel(&d.dialog);
+    problem->setObjectName(QStringLiteral("lblSizeProblem"));
+    problem->setWordWrap(true);
+    problem->setStyleSheet(QStringLiteral("color: #b00020"));
     d.form->addRow(QStringLiteral("Width:"), width);
     d.form->addRow(QStringLiteral("Height:"), height);
     d.form->addRow(QStringLiteral("Unit:"), unit);
+    d.form->addRow(problem);
+    QPushButton* ok = d.addButtons()->button(QDialogButtonBox::Ok);
+
+    // The sides in points, exactly, whatever the boxes show: a change of
+    // unit converts them without rounding creeping in.
+    double points[2] = {w.Points(), h.Points()};
+    PageLayout::Unit shown = w.unit;
+    bool converting = false;
+    PageLayout chosen = m_layout;
+    const auto check = [&] {
+        const double per = pointsPer(shown);
+        const QString size = QString::number(points[0] / per, 'g', 10) + "x" + QString::number(points[1] / per, 'g', 10) +
+                             PageLayout::UnitText(shown);
+        PageLayout l = m_layout;
+        QString error;
+        if (l.SetSize(size, &error))
+            error = l.Problem();
+        if (!error.isEmpty())
+            error[0] = error[0].toUpper();
+        problem->setText(error.isEmpty() ? QString() : error + ".");
+        problem->setVisible(!error.isEmpty());
+        ok->setEnabled(error.isEmpty());
+        chosen = l;
+    };
+    QDoubleSpinBox* boxes[2] = {width, height};
+    for (int k = 0; k < 2; ++k)
+        connect(boxes[k], &QDoubleSpinBox::valueChanged, &d.dialog, [&, k](double v) {
+            if (converting)
+                return;
+            points[k] = v * pointsPer(shown);
+            check();
+        });
+    connect(unit, &QComboBox::currentIndexChanged, &d.dialog, [&] {
+        shown = unitAt(unit);
+        converting = true;
+        for (int k = 0; k < 2; ++k)
+            boxes[k]->setValue(points[k] / pointsPer(shown));
+        converting = false;
+        check();
+    });
+    check();
     if (!d.exec()) {
         showChecks();
         return;
     }
-    PageLayout l = m_layout;
-    QString error;
-    const QString size = QString::number(width->value(), 'g', 10) + "x" + lengthText(height, unit);
-    if (!l.SetSize(size, &error)) {
-        error[0] = error[0].toUpper();
-        m_sink.showMessage(ProgramName, error + ".", MessageIcon::Exclamation);
-        showChecks();
-        return;
-    }
-    apply(l);
+    apply(chosen);
 }
 
 void PageMenu::menuOrientation_Click(PageLayout::Orientation orientation)

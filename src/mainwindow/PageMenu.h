@@ -44,6 +44,8 @@ private:
     // checks where the layout is and writes the options file.
     void apply(const PageLayout& layout);
     void showChecks();
+    // The paper as the menu's title shows it: "A4", "100x150mm".
+    QString paperText() const;
 
     QWidget* m_window;
     MessageSink& m_sink;

@@ -5,12 +5,14 @@
 #include "filelist/FileListController.h"
 #include "mainwindow/OcrMenu.h"
 #include "mainwindow/PageMenu.h"
+#include "platform/ProgramName.h"
 #include "platform/widgets/QtMessageSink.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QUrl>
 
 WindowJobIo::WindowJobIo(Ui::frmPrinting& ui, const QList<QToolButton*>& toolbar, FileListController& fileList,
@@ -57,11 +59,21 @@ void WindowJobIo::setButtonsEnabled(bool convert, bool toolbar)
         b->setEnabled(toolbar);
 }
 
+void WindowJobIo::setJobMenus(bool running)
+{
+    for (QAction* item : {m_ui.menuAdd, m_ui.menuFolder, m_ui.menuRemove, m_ui.menuRemoveAll, m_ui.menuUp,
+                          m_ui.menuDown, m_ui.menuSort})
+        item->setEnabled(!running);
+    if (m_stop)
+        m_stop->setEnabled(running);
+}
+
 void WindowJobIo::Started()
 {
-    // Only Command3 and the toolbar wait; the fields and the slider stay
-    // live, and the list's commands and drops hold still.
+    // Command3 and the toolbar wait, and so do the list's menu items; the
+    // fields and the slider stay live, and the list and drops hold still.
     setButtonsEnabled(false, false);
+    setJobMenus(true);
     m_fileList.SetLocked(true);
 }
 
@@ -72,6 +84,31 @@ void WindowJobIo::Progress(const QString& caption, int percent)
     m_ui.lblPB->setText(caption);
 }
 
+void WindowJobIo::Making(int i)
+{
+    if (QListWidgetItem* was = m_ui.List1->item(m_making)) {
+        was->setData(Qt::BackgroundRole, QVariant());
+        was->setData(Qt::FontRole, QVariant());
+    }
+    m_making = i;
+    QListWidgetItem* now = m_ui.List1->item(i);
+    if (!now)
+        return;
+    // A mark of its own, not the selection, which is the user's.
+    QColor shade = m_ui.List1->palette().color(QPalette::Highlight);
+    shade.setAlpha(70);
+    now->setBackground(shade);
+    QFont bold = m_ui.List1->font();
+    bold.setBold(true);
+    now->setFont(bold);
+    m_ui.List1->scrollToItem(now);
+}
+
+void WindowJobIo::PictureFailed(int i)
+{
+    m_fileList.SelectEntry(i);
+}
+
 void WindowJobIo::Tell(const QString& title, const QString& text, MessageIcon icon)
 {
     m_sink.showMessage(title, text, icon);
@@ -80,6 +117,18 @@ void WindowJobIo::Tell(const QString& title, const QString& text, MessageIcon ic
 bool WindowJobIo::ConfirmOverwrite(const QString&)
 {
     return m_sink.askOkCancel(OverwriteTitle(), OverwriteText());
+}
+
+bool WindowJobIo::GoOnDespite(const QString& warning)
+{
+    QMessageBox box(m_ui.centralwidget->window());
+    box.setObjectName(QStringLiteral("smallPagesBox"));
+    box.setWindowTitle(ProgramName);
+    box.setIcon(QMessageBox::Warning);
+    box.setText(warning + QStringLiteral(" Convert anyway?"));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void WindowJobIo::Finished(JobOutcome outcome, const QString& document)
@@ -94,10 +143,13 @@ void WindowJobIo::Finished(JobOutcome outcome, const QString& document)
     case JobOutcome::BadTitle:
     case JobOutcome::Cancelled:
     case JobOutcome::Failed:
+    case JobOutcome::Stopped:
         setButtonsEnabled(true, true);
+        setJobMenus(false);
         m_fileList.SetLocked(false);
         return;
     case JobOutcome::Done:
+        setJobMenus(false);
         m_ui.Command3->setEnabled(true);
         m_fileList.SetLocked(false);
         // The folder the document was written to, not the document.

@@ -5,9 +5,13 @@
 #include "mainwindow/LayoutScaler.h"
 
 #include <QFontDatabase>
+#include <QtMath>
+
+#include <algorithm>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
+#include <QStyle>
 
 QString WindowLayout::ControlFontFamily()
 {
@@ -80,4 +84,45 @@ void WindowLayout::Rescale(QMainWindow& window, Ui::frmPrinting& ui, double tppX
     }
     window.adjustSize();
     window.setFixedSize(window.sizeHint());
+}
+
+void WindowLayout::FitScreen(QMainWindow& window, Ui::frmPrinting& ui)
+{
+    const QScreen* s = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (!s)
+        return;
+    // The window system's frame is not known before the window shows: a
+    // title bar and thin borders are kept free.
+    const int border = 4;
+    const QSize room = s->availableGeometry().size() -
+                       QSize(2 * border, window.style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border);
+    const QSize whole = window.size();
+    const QSize client = ui.centralwidget->size();
+    if (whole.width() <= room.width() && whole.height() <= room.height())
+        return;
+    // The menu bar keeps its height: the client area gives up the rest.
+    const int bar = whole.height() - client.height();
+    const double f = std::min(double(room.width()) / whole.width(), double(room.height() - bar) / client.height());
+    if (f <= 0)
+        return;
+    const auto scaled = [f](const QRect& r) {
+        return QRect(qRound(r.x() * f), qRound(r.y() * f), qRound(r.width() * f), qRound(r.height() * f));
+    };
+    ui.centralwidget->setFixedSize(qFloor(client.width() * f), qFloor(client.height() * f));
+    const QList<QWidget*> controls = DesignControls(ui);
+    QList<QFont> fonts;
+    for (QWidget* c : std::as_const(controls))
+        fonts.append(c->font());
+    for (int i = 0; i < controls.size(); ++i) {
+        controls[i]->setGeometry(scaled(controls[i]->geometry()));
+        QFont font = fonts[i];
+        if (font.pointSizeF() > 0) {
+            font.setPointSizeF(font.pointSizeF() * f);
+            controls[i]->setFont(font);
+        }
+    }
+    window.setMinimumSize(0, 0);
+    window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    window.adjustSize();
+    window.setFixedSize(window.sizeHint().boundedTo(room));
 }

@@ -32,4 +32,10 @@ public:
     // keeps its designed size in pixels. Twips per pixel of 0 or less: the
     // screen's own, from its logical DPI.
     static void Rescale(QMainWindow& window, Ui::frmPrinting& ui, double twipsPerPixelX, double twipsPerPixelY);
+
+    // On a screen whose free area is smaller than the window, the client
+    // area, every design control and its font are made smaller by one
+    // factor, so the whole window fits with the designed proportions. A
+    // window that fits stays as it is.
+    static void FitScreen(QMainWindow& window, Ui::frmPrinting& ui);
 };

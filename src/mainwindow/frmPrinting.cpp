@@ -7,6 +7,7 @@
 #include "engine/job/OptionsFile.h"
 #include "engine/pdf/PdfDate.h"
 #include "engine/job/SettingsFile.h"
+#include "filelist/AddCheck.h"
 #include "filelist/FileListController.h"
 #include "mainwindow/CaptionFitter.h"
 #include "mainwindow/DoorFocusWatch.h"
@@ -127,6 +128,14 @@ frmPrinting::frmPrinting(QWidget* parent)
     connect(ui->menuExit, &QAction::triggered, this, &frmPrinting::menuExit_Click);
     connect(ui->menuWeb, &QAction::triggered, this, &frmPrinting::menuWeb_Click);
     connect(ui->menuAbout, &QAction::triggered, this, &frmPrinting::menuAbout_Click);
+    // Beside the designed items of Control, after a separator of its own.
+    ui->menuContrl->addSeparator()->setObjectName(QStringLiteral("menuStopS"));
+    m_menuStop = ui->menuContrl->addAction(QStringLiteral("Stop Converting"));
+    m_menuStop->setObjectName(QStringLiteral("menuStop"));
+    m_menuStop->setMenuRole(QAction::NoRole);
+    m_menuStop->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_menuStop->setEnabled(false);
+    connect(m_menuStop, &QAction::triggered, this, &frmPrinting::menuStop_Click);
 
     FileListWidgets w;
     w.window = this;
@@ -141,12 +150,14 @@ frmPrinting::frmPrinting(QWidget* parent)
     m_fileList = new FileListController(w, m_dialogs, m_sink, this);
     connect(m_fileList, &FileListController::exitRequested, this, &QWidget::close);
     connect(ui->menuSort, &QAction::triggered, m_fileList, &FileListController::menuSort_Click);
+    connect(m_fileList->addCheck(), &AddCheck::Found, this, &frmPrinting::tellAddProblems);
 
     // Beside the designed menus: "Page", between "Control" and "About".
     m_pageMenu = new PageMenu(this, ui->menubar, ui->menuA->menuAction(), m_sink);
 
     m_jobIo = std::make_unique<WindowJobIo>(*ui, m_toolbar, *m_fileList, m_sink);
     m_jobIo->SetPageMenu(m_pageMenu);
+    m_jobIo->SetStopItem(m_menuStop);
     // Searchable pages, at the end of the Page menu, kept in the options file.
     m_pageMenu->Menu()->addSeparator()->setObjectName(QStringLiteral("menuPageS3"));
     const auto options = [] {
@@ -225,9 +236,14 @@ void frmPrinting::Form_Load()
     ui->txtCreationDate->setText(PdfDateString());
 
     WindowLayout::Rescale(*this, *ui, m_tppX, m_tppY);
+    WindowLayout::FitScreen(*this, *ui);
     CaptionFitter::Fit(*ui, m_toolbar);
 
-    ui->picDoor->setPixmap(ui->imgDoor->pixmap());
+    QPixmap door = ui->imgDoor->pixmap();
+    // A window made smaller to fit its screen shows the whole picture.
+    if (door.width() > ui->picDoor->width())
+        door = door.scaled(ui->picDoor->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    ui->picDoor->setPixmap(door);
 
     ui->List1->setHorizontalExtent(ListExtentPixels);
     ui->List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -342,8 +358,43 @@ void frmPrinting::menuExit_Click()
 
 void frmPrinting::Command3_Click()
 {
+    if (ConversionJob::IsRunning())
+        return;
     ConversionJob job(*m_jobIo, *m_jobIo, *m_dos, *m_workArea);
+    if (m_jobSetup)
+        m_jobSetup(job);
+    m_job = &job;
     job.Run();
+    m_job = nullptr;
+    showAddProblems();
+}
+
+void frmPrinting::tellAddProblems(const QStringList& paths, const QStringList& reasons)
+{
+    m_addProblemPaths += paths;
+    m_addProblemReasons += reasons;
+    if (!jobRunning())
+        showAddProblems();
+}
+
+void frmPrinting::showAddProblems()
+{
+    if (m_addProblemPaths.isEmpty())
+        return;
+    auto* box = new QMessageBox(QMessageBox::Warning, ProgramName,
+                                AddCheck::Message(m_addProblemPaths, m_addProblemReasons), QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("addProblemsBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+    m_addProblemPaths.clear();
+    m_addProblemReasons.clear();
+}
+
+void frmPrinting::menuStop_Click()
+{
+    if (m_job)
+        m_job->RequestStop();
 }
 
 // ---- Help menu

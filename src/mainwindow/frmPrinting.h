@@ -3,11 +3,14 @@
 #include "platform/widgets/QtMessageSink.h"
 
 #include <QList>
+#include <QStringList>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
 
+class ConversionJob;
 class DOSOutputs;
+class QAction;
 class FileListController;
 class JobWorkArea;
 class OcrMenu;
@@ -44,6 +47,9 @@ public:
     void menuExit_Click();
     void menuWeb_Click();
     void menuAbout_Click();
+    // Beside the design: Control, "Stop Converting" (Escape), live only
+    // while a job runs.
+    void menuStop_Click();
 
     // The toolbar control array, by index 0..6.
     const QList<QToolButton*>& CmdToolsBar() const { return m_toolbar; }
@@ -68,12 +74,20 @@ public:
     // A running job holds the file list.
     bool jobRunning() const;
 
+    // Called with each job before it runs (tests give it stand-in helpers).
+    using JobSetup = std::function<void(ConversionJob&)>;
+    void setJobSetup(JobSetup setup) { m_jobSetup = std::move(setup); }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void sweepWorkFolders();
+    // The header check's news after an add: one box that does not hold the
+    // window up; during a job it waits for the job's end.
+    void tellAddProblems(const QStringList& paths, const QStringList& reasons);
+    void showAddProblems();
     void endProgram();
 
     std::unique_ptr<Ui::frmPrinting> ui;
@@ -88,6 +102,10 @@ private:
     std::unique_ptr<JobWorkArea> m_workArea;
     std::unique_ptr<WindowJobIo> m_jobIo;
     ProgramEnder m_ender;
+    JobSetup m_jobSetup;
+    ConversionJob* m_job = nullptr;
+    QAction* m_menuStop = nullptr;
+    QStringList m_addProblemPaths, m_addProblemReasons;
     QString m_documentation;
     double m_tppX = 0;
     double m_tppY = 0;

@@ -52,6 +52,13 @@ HelperChild::~HelperChild()
     all.erase(std::remove(all.begin(), all.end(), this), all.end());
 }
 
+void HelperChild::StopAll()
+{
+    for (const HelperChild* helper : everyHelper())
+        if (helper->m_pid > 0)
+            ::kill(helper->m_pid, SIGKILL);
+}
+
 void HelperChild::EndAll()
 {
     for (HelperChild* helper : everyHelper())

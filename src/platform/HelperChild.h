@@ -44,6 +44,9 @@ public:
     // program that ends in the middle of a job, so that none writes into
     // the work folders once they are being removed.
     static void EndAll();
+    // Ends every helper of this program that is running now (a stopped job),
+    // without reaping: each is reaped by its owner, whose wait then returns.
+    static void StopAll();
 
     // The time limit counts from Start, or from here (one picture of many).
     void RestartClock() { m_clock.start(); }

@@ -303,9 +303,10 @@ TEST_F(CliTest, EveryFailureSaysWhatFailedAndLeavesNothing)
         QString program = {};
     };
     const QString out = root + "/out";
+    ASSERT_TRUE(writeFile(root + "/plain", "a file where a folder should be"));
     const QList<Case> cases = {
         {"unreadable picture", {"-o", out, good, bad}, {}, bad},
-        {"folder that cannot be made", {"-o", root + "/no/such", good}, {}, root + "/no/such"},
+        {"folder that cannot be made", {"-o", root + "/plain/such", good}, {}, root + "/plain is a file, in the way"},
         {"join step missing", {"-o", out, good}, {}, "velunor-join is missing", noJoin},
         {"join that fails", {"-o", out, good, good}, {}, "velunor-join could not add page 2", failingJoin},
         {"join that fails, in its words", {"-o", out, good, good}, {}, "velunor-join: this join is broken", failingJoin},
@@ -488,6 +489,7 @@ TEST_F(CliTest, PaperSizesTurnFitAndCentreThePicture)
         SCOPED_TRACE(r.args.join(' ').toStdString());
         const auto done = run(QStringList{"-o", root + "/out", "-y", "-t", "paper"} + r.args + QStringList{r.picture});
         ASSERT_EQ(done.exitCode, 0) << qPrintable(done.err);
+        EXPECT_FALSE(done.err.contains("warning")) << qPrintable(done.err);
         const QString pdf = root + "/out/paper.pdf";
         EXPECT_EQ(qpdfProblems(pdf), QString());
         const auto [pageW, pageH] = mediaBoxPoints(pdf);
@@ -508,6 +510,11 @@ TEST_F(CliTest, PaperSizesTurnFitAndCentreThePicture)
         EXPECT_NEAR(dark.left() + dark.width(), r.x + r.w, 1.5);
         EXPECT_NEAR(dark.top() + dark.height(), r.top + r.h, 1.5);
     }
+    // Pages with every picture under an inch are made, with a warning.
+    const auto tiny = run({"-o", root + "/out", "-y", "-t", "tiny", "--page-size", "A5", "--margin", "70mm", small});
+    EXPECT_EQ(tiny.exitCode, 0);
+    EXPECT_TRUE(tiny.err.contains("velunor-convert: warning: The margin of 70mm leaves less than 1 inch")) << qPrintable(tiny.err);
+    EXPECT_EQ(pdfPageCount(root + "/out/tiny.pdf"), 1);
     expectSettingsUntouched();
 }
 

@@ -253,14 +253,17 @@ TEST_F(FileListWindow, AddByTheOpenDialogAppendsAnyFileTwiceOver)
     EXPECT_EQ(selectedRow(), -1);
 }
 
-TEST_F(FileListWindow, TheNextOpenDialogStartsInTheFolderOfTheLastChosenFile)
+// Several files at once, added in the dialog's order; the next dialog opens
+// in their folder with the filter last chosen.
+TEST_F(FileListWindow, OpenDialogTakesSeveralFilesAndTheNextStartsWhereItLeftOff)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    touch(dir.filePath("a.jpg"));
+    for (const char* name : {"a.png", "b.png", "c.png"})
+        touch(dir.filePath(name));
     ASSERT_NE(QDir(dir.path()).canonicalPath(), QDir::current().canonicalPath());
-    QStringList startedIn;
-    // Adds a.jpg from the folder, then opens the dialog twice more and cancels.
+    QStringList startedIn, filters;
+    // Adds three files, then opens the dialog twice more and cancels.
     for (int round = 0; round < 3; ++round) {
         whenModalOpens([&](QWidget* modal) {
             QLineEdit* edit = nullptr;
@@ -268,17 +271,24 @@ TEST_F(FileListWindow, TheNextOpenDialogStartsInTheFolderOfTheLastChosenFile)
             if (!fd)
                 return;
             startedIn << QDir(fd->directory().absolutePath()).canonicalPath();
+            filters << fd->selectedNameFilter();
             if (round > 0) {
                 EXPECT_TRUE(pressButton(modal, "Cancel"));
                 return;
             }
-            openByName(fd, edit, dir.path(), "a.jpg");
+            fd->selectNameFilter("PNG Files(*.png)");
+            fd->setDirectory(dir.path());
+            edit->setText("\"c.png\" \"a.png\" \"b.png\"");
+            QTest::keyClick(edit, Qt::Key_Return);
+            if (fd->isVisible())
+                static_cast<QDialog*>(fd)->accept();
         });
         clickTool(0);
     }
-    EXPECT_EQ(entries(), QStringList({dir.filePath("a.jpg")}));
+    EXPECT_EQ(entries(), QStringList({dir.filePath("c.png"), dir.filePath("a.png"), dir.filePath("b.png")}));
     const QString folder = QDir(dir.path()).canonicalPath();
     EXPECT_EQ(startedIn, QStringList({QDir::current().canonicalPath(), folder, folder}));
+    EXPECT_EQ(filters, QStringList({"JPG Files(*.jpg)", "PNG Files(*.png)", "PNG Files(*.png)"}));
 }
 
 TEST_F(FileListWindow, ExitAsksTheWindowToClose)

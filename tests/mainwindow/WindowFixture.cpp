@@ -3,6 +3,7 @@
 #include "platform/widgets/Skin.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,11 +21,13 @@ void WindowFixture::SetUp()
     setEnv("APPDATA", QFile::encodeName(appData()));
     setEnv("XDG_CONFIG_HOME", QFile::encodeName(tmp() + "/config"));
     setEnv("XDG_CACHE_HOME", QFile::encodeName(cacheHome()));
+    QDesktopServices::setUrlHandler("file", &opened, "open");
 }
 
 void WindowFixture::TearDown()
 {
     window.reset();
+    QDesktopServices::unsetUrlHandler("file");
     SkinH_Detach();
     m_env.reset();
 }

@@ -3,7 +3,10 @@
 #include "mainwindow/frmPrinting.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QObject>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -12,9 +15,20 @@ class QLineEdit;
 class QSlider;
 class QToolButton;
 
+// Takes what the program asks the desktop to open, instead of a browser or
+// a file manager.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
 // A main window in a private world: HOME, APPDATA, XDG_CONFIG_HOME and
 // XDG_CACHE_HOME point into a temporary folder, so nothing touches the real
-// user's files. The window's "end the program" only counts.
+// user's files. The window's "end the program" only counts, and what it
+// opens on the desktop is only noted (`opened`).
 class WindowFixture : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -39,6 +53,7 @@ protected:
 
     std::unique_ptr<frmPrinting> window;
     int ended = 0;
+    OpenedUrls opened;
 
 private:
     QTemporaryDir m_tmp;

@@ -13,11 +13,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
@@ -177,6 +179,83 @@ TEST_F(PageMenuTest, ChoicesAreLiveDuringAJobAndComeBackAtTheNextStart)
     EXPECT_EQ(checkedItems(), "menuPageNative,menuOrientLandscape,menuShrink,menuDeskew");
     for (const char* line : {"page.size = native\n", "page.rotate = off\n", "page.deskew = on\n"})
         EXPECT_TRUE(readAll(optionsFile()).contains(line)) << line;
+}
+
+// The paper in force shows in the menu's title. Custom Size converts its
+// numbers when the unit changes; a value that cannot be used is said beside
+// the fields, with OK disabled until it is mended.
+TEST_F(PageMenuTest, TitleShowsThePaperAndCustomSizeConvertsItsUnit)
+{
+    load();
+    showActive();
+    auto* page = window->findChild<QMenu*>("menuPage");
+    EXPECT_EQ(page->title(), "Page");
+    choose("menuPageA4");
+    EXPECT_EQ(page->title(), "Page (A4)");
+
+    QStringList seen;
+    answerDialog([&](QWidget* d) {
+        auto* width = d->findChild<QDoubleSpinBox*>("txtWidth");
+        auto* height = d->findChild<QDoubleSpinBox*>("txtHeight");
+        auto* problem = d->findChild<QLabel*>("lblSizeProblem");
+        QPushButton* ok = nullptr;
+        for (auto* b : d->findChildren<QPushButton*>())
+            if (b->text().remove('&') == "OK")
+                ok = b;
+        const auto note = [&] {
+            seen << QString::number(width->value(), 'f', 2) + " x " + QString::number(height->value(), 'f', 2) +
+                        (ok->isEnabled() ? ", OK, " : ", no OK, ") + (problem->isVisible() ? problem->text() : "-");
+        };
+        note();
+        auto* units = d->findChild<QComboBox*>("cboUnit");
+        units->setFocus();
+        QTest::keyClick(units, Qt::Key_I); // "in"
+        note();
+        width->setFocus();
+        width->selectAll();
+        QTest::keyClicks(width, "0");
+        note();
+        width->selectAll();
+        QTest::keyClicks(width, "8.5");
+        note();
+    });
+    choose("menuPageCustom");
+    ASSERT_EQ(seen.size(), 4);
+    EXPECT_EQ(seen[0], "210.00 x 297.00, OK, -");
+    EXPECT_EQ(seen[1], "8.27 x 11.69, OK, -");
+    EXPECT_TRUE(seen[2].startsWith("0.00 x 11.69, no OK, ")) << qPrintable(seen[2]);
+    EXPECT_TRUE(seen[2].contains("more than 0")) << qPrintable(seen[2]);
+    EXPECT_EQ(seen[3], "8.50 x 11.69, OK, -");
+    EXPECT_EQ(page->title(), "Page (8.5x11.69in)");
+    EXPECT_NEAR(window->pageMenu()->Layout().PaperHeight(), 841.89, 0.01);
+    choose("menuPagePicture");
+    EXPECT_EQ(page->title(), "Page");
+}
+
+// A layout that makes every picture tiny is asked about at the job's
+// start: No makes nothing, Yes makes the document.
+TEST_F(PageMenuTest, ATinyLayoutIsAskedAboutAtTheJobsStart)
+{
+    load();
+    showActive();
+    choose("menuPageA5");
+    answerDialog([](QWidget* d) { setLength(d, "txtMargin", 70, "mm"); });
+    choose("menuMargin");
+    const QString pic = tmp() + "/p.jpg", pdf = tmp() + "/out/New PDF Document.pdf";
+    ASSERT_TRUE(writeTestPicture(pic, FIF_JPEG, 120, 160));
+    ASSERT_EQ(window->fileList()->AppendPaths({pic}), 1);
+    text("txtPath")->setText(tmp() + "/out");
+    for (const char* answer : {"No", "Yes"}) {
+        QString asked;
+        whenModalOpens([&](QWidget* box) {
+            asked = qobject_cast<QMessageBox*>(box)->text();
+            pressButton(box, answer);
+        });
+        QTest::mouseClick(window->findChild<QAbstractButton*>("Command3"), Qt::LeftButton);
+        EXPECT_TRUE(asked.contains("The margin of 70mm leaves less than 1 inch")) << qPrintable(asked);
+        EXPECT_EQ(QFileInfo::exists(pdf), QString(answer) == "Yes");
+        EXPECT_FALSE(window->jobRunning());
+    }
 }
 
 // A damaged options file gives the defaults (key by key where the lines

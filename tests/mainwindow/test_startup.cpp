@@ -1,5 +1,7 @@
 #include "WindowFixture.h"
 
+#include "TestSupport.h"
+
 #include "mainwindow/WindowLayout.h"
 #include "platform/widgets/Skin.h"
 
@@ -17,6 +19,8 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QProcess>
 #include <QSlider>
 #include <QStyle>
 #include <QTest>
@@ -145,7 +149,8 @@ TEST_F(StartUp, WindowCarriesTheDesignedControlsMenusAndTabOrder)
     }
     EXPECT_EQ(menus, QStringList({"menuFile=File:menuAdd=Add a File,menuFolder=Add Folder,-menuS,menuExit=Exit",
                                   "menuR=Remove:menuRemove=Remove a File,menuRemoveAll=Remove All Files",
-                                  "menuContrl=Control:menuUp=Move Up,menuDown=Move Down,menuSort=Sort the List",
+                                  "menuContrl=Control:menuUp=Move Up,menuDown=Move Down,menuSort=Sort the List,-menuStopS,"
+                                  "menuStop=Stop Converting",
                                   "menuPage=Page:menuPagePicture=Picture Size (200 ppi),menuPageNative=Picture Size (its own resolution),menuPageA4=A4,menuPageLetter=Letter,"
                                   "menuPageA3=A3,menuPageA5=A5,menuPageLegal=Legal,menuPageCustom=Custom Size...,-menuPageS1,"
                                   "menuOrientAuto=Automatic Orientation,menuOrientPortrait=Portrait,menuOrientLandscape=Landscape,"
@@ -253,6 +258,47 @@ TEST_F(StartUp, OnTwelveTwipsPerPixelTheWindowKeepsItsPixels)
     EXPECT_GE(normal, 9 * 0.8 * 0.8);
     EXPECT_DOUBLE_EQ(text("txtPath")->font().pointSizeF(), normal);
     EXPECT_DOUBLE_EQ(label("lblPB")->font().pointSizeF(), normal * 7.5 / 9);
+}
+
+// At twice the scale a 1600 x 1000 screen has room for 800 x 500: the
+// window is made smaller to fit it, with the designed proportions. (Run in
+// a child of this test program, whose screen is that one.)
+TEST_F(StartUp, AtTwiceTheScaleTheWindowFitsASmallScreen)
+{
+    if (qEnvironmentVariableIsEmpty("VELUNOR_TEST_SMALL_SCREEN")) {
+        const QString config = tmp() + "/screen.json";
+        ASSERT_TRUE(testsupport::writeFile(config, R"({"screens": [{"name": "small", "x": 0, "y": 0, "width": 1600, "height": 1000,
+                                          "logicalDpi": 96, "logicalBaseDpi": 96}]})"));
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config);
+        env.insert("QT_SCALE_FACTOR", "2");
+        env.insert("VELUNOR_TEST_SMALL_SCREEN", "1");
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=StartUp.AtTwiceTheScaleTheWindowFitsASmallScreen"});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        const QString said = QString::fromLocal8Bit(child.readAllStandardOutput() + child.readAllStandardError());
+        EXPECT_EQ(child.exitCode(), 0) << qPrintable(said);
+        EXPECT_TRUE(said.contains("[  PASSED  ] 1 test")) << qPrintable(said);
+        return;
+    }
+    load();
+    showActive();
+    const QRect room = window->screen()->availableGeometry();
+    ASSERT_EQ(room.size(), QSize(800, 500));
+    EXPECT_LE(window->frameGeometry().width(), room.width());
+    EXPECT_LE(window->frameGeometry().height(), room.height());
+    const QSize client = window->centralWidget()->size();
+    EXPECT_GT(client.height(), 400);
+    EXPECT_NEAR(double(client.width()) / client.height(), 753.0 / 504.0, 0.01);
+    // Every control shrank by the same factor.
+    const double f = client.height() / 504.0;
+    const QRect list = window->findChild<QWidget*>("List1")->geometry();
+    EXPECT_NEAR(list.width(), 487 * f, 1.5);
+    EXPECT_NEAR(list.top(), 94 * f, 1.5);
+    EXPECT_NEAR(tool(5)->geometry().left(), 658 * f, 1.5);
+    EXPECT_LE(label("picDoor")->pixmap().width(), label("picDoor")->width());
 }
 
 TEST_F(StartUp, NoCaptionIsCutWhateverTheFont)

@@ -28,37 +28,16 @@
 
 using namespace testsupport;
 
-// Takes what the program asks the desktop to open, instead of a browser or
-// a file manager.
-class OpenedUrls : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
-
 namespace {
 
 class Commands : public WindowFixture {
 protected:
-    void SetUp() override
-    {
-        WindowFixture::SetUp();
-        QDesktopServices::setUrlHandler("file", &opened, "open");
-    }
-    void TearDown() override
-    {
-        QDesktopServices::unsetUrlHandler("file");
-        WindowFixture::TearDown();
-    }
     void click(const char* name)
     {
         auto* b = window->findChild<QAbstractButton*>(name);
         ASSERT_NE(b, nullptr) << name;
         QTest::mouseClick(b, Qt::LeftButton);
     }
-    OpenedUrls opened;
 };
 
 using ZoneScope = testsupport::ScopedTimeZone;
@@ -413,5 +392,3 @@ TEST_F(Commands, EnterPressesTheFocusedButton)
 }
 
 } // namespace
-
-#include "test_window_commands.moc"

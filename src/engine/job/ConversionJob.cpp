@@ -252,10 +252,9 @@ bool ConversionJob::makeOutputFolder(const QString& folder, QString* error) cons
         return false;
     }
     const QByteArray f8 = QFile::encodeName(folder);
-    // One level only, as the user typed it.
-    if (::mkdir(f8.constData(), 0777) == 0)
+    if (::mkdir(f8.constData(), 0755) == 0)
         return true;
-    const int err = errno;
+    int err = errno;
     if (QFileInfo(folder).isDir()) {
         // Said now, not after every page has been made and joined.
         if (::access(f8.constData(), W_OK | X_OK) == 0)
@@ -264,12 +263,53 @@ bool ConversionJob::makeOutputFolder(const QString& folder, QString* error) cons
                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
+    if (err == ENOENT || err == ENOTDIR) {
+        // Missing folders along the way are made, as mkdir -p would; a file
+        // standing where one of them should be is named.
+        const QStringList parts = folder.split(QLatin1Char('/'));
+        QString path;
+        for (int k = 0; k < parts.size(); ++k) {
+            path += (k ? QStringLiteral("/") : QString()) + parts[k];
+            if (parts[k].isEmpty() || parts[k] == QLatin1String("."))
+                continue;
+            const QByteArray p8 = QFile::encodeName(path);
+            if (::mkdir(p8.constData(), 0755) == 0 || QFileInfo(path).isDir()) {
+                err = 0;
+                continue;
+            }
+            err = errno;
+            if (err == EEXIST || err == ENOTDIR) {
+                *error = QStringLiteral("The output folder %1 could not be made: %2 is a file, in the way.").arg(folder, path);
+                return false;
+            }
+            break;
+        }
+        if (err == 0)
+            return true;
+    }
     if (err == EEXIST)
         *error = QStringLiteral("The output folder %1 could not be made: a file of that name is in the way.").arg(folder);
     else
         *error = QStringLiteral("The output folder %1 could not be made: %2.")
                      .arg(folder, QString::fromLocal8Bit(std::strerror(err)));
     return false;
+}
+
+void ConversionJob::RequestStop()
+{
+    if (!s_running || m_stop)
+        return;
+    m_stop = true;
+    // The job waits in one of these; ended, it comes back to its next step.
+    m_runner.EndRuns();
+    HelperChild::StopAll();
+}
+
+ConversionJob::Outcome ConversionJob::halt()
+{
+    abandonWork();
+    progress(QStringLiteral("Stopped."), 0);
+    return Outcome::Stopped;
 }
 
 ConversionJob::Outcome ConversionJob::fail(const QString& text)
@@ -293,19 +333,24 @@ void ConversionJob::progress(const QString& caption, int percent)
     m_observer.Progress(caption, percent);
 }
 
-bool ConversionJob::finishReading(TextReading& reading, int n, QString* error)
+bool ConversionJob::finishReading(TextReading& reading, int* read, int pages, QString* error)
 {
     if (reading.Pending() < 0)
         return true;
-    // Said only while a page is read; the designed caption comes back after.
-    m_observer.Progress(QStringLiteral("Reading Text %1 of %2...").arg(reading.Pending() + 1).arg(n), -1);
-    return reading.Finish(error);
+    // Pages are handed and finished in order, so the oldest one waiting is
+    // the one after those read. Said only while a page is read; the designed
+    // caption comes back after.
+    m_observer.Progress(QStringLiteral("Reading Text %1 of %2...").arg(*read + 1).arg(pages), -1);
+    if (!reading.Finish(error))
+        return false;
+    ++*read;
+    return true;
 }
 
-bool ConversionJob::finishAllReading(TextReading& reading, int n, QString* error)
+bool ConversionJob::finishAllReading(TextReading& reading, int* read, int pages, QString* error)
 {
     while (reading.Pending() >= 0)
-        if (!finishReading(reading, n, error))
+        if (!finishReading(reading, read, pages, error))
             return false;
     return true;
 }
@@ -326,8 +371,10 @@ ConversionJob::Outcome ConversionJob::Run()
     m_outputPath.clear();
     m_failure.clear();
     m_placed = false;
+    m_stop = false;
     m_caption.clear();
     const Outcome outcome = runSteps();
+    m_observer.Making(-1);
     m_observer.Finished(outcome, m_outputPath);
     return outcome;
 }
@@ -358,6 +405,9 @@ ConversionJob::Outcome ConversionJob::runSteps()
         text[0] = text[0].toUpper();
         return fail(text + ".");
     }
+    const QString layoutWarning = m_in.Settings().page.Warning();
+    if (!layoutWarning.isEmpty() && !m_observer.GoOnDespite(layoutWarning))
+        return Outcome::Cancelled;
 
     // An archive document's dates are read by its information and its XMP
     // alike: one that is no date would make it fail its rules.
@@ -398,7 +448,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     const WorkFolders work = m_area.Folders();
     const QString shownTmp = m_area.NamedFolders().tmpDir; // as the user knows it
 
-    ToolkitSteps steps(m_runner, work);
+    ToolkitSteps steps(m_runner, work, m_toolFolder);
     DocumentInfo info{settings.title, settings.author, settings.creationDate, settings.subject, settings.keywords};
     if (!steps.WriteInfoFile(info, &error))
         return fail(error.isEmpty() ? QStringLiteral("The document information file %1 could not be written.").arg(work.infoFile())
@@ -432,31 +482,42 @@ ConversionJob::Outcome ConversionJob::runSteps()
     // A page still being read ends before the work folders go.
     const auto stop = [&](const QString& text) {
         reading.reset();
-        return fail(text);
+        return m_stop ? halt() : fail(text);
     };
     const int n = m_in.EntryCount();
     QString entry;
+    // Pages are counted for the reading caption: every page of a
+    // multi-page picture is one of them.
+    int pages = 0, read = 0;
     if (reading) {
+        for (int i = 0; i < n; ++i)
+            pages += PageMaker::PageCount(m_in.Entry(i));
         // Each page is read while the next ones are made (the next pages
         // of a multi-page picture, or the next entries'), two at once; every
         // page of a multi-page picture is read before they are put together.
         PageMaker::PageHook hook;
         hook.made = [&](int i, const QString& pageFile, QString* why) {
-            return (reading->Free() || finishReading(*reading, n, why)) && reading->Start(i, pageFile, entry, why);
+            return (reading->Free() || finishReading(*reading, &read, pages, why)) &&
+                   reading->Start(i, pageFile, entry, why);
         };
-        hook.settle = [&](QString* why) { return finishAllReading(*reading, n, why); };
+        hook.settle = [&](QString* why) { return finishAllReading(*reading, &read, pages, why); };
         maker.SetPageHook(hook);
     }
     // Pages made: an entry gives several when it is a multi-page TIFF.
     int made = 0;
     for (int i = 0; i < n; ++i) {
         entry = m_in.Entry(i);
+        m_observer.Making(i);
         // The quality and the page layout are read for every page: the
         // slider and the Page menu stay live.
         const JobSettings now = m_in.Settings();
         const PageResult page = maker.MakePage(i, entry, now.quality, now.page);
+        if (m_stop)
+            return stop(QString());
         if (page.status == PageResult::PdfError)
             return stop(QString()); // the "PDF" message has been shown
+        if (page.status == PageResult::PictureError)
+            m_observer.PictureFailed(i);
         if (page.status == PageResult::PictureError)
             return stop(page.message.isEmpty() ? QStringLiteral("The picture %1 could not be read.").arg(entry) : page.message);
         if (!QFileInfo(work.pageFile(i)).isFile())
@@ -465,7 +526,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
         showProgress(kPreparing, i);
         m_yield();
     }
-    if (reading && !finishAllReading(*reading, n, &error))
+    if (m_stop || (reading && !finishAllReading(*reading, &read, pages, &error)))
         return stop(error);
     reading.reset();
 
@@ -484,7 +545,10 @@ ConversionJob::Outcome ConversionJob::runSteps()
     }
 
     for (int i = 1; i < n; ++i) {
+        m_observer.Making(i);
         const ToolkitRunResult r = steps.RunJoin(i);
+        if (m_stop)
+            return halt();
         if (!r.started)
             return fail(QString()); // the command runner has told the user
         if (!r.ok)
@@ -495,6 +559,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
 
     {
         const ToolkitRunResult r = steps.RunInfo(m_in.EntryCount(), archive);
+        if (m_stop)
+            return halt();
         if (!r.started)
             return fail(QString());
         if (!r.ok)
@@ -520,6 +586,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
     // From here to the end of the job the signals that end a program wait:
     // a stop heard after the document is in place would report a failure
     // for a document that was replaced.
+    if (m_stop)
+        return halt();
     const SignalHold hold;
     OutputPlacement placement(work.tmpDir);
     const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, made, info, why); };

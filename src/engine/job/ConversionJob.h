@@ -34,8 +34,16 @@ public:
 
     // The text reader's program and limits, for searchable pages.
     void SetOcrOptions(const OcrProcess::Options& options) { m_ocrOptions = options; }
+    // The folder of the toolkit's programs; empty: where they are installed.
+    void SetToolFolder(const QString& folder) { m_toolFolder = folder; }
 
     Outcome Run();
+
+    // Asked from an event pass of the running job (the window's Stop): its
+    // toolkit run and helpers end now, and the job ends at its next step as
+    // Stopped, with its work folders gone and any earlier document as it
+    // was. Once the document is being put in place it finishes instead.
+    void RequestStop();
 
     // For a program that ends in the middle of a job (a signal, the
     // window's Exit): its helper programs and toolkit runs are ended and
@@ -71,16 +79,18 @@ private:
     static QString wordsFile(const WorkFolders& work);
     Outcome runSteps();
     Outcome fail(const QString& text);
+    // The end of a stopped job: caption "Stopped.".
+    Outcome halt();
     // After work has begun: the work folders go, bar and caption are cleared.
     void abandonWork();
     // Tells the observer; the caption is kept for a bar that moves alone.
     void progress(const QString& caption, int percent);
     // Bar and caption (caption + "NN%") after entry i of the list.
     void showProgress(const QString& caption, int i);
-    // Waits for the oldest page being read (its caption meanwhile) and lays
-    // its text over it; the second, for every page being read.
-    bool finishReading(TextReading& reading, int n, QString* error);
-    bool finishAllReading(TextReading& reading, int n, QString* error);
+    // Waits for the oldest page being read (its caption meanwhile: *read + 1
+    // of `pages`) and lays its text over it; the second, for every page being read.
+    bool finishReading(TextReading& reading, int* read, int pages, QString* error);
+    bool finishAllReading(TextReading& reading, int* read, int pages, QString* error);
     void trimOutputFolder();
     QString outputPathNow() const;
     // False when the user declined to replace an existing `target`; true
@@ -97,9 +107,11 @@ private:
     YieldFunction m_yield;
     bool m_writeSettings = true;
     QString m_settingsPath;
+    QString m_toolFolder;
     OcrProcess::Options m_ocrOptions = OcrProcess::Defaults();
     QString m_caption;
     QString m_outputPath;
     QString m_failure;
     bool m_placed = false;
+    bool m_stop = false;
 };

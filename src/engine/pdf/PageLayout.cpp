@@ -264,6 +264,21 @@ QString PageLayout::Problem() const
     return {};
 }
 
+QString PageLayout::Warning() const
+{
+    // Below this a page is blocks rather than a picture.
+    constexpr int kFewestPpi = 36;
+    constexpr double kInch = 72;
+    if (maxPpi > 0 && maxPpi < kFewestPpi)
+        return QStringLiteral("The resolution limit of %1 ppi puts every picture on its page at under %2 pixels per inch.")
+            .arg(maxPpi)
+            .arg(kFewestPpi);
+    if (!IsPictureSize() && std::min(PaperWidth(), PaperHeight()) - 2 * margin.Points() < kInch)
+        return QStringLiteral("The margin of %1 leaves less than 1 inch for the picture on a page of %2.")
+            .arg(margin.Text(), SizeText());
+    return {};
+}
+
 QString PageLayout::PageProblem(const PagePlacement& placed)
 {
     // (A designed side of 40,000 pixels is 14,400 points less a rounding.)

@@ -70,6 +70,10 @@ public:
     // paper, or none within PDF's largest page), in user words; empty when
     // it is fine.
     QString Problem() const;
+    // What makes every picture come out unreadably small or coarse, though
+    // the layout works: under 36 pixels per inch, or less than an inch of
+    // room inside the margins. In user words; empty when it is fine.
+    QString Warning() const;
 
     // PDF's largest page side, in points (readers clip a larger page).
     static constexpr double MaxPageSide = 14400;

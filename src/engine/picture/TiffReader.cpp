@@ -9,10 +9,7 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <tiffio.h>
 
 namespace {
@@ -86,84 +83,17 @@ void setResolution(TIFF* tif, FIBITMAP* dib)
     FreeImage_SetDotsPerMeterY(dib, unsigned(y * perMetre + 0.5));
 }
 
-// The file as libtiff reads it, with the header's pointer to the first
-// directory made to point at `first`: the page's directory is then read as
-// the file's first, at once. (libtiff's own TIFFSetSubDirectory walks the
-// whole chain of directories each time, which made a page of a file of n
-// pages cost n.)
-struct Source {
-    int fd = -1;
-    quint64 at = 0, size = 0, first = 0;
-    bool littleEndian = true;
-};
-
-tmsize_t readAt(thandle_t h, void* buffer, tmsize_t n)
+// Opened for reading, not mapped (a file cut while it is read fails by
+// name), libtiff's messages gathered in *said instead of printed.
+Tiff open(const QString& path, QStringList* said)
 {
-    auto* s = static_cast<Source*>(h);
-    ssize_t got = 0;
-    do
-        got = ::pread(s->fd, buffer, size_t(n), off_t(s->at));
-    while (got < 0 && errno == EINTR);
-    if (got <= 0)
-        return got < 0 ? -1 : 0;
-    // Bytes 4 to 7 of a classic TIFF's header: the first directory's place.
-    for (quint64 k = 4; s->first != 0 && k < 8; ++k) {
-        if (k >= s->at && k < s->at + quint64(got)) {
-            const int shift = 8 * int(s->littleEndian ? k - 4 : 7 - k);
-            static_cast<uint8_t*>(buffer)[k - s->at] = uint8_t(s->first >> shift);
-        }
-    }
-    s->at += quint64(got);
-    return got;
-}
-
-tmsize_t writeNone(thandle_t, void*, tmsize_t) { return -1; }
-
-toff_t seekTo(thandle_t h, toff_t offset, int whence)
-{
-    auto* s = static_cast<Source*>(h);
-    s->at = whence == SEEK_SET ? offset : whence == SEEK_CUR ? s->at + offset : s->size + offset;
-    return s->at;
-}
-
-int closeSource(thandle_t h)
-{
-    auto* s = static_cast<Source*>(h);
-    const int rc = ::close(s->fd);
-    delete s;
-    return rc;
-}
-
-toff_t sizeOf(thandle_t h) { return static_cast<Source*>(h)->size; }
-
-int mapNone(thandle_t, void**, toff_t*) { return 0; }
-void unmapNone(thandle_t, void*, toff_t) {}
-
-// Opened for reading, never mapped (a file cut while it is read fails by
-// name), with `directory` (0: the file's own first) as its first directory,
-// libtiff's messages gathered in *said instead of printed.
-Tiff open(const QString& path, quint64 directory, QStringList* said)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    unsigned char head[2] = {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || ::pread(fd, head, 2, 0) != 2) {
-        if (fd >= 0)
-            ::close(fd);
-        return nullptr;
-    }
-    auto* source = new Source{fd, 0, quint64(st.st_size), directory, head[0] == 'I'};
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, onError, said);
     TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, nullptr);
     // No single buffer of libtiff's may pass our own memory limit.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(PictureLimits::MaxDecodeBytes()));
-    // TIFFClose closes the source; a failed open leaves it to us.
-    Tiff tif(TIFFClientOpenExt(QFile::encodeName(path).constData(), "rm", source, readAt, writeNone, seekTo,
-                               closeSource, sizeOf, mapNone, unmapNone, options));
+    Tiff tif(TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options));
     TIFFOpenOptionsFree(options);
-    if (!tif)
-        closeSource(source);
     return tif;
 }
 
@@ -174,7 +104,7 @@ bool TiffReader::Recognises(const QByteArray& head) const { return TiffPages::Is
 bool TiffReader::DeclaredSize(const QString& path, qint64* width, qint64* height)
 {
     QStringList said;
-    Tiff tif = open(path, 0, &said);
+    Tiff tif = open(path, &said);
     uint32_t w = 0, h = 0;
     if (!tif || !TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h))
         return false;
@@ -197,8 +127,8 @@ FiBitmap TiffReader::Read(const QString& path, int page, QString* error)
     }
     const TiffPages::Page where = pages.at(page);
     QStringList said;
-    Tiff tif = open(path, where.directory != 0 ? where.offset : 0, &said);
-    if (!tif) {
+    Tiff tif = open(path, &said);
+    if (!tif || (where.directory != 0 && !TIFFSetSubDirectory(tif.get(), where.offset))) {
         *error = withSaid(QStringLiteral("the TIFF file is damaged: its page could not be read"), said);
         return nullptr;
     }

@@ -235,14 +235,14 @@ bool CCommonDialogs::ShowOpen()
     dialog.setObjectName("openDialog");
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setFileMode(mMultiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     const QString caption = Title();
     if (!caption.isEmpty())
         dialog.setWindowTitle(caption);
     const QStringList filters = QtNameFilters(mFilter);
     if (!filters.isEmpty()) {
         dialog.setNameFilters(filters);
-        dialog.selectNameFilter(filters.first());
+        dialog.selectNameFilter(filters.contains(mOpenFilter) ? mOpenFilter : filters.first());
     }
     if (!mDefExt.isEmpty())
         dialog.setDefaultSuffix(mDefExt);
@@ -253,8 +253,15 @@ bool CCommonDialogs::ShowOpen()
     if (!initialName.isEmpty())
         dialog.selectFile(initialName);
 
-    if (dialog.exec() != QDialog::Accepted || !TakeChosenFile(dialog))
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    // The kind of file last looked for stays chosen for the next time.
+    if (!filters.isEmpty())
+        mOpenFilter = dialog.selectedNameFilter();
+    if (!accepted || !TakeChosenFile(dialog))
         return false;
+    mFilenames.clear();
+    for (const QString& f : dialog.selectedFiles())
+        mFilenames << QDir::cleanPath(QFileInfo(f).absoluteFilePath());
     mOpenFolder = QFileInfo(mFilename).absolutePath();
     return true;
 }

@@ -75,6 +75,11 @@ public:
     // Throws RuntimeError (5) when Filename is longer than MaxPath characters,
     // and (91) when Init was not called; both before any dialog shows.
     bool ShowOpen();
+    // Beside the designed single file: ShowOpen takes several files at once
+    // while this is on. Filenames: every file of the last confirmed
+    // ShowOpen, in the dialog's order (Filename is the first).
+    void setMultiSelect(bool on) { mMultiSelect = on; }
+    QStringList Filenames() const { return mFilenames; }
     bool ShowPrinterProperties();
     bool ShowSave();
 
@@ -121,6 +126,10 @@ private:
     QString mFileTitle;
     QString mFilter;
     QString mFilename;
-    // Where the next ShowOpen starts: the folder of the last file chosen.
+    // Where the next ShowOpen starts: the folder of the last file chosen,
+    // with the filter last chosen in it.
     QString mOpenFolder;
+    QString mOpenFilter;
+    bool mMultiSelect = false;
+    QStringList mFilenames;
 };

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -238,17 +239,36 @@ TEST_F(JobTest, UnreadablePictureStopsTheJobWithOneMessage)
     EXPECT_TRUE(readAll(settings).endsWith("\"" + (root + "/out").toUtf8() + "\"\r\n"));
 }
 
-TEST_F(JobTest, OutputFolderThatCannotBeMadeIsNamed)
+// Missing folders along the output path are made (0755), as mkdir -p
+// would; a file where a folder should be is named.
+TEST_F(JobTest, NestedOutputFolderIsMadeAndAFileInTheWayIsNamed)
 {
-    io.entries = {picture("a.png", 20, 10)};
-    io.outputFolder = root + "/missing/parent";
-    EXPECT_EQ(job.Run(), ConversionJob::Outcome::Failed);
-    ASSERT_EQ(io.messages().size(), 1);
-    EXPECT_TRUE(io.messages()[0].startsWith("message:Velunor:3:"));
-    EXPECT_TRUE(io.messages()[0].contains(root + "/missing/parent"));
-    expectStartedAndEndedAs(ConversionJob::Outcome::Failed);
-    EXPECT_TRUE(QFileInfo::exists(settings));
-    EXPECT_TRUE(workFoldersGone());
+    ASSERT_TRUE(writeFile(root + "/afile", "a file"));
+    const struct {
+        QString folder;
+        ConversionJob::Outcome outcome;
+        QString said;
+    } rows[] = {{root + "/new/deeper/out", ConversionJob::Outcome::Done, QString()},
+                {root + "/afile/sub", ConversionJob::Outcome::Failed, root + "/afile is a file, in the way"},
+                {root + "/afile", ConversionJob::Outcome::Failed, "a file of that name is in the way"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.folder.toStdString());
+        io.events.clear();
+        io.entries = {picture("a.png", 20, 10)};
+        io.outputFolder = row.folder;
+        EXPECT_EQ(job.Run(), row.outcome);
+        EXPECT_EQ(io.messages().size(), row.said.isEmpty() ? 0 : 1);
+        EXPECT_TRUE(io.messages().value(0).contains(row.said)) << io.messages().value(0).toStdString();
+        EXPECT_TRUE(workFoldersGone());
+    }
+    EXPECT_EQ(pdfPageCount(root + "/new/deeper/out/" + io.title + ".pdf"), 1);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    for (const QString& d : {root + "/new", root + "/new/deeper", root + "/new/deeper/out"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(d).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0755 & ~mask) << d.toStdString();
+    }
 }
 
 TEST_F(JobTest, RootFolderStaysTheRootAndIsNotTakenForNoFolder)
@@ -441,18 +461,30 @@ TEST_F(JobTest, WorkDiskHoldsThePagesAndTwoChainFilesAndSaysWhenFull)
 }
 
 // Each page is read while the next ones are made; the caption says which
-// while the job waits for it, and the designed captions stay as they were.
+// while the job waits for it, counting every page of a multi-page picture,
+// and the designed captions stay as they were.
 TEST_F(JobTest, TextReadingCaptionsNameThePageBeingRead)
 {
     io.ocrLanguages = "eng";
-    io.entries = {picture("a.png", 120, 80), picture("b.png", 120, 80)};
+    const QString scan = root + "/scan.tif";
+    FIMULTIBITMAP* tiff = FreeImage_OpenMultiBitmap(FIF_TIFF, QFile::encodeName(scan).constData(), TRUE, FALSE, TRUE);
+    ASSERT_NE(tiff, nullptr);
+    for (int k = 0; k < 2; ++k) {
+        FIBITMAP* page = FreeImage_Allocate(120, 80, 24);
+        FreeImage_AppendPage(tiff, page);
+        FreeImage_Unload(page);
+    }
+    FreeImage_CloseMultiBitmap(tiff);
+    io.entries = {picture("a.png", 120, 80), scan};
     ASSERT_EQ(job.Run(), ConversionJob::Outcome::Done) << qPrintable(io.messages().join('\n'));
-    EXPECT_EQ(io.captions.join(" | "),
-              "Preparing Files... | Preparing Files...0% | Preparing Files...100% | Reading Text 1 of 2... | "
-              "Reading Text 2 of 2... | Preparing Files...100% | Now Start Creating... | Creating...100% | "
-              "Removing Temporary Files... | Done.");
+    EXPECT_EQ(io.captions.filter("Reading").join(" | "),
+              "Reading Text 1 of 3... | Reading Text 2 of 3... | Reading Text 3 of 3...");
+    EXPECT_EQ(io.captions.filter(QRegularExpression("^(Preparing|Creating|Now|Removing|Done)")).join(" | "),
+              "Preparing Files... | Preparing Files...0% | Preparing Files...100% | "
+              "Now Start Creating... | Creating...100% | Removing Temporary Files... | Done.")
+        << qPrintable(io.captions.join(" | "));
     EXPECT_EQ(runProgram("qpdf", {"--check", output()}).exitCode, 0);
-    EXPECT_EQ(runProgram("pdffonts", {output()}).out.count("GlyphLessFont"), 2);
+    EXPECT_EQ(runProgram("pdffonts", {output()}).out.count("GlyphLessFont"), 3);
 }
 
 // Two readers work at once: the first to start waits on a pipe for the

@@ -158,4 +158,23 @@ TEST(PageLayoutTest, TextsReadBackAndMarginsMustLeaveRoom)
     EXPECT_EQ(l.Problem(), QString());
 }
 
+// Layouts that work but make every picture tiny or coarse are warned of.
+TEST(PageLayoutTest, WarnsOfPicturesUnderAnInchOrUnder36Ppi)
+{
+    const struct {
+        const char *size, *margin, *maxPpi, *warning;
+    } rows[] = {{"picture", "0mm", "none", ""},     {"A4", "0mm", "36", ""},
+                {"A4", "0mm", "35", "35 ppi"},      {"picture", "5in", "1", "1 ppi"},
+                {"A5", "70mm", "none", "70mm"},     {"A5", "62mm", "none", "62mm"},
+                {"A5", "61mm", "none", ""},         {"1x1in", "0mm", "none", ""}};
+    for (const auto& r : rows) {
+        PageLayout l;
+        QString error;
+        ASSERT_TRUE(l.SetSize(r.size, &error) && l.SetMargin(r.margin, &error) && l.SetMaxPpi(r.maxPpi, &error));
+        const QString w = l.Warning();
+        EXPECT_EQ(w.isEmpty(), QString(r.warning).isEmpty()) << r.size << " " << r.margin << " " << r.maxPpi;
+        EXPECT_TRUE(w.contains(r.warning)) << w.toStdString();
+    }
+}
+
 } // namespace
