@@ -163,8 +163,10 @@ bool TextLayer::Overlay(const QString& pageFile, const QString& textPdf, const Q
         }
         m = times({1 / bw, 0, 0, 1 / bh, -box.llx / bw, -box.lly / bh}, m);
         std::string draw = "q";
-        for (double v : m)
-            draw += " " + number(v);
+        for (double v : m) {
+            draw += ' ';
+            draw += number(v);
+        }
         draw += " cm " + name + " Do Q\n";
         // Our pages carry no turn of their own: the picture's is in its matrix.
         if (turn != 0)
