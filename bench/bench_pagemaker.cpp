@@ -7,7 +7,7 @@
 // (AVIF in grey too). First of all, how a HEIF grid bomb is refused.
 //
 // Usage: bench_pagemaker [photo.jpg ...]   (default: the mate-backgrounds photos)
-#include "StderrSink.h"
+#include "BenchPageMaker.h"
 #include "engine/picture/DecodeStep.h"
 #include "engine/picture/DecoderProcess.h"
 #include "engine/pdf/JpegEncoder.h"
@@ -255,12 +255,9 @@ int main(int argc, char** argv)
 
     QTemporaryDir tmp;
     gridBomb(tmp);
-    WorkFolders folders{tmp.filePath("tmpvelunor"), tmp.filePath("jpgtmp")};
-    QDir().mkpath(folders.tmpDir);
-    QDir().mkpath(folders.pageDir);
-    StderrSink sink;
-    PageMaker maker(folders, sink, YieldEvents);
-    maker.BeginJob();
+    BenchPageMaker bench(tmp.path(), YieldEvents);
+    const WorkFolders& folders = bench.folders;
+    PageMaker& maker = bench.maker;
 
     std::printf("Quality %d, %d runs per photo, interleaved; times in ms per page, best run\n"
                 "(the machine may be shared: the best run is the least disturbed one).\n\n",
