@@ -102,15 +102,16 @@ bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout
     // Text is read from the bitmap; a page straightened is coded anew.
     if (m_hook.made || layout.deskew || !startsAsJpeg(entryPath))
         return false;
-    const PictureTraits traits = JpegCoefficientCheck::Check(entryPath, width, height);
-    if (traits.jpegSource.path.isEmpty())
-        return false;
     // As the drawing layer will ask: the designed page is never resampled.
-    const PictureResolution::Ppi ppi = nativePpi(entryPath, 0, *width, *height, layout);
-    const PagePlacement place = layout.Place(*width, *height, ppi.x, ppi.y);
-    const bool resampled = !place.designed && place.codedWidth > 0 && place.codedHeight > 0
-        && (place.codedWidth != *width || place.codedHeight != *height);
-    if (!JpegPassThrough::Wanted(traits.jpegSource, {2, quality, resampled}))
+    const auto wanted = [&](const PictureTraits& found, int w, int h) {
+        const PictureResolution::Ppi ppi = nativePpi(entryPath, 0, w, h, layout);
+        const PagePlacement place = layout.Place(w, h, ppi.x, ppi.y);
+        const bool resampled =
+            !place.designed && place.codedWidth > 0 && place.codedHeight > 0 && (place.codedWidth != w || place.codedHeight != h);
+        return JpegPassThrough::Wanted(found.jpegSource, {2, quality, resampled});
+    };
+    const PictureTraits traits = JpegCoefficientCheck::Check(entryPath, width, height, wanted);
+    if (traits.jpegSource.path.isEmpty())
         return false;
     const QString temp = m_folders.tempBitmap();
     QFile::remove(temp);
