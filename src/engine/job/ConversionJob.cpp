@@ -79,7 +79,7 @@ ConversionJob::ConversionJob(JobInputs& inputs, JobObserver& observer, DOSOutput
 
 void ConversionJob::EndAbruptly(DOSOutputs& runner, std::unique_ptr<JobWorkArea>& workArea)
 {
-    HelperChild::EndAll();
+    HelperChild::EndAll(HelperChild::Reap::Now);
     runner.EndRuns();
     workArea.reset();
 }
@@ -151,7 +151,7 @@ void ConversionJob::RequestStop()
     m_stop = true;
     // The job waits in one of these; ended, it comes back to its next step.
     m_runner.EndRuns();
-    HelperChild::StopAll();
+    HelperChild::EndAll(HelperChild::Reap::ByOwner);
 }
 
 ConversionJob::Outcome ConversionJob::halt()
