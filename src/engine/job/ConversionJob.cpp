@@ -254,7 +254,9 @@ ConversionJob::Outcome ConversionJob::runSteps()
         text[0] = text[0].toUpper();
         return fail(text + ".");
     }
-    const QString layoutWarning = m_in.Settings().page.Warning();
+    QString layoutWarning = m_in.Settings().page.Warning();
+    if (layoutWarning.isEmpty())
+        layoutWarning = OutputChecks::SmallPictures(m_in, m_in.Settings().page, m_yield);
     if (!layoutWarning.isEmpty() && !m_observer.GoOnDespite(layoutWarning))
         return Outcome::Cancelled;
 
