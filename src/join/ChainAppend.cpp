@@ -28,6 +28,11 @@ struct Refusal : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+Refusal notOurs(const std::string& chain, const std::string& why)
+{
+    return Refusal("the chain file " + chain + " is not a chain file of ours: " + why);
+}
+
 std::string systemError(int err)
 {
     return std::strerror(err);
@@ -218,9 +223,7 @@ void readWhole(QPDF& doc, int fd, const std::string& chain, long long prev, Chai
     } catch (const std::exception& e) {
         throw Refusal("the chain file " + chain + " cannot be read as it is: " + e.what());
     }
-    const auto foreign = [&](const std::string& why) {
-        return Refusal("the chain file " + chain + " is not a chain file of ours: " + why);
-    };
+    const auto foreign = [&](const std::string& why) { return notOurs(chain, why); };
     if (doc.isEncrypted())
         throw foreign("it is encrypted");
     QPDFObjectHandle trailer = doc.getTrailer();
@@ -306,10 +309,8 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
     try {
         const long long prev = lastStartXref(fd, size);
         if (prev < 0)
-            throw Refusal("the chain file " + chain + " is not a chain file of ours: it does not end as a PDF ends");
-        const auto foreign = [&](const std::string& why) {
-            return Refusal("the chain file " + chain + " is not a chain file of ours: " + why);
-        };
+            throw notOurs(chain, "it does not end as a PDF ends");
+        const auto foreign = [&](const std::string& why) { return notOurs(chain, why); };
         // The joins' own chain is read from its last section alone; any
         // other file, and the first chain file, whole.
         QPDF doc;
