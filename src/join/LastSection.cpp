@@ -69,7 +69,10 @@ bool parseTable(const std::string& s, size_t* at, std::map<int, Entry>* entries)
             return !entries->empty();
         }
         long long first = 0, count = 0;
-        if (!number(s, at, &first) || s[*at] != ' ' || !number(s, &++*at, &count))
+        if (!number(s, at, &first) || s[*at] != ' ')
+            return false;
+        ++*at;
+        if (!number(s, at, &count))
             return false;
         // The end of the line: up to two bytes of space and line ends.
         for (int k = 0; k < 2 && *at < s.size() && (s[*at] == ' ' || s[*at] == '\r' || s[*at] == '\n'); ++k)
@@ -78,12 +81,12 @@ bool parseTable(const std::string& s, size_t* at, std::map<int, Entry>* entries)
         if (count <= 0 || *at + size_t(count) * 20 > s.size())
             return false;
         for (long long k = 0; k < count; ++k, *at += 20) {
-            const char* e = s.data() + *at;
-            size_t p = 0;
+            // "oooooooooo ggggg n" and two bytes of line end.
+            const std::string line = s.substr(*at, 20);
+            size_t offsetEnd = 0, genEnd = 11;
             long long offset = 0, gen = 0;
-            const std::string line(e, 20);
-            if (!number(line, &p, &offset) || p != 10 || line[10] != ' ' || !number(line, &++p, &gen) || p != 16
-                || line[16] != ' ' || (line[17] != 'n' && line[17] != 'f'))
+            if (!number(line, &offsetEnd, &offset) || offsetEnd != 10 || line[10] != ' ' || !number(line, &genEnd, &gen)
+                || genEnd != 16 || line[16] != ' ' || (line[17] != 'n' && line[17] != 'f'))
                 return false;
             if (line[17] == 'n')
                 (*entries)[int(first + k)] = Entry{offset, int(gen)};
