@@ -11,7 +11,8 @@
 //   velunor-decode --parent PID --memory-limit BYTES --serve
 //
 // One helper for a whole job: reads requests "FORMAT\0PAGE\0PICTURE\0BITMAP\0" on
-// standard input and answers each on descriptor 3 with "STATUS WIDTH HEIGHT
+// standard input (FORMAT "check": a JPEG checked to be kept as it is, its
+// traits beside BITMAP) and answers each on descriptor 3 with "STATUS WIDTH HEIGHT
 // LENGTH\n" and LENGTH bytes of reason (STATUS a DecodeStep::HelperExit),
 // until its input ends. Running out of memory still ends it (exit status
 // OutOfMemory), as does a crash: the page maker then starts another.
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <unistd.h>
 
@@ -68,6 +70,19 @@ void answer(int status, int width, int height, const QByteArray& reason)
     }
 }
 
+// For tests: with VELUNOR_DECODE_TELL naming a FIFO, each picture is
+// written there, a line each, as its request comes in.
+void SayRequest(const QByteArray& picture)
+{
+    const char* fifo = std::getenv("VELUNOR_DECODE_TELL");
+    const int fd = fifo ? ::open(fifo, O_WRONLY | O_CLOEXEC) : -1;
+    if (fd < 0)
+        return;
+    const QByteArray line = picture + '\n';
+    [[maybe_unused]] const ssize_t n = ::write(fd, line.constData(), size_t(line.size()));
+    ::close(fd);
+}
+
 // One field of a request, up to its NUL; false at the end of the input.
 bool field(std::FILE* in, QByteArray* value)
 {
@@ -86,8 +101,12 @@ int serve()
     while (field(stdin, &format) && field(stdin, &page) && field(stdin, &picture) && field(stdin, &bitmap)) {
         QString error;
         int width = 0, height = 0;
-        if (DecodeStep::WriteTempBitmap(QFile::decodeName(picture), format.toInt(), QFile::decodeName(bitmap), &width,
-                                        &height, &error, qBound(0, page.toInt(), 1000000))) {
+        SayRequest(picture);
+        const bool done = format == DecodeStep::CheckRequest
+            ? DecodeStep::WriteKeptTraits(QFile::decodeName(picture), QFile::decodeName(bitmap), &width, &height, &error)
+            : DecodeStep::WriteTempBitmap(QFile::decodeName(picture), format.toInt(), QFile::decodeName(bitmap), &width,
+                                          &height, &error, qBound(0, page.toInt(), 1000000));
+        if (done) {
             answer(DecodeStep::Decoded, width, height, {});
             continue;
         }

@@ -20,7 +20,8 @@
 
 PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, DecoderProcess::Options decoder,
                      PdfLibrary& pdf)
-    : m_folders(folders), m_sink(sink), m_pdf(pdf), m_yield(yield), m_decoder(std::move(yield), std::move(decoder))
+    : m_folders(folders), m_sink(sink), m_pdf(pdf), m_yield(yield), m_decoder(std::move(yield), std::move(decoder)),
+      m_ahead(m_decoder, m_folders)
 {
     FreeImageDiagnostics::Install();
 }
@@ -101,23 +102,107 @@ bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout
     // Text is read from the bitmap; a page straightened is coded anew.
     if (m_hook.made || layout.deskew || !startsAsJpeg(entryPath))
         return false;
-    const PictureTraits traits = JpegCoefficientCheck::Check(entryPath, width, height);
+    // A photo coded anew (the quality asked is below its own) is not read
+    // any further.
+    const auto wanted = [&](const PictureTraits::JpegSource& source, int w, int h) {
+        PictureTraits t;
+        t.jpegSource = source;
+        return keepWanted(entryPath, t, w, h, quality, layout);
+    };
+    const PictureTraits traits = JpegCoefficientCheck::Check(entryPath, width, height, wanted);
     if (traits.jpegSource.path.isEmpty())
-        return false;
-    // As the drawing layer will ask: the designed page is never resampled.
-    const PictureResolution::Ppi ppi = nativePpi(entryPath, 0, *width, *height, layout);
-    const PagePlacement place = layout.Place(*width, *height, ppi.x, ppi.y);
-    const bool resampled = !place.designed && place.codedWidth > 0 && place.codedHeight > 0
-        && (place.codedWidth != *width || place.codedHeight != *height);
-    if (!JpegPassThrough::Wanted(traits.jpegSource, {2, quality, resampled}))
         return false;
     const QString temp = m_folders.tempBitmap();
     QFile::remove(temp);
     return traits.Write(temp, *width, *height);
 }
 
-PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout)
+bool PageMaker::keepWanted(const QString& entryPath, const PictureTraits& traits, int width, int height, int quality,
+                           const PageLayout& layout) const
 {
+    if (m_hook.made || layout.deskew || traits.jpegSource.path.isEmpty())
+        return false;
+    // As the drawing layer will ask: the designed page is never resampled.
+    const PictureResolution::Ppi ppi = nativePpi(entryPath, 0, width, height, layout);
+    const PagePlacement place = layout.Place(width, height, ppi.x, ppi.y);
+    const bool resampled = !place.designed && place.codedWidth > 0 && place.codedHeight > 0
+        && (place.codedWidth != width || place.codedHeight != height);
+    return JpegPassThrough::Wanted(traits.jpegSource, {2, quality, resampled});
+}
+
+bool PageMaker::readPicture(const QString& entryPath, int page, int pages, int quality, const PageLayout& layout,
+                            int* width, int* height, bool* kept, QString* error)
+{
+    const DecodeAhead::Result ahead = m_ahead.Take(entryPath, m_format, page);
+    // Nothing was decoded ahead for this page (the first, or its entry was
+    // edited meanwhile). A JPEG is read here: once it is known whether it
+    // is kept, the helper takes the next picture, and the two are read at
+    // once.
+    if (!ahead.matched && pages == 1 && startsAsJpeg(entryPath)) {
+        *kept = keepJpeg(entryPath, quality, layout, width, height);
+        startAhead(entryPath, page, pages, *kept);
+        return *kept || writeTempBitmap(entryPath, page, width, height, error);
+    }
+    if (!pictureNow(ahead, entryPath, page, pages, quality, layout, width, height, kept, error))
+        return false;
+    // Photos come in runs: after a JPEG kept as it is, the next one is
+    // checked the same way; any other is decoded (and may still be kept).
+    const bool run = *kept || (startsAsJpeg(entryPath) &&
+                               keepWanted(entryPath, PictureTraits::Read(m_folders.tempBitmap(), *width, *height), *width,
+                                          *height, quality, layout));
+    startAhead(entryPath, page, pages, run);
+    return true;
+}
+
+bool PageMaker::pictureNow(const DecodeAhead::Result& ahead, const QString& entryPath, int page, int pages, int quality,
+                           const PageLayout& layout, int* width, int* height, bool* kept, QString* error)
+{
+    *kept = false;
+    const QString temp = m_folders.tempBitmap();
+    const bool checked = ahead.matched && ahead.work == DecodeAhead::Work::CheckKept;
+    if (ahead.ok && !checked) {
+        *width = ahead.width;
+        *height = ahead.height;
+        return true;
+    }
+    if (ahead.ok) {
+        // Checked while the page before was made; kept if the page, with
+        // its quality and layout as they are now, still wants it so.
+        const PictureTraits traits = PictureTraits::ReadAlone(temp, width, height);
+        if (keepWanted(entryPath, traits, *width, *height, quality, layout))
+            return *kept = true;
+        PictureTraits::Remove(temp);
+    }
+    // A JPEG that the helper could not read is read here again, as every
+    // JPEG is without a look-ahead: the same words, and no helper's limit.
+    if (ahead.matched && !ahead.ok && !checked && !startsAsJpeg(entryPath)) {
+        *error = ahead.error;
+        QFile::remove(temp);
+        PictureTraits::Remove(temp);
+        return false;
+    }
+    *kept = pages == 1 && !checked && keepJpeg(entryPath, quality, layout, width, height);
+    return *kept || writeTempBitmap(entryPath, page, width, height, error);
+}
+
+void PageMaker::startAhead(const QString& entryPath, int page, int pages, bool kept)
+{
+    // Text is read from every bitmap as it is made: one page at a time.
+    if (m_hook.made)
+        return;
+    const bool sameEntry = page + 1 < pages;
+    const QString next = sameEntry ? entryPath : m_next;
+    if (next.isEmpty())
+        return;
+    const bool check = kept && !sameEntry && startsAsJpeg(next);
+    m_ahead.Start(next, sameEntry ? m_format : FormatForExtension(next, m_format), sameEntry ? page + 1 : 0,
+                  check ? DecodeAhead::Work::CheckKept : DecodeAhead::Work::Decode);
+}
+
+PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout,
+                               const QString& nextEntry)
+{
+    m_next = nextEntry;
     const QString pageFile = m_folders.pageFile(i);
     const int pages = PageCount(entryPath);
     auto tell = [&](PageResult r, const QString& file) {
@@ -205,7 +290,9 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
 
     QString reason;
     int w = 0, h = 0;
-    if (!(pages == 1 && keepJpeg(entryPath, quality, layout, &w, &h)) && !writeTempBitmap(entryPath, page, &w, &h, &reason)) {
+    bool kept = false;
+    const bool read = readPicture(entryPath, page, pages, quality, layout, &w, &h, &kept, &reason);
+    if (!read) {
         m_pdf.FreeBox(box);
         result.status = PageResult::PictureError;
         result.message = pages > 1 ? QString("Cannot read page %1 of %2 of the picture %3: %4.")

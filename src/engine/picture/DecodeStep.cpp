@@ -1,6 +1,7 @@
 #include "engine/picture/DecodeStep.h"
 
 #include "engine/picture/FreeImageDiagnostics.h"
+#include "engine/picture/JpegCoefficientCheck.h"
 #include "engine/picture/JpegSourceCheck.h"
 #include "engine/picture/PictureReader.h"
 #include "engine/picture/PictureResolution.h"
@@ -158,6 +159,23 @@ bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QStri
         *error = QString("the file \"%1\" beside the temporary bitmap could not be written")
                      .arg(QDir::toNativeSeparators(PictureTraits::SideFile(bitmap)));
         QFile::remove(bitmap);
+        return false;
+    }
+    return true;
+}
+
+bool DecodeStep::WriteKeptTraits(const QString& picture, const QString& bitmap, int* width, int* height, QString* error)
+{
+    PictureTraits::Remove(bitmap);
+    const PictureTraits traits = JpegCoefficientCheck::Check(picture, width, height);
+    if (traits.jpegSource.path.isEmpty()) {
+        *error = QString("it cannot be kept as it is");
+        return false;
+    }
+    if (!traits.Write(bitmap, *width, *height)) {
+        *error = QString("the file \"%1\" beside the temporary bitmap could not be written")
+                     .arg(QDir::toNativeSeparators(PictureTraits::SideFile(bitmap)));
+        PictureTraits::Remove(bitmap);
         return false;
     }
     return true;

@@ -18,4 +18,12 @@ public:
     // takes that page of a multi-page TIFF.
     static bool WriteTempBitmap(const QString& picture, int format, const QString& bitmap, int* width, int* height,
                                 QString* error, int page = 0);
+
+    // A JPEG to be kept as it is, checked without its pixels
+    // (JpegCoefficientCheck): true with its size and its traits written
+    // beside `bitmap` (the bitmap itself is left alone); false with *error
+    // when the picture must be decoded after all.
+    static bool WriteKeptTraits(const QString& picture, const QString& bitmap, int* width, int* height, QString* error);
+    // The helper's request for WriteKeptTraits, in place of a format.
+    static constexpr const char* CheckRequest = "check";
 };

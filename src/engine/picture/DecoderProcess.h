@@ -30,10 +30,24 @@ public:
     DecoderProcess(const DecoderProcess&) = delete;
     DecoderProcess& operator=(const DecoderProcess&) = delete;
 
+    // What the helper is asked to do with a picture: decode it into the
+    // bitmap (DecodeStep::WriteTempBitmap), or check a JPEG to be kept as it
+    // is without its pixels (DecodeStep::WriteKeptTraits).
+    enum class Work { Decode, CheckKept };
+
     // DecodeStep::WriteTempBitmap in the helper; the same results, but a
     // helper that failed may leave part of a bitmap: the caller removes it.
     bool Run(const QString& picture, int format, const QString& bitmap, int* width, int* height, QString* error,
              int page = 0);
+
+    // Run in two halves, so that this process works while the helper does:
+    // Send hands it the picture and returns at once, Receive waits for the
+    // answer (with the caller's yield). One picture at a time.
+    bool Send(const QString& picture, int format, const QString& bitmap, QString* error, int page = 0,
+              Work work = Work::Decode);
+    bool Receive(int* width, int* height, QString* error);
+    // Ends the helper with the picture it has: one no longer wanted.
+    void Drop() { end(); }
 
 private:
     bool start(QString* error);
@@ -44,4 +58,5 @@ private:
     HelperChild m_child;
     int m_requests = -1; // its standard input: the pictures to decode
     int m_replies = -1;  // its descriptor 3: one answer a picture
+    bool m_waiting = false; // a picture sent, its answer not yet received
 };

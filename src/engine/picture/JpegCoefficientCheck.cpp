@@ -50,7 +50,7 @@ bool JpegCoefficientCheck::ReadsWhole(const QByteArray& jpeg, QString* why)
     return clean;
 }
 
-PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* height)
+PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* height, const Wanted& wanted)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     QFile f(absolute);
@@ -64,7 +64,7 @@ PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* 
     // of every block are held at once.
     QString tooLarge; // said by the full decode
     if (!facts.Passable() || facts.width < 1 || facts.height < 1
-        || !PictureLimits::WithinLimit(facts.width, facts.height, &tooLarge) || !ReadsWhole(bytes))
+        || !PictureLimits::WithinLimit(facts.width, facts.height, &tooLarge))
         return {};
     const bool sideways = facts.orientation >= 5;
     *width = sideways ? facts.height : facts.width;
@@ -73,9 +73,11 @@ PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* 
     PictureTraits::JpegSource& source = traits.jpegSource;
     source.path = absolute;
     source.size = bytes.size();
-    source.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.constData()), size_t(bytes.size())));
     source.quality = facts.quality;
     source.orientation = facts.orientation;
+    if ((wanted && !wanted(source, *width, *height)) || !ReadsWhole(bytes))
+        return {};
+    source.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.constData()), size_t(bytes.size())));
     traits.unprofiledCmyk = facts.components == 4 && ColourProfile::Channels(facts.iccProfile) != 4;
     return traits;
 }
