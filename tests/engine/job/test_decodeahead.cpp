@@ -126,7 +126,7 @@ TEST_F(PageMakerFixture, NextPictureIsDecodedWhileAPageIsDrawnAndFailsInItsOwnTu
         }
         watch.next.clear();
         watch.collect(); // and nothing more was handed
-        EXPECT_EQ(watch.trace, row.handedAndDrawn);
+        EXPECT_EQ(watch.trace.join(", ").toStdString(), row.handedAndDrawn.join(", ").toStdString());
     }
     ::close(fd);
 }
