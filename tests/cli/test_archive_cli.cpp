@@ -4,7 +4,7 @@
 #include "JpegSamples.h"
 #include "PdfaRules.h"
 #include "TestSupport.h"
-#include "cli_program.h"
+#include "cli_fixture.h"
 
 #include <QDir>
 #include <QFont>
@@ -21,29 +21,9 @@ using namespace testsupport;
 
 namespace {
 
-class ArchiveTest : public ::testing::Test {
+class ArchiveTest : public CliFixture {
 protected:
-    void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
-
-    ProcessResult convert(const QStringList& args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* d : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "APPDATA"})
-            env.insert(d, tmp.filePath(d));
-        p.setProcessEnvironment(env);
-        p.setStandardInputFile(QProcess::nullDevice());
-        p.start(convertProgram(), QStringList{"-o", tmp.filePath("out"), "-y"} + args);
-        ProcessResult r;
-        if (!p.waitForStarted(30000))
-            return r;
-        p.waitForFinished(300000);
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return r;
-    }
-    QString out(const QString& title) const { return tmp.filePath("out/" + title + ".pdf"); }
+    QString out(const QString& title) const { return inOut(title); }
 
     // A line of text on a page: grey, or colour as a JPEG the page keeps.
     QString textPicture(const QString& words, bool colour)
@@ -61,8 +41,6 @@ protected:
         EXPECT_TRUE(page.save(path, nullptr, 80));
         return path;
     }
-
-    QTemporaryDir tmp;
 
 private:
     int m_pictures = 0;

@@ -2,6 +2,7 @@
 
 #include "engine/job/JobInputs.h"
 #include "engine/job/JobWorkArea.h"
+#include "engine/job/OutputChecks.h"
 #include "engine/job/OutputPlacement.h"
 #include "engine/job/PageMaker.h"
 #include "engine/job/SettingsFile.h"
@@ -16,17 +17,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-// Use qpdf without its deprecated PointerHolder API.
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 const QString kPreparing = QStringLiteral("Preparing Files...");
@@ -106,101 +100,6 @@ int ConversionJob::Percent(int i, int n)
     return p > 100 ? 100 : int(p);
 }
 
-QString ConversionJob::TitleProblem(const QString& title)
-{
-    if (title.isEmpty())
-        return QStringLiteral("Please type a document title: it names the output file.");
-    if (title == QLatin1String(".") || title == QLatin1String(".."))
-        return QStringLiteral("The document title \"%1\" cannot name a file. Please type another title.").arg(title);
-    if (title.contains(QLatin1Char('/')))
-        return QStringLiteral("The document title \"%1\" cannot name a file because it holds \"/\". "
-                              "Please type another title.").arg(title);
-    for (const QChar c : title) {
-        // A line break or another control character in a file name breaks
-        // every list of names (ls, scripts, file managers).
-        if (c.category() == QChar::Other_Control)
-            return QStringLiteral("The document title cannot name a file because it holds %1. "
-                                  "Please type another title.")
-                .arg(c == QLatin1Char('\n') || c == QLatin1Char('\r')
-                         ? QStringLiteral("a line break")
-                         : QStringLiteral("a control character (U+%1)")
-                               .arg(QString::number(c.unicode(), 16).rightJustified(4, QLatin1Char('0')).toUpper()));
-    }
-    // 255 bytes is the longest name the usual Linux file systems take.
-    if (QFile::encodeName(title + QStringLiteral(".pdf")).size() > 255)
-        return QStringLiteral("The document title is too long to name a file. Please type a shorter title.");
-    return {};
-}
-
-bool ConversionJob::CheckDocument(const QString& pdf, int pages, const DocumentInfo& info, QString* problem)
-{
-    auto say = [problem](const QString& text) {
-        if (problem)
-            *problem = text;
-        return false;
-    };
-    if (!QFileInfo(pdf).isFile())
-        return say(QStringLiteral("The finished document %1 was not written.").arg(pdf));
-    try {
-        QPDF doc;
-        doc.setSuppressWarnings(true);
-        doc.processFile(QFile::encodeName(pdf).constData());
-        const auto count = QPDFPageDocumentHelper(doc).getAllPages().size();
-        if (count != size_t(pages))
-            return say(QStringLiteral("The finished document holds %1 of its %2 pages.").arg(count).arg(pages));
-        QPDFObjectHandle dict = doc.getTrailer().getKey("/Info");
-        if (!dict.isDictionary())
-            return say(QStringLiteral("The document information was not written into the finished document."));
-        const std::pair<const char*, QString> fields[] = {
-            {"/Title", info.title},       {"/Author", info.author},
-            {"/Subject", info.subject},   {"/Keywords", info.keywords},
-            {"/CreationDate", info.creationDate}, {"/Creator", QString(ProgramName)},
-            {"/Producer", QString(ProgramName)},
-        };
-        for (const auto& [key, expected] : fields) {
-            QPDFObjectHandle v = dict.getKey(key);
-            // Our information step writes the text as given, on one line.
-            // (Compared as bytes: a byte order mark opening a title is text,
-            // which decoding the bytes into a QString would drop.)
-            const bool right = v.isString() && v.getUTF8Value() == ToolkitSteps::OneLine(expected).toUtf8().toStdString();
-            if (!right)
-                return say(QStringLiteral("The document information (%1) was not written into the finished document.")
-                               .arg(QString::fromLatin1(key + 1)));
-        }
-    } catch (const std::exception& e) {
-        return say(QStringLiteral("The finished document is not a readable PDF: %1").arg(QString::fromLocal8Bit(e.what())));
-    }
-    return true;
-}
-
-QString ConversionJob::SidecarProblem(const QString& sidecar, const QString& document, bool searchable)
-{
-    const QFileInfo file(sidecar);
-    if (!searchable)
-        return QStringLiteral("The words of the pages can be written to %1 only when the text is read (searchable pages).")
-            .arg(sidecar);
-    // Compared through the folders' real paths: a link to the output folder
-    // must not let the words replace the document they came with.
-    const auto place = [](const QFileInfo& f) {
-        const QString folder = QFileInfo(f.absolutePath()).canonicalFilePath();
-        return (folder.isEmpty() ? f.absolutePath() : folder) + QLatin1Char('/') + f.fileName();
-    };
-    if (place(file) == place(QFileInfo(document)))
-        return QStringLiteral("The words of the pages cannot go to %1: that is the document itself.").arg(sidecar);
-    const OutputPlacement::Entry entry = OutputPlacement::EntryAt(sidecar);
-    if (entry == OutputPlacement::Entry::Folder || entry == OutputPlacement::Entry::Other)
-        return QStringLiteral("The words of the pages cannot go to %1: it is a %2.")
-            .arg(sidecar, entry == OutputPlacement::Entry::Folder ? QStringLiteral("folder")
-                                                                   : QStringLiteral("special file (a device, pipe or socket)"));
-    const QByteArray folder = QFile::encodeName(file.absolutePath());
-    if (::access(folder.constData(), W_OK | X_OK) != 0)
-        return QStringLiteral("The words of the pages cannot go to %1: its folder %2 %3.")
-            .arg(sidecar, file.absolutePath(),
-                 errno == ENOENT ? QStringLiteral("does not exist")
-                                 : QStringLiteral("cannot be written (%1)").arg(QString::fromLocal8Bit(std::strerror(errno))));
-    return {};
-}
-
 QString ConversionJob::wordsFile(const WorkFolders& work)
 {
     return work.tmpDir + QStringLiteral("/words.txt");
@@ -243,56 +142,6 @@ void ConversionJob::writeSettings(const JobSettings& settings)
     v.outputFolder = settings.outputFolder;
     // A settings file that cannot be written does not stop the job.
     SettingsFile::Write(m_settingsPath.isEmpty() ? AppPaths::SettingsFilePath() : m_settingsPath, v);
-}
-
-bool ConversionJob::makeOutputFolder(const QString& folder, QString* error) const
-{
-    if (folder.isEmpty()) {
-        *error = QStringLiteral("No output folder is given. Please choose the folder for the document.");
-        return false;
-    }
-    const QByteArray f8 = QFile::encodeName(folder);
-    if (::mkdir(f8.constData(), 0755) == 0)
-        return true;
-    int err = errno;
-    if (QFileInfo(folder).isDir()) {
-        // Said now, not after every page has been made and joined.
-        if (::access(f8.constData(), W_OK | X_OK) == 0)
-            return true;
-        *error = QStringLiteral("The output folder %1 cannot be written: %2.")
-                     .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    if (err == ENOENT || err == ENOTDIR) {
-        // Missing folders along the way are made, as mkdir -p would; a file
-        // standing where one of them should be is named.
-        const QStringList parts = folder.split(QLatin1Char('/'));
-        QString path;
-        for (int k = 0; k < parts.size(); ++k) {
-            path += (k ? QStringLiteral("/") : QString()) + parts[k];
-            if (parts[k].isEmpty() || parts[k] == QLatin1String("."))
-                continue;
-            const QByteArray p8 = QFile::encodeName(path);
-            if (::mkdir(p8.constData(), 0755) == 0 || QFileInfo(path).isDir()) {
-                err = 0;
-                continue;
-            }
-            err = errno;
-            if (err == EEXIST || err == ENOTDIR) {
-                *error = QStringLiteral("The output folder %1 could not be made: %2 is a file, in the way.").arg(folder, path);
-                return false;
-            }
-            break;
-        }
-        if (err == 0)
-            return true;
-    }
-    if (err == EEXIST)
-        *error = QStringLiteral("The output folder %1 could not be made: a file of that name is in the way.").arg(folder);
-    else
-        *error = QStringLiteral("The output folder %1 could not be made: %2.")
-                     .arg(folder, QString::fromLocal8Bit(std::strerror(err)));
-    return false;
 }
 
 void ConversionJob::RequestStop()
@@ -392,7 +241,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
 
     // Before anything is created: a title that cannot name a file would
     // write a hidden file, write outside the output folder, or fail late.
-    const QString titleProblem = TitleProblem(m_in.Settings().title);
+    const QString titleProblem = OutputChecks::TitleProblem(m_in.Settings().title);
     if (!titleProblem.isEmpty()) {
         m_observer.Tell(ProgramName, titleProblem, MessageIcon::Exclamation);
         return Outcome::BadTitle;
@@ -433,7 +282,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
 
     QString error;
     const JobSettings settings = m_in.Settings();
-    const bool foldersMade = makeOutputFolder(settings.outputFolder, &error) && m_area.CreateFolders(&error);
+    const bool foldersMade = OutputChecks::MakeOutputFolder(settings.outputFolder, &error) && m_area.CreateFolders(&error);
     // The settings file is replaced by every job that got this far.
     writeSettings(settings);
     if (!foldersMade)
@@ -441,7 +290,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     // Its folder may be the output folder, just made.
     const QString sidecar = settings.sidecar;
     if (!sidecar.isEmpty()) {
-        const QString problem = SidecarProblem(sidecar, outputPathNow(), !settings.ocrLanguages.isEmpty());
+        const QString problem = OutputChecks::SidecarProblem(sidecar, outputPathNow(), !settings.ocrLanguages.isEmpty());
         if (!problem.isEmpty())
             return fail(problem);
     }
@@ -572,7 +421,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
     trimOutputFolder();
     const QString target = outputPathNow();
     // The title may have been edited while the job ran.
-    const QString lateProblem = TitleProblem(m_in.Settings().title);
+    const QString lateProblem = OutputChecks::TitleProblem(m_in.Settings().title);
     if (!lateProblem.isEmpty())
         return fail(lateProblem);
     // A title or folder edited to name another existing file is asked again.
@@ -591,7 +440,7 @@ ConversionJob::Outcome ConversionJob::runSteps()
         return halt();
     const SignalHold hold;
     OutputPlacement placement(work.tmpDir);
-    const auto readBack = [&](const QString& path, QString* why) { return CheckDocument(path, made, info, why); };
+    const auto readBack = [&](const QString& path, QString* why) { return OutputChecks::CheckDocument(path, made, info, why); };
     const auto placeDocument = [&](QString* why) {
         m_placed = placement.Place(work.finishedFile(), target, exists || target == confirmed, readBack, why);
         return m_placed;

@@ -65,15 +65,6 @@ public:
 
     // floor(i / (n - 1) x 100) in double precision; -1 when n < 2.
     static int Percent(int i, int n);
-    // Why a title cannot name the output file, in user words; empty if fine.
-    static QString TitleProblem(const QString& title);
-    // Whether pdf opens as a PDF of `pages` pages carrying the information
-    // entries; otherwise *problem says what is wrong.
-    static bool CheckDocument(const QString& pdf, int pages, const DocumentInfo& info, QString* problem);
-
-    // Why the pages' words cannot go to `sidecar` beside `document`, in
-    // user words; empty if they can.
-    static QString SidecarProblem(const QString& sidecar, const QString& document, bool searchable);
 
 private:
     static QString wordsFile(const WorkFolders& work);
@@ -98,7 +89,6 @@ private:
     // *exists tells whether an entry is there.
     bool mayReplace(const QString& target, const QString& confirmed, bool* exists);
     void writeSettings(const JobSettings& settings);
-    bool makeOutputFolder(const QString& folder, QString* error) const;
 
     JobInputs& m_in;
     JobObserver& m_observer;
