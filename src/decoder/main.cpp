@@ -11,13 +11,14 @@
 //   velunor-decode --parent PID --memory-limit BYTES --serve
 //
 // One helper for a whole job: reads requests "FORMAT\0PAGE\0PICTURE\0BITMAP\0" on
-// standard input (FORMAT "check": a JPEG checked to be kept as it is, its
-// traits beside BITMAP) and answers each on descriptor 3 with "STATUS WIDTH HEIGHT
+// standard input (FORMAT as "2/85": a JPEG that a page at quality 85 keeps as
+// it is is only checked, its traits beside BITMAP, and answered Kept) and answers each on descriptor 3 with "STATUS WIDTH HEIGHT
 // LENGTH\n" and LENGTH bytes of reason (STATUS a DecodeStep::HelperExit),
 // until its input ends. Running out of memory still ends it (exit status
 // OutOfMemory), as does a crash: the page maker then starts another.
 #include "engine/picture/DecodeStep.h"
 #include "platform/HelperBounds.h"
+#include "platform/MemoryTuning.h"
 
 #include <QFile>
 
@@ -102,12 +103,16 @@ int serve()
         QString error;
         int width = 0, height = 0;
         SayRequest(picture);
-        const bool done = format == DecodeStep::CheckRequest
-            ? DecodeStep::WriteKeptTraits(QFile::decodeName(picture), QFile::decodeName(bitmap), &width, &height, &error)
+        // FORMAT/QUALITY: a JPEG that a page at QUALITY keeps is only checked.
+        const int quality = format.contains('/') ? format.mid(format.indexOf('/') + 1).toInt() : 0;
+        bool kept = false;
+        const bool done = quality > 0
+            ? DecodeStep::KeepOrWriteTempBitmap(QFile::decodeName(picture), format.toInt(), quality, QFile::decodeName(bitmap),
+                                                &width, &height, &kept, &error)
             : DecodeStep::WriteTempBitmap(QFile::decodeName(picture), format.toInt(), QFile::decodeName(bitmap), &width,
                                           &height, &error, qBound(0, page.toInt(), 1000000));
         if (done) {
-            answer(DecodeStep::Decoded, width, height, {});
+            answer(kept ? DecodeStep::Kept : DecodeStep::Decoded, width, height, {});
             continue;
         }
         answer(saysOutOfMemory(error) ? DecodeStep::OutOfMemory : DecodeStep::Refused, 0, 0, error.toUtf8());
@@ -141,8 +146,11 @@ int main(int argc, char** argv)
     // Exit in the middle of a job ends the window, and this with it.
     if (!BindHelperToParent(parent, limit, outOfMemory))
         return DecodeStep::ParentGone;
-    if (serving)
+    if (serving) {
+        // Picture after picture, the buffers are reused as the program's own are.
+        KeepPageMemoryFlat();
         return serve();
+    }
 
     QString error;
     int width = 0, height = 0;

@@ -22,15 +22,14 @@ void moveOver(const QString& from, const QString& to)
 
 } // namespace
 
-void DecodeAhead::Start(const QString& picture, int format, int page, Work work)
+void DecodeAhead::Start(const QString& picture, int format, int page, int keepAt)
 {
     m_picture = picture;
     m_format = format;
     m_page = page;
-    m_work = work;
     m_sendError.clear();
     m_pending = true;
-    if (!m_decoder.Send(picture, format, aheadBitmap(), &m_sendError, page, work) && m_sendError.isEmpty())
+    if (!m_decoder.Send(picture, format, aheadBitmap(), &m_sendError, page, keepAt) && m_sendError.isEmpty())
         m_sendError = QStringLiteral("the picture decoder could not be started");
 }
 
@@ -47,25 +46,24 @@ DecodeAhead::Result DecodeAhead::Take(const QString& picture, int format, int pa
         return r;
     }
     r.matched = true;
-    r.work = m_work;
     if (!m_sendError.isEmpty()) {
         r.error = m_sendError;
         return r;
     }
-    r.ok = m_decoder.Receive(&r.width, &r.height, &r.error);
+    r.ok = m_decoder.Receive(&r.width, &r.height, &r.error, &r.kept);
     if (r.ok)
-        moveIn(m_work);
+        moveIn(r.kept);
     else
         clearAhead();
     return r;
 }
 
-void DecodeAhead::moveIn(Work work)
+void DecodeAhead::moveIn(bool kept)
 {
     const QString temp = m_folders.tempBitmap(), ahead = aheadBitmap();
     const QString side = PictureTraits::SideFile(ahead);
     // A JPEG kept has no bitmap: only its traits stand for it.
-    if (work == Work::CheckKept)
+    if (kept)
         QFile::remove(temp);
     else
         moveOver(ahead, temp);

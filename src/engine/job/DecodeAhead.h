@@ -12,30 +12,30 @@
 // dropped with the helper that holds it.
 class DecodeAhead {
 public:
-    using Work = DecoderProcess::Work;
     DecodeAhead(DecoderProcess& decoder, const WorkFolders& folders) : m_decoder(decoder), m_folders(folders) {}
 
     // Page `page` of `picture` (decoded as `format`) goes to the helper now,
-    // into a bitmap of its own beside the temporary bitmap.
-    void Start(const QString& picture, int format, int page, Work work);
+    // into a bitmap of its own beside the temporary bitmap; with `keepAt`, a
+    // JPEG that a page at that quality keeps is only checked.
+    void Start(const QString& picture, int format, int page, int keepAt);
 
     struct Result {
         bool matched = false; // false: nothing was started for this picture
-        Work work = Work::Decode;
         bool ok = false;
+        bool kept = false; // a JPEG checked and kept: its traits, no bitmap
         int width = 0;
         int height = 0;
         QString error;
     };
     // The result for this picture, once the helper has it (the window gets
     // its event passes meanwhile). A bitmap decoded becomes the temporary
-    // bitmap, with its traits; traits checked replace the bitmap's.
+    // bitmap, with its traits; the traits of a JPEG kept replace the bitmap.
     Result Take(const QString& picture, int format, int page);
 
 private:
     QString aheadBitmap() const { return m_folders.tmpDir + QStringLiteral("/ahead.bmp"); }
     // Puts the helper's files in the temporary bitmap's place.
-    void moveIn(Work work);
+    void moveIn(bool kept);
     void clearAhead();
 
     DecoderProcess& m_decoder;
@@ -44,6 +44,5 @@ private:
     QString m_picture;
     int m_format = 0;
     int m_page = 0;
-    Work m_work = Work::Decode;
     QString m_sendError; // the helper could not be started: told in the page's turn
 };

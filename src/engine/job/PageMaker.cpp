@@ -133,59 +133,44 @@ bool PageMaker::keepWanted(const QString& entryPath, const PictureTraits& traits
 bool PageMaker::readPicture(const QString& entryPath, int page, int pages, int quality, const PageLayout& layout,
                             int* width, int* height, bool* kept, QString* error)
 {
-    const DecodeAhead::Result ahead = m_ahead.Take(entryPath, m_format, page);
-    // Nothing was decoded ahead for this page (the first, or its entry was
-    // edited meanwhile). A JPEG is read here: once it is known whether it
-    // is kept, the helper takes the next picture, and the two are read at
-    // once.
-    if (!ahead.matched && pages == 1 && startsAsJpeg(entryPath)) {
-        *kept = keepJpeg(entryPath, quality, layout, width, height);
-        startAhead(entryPath, page, pages, *kept);
-        return *kept || writeTempBitmap(entryPath, page, width, height, error);
-    }
-    if (!pictureNow(ahead, entryPath, page, pages, quality, layout, width, height, kept, error))
-        return false;
-    // Photos come in runs: after a JPEG kept as it is, the next one is
-    // checked the same way; any other is decoded (and may still be kept).
-    const bool run = *kept || (startsAsJpeg(entryPath) &&
-                               keepWanted(entryPath, PictureTraits::Read(m_folders.tempBitmap(), *width, *height), *width,
-                                          *height, quality, layout));
-    startAhead(entryPath, page, pages, run);
-    return true;
-}
-
-bool PageMaker::pictureNow(const DecodeAhead::Result& ahead, const QString& entryPath, int page, int pages, int quality,
-                           const PageLayout& layout, int* width, int* height, bool* kept, QString* error)
-{
     *kept = false;
     const QString temp = m_folders.tempBitmap();
-    const bool checked = ahead.matched && ahead.work == DecodeAhead::Work::CheckKept;
-    if (ahead.ok && !checked) {
+    const DecodeAhead::Result ahead = m_ahead.Take(entryPath, m_format, page);
+    // Nothing was read ahead for this page (the first, or its entry was
+    // edited meanwhile): a JPEG is read here, so the helper takes the next
+    // picture at once and the two are read together. Any other picture
+    // needs the helper itself first.
+    const bool here = !ahead.matched && pages == 1 && startsAsJpeg(entryPath);
+    if (here)
+        startAhead(entryPath, page, pages, quality, layout);
+    if (ahead.ok && !ahead.kept) {
         *width = ahead.width;
         *height = ahead.height;
-        return true;
-    }
-    if (ahead.ok) {
-        // Checked while the page before was made; kept if the page, with
-        // its quality and layout as they are now, still wants it so.
-        const PictureTraits traits = PictureTraits::ReadAlone(temp, width, height);
-        if (keepWanted(entryPath, traits, *width, *height, quality, layout))
-            return *kept = true;
-        PictureTraits::Remove(temp);
-    }
-    // A JPEG that the helper could not read is read here again, as every
-    // JPEG is without a look-ahead: the same words, and no helper's limit.
-    if (ahead.matched && !ahead.ok && !checked && !startsAsJpeg(entryPath)) {
+    } else if (ahead.ok && keepWanted(entryPath, PictureTraits::ReadAlone(temp, width, height), *width, *height, quality,
+                                      layout)) {
+        // Checked by the helper while the page before was made, and kept
+        // by this page with its quality and layout as they are now.
+        *kept = true;
+    } else if (ahead.matched && !ahead.ok && !startsAsJpeg(entryPath)) {
         *error = ahead.error;
         QFile::remove(temp);
         PictureTraits::Remove(temp);
         return false;
+    } else {
+        // A JPEG that the helper could not read is read here again, as
+        // every JPEG is without a look-ahead: the same words, and no
+        // helper's limit.
+        PictureTraits::Remove(temp);
+        *kept = pages == 1 && !ahead.kept && keepJpeg(entryPath, quality, layout, width, height);
+        if (!*kept && !writeTempBitmap(entryPath, page, width, height, error))
+            return false;
     }
-    *kept = pages == 1 && !checked && keepJpeg(entryPath, quality, layout, width, height);
-    return *kept || writeTempBitmap(entryPath, page, width, height, error);
+    if (!here)
+        startAhead(entryPath, page, pages, quality, layout);
+    return true;
 }
 
-void PageMaker::startAhead(const QString& entryPath, int page, int pages, bool kept)
+void PageMaker::startAhead(const QString& entryPath, int page, int pages, int quality, const PageLayout& layout)
 {
     // Text is read from every bitmap as it is made: one page at a time.
     if (m_hook.made)
@@ -194,9 +179,10 @@ void PageMaker::startAhead(const QString& entryPath, int page, int pages, bool k
     const QString next = sameEntry ? entryPath : m_next;
     if (next.isEmpty())
         return;
-    const bool check = kept && !sameEntry && startsAsJpeg(next);
+    // A JPEG the page may keep as it is is only checked, as keepJpeg does.
+    const bool mayKeep = !sameEntry && !layout.deskew && startsAsJpeg(next);
     m_ahead.Start(next, sameEntry ? m_format : FormatForExtension(next, m_format), sameEntry ? page + 1 : 0,
-                  check ? DecodeAhead::Work::CheckKept : DecodeAhead::Work::Decode);
+                  mayKeep ? quality : 0);
 }
 
 PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout,

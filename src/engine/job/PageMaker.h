@@ -88,11 +88,9 @@ private:
     // the next picture is handed to the helper, to be read meanwhile.
     bool readPicture(const QString& entryPath, int page, int pages, int quality, const PageLayout& layout, int* width,
                      int* height, bool* kept, QString* error);
-    bool pictureNow(const DecodeAhead::Result& ahead, const QString& entryPath, int page, int pages, int quality,
-                    const PageLayout& layout, int* width, int* height, bool* kept, QString* error);
     // Hands the helper the picture of the page after page `page` of the
     // entry (a later page of it, or the next entry's first).
-    void startAhead(const QString& entryPath, int page, int pages, bool kept);
+    void startAhead(const QString& entryPath, int page, int pages, int quality, const PageLayout& layout);
     static PictureResolution::Ppi nativePpi(const QString& entryPath, int page, int w, int h, const PageLayout& layout);
     bool check(int result);
     // Why the page of a w x h picture, pageWidth x pageHeight points, cannot

@@ -164,19 +164,15 @@ bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QStri
     return true;
 }
 
-bool DecodeStep::WriteKeptTraits(const QString& picture, const QString& bitmap, int* width, int* height, QString* error)
+bool DecodeStep::KeepOrWriteTempBitmap(const QString& picture, int format, int quality, const QString& bitmap, int* width,
+                                       int* height, bool* kept, QString* error)
 {
+    // The rule the drawing layer keeps a JPEG by: asked at or above its own quality.
+    const auto wanted = [quality](const PictureTraits::JpegSource& source, int, int) {
+        return source.quality >= 1 && quality >= source.quality;
+    };
     PictureTraits::Remove(bitmap);
-    const PictureTraits traits = JpegCoefficientCheck::Check(picture, width, height);
-    if (traits.jpegSource.path.isEmpty()) {
-        *error = QString("it cannot be kept as it is");
-        return false;
-    }
-    if (!traits.Write(bitmap, *width, *height)) {
-        *error = QString("the file \"%1\" beside the temporary bitmap could not be written")
-                     .arg(QDir::toNativeSeparators(PictureTraits::SideFile(bitmap)));
-        PictureTraits::Remove(bitmap);
-        return false;
-    }
-    return true;
+    const PictureTraits traits = JpegCoefficientCheck::Check(picture, width, height, wanted);
+    *kept = !traits.jpegSource.path.isEmpty() && traits.Write(bitmap, *width, *height);
+    return *kept || WriteTempBitmap(picture, format, bitmap, width, height, error);
 }

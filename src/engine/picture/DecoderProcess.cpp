@@ -76,7 +76,7 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
 }
 
 bool DecoderProcess::Send(const QString& picture, int format, const QString& bitmap, QString* error, int page,
-                          Work work)
+                          int keepAt)
 {
     // A helper that ended between two pictures (killed from outside) is
     // replaced; this picture has nothing to do with its end. One still at
@@ -91,7 +91,7 @@ bool DecoderProcess::Send(const QString& picture, int format, const QString& bit
     // picture and bitmap, each ended by a NUL (no path holds one). A helper
     // that goes meanwhile is seen below; its closed pipe must not end this
     // program with SIGPIPE.
-    const QByteArray request = (work == Work::CheckKept ? QByteArray(DecodeStep::CheckRequest) : QByteArray::number(format)) + '\0' + QByteArray::number(page) + '\0'
+    const QByteArray request = QByteArray::number(format) + (keepAt > 0 ? '/' + QByteArray::number(keepAt) : QByteArray()) + '\0' + QByteArray::number(page) + '\0'
         + QFile::encodeName(picture) + '\0' + QFile::encodeName(bitmap) + '\0';
     sigset_t pipeSignal, before;
     sigemptyset(&pipeSignal);
@@ -119,8 +119,10 @@ bool DecoderProcess::Send(const QString& picture, int format, const QString& bit
     return true;
 }
 
-bool DecoderProcess::Receive(int* width, int* height, QString* error)
+bool DecoderProcess::Receive(int* width, int* height, QString* error, bool* kept)
 {
+    if (kept)
+        *kept = false;
     m_waiting = false;
     if (!m_child.Running()) {
         *error = QString("the picture decoder ended before it was given the picture");
@@ -156,8 +158,11 @@ bool DecoderProcess::Receive(int* width, int* height, QString* error)
     if (answerStatus >= 0 || answered(&answerStatus, &reason)) {
         // It answered (and waits for the next picture, unless it ended).
         const QString text = QString::fromUtf8(reason).trimmed();
-        if (answerStatus == DecodeStep::Decoded && *width > 0 && *height > 0)
+        if ((answerStatus == DecodeStep::Decoded || answerStatus == DecodeStep::Kept) && *width > 0 && *height > 0) {
+            if (kept)
+                *kept = answerStatus == DecodeStep::Kept;
             return true;
+        }
         if (answerStatus == DecodeStep::Decoded)
             *error = QString("the picture decoder gave no size (%1)").arg(text);
         else if (answerStatus == DecodeStep::OutOfMemory)

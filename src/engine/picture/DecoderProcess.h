@@ -30,11 +30,6 @@ public:
     DecoderProcess(const DecoderProcess&) = delete;
     DecoderProcess& operator=(const DecoderProcess&) = delete;
 
-    // What the helper is asked to do with a picture: decode it into the
-    // bitmap (DecodeStep::WriteTempBitmap), or check a JPEG to be kept as it
-    // is without its pixels (DecodeStep::WriteKeptTraits).
-    enum class Work { Decode, CheckKept };
-
     // DecodeStep::WriteTempBitmap in the helper; the same results, but a
     // helper that failed may leave part of a bitmap: the caller removes it.
     bool Run(const QString& picture, int format, const QString& bitmap, int* width, int* height, QString* error,
@@ -43,9 +38,10 @@ public:
     // Run in two halves, so that this process works while the helper does:
     // Send hands it the picture and returns at once, Receive waits for the
     // answer (with the caller's yield). One picture at a time.
-    bool Send(const QString& picture, int format, const QString& bitmap, QString* error, int page = 0,
-              Work work = Work::Decode);
-    bool Receive(int* width, int* height, QString* error);
+    // With `keepAt` > 0 a JPEG that a page at that quality keeps as it is
+    // is only checked (DecodeStep::KeepOrWriteTempBitmap; *kept).
+    bool Send(const QString& picture, int format, const QString& bitmap, QString* error, int page = 0, int keepAt = 0);
+    bool Receive(int* width, int* height, QString* error, bool* kept = nullptr);
     // Ends the helper with the picture it has: one no longer wanted.
     void Drop() { end(); }
 
