@@ -41,6 +41,8 @@ public:
     static PictureTraits Of(FIBITMAP* decoded, const QString& sourcePath);
     // What a reader of lossy coding says of the picture it decoded, for Of.
     static void MarkLossy(FIBITMAP* decoded);
+    // What a reader says of CMYK pixels it made RGB without a CMYK profile.
+    static void MarkUnprofiledCmyk(FIBITMAP* decoded);
 
     static QString SideFile(const QString& bitmapPath);
     // Writes the side file for a bitmap of width x height pixels; when
