@@ -105,10 +105,8 @@ bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout
         return false;
     // A photo coded anew (the quality asked is below its own) is not read
     // any further.
-    const auto wanted = [&](const PictureTraits::JpegSource& source, int w, int h) {
-        PictureTraits t;
-        t.jpegSource = source;
-        return keepWanted(entryPath, t, w, h, quality, layout);
+    const auto wanted = [&](const PictureTraits& found, int w, int h) {
+        return keepWanted(entryPath, found, w, h, quality, layout);
     };
     const PictureTraits traits = JpegCoefficientCheck::Check(entryPath, width, height, wanted);
     if (traits.jpegSource.path.isEmpty())

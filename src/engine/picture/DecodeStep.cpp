@@ -168,8 +168,8 @@ bool DecodeStep::KeepOrWriteTempBitmap(const QString& picture, int format, int q
                                        int* height, bool* kept, QString* error)
 {
     // The rule the drawing layer keeps a JPEG by: asked at or above its own quality.
-    const auto wanted = [quality](const PictureTraits::JpegSource& source, int, int) {
-        return source.quality >= 1 && quality >= source.quality;
+    const auto wanted = [quality](const PictureTraits& found, int, int) {
+        return found.jpegSource.quality >= 1 && quality >= found.jpegSource.quality;
     };
     PictureTraits::Remove(bitmap);
     const PictureTraits traits = JpegCoefficientCheck::Check(picture, width, height, wanted);

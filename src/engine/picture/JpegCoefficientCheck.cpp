@@ -73,11 +73,11 @@ PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* 
     PictureTraits::JpegSource& source = traits.jpegSource;
     source.path = absolute;
     source.size = bytes.size();
+    source.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.constData()), size_t(bytes.size())));
     source.quality = facts.quality;
     source.orientation = facts.orientation;
-    if ((wanted && !wanted(source, *width, *height)) || !ReadsWhole(bytes))
-        return {};
-    source.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.constData()), size_t(bytes.size())));
     traits.unprofiledCmyk = facts.components == 4 && ColourProfile::Channels(facts.iccProfile) != 4;
+    if ((wanted && !wanted(traits, *width, *height)) || !ReadsWhole(bytes))
+        return {};
     return traits;
 }

@@ -19,9 +19,10 @@ public:
     // (JpegFacts::Passable), no larger than the page maker takes, and read
     // whole without an error or a warning; traits without a JPEG source
     // otherwise (the full decode then judges the picture and speaks).
-    // `wanted`, when given, is asked first, with the source and the upright
-    // size: a JPEG the page would not keep is not read any further.
-    using Wanted = std::function<bool(const PictureTraits::JpegSource& source, int width, int height)>;
+    // `wanted`, given the traits and the upright size, says whether the
+    // page would keep such a JPEG at all; when it would not, the read of the
+    // coefficients (a third of a decode) is spared.
+    using Wanted = std::function<bool(const PictureTraits& traits, int width, int height)>;
     static PictureTraits Check(const QString& path, int* width, int* height, const Wanted& wanted = {});
 
     // Whether libjpeg reads every coefficient of `jpeg` without an error or
