@@ -7,6 +7,7 @@
 
 #include <FreeImage.h>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tiffio.h>
 
 using namespace testsupport;
 
@@ -59,6 +61,30 @@ textpage::Score readBack(const QString& pdf, const QVector<textpage::DrawnWord>&
 {
     return textpage::score(words, runProgram("pdftotext", {"-raw", pdf, "-"}).out,
                            runProgram("pdftotext", {"-bbox", pdf, "-"}).out, pointsPerPixel);
+}
+
+// `mono` as a Group 4 TIFF by libtiff's own writer.
+void saveG4Tiff(const QImage& mono, const QString& path, uint16_t photometric, uint32_t rowsPerStrip, uint16_t fillOrder)
+{
+    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_TRUE(t);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(mono.width()));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(mono.height()));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(t, TIFFTAG_FILLORDER, fillOrder);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    std::vector<uint8_t> row(size_t(mono.width() + 7) / 8);
+    for (int y = 0; y < mono.height(); ++y) {
+        std::fill(row.begin(), row.end(), 0);
+        for (int x = 0; x < mono.width(); ++x)
+            if ((qGray(mono.pixel(x, y)) < 128) == (photometric == PHOTOMETRIC_MINISWHITE))
+                row[size_t(x) / 8] |= uint8_t(0x80 >> (x % 8));
+        ASSERT_EQ(TIFFWriteScanline(t, row.data(), uint32_t(y), 0), 1);
+    }
+    TIFFClose(t);
 }
 
 } // namespace
@@ -181,37 +207,65 @@ TEST_F(ScanTest, AskewPagesAreStraightenedWhenAsked)
 
 // A bilevel page is coded as CCITT Group 4 where that is smaller than Flate
 // (not for noise), in its own two colours, and every renderer draws exactly
-// its pixels.
+// its pixels. A Group 4 TIFF page keeps its own coded strip where PDF can
+// read it as it stands, and its text is read from its pixels.
 TEST_F(ScanTest, BilevelPagesAreGroup4WhereSmallerAndExact)
 {
-    QVector<textpage::DrawnWord> words;
-    const QImage text = textpage::drawPage(300, &words).copy(250, 250, 800, 600);
+    QVector<textpage::DrawnWord> drawn, words;
+    const QRect crop(250, 250, 800, 600);
+    const QImage text = textpage::drawPage(300, &drawn).copy(crop);
+    for (const textpage::DrawnWord& w : drawn)
+        if (QRectF(crop).contains(w.box))
+            words.push_back({w.text, w.box.translated(-crop.topLeft())});
+    const QImage mono = text.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
     QImage noise(800, 600, QImage::Format_Mono);
     std::mt19937 rng(3);
     for (int y = 0; y < noise.height(); ++y)
         for (int x = 0; x < noise.width(); ++x)
             noise.setPixel(x, y, rng() & 1);
-    QImage coloured = text.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+    QImage coloured = mono;
     coloured.setColorTable({qRgb(250, 240, 180), qRgb(30, 40, 120)}); // paper, ink
     const struct {
         const char* name;
         QImage picture;
         const char* coding; // pdfimages' name
+        uint16_t photometric = 0; // a Group 4 TIFF of libtiff's...
+        uint32_t rowsPerStrip = 0;
+        uint16_t fillOrder = FILLORDER_MSB2LSB;
+        bool kept = false; // ...whose strip is the page's image
+        bool ocr = false;
     } cases[] = {
-        {"text", text.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither), "ccitt"},
-        {"inverted", [&] { QImage i = text.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither); i.invertPixels(); return i; }(),
-         "ccitt"},
+        {"text", mono, "ccitt"},
+        {"inverted", [&] { QImage i = mono; i.invertPixels(); return i; }(), "ccitt"},
         {"coloured", coloured, "ccitt"},
         {"noise", noise, "image"},
+        {"g4", mono, "ccitt", PHOTOMETRIC_MINISWHITE, 600, FILLORDER_MSB2LSB, true, true},
+        {"g4-min-is-black", mono, "ccitt", PHOTOMETRIC_MINISBLACK, 600, FILLORDER_MSB2LSB, true},
+        {"g4-strips", mono, "ccitt", PHOTOMETRIC_MINISWHITE, 64},
+        {"g4-lsb-first", mono, "ccitt", PHOTOMETRIC_MINISWHITE, 600, FILLORDER_LSB2MSB},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString picture = save(c.picture, QString(c.name) + ".png");
-        const QString pdf = convert(c.name, {picture});
+        QString input = picture;
+        if (c.photometric || c.rowsPerStrip) {
+            input = root + "/" + c.name + ".tif";
+            saveG4Tiff(c.picture, input, c.photometric, c.rowsPerStrip, c.fillOrder);
+        }
+        const QString pdf = convert(c.name, c.ocr ? QStringList{"--ocr", "eng", input} : QStringList{input});
         const std::vector<QStringList> images = pdfImages(pdf);
         ASSERT_EQ(images.size(), 1u);
         EXPECT_EQ(images[0].value(8), c.coding);
         EXPECT_EQ(images[0].value(7), "1");
+        if (c.photometric || c.rowsPerStrip) {
+            const QString raw = root + "/" + c.name + ".raw";
+            ASSERT_TRUE(runToFile("qpdf", {pdf, "--show-object=" + images[0].value(10), "--raw-stream-data"}, {}, raw));
+            EXPECT_EQ(readAll(input).contains(readAll(raw)), c.kept);
+        }
+        if (c.ocr) {
+            const textpage::Score s = readBack(pdf, words, 72.0 / 200);
+            EXPECT_GE(s.found, s.expected * 9 / 10);
+        }
         // Poppler's decoder (its renderer smooths bilevel pictures, and
         // pdfimages writes two colours' indices as they come), MuPDF's and
         // Ghostscript's drawing at the page's 200 ppi.
