@@ -16,6 +16,7 @@
 #include <QTransform>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <tiffio.h>
 
@@ -297,5 +298,100 @@ TEST_F(ScanTest, BilevelPagesAreGroup4WhereSmallerAndExact)
             ASSERT_TRUE(r.ok) << qPrintable(r.messages);
             EXPECT_EQ(meanAbsDiff(r.image, expected), 0);
         }
+    }
+}
+
+// With no new choice made, or each made off, the designed page is written
+// object for object as it always was: its dictionary, drawing and picture,
+// as qpdf lays them out (stream data in hex).
+TEST_F(ScanTest, TheDesignedPageIsUnchangedWhenNoNewChoiceIsMade)
+{
+    QImage image(3, 2, QImage::Format_RGB888);
+    const QRgb pixels[] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255),
+                           qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(128, 128, 128)};
+    for (int i = 0; i < 6; ++i)
+        image.setPixel(i % 3, i / 3, pixels[i]);
+    const QString picture = save(image, "small.png");
+    const QByteArray expected = R"(%% Page 1
+%% Original object ID: 4 0
+6 0 obj
+<<
+  /Contents 7 0 R
+  /MediaBox [
+    0
+    0
+    1.1339
+    0.8504
+  ]
+  /Parent 5 0 R
+  /Resources <<
+    /XObject <<
+      /Im1 9 0 R
+    >>
+  >>
+  /Type /Page
+>>
+endobj
+
+%% Contents for page 1
+%% Original object ID: 7 0
+7 0 obj
+<<
+  /Length 8 0 R
+>>
+stream q 1.1339 0 0 0.8504 0 0 cm /Im1 Do Q
+endobj
+
+8 0 obj
+37
+endobj
+
+%% Original object ID: 8 0
+9 0 obj
+<<
+  /BitsPerComponent 4
+  /ColorSpace [
+    /Indexed
+    /DeviceRGB
+    5
+    <ff000000ff000000ffffffff000000808080>
+  ]
+  /Height 2
+  /Subtype /Image
+  /Type /XObject
+  /Width 3
+  /Length 10 0 R
+>>
+stream 01203450
+endobj
+
+%QDF: ignore_newline
+10 0 obj
+4
+endobj
+
+)";
+    const QStringList cases[] = {{},
+                                 {"--no-rotate-pages"},
+                                 {"--page-size", "picture", "--orientation", "auto", "--fit", "into"},
+                                 {"--page-size", "picture", "--no-rotate-pages"}};
+    int n = 0;
+    for (const QStringList& options : cases) {
+        SCOPED_TRACE(options.join(' ').toStdString());
+        const QString qdf = root + "/" + QString::number(++n) + ".qdf";
+        ASSERT_TRUE(runToFile("qpdf", {"--qdf", "--object-streams=disable",
+                                       convert(QString::number(n), options + QStringList{picture}), "-"}, {}, qdf));
+        const QByteArray all = readAll(qdf);
+        QByteArray page = all.mid(all.indexOf("%% Page 1"));
+        page.truncate(page.indexOf("xref\n"));
+        // Binary stream data in hex, for a dump one can read.
+        for (qsizetype at = page.indexOf("stream\n"); at >= 0; at = page.indexOf("stream\n", at + 1)) {
+            const qsizetype end = page.indexOf("\nendstream", at);
+            ASSERT_GT(end, at);
+            const QByteArray data = page.mid(at + 7, end - at - 7);
+            const bool text = std::all_of(data.begin(), data.end(), [](char c) { return c >= ' ' && c <= '~'; });
+            page.replace(at, end + 10 - at, "stream " + (text ? data : data.toHex()));
+        }
+        EXPECT_EQ(page.toStdString(), expected.toStdString());
     }
 }
