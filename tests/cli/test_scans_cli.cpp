@@ -50,18 +50,22 @@ protected:
     QString root = tmp.path();
 };
 
-QString pdfinfoValue(const QString& pdf, const QString& field)
+// pdfinfo's "Page N field" (size, rot) of page `page`.
+QString pdfinfoValue(const QString& pdf, const QString& field, int page = 1)
 {
+    const QString n = QString::number(page);
     const QRegularExpressionMatch m =
-        QRegularExpression("^" + field + ":\\s+(.*)$", QRegularExpression::MultilineOption)
-            .match(runProgram("pdfinfo", {pdf}).out);
+        QRegularExpression("^Page\\s+" + n + " " + field + ":\\s+(.*)$", QRegularExpression::MultilineOption)
+            .match(runProgram("pdfinfo", {"-f", n, "-l", n, pdf}).out);
     return m.captured(1).trimmed();
 }
 
-textpage::Score readBack(const QString& pdf, const QVector<textpage::DrawnWord>& words, double pointsPerPixel)
+textpage::Score readBack(const QString& pdf, const QVector<textpage::DrawnWord>& words, double pointsPerPixel,
+                         int page = 1)
 {
-    return textpage::score(words, runProgram("pdftotext", {"-raw", pdf, "-"}).out,
-                           runProgram("pdftotext", {"-bbox", pdf, "-"}).out, pointsPerPixel);
+    const QString n = QString::number(page);
+    return textpage::score(words, runProgram("pdftotext", {"-f", n, "-l", n, "-raw", pdf, "-"}).out,
+                           runProgram("pdftotext", {"-f", n, "-l", n, "-bbox", pdf, "-"}).out, pointsPerPixel);
 }
 
 // `mono` as a Group 4 TIFF by libtiff's own writer.
@@ -92,46 +96,58 @@ void saveG4Tiff(const QImage& mono, const QString& path, uint16_t photometric, u
 
 // Two columns are read one after the other; a page whose text stands
 // sideways or upside down is shown upright by its /Rotate, its words where
-// they are seen; unless that is turned off.
+// they are seen; unless that is turned off. One job a setting, its pages
+// read two at once.
 TEST_F(ScanTest, TextIsReadInColumnsAndTurnedPagesAreShownUpright)
 {
     const struct {
         const char* name;
         int columns;
         int turn; // the picture, clockwise
-        const char* option;
-        int rotate; // the page's /Rotate
+        bool rotate;
+        int rotation; // the page's /Rotate
     } cases[] = {
-        {"columns", 2, 0, nullptr, 0},
-        {"columns-unturned", 2, 0, "--no-rotate-pages", 0},
-        {"sideways", 1, 90, nullptr, 270},
-        {"upside-down", 1, 180, nullptr, 180},
-        {"sideways-left", 1, 270, "--rotate-pages", 90},
-        {"left-alone", 1, 90, "--no-rotate-pages", 0},
-        {"photo", 0, 0, nullptr, 0},
+        {"columns", 2, 0, true, 0},
+        {"sideways", 1, 90, true, 270},
+        {"upside-down", 1, 180, true, 180},
+        {"sideways-left", 1, 270, true, 90},
+        {"photo", 0, 0, true, 0},
+        {"columns-unturned", 2, 0, false, 0},
+        {"left-alone", 1, 90, false, 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        QVector<textpage::DrawnWord> words;
-        const QString picture = root + "/" + c.name + ".png";
-        if (c.columns == 0)
-            ASSERT_TRUE(saveRgb(testPattern(1200, 1600), picture, FIF_PNG));
-        else
-            textpage::turned(textpage::drawPage(150, &words, c.columns, c.columns > 1 ? 12 : 11), c.turn).save(picture);
-        QStringList args = {"--ocr", "eng", picture};
-        if (c.option)
-            args << c.option;
-        const QString pdf = convert(c.name, args);
-        EXPECT_EQ(pdfinfoValue(pdf, "Page rot").toInt(), c.rotate);
-        if ((c.rotate == 0 && c.turn != 0) || c.columns == 0)
-            continue;
-        // What one sees is the upright page, and the words lie where they are seen.
-        const QStringList size = pdfinfoValue(pdf, "Page size").split(' ');
-        EXPECT_LT(size.value(c.rotate % 180 ? 2 : 0).toDouble(), size.value(c.rotate % 180 ? 0 : 2).toDouble());
-        const textpage::Score s = readBack(pdf, words, 72.0 / 200);
-        EXPECT_GE(s.found, s.expected * 99 / 100);
-        if (c.turn != 0) {
-            EXPECT_GE(s.inPlace, s.found * 90 / 100);
+    for (const bool rotate : {true, false}) {
+        QStringList pictures;
+        QVector<QVector<textpage::DrawnWord>> words;
+        for (const auto& c : cases) {
+            if (c.rotate != rotate)
+                continue;
+            pictures << root + "/" + c.name + ".png";
+            words.push_back({});
+            if (c.columns == 0)
+                ASSERT_TRUE(saveRgb(testPattern(600, 800), pictures.last(), FIF_PNG));
+            else
+                textpage::turned(textpage::drawPage(150, &words.last(), c.columns, c.columns > 1 ? 12 : 11), c.turn)
+                    .save(pictures.last());
+        }
+        const QString pdf = convert(rotate ? "turned" : "unturned",
+                                    QStringList{"--ocr", "eng"} + (rotate ? QStringList() : QStringList{"--no-rotate-pages"}) + pictures);
+        int page = 0;
+        for (const auto& c : cases) {
+            if (c.rotate != rotate)
+                continue;
+            SCOPED_TRACE(c.name);
+            ++page;
+            EXPECT_EQ(pdfinfoValue(pdf, "rot", page).toInt(), c.rotation);
+            if ((c.rotation == 0 && c.turn != 0) || c.columns == 0)
+                continue;
+            // What one sees is the upright page, and the words lie where they are seen.
+            const QStringList size = pdfinfoValue(pdf, "size", page).split(' ');
+            EXPECT_LT(size.value(c.rotation % 180 ? 2 : 0).toDouble(), size.value(c.rotation % 180 ? 0 : 2).toDouble());
+            const textpage::Score s = readBack(pdf, words[page - 1], 72.0 / 200, page);
+            EXPECT_GE(s.found, s.expected * 99 / 100);
+            if (c.turn != 0) {
+                EXPECT_GE(s.inPlace, s.found * 90 / 100);
+            }
         }
     }
 }
