@@ -237,29 +237,45 @@ void eightPages(const QString& bin, const QString& root, const QString& picture)
     for (int k = 0; k < 8; ++k)
         pages << picture;
     const QStringList ours = QStringList{"-y", "-o", root, "-t", "eight", "--ocr", "eng"} + pages;
-    const Timed job = timedRun(QStringList{bin + "/velunor-convert"} + ours);
     const QString oneReader = qEnvironmentVariable("VELUNOR_ONE_READER");
-    const Timed one = oneReader.isEmpty() ? Timed{} : timedRun(QStringList{oneReader} + ours);
-    double sequential = 0;
-    for (const QString& p : pages)
-        sequential += timedRun({"tesseract", p, root + "/tess", "-l", "eng", "-c", "textonly_pdf=1", "pdf"}).wall;
-    Timed peer;
     const bool peerThere = !QStandardPaths::findExecutable("ocrmypdf").isEmpty() &&
                            !QStandardPaths::findExecutable("img2pdf").isEmpty();
-    if (peerThere) {
-        const Timed join = timedRun(QStringList{"img2pdf", "-o", root + "/eight-in.pdf"} + pages);
-        peer = timedRun({"ocrmypdf", "--output-type", "pdf", "-l", "eng", "--rotate-pages", "--jobs", "2",
-                         root + "/eight-in.pdf", root + "/eight-ocrmypdf.pdf"});
-        peer.wall += join.wall;
-        peer.exit = join.exit != 0 ? join.exit : peer.exit;
+    // Best of 2 rounds, the four runs taken in turn, so that a change of
+    // the machine's load falls on all of them alike.
+    const auto best = [](Timed* kept, const Timed& t) {
+        if (t.exit == 0 && (kept->exit != 0 || t.wall < kept->wall))
+            *kept = t;
+    };
+    Timed job, one, tess, peer;
+    for (int round = 0; round < 2; ++round) {
+        best(&job, timedRun(QStringList{bin + "/velunor-convert"} + ours));
+        if (!oneReader.isEmpty())
+            best(&one, timedRun(QStringList{oneReader} + ours));
+        Timed sequential;
+        sequential.exit = 0;
+        for (const QString& p : pages) {
+            const Timed page = timedRun({"tesseract", p, root + "/tess", "-l", "eng", "-c", "textonly_pdf=1", "pdf"});
+            sequential.wall += page.wall;
+            sequential.exit = page.exit != 0 ? page.exit : sequential.exit;
+        }
+        best(&tess, sequential);
+        if (peerThere) {
+            const Timed join = timedRun(QStringList{"img2pdf", "-o", root + "/eight-in.pdf"} + pages);
+            Timed ocr = timedRun({"ocrmypdf", "--output-type", "pdf", "-l", "eng", "--rotate-pages", "--jobs", "2",
+                                  root + "/eight-in.pdf", root + "/eight-ocrmypdf.pdf"});
+            ocr.wall += join.wall;
+            ocr.exit = join.exit != 0 ? join.exit : ocr.exit;
+            best(&peer, ocr);
+        }
     }
     const auto seconds = [](const Timed& t) { return t.exit == 0 ? QString::number(t.wall, 'f', 1) + " s" : QString("failed"); };
-    std::printf("8-page job with text (A4 at 300 dpi):\n\n| run | wall | ours / it |\n|---|---|---|\n");
+    std::printf("8-page job with text (A4 at 300 dpi), best of 2 rounds:\n\n| run | wall | ours / it |\n|---|---|---|\n");
     std::printf("| ours, two readers | %s | |\n", qPrintable(seconds(job)));
     std::printf("| ours, one reader (the build before the second) | %s | %s |\n",
                 oneReader.isEmpty() ? "not given (VELUNOR_ONE_READER)" : qPrintable(seconds(one)),
                 one.exit == 0 ? qPrintable(QString::number(job.wall / one.wall, 'f', 2) + "x") : "");
-    std::printf("| tesseract program, page after page | %.1f s | %.2fx |\n", sequential, job.wall / sequential);
+    std::printf("| tesseract program, page after page | %s | %s |\n", qPrintable(seconds(tess)),
+                tess.exit == 0 ? qPrintable(QString::number(job.wall / tess.wall, 'f', 2) + "x") : "");
     std::printf("| ocrmypdf --output-type pdf -l eng --rotate-pages --jobs 2, after img2pdf | %s | %s |\n\n",
                 peerThere ? qPrintable(seconds(peer)) : "not installed",
                 peer.exit == 0 ? qPrintable(QString::number(job.wall / peer.wall, 'f', 2) + "x") : "");
