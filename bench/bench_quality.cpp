@@ -5,7 +5,7 @@
 // here). The stored pictures are read back with poppler's pdfimages.
 //
 // Usage: bench_quality [flat.png]
-#include "StderrSink.h"
+#include "BenchPageMaker.h"
 
 #include "engine/job/PageMaker.h"
 #include "engine/picture/PictureReader.h"
@@ -145,12 +145,9 @@ int main(int argc, char** argv)
     } sets[] = {{"photos (12)", photos}, {"flat", flat.isEmpty() ? QStringList() : QStringList{flat}},
                 {"scan", {makeScan(tmp.filePath("scan.png"))}}};
 
-    WorkFolders folders{tmp.filePath("tmpvelunor"), tmp.filePath("jpgtmp")};
-    QDir().mkpath(folders.tmpDir);
-    QDir().mkpath(folders.pageDir);
-    StderrSink sink;
-    PageMaker maker(folders, sink, [] {});
-    maker.BeginJob();
+    BenchPageMaker bench(tmp.path(), [] {});
+    const WorkFolders& folders = bench.folders;
+    PageMaker& maker = bench.maker;
 
     std::printf("Page bytes (summed over the set) and PSNR in dB of the stored picture (over all its samples),\n"
                 "ours beside gm convert -quality Q. \"exact\": every pixel as in the source.\n\n");

@@ -3,9 +3,7 @@
 // and how soon a file of more pages than the cap is refused.
 //
 // Usage: bench_tiffpages
-#include "StderrSink.h"
-#include "engine/job/PageMaker.h"
-#include "engine/job/WorkFolders.h"
+#include "BenchPageMaker.h"
 #include "engine/picture/TiffPages.h"
 #include "platform/MemoryTuning.h"
 
@@ -53,12 +51,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each row as it is measured
     QTemporaryDir tmp;
-    WorkFolders folders{tmp.filePath("tmpvelunor"), tmp.filePath("jpgtmp")};
-    QDir().mkpath(folders.tmpDir);
-    QDir().mkpath(folders.pageDir);
-    StderrSink sink;
-    PageMaker maker(folders, sink, YieldEvents);
-    maker.BeginJob();
+    BenchPageMaker bench(tmp.path(), YieldEvents);
+    const WorkFolders& folders = bench.folders;
+    PageMaker& maker = bench.maker;
 
     std::printf("One entry of a TIFF of n pages of 32 x 32 grey pixels made into its page file (each page\n"
                 "decoded in the helper, made and joined), ms of wall time:\n%8s %10s %10s %10s\n",

@@ -2,9 +2,9 @@
 # Takes the README's screenshots from the real program under Xvfb, driven by
 # xdotool: the window after start-up, and with a folder of pictures added.
 # Usage: resources/make-screenshots.sh path/to/velunor   (run it inside
-# xvfb-run -s "-screen 0 1024x768x24"). Then a job in progress: the PDF
-# toolkit is a stand-in that joins the first pages and then waits, so the
-# picture shows the bar, the caption and the entry being joined.
+# xvfb-run -s "-screen 0 1024x768x24"). Then a job in progress: the joiner
+# is a stand-in that joins the first pages and then waits, so the picture
+# shows the bar, the caption and the entry being joined.
 set -euo pipefail
 exe=$(readlink -f "$1")
 out=$(cd "$(dirname "$0")/.." && pwd)/docs
@@ -28,19 +28,24 @@ mkdir -p "$XDG_CONFIG_HOME/velunor"
 printf '"Trip to the coast"\r\n"Ann"\r\n"Holiday 2026"\r\n"sea, boats"\r\n"60"\r\n"%s"\r\n' \
   "$HOME/output" > "$XDG_CONFIG_HOME/velunor/setting.dll"
 
-# The stand-in toolkit: the real qpdf for two joins, then it waits until the
-# job is stopped (Escape ends it).
-mkdir -p "$demo/bin"
-cat > "$demo/bin/qpdf" <<EOS
+# The program runs from a copy beside its own helpers, but for a stand-in
+# joiner (the helpers are found beside the program): the real velunor-join
+# for two joins, then it waits until the job is stopped (Escape ends it).
+real=$(dirname "$exe")/../libexec/velunor
+mkdir -p "$demo/prog/bin" "$demo/prog/libexec/velunor"
+cp "$exe" "$demo/prog/bin/velunor"
+for helper in "$real"/*; do ln -s "$(readlink -f "$helper")" "$demo/prog/libexec/velunor/"; done
+rm "$demo/prog/libexec/velunor/velunor-join"
+cat > "$demo/prog/libexec/velunor/velunor-join" <<EOS
 #!/bin/sh
 n=\$(cat "$demo/joins" 2>/dev/null || echo 0)
 echo \$((n + 1)) > "$demo/joins"
-[ "\$n" -lt 2 ] && exec /usr/bin/qpdf "\$@"
+[ "\$n" -lt 2 ] && exec "$(readlink -f "$real/velunor-join")" "\$@"
 : > "$demo/held"
 sleep 600 & wait
 EOS
-chmod +x "$demo/bin/qpdf"
-PATH=$demo/bin:$PATH ASAN_OPTIONS=detect_leaks=0 "$exe" &
+chmod +x "$demo/prog/libexec/velunor/velunor-join"
+ASAN_OPTIONS=detect_leaks=0 "$demo/prog/bin/velunor" &
 pid=$!
 wid=$(xdotool search --sync --onlyvisible --name '^Velunor$' | head -1)
 sleep 1 # let the first paint finish
@@ -72,6 +77,7 @@ for try in $(seq 120); do
   [ -e "$demo/held" ] && break
   sleep 0.5
 done
+[ -e "$demo/held" ] || { echo "make-screenshots: the job never reached the held join" >&2; exit 1; }
 sleep 1
 import -window "$wid" "$out/screenshot-converting.png"
 xdotool key Escape

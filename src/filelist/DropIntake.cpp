@@ -80,8 +80,8 @@ void DropIntake::intake(QDropEvent* event)
         else
             pictures.append(path);
     }
-    m_controller.addCheck()->Check(pictures.mid(0, m_controller.AppendPaths(pictures, FileListController::Report::Queued)));
-    m_controller.TellUnreadable(unreadable, FileListController::Report::Queued);
+    m_controller.addCheck()->Check(pictures.mid(0, m_controller.AppendPaths(pictures, FileListController::Report::Queued)),
+                                   unreadable);
     m_controller.HideHintIfListed();
 }
 

@@ -183,29 +183,6 @@ void FileListController::tell(const QString& text, Report report)
     m_sink.showMessage(ProgramName, text, MessageIcon::Exclamation);
 }
 
-void FileListController::TellUnreadable(const QList<FolderWalk::Unreadable>& unreadable, Report report)
-{
-    if (unreadable.isEmpty())
-        return;
-    if (unreadable.size() == 1) {
-        tell(QStringLiteral("%1 could not be read (%2), so it was not added.")
-                 .arg(QuotedPath(unreadable[0].path), unreadable[0].reason),
-             report);
-        return;
-    }
-    // The first few by name: a whole tree of them would not fit on a screen.
-    constexpr int kNamed = 3;
-    QStringList named;
-    for (const FolderWalk::Unreadable& u : unreadable.mid(0, kNamed))
-        named << QStringLiteral("%1 (%2)").arg(QuotedPath(u.path), u.reason);
-    const qsizetype more = unreadable.size() - named.size();
-    tell(QStringLiteral("%1 entries could not be read, so they were not added: %2%3.")
-             .arg(unreadable.size())
-             .arg(named.join(QStringLiteral(", ")))
-             .arg(more > 0 ? QStringLiteral(" and %1 more").arg(more) : QString()),
-         report);
-}
-
 bool FileListController::appendOne(const QString& path, bool* told, Report report)
 {
     if (!m_w.List1)
@@ -385,8 +362,7 @@ void FileListController::AddFolder()
     }
     if (!self)
         return;
-    TellUnreadable(unreadable);
-    m_check->Check(added);
+    m_check->Check(added, unreadable);
 
     // A search started during another one's event passes leaves the caption
     // to the outer one.

@@ -61,16 +61,14 @@ public:
     // Selects entry `row` and scrolls it into view, as a click would (the
     // page number follows).
     void SelectEntry(int row);
-    // Says once which entries could not be read and so were not added (the
-    // first few, and how many), in a "Velunor" message; nothing when none.
-    void TellUnreadable(const QList<FolderWalk::Unreadable>& unreadable, Report report = Report::Now);
     // Hides the drop hint when the list holds entries.
     void HideHintIfListed();
 
     // The drop filter on List1, picText and picDoor (made by the constructor).
     DropIntake* drops() const { return m_drops; }
     // The header check of what Add, Add Folder and drops append; its
-    // Found() tells which will not make a page.
+    // Found() tells which will not make a page, and which entries could
+    // not be read and so were not added.
     AddCheck* addCheck() const { return m_check; }
 
     // Texts the commands use.

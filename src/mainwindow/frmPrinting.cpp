@@ -369,26 +369,24 @@ void frmPrinting::Command3_Click()
     showAddProblems();
 }
 
-void frmPrinting::tellAddProblems(const QStringList& paths, const QStringList& reasons)
+void frmPrinting::tellAddProblems(const AddCheck::Problems& found)
 {
-    m_addProblemPaths += paths;
-    m_addProblemReasons += reasons;
+    m_addProblems.Append(found);
     if (!jobRunning())
         showAddProblems();
 }
 
 void frmPrinting::showAddProblems()
 {
-    if (m_addProblemPaths.isEmpty())
+    if (m_addProblems.IsEmpty())
         return;
     auto* box = new QMessageBox(QMessageBox::Warning, ProgramName,
-                                AddCheck::Message(m_addProblemPaths, m_addProblemReasons), QMessageBox::Ok, this);
+                                AddCheck::Message(m_addProblems), QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("addProblemsBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();
-    m_addProblemPaths.clear();
-    m_addProblemReasons.clear();
+    m_addProblems = {};
 }
 
 void frmPrinting::menuStop_Click()

@@ -1,4 +1,5 @@
 #pragma once
+#include "filelist/AddCheck.h"
 #include "platform/widgets/CCommonDialogs.h"
 #include "platform/widgets/QtMessageSink.h"
 
@@ -86,7 +87,7 @@ private:
     void sweepWorkFolders();
     // The header check's news after an add: one box that does not hold the
     // window up; during a job it waits for the job's end.
-    void tellAddProblems(const QStringList& paths, const QStringList& reasons);
+    void tellAddProblems(const AddCheck::Problems& found);
     void showAddProblems();
     void endProgram();
 
@@ -105,7 +106,7 @@ private:
     JobSetup m_jobSetup;
     ConversionJob* m_job = nullptr;
     QAction* m_menuStop = nullptr;
-    QStringList m_addProblemPaths, m_addProblemReasons;
+    AddCheck::Problems m_addProblems;
     QString m_documentation;
     double m_tppX = 0;
     double m_tppY = 0;

@@ -52,17 +52,14 @@ HelperChild::~HelperChild()
     all.erase(std::remove(all.begin(), all.end(), this), all.end());
 }
 
-void HelperChild::StopAll()
+void HelperChild::EndAll(Reap reap)
 {
-    for (const HelperChild* helper : everyHelper())
-        if (helper->m_pid > 0)
+    for (HelperChild* helper : everyHelper()) {
+        if (reap == Reap::Now)
+            helper->Kill();
+        else if (helper->m_pid > 0)
             ::kill(helper->m_pid, SIGKILL);
-}
-
-void HelperChild::EndAll()
-{
-    for (HelperChild* helper : everyHelper())
-        helper->Kill();
+    }
 }
 
 bool HelperChild::Drain(int fd, QByteArray* into)

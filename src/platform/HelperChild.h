@@ -40,13 +40,13 @@ public:
     // then reaped).
     bool EndedMeanwhile();
     void Kill();
-    // Kills and reaps every helper of this process still running: for a
-    // program that ends in the middle of a job, so that none writes into
-    // the work folders once they are being removed.
-    static void EndAll();
-    // Ends every helper of this program that is running now (a stopped job),
-    // without reaping: each is reaped by its owner, whose wait then returns.
-    static void StopAll();
+    // Kills every helper of this process still running. A program that
+    // ends in the middle of a job reaps them here (Now), so that none
+    // writes into the work folders once they are being removed; a stopped
+    // job leaves each to its owner (ByOwner), whose wait then returns and
+    // reaps it.
+    enum class Reap { Now, ByOwner };
+    static void EndAll(Reap reap);
 
     // The time limit counts from Start, or from here (one picture of many).
     void RestartClock() { m_clock.start(); }

@@ -162,6 +162,13 @@ TEST_F(CliTest, PaperSizesTurnFitAndCentreThePicture)
     EXPECT_EQ(tiny.exitCode, 0);
     EXPECT_TRUE(tiny.err.contains("velunor-convert: warning: The margin of 70mm leaves less than 1 inch")) << qPrintable(tiny.err);
     EXPECT_EQ(pdfPageCount(root + "/out/tiny.pdf"), 1);
+    // So is one picture the paper stretches coarse, named among good ones.
+    const QString icon = dark("icon.jpg", 40, 40);
+    const auto coarse = run({"-o", root + "/out", "-y", "-t", "icon", "--page-size", "A4", small, icon, photo});
+    EXPECT_EQ(coarse.exitCode, 0);
+    EXPECT_TRUE(coarse.err.contains("velunor-convert: warning: The layout puts \"" + icon + "\" at 4.8 pixels per inch on its page."))
+        << qPrintable(coarse.err);
+    EXPECT_EQ(pdfPageCount(root + "/out/icon.pdf"), 3);
     expectSettingsUntouched();
 }
 

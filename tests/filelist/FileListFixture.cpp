@@ -1,6 +1,7 @@
 #include "FileListFixture.h"
 
 #include "TestSupport.h"
+#include "filelist/AddCheck.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -47,6 +48,7 @@ void FileListWindow::SetUp()
         w.CmdToolsBar.append(b);
     dialogs.Init(window.get());
     controller = new FileListController(w, dialogs, sink, window.get());
+    found = std::make_unique<QSignalSpy>(controller->addCheck(), &AddCheck::Found);
     for (int i = 0; i < 7; ++i)
         QObject::connect(tools[i], &QPushButton::clicked, controller, [this, i]() { controller->CmdToolsBar_Click(i); });
 
@@ -54,8 +56,16 @@ void FileListWindow::SetUp()
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
 }
 
+QString FileListWindow::toldAfterAdd()
+{
+    if (found->isEmpty() && !found->wait(60000))
+        return {};
+    return AddCheck::Message(found->takeFirst().at(0).value<AddCheck::Problems>());
+}
+
 void FileListWindow::TearDown()
 {
+    found.reset();
     window.reset();
     QApplication::processEvents();
 }

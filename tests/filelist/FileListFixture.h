@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStringList>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -34,6 +35,9 @@ protected:
     // A real mouse click on toolbar button `index`.
     void clickTool(int index);
     int selectedRow() const;
+    // The one message the last add ended in (after its header check),
+    // waited for.
+    QString toldAfterAdd();
 
     std::unique_ptr<QWidget> window;
     QListWidget* List1 = nullptr;
@@ -46,4 +50,5 @@ protected:
     RecordingMessageSink sink;
     CCommonDialogs dialogs;
     FileListController* controller = nullptr;
+    std::unique_ptr<QSignalSpy> found; // the add checks' Found()
 };

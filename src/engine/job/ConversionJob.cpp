@@ -79,7 +79,7 @@ ConversionJob::ConversionJob(JobInputs& inputs, JobObserver& observer, DOSOutput
 
 void ConversionJob::EndAbruptly(DOSOutputs& runner, std::unique_ptr<JobWorkArea>& workArea)
 {
-    HelperChild::EndAll();
+    HelperChild::EndAll(HelperChild::Reap::Now);
     runner.EndRuns();
     workArea.reset();
 }
@@ -151,7 +151,7 @@ void ConversionJob::RequestStop()
     m_stop = true;
     // The job waits in one of these; ended, it comes back to its next step.
     m_runner.EndRuns();
-    HelperChild::StopAll();
+    HelperChild::EndAll(HelperChild::Reap::ByOwner);
 }
 
 ConversionJob::Outcome ConversionJob::halt()
@@ -254,7 +254,9 @@ ConversionJob::Outcome ConversionJob::runSteps()
         text[0] = text[0].toUpper();
         return fail(text + ".");
     }
-    const QString layoutWarning = m_in.Settings().page.Warning();
+    QString layoutWarning = m_in.Settings().page.Warning();
+    if (layoutWarning.isEmpty())
+        layoutWarning = OutputChecks::SmallPictures(m_in, m_in.Settings().page, m_yield);
     if (!layoutWarning.isEmpty() && !m_observer.GoOnDespite(layoutWarning))
         return Outcome::Cancelled;
 

@@ -2,7 +2,9 @@
 
 #include "engine/job/OutputPlacement.h"
 #include "engine/job/ToolkitSteps.h"
+#include "engine/picture/HeaderCheck.h"
 #include "platform/ProgramName.h"
+#include "platform/QuotedPath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +16,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,4 +164,32 @@ bool OutputChecks::MakeOutputFolder(const QString& folder, QString* error)
         *error = QStringLiteral("The output folder %1 could not be made: %2.")
                      .arg(folder, QString::fromLocal8Bit(std::strerror(err)));
     return false;
+}
+
+QString OutputChecks::SmallPictures(const JobInputs& in, const PageLayout& layout, const YieldFunction& yield)
+{
+    if (layout.IsPictureSize())
+        return {};
+    constexpr int kNamed = 3;
+    QStringList named;
+    int count = 0;
+    for (int i = 0; i < in.EntryCount(); ++i) {
+        qint64 w = 0, h = 0;
+        const QString path = in.Entry(i);
+        if (HeaderCheck::DeclaredSize(path, &w, &h) && w <= INT_MAX && h <= INT_MAX) {
+            const QString why = layout.PictureWarning(int(w), int(h));
+            if (!why.isEmpty() && ++count <= kNamed)
+                named << QuotedPath(path) + QLatin1Char(' ') + why;
+        }
+        if (yield)
+            yield();
+    }
+    if (count == 0)
+        return {};
+    if (count == 1)
+        return QStringLiteral("The layout puts %1 on its page.").arg(named[0]);
+    return QStringLiteral("The layout puts %1 pictures on their pages at under 36 pixels per inch or under 1 inch: %2%3.")
+        .arg(count)
+        .arg(named.join(QStringLiteral(", ")))
+        .arg(count > kNamed ? QStringLiteral(" and %1 more").arg(count - kNamed) : QString());
 }

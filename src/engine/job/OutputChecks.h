@@ -1,5 +1,8 @@
 #pragma once
+#include "engine/job/JobInputs.h"
 #include "engine/job/ToolkitSteps.h"
+#include "engine/pdf/PageLayout.h"
+#include "platform/EventPump.h"
 
 #include <QString>
 
@@ -19,4 +22,9 @@ public:
     // Makes `folder` and any missing folder along it (mode 0755, as mkdir -p)
     // and checks that it can be written; otherwise *error names the problem.
     static bool MakeOutputFolder(const QString& folder, QString* error);
+    // The pictures that `layout` would put on their pages under 36 pixels
+    // per inch or under an inch, as their headers give their sizes (no
+    // pixels are decoded; `yield` after each): the first few by name and
+    // how many, in user words; empty when there are none.
+    static QString SmallPictures(const JobInputs& in, const PageLayout& layout, const YieldFunction& yield);
 };

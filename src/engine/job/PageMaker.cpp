@@ -39,8 +39,9 @@ int PageMaker::PageCount(const QString& entryPath)
     QFile f(entryPath);
     if (!f.open(QIODevice::ReadOnly) || !TiffPages::IsTiff(f.peek(4)))
         return 1;
-    // Our own reading of the directory chain: nothing is decoded here.
-    return int(qMax<qsizetype>(1, TiffPages::List(f).size()));
+    // Our own reading of the directory chain, kept for the file's pages:
+    // nothing is decoded here.
+    return int(qMax<qsizetype>(1, TiffPages::Listed(entryPath).pages.size()));
 }
 
 int PageMaker::PageLength(int pixels) { return PageLayout::DesignedLength(pixels); }

@@ -1,6 +1,7 @@
 #include "engine/pdf/PageLayout.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +12,9 @@ namespace {
 constexpr double kMaxSide = PageLayout::MaxPageSide;
 // Points per pixel of the designed page: 200 pixels per inch.
 constexpr double kNatural = 72.0 / 200.0;
+// Below this a page is blocks rather than a picture.
+constexpr int kFewestPpi = 36;
+constexpr double kInch = 72;
 
 struct Paper {
     const char* name;
@@ -266,9 +270,6 @@ QString PageLayout::Problem() const
 
 QString PageLayout::Warning() const
 {
-    // Below this a page is blocks rather than a picture.
-    constexpr int kFewestPpi = 36;
-    constexpr double kInch = 72;
     if (maxPpi > 0 && maxPpi < kFewestPpi)
         return QStringLiteral("The resolution limit of %1 ppi puts every picture on its page at under %2 pixels per inch.")
             .arg(maxPpi)
@@ -277,6 +278,24 @@ QString PageLayout::Warning() const
         return QStringLiteral("The margin of %1 leaves less than 1 inch for the picture on a page of %2.")
             .arg(margin.Text(), SizeText());
     return {};
+}
+
+QString PageLayout::PictureWarning(int w, int h) const
+{
+    // On its own size a picture is drawn as it is, not made small by the layout.
+    if (IsPictureSize() || w <= 0 || h <= 0)
+        return {};
+    const PagePlacement p = Place(w, h);
+    QStringList why;
+    // The limit's own figure, not the rounded pixels it leaves.
+    const double ppi = std::min(w * kInch / p.picture.width, maxPpi > 0 ? double(maxPpi) : HUGE_VAL);
+    if (ppi < kFewestPpi)
+        why << QStringLiteral("at %1 pixels per inch").arg(std::floor(ppi * 10) / 10);
+    if (std::max(p.picture.width, p.picture.height) < kInch)
+        why << QStringLiteral("at only %1 x %2 in")
+                   .arg(p.picture.width / kInch, 0, 'f', 2)
+                   .arg(p.picture.height / kInch, 0, 'f', 2);
+    return why.join(QStringLiteral(" and "));
 }
 
 QString PageLayout::PageProblem(const PagePlacement& placed)

@@ -74,6 +74,10 @@ public:
     // the layout works: under 36 pixels per inch, or less than an inch of
     // room inside the margins. In user words; empty when it is fine.
     QString Warning() const;
+    // The same for one picture of w x h pixels on paper: "at 5 pixels per
+    // inch", "at only 0.20 x 0.20 in", or empty when it is fine. A picture
+    // on its own size is drawn as it is, never warned of.
+    QString PictureWarning(int w, int h) const;
 
     // PDF's largest page side, in points (readers clip a larger page).
     static constexpr double MaxPageSide = 14400;

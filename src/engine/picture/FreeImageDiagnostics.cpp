@@ -11,7 +11,6 @@
 namespace {
 
 thread_local QString t_messages;
-thread_local bool t_tiffFailed = false;
 thread_local bool t_said = false;
 
 void append(const QString& text)
@@ -51,7 +50,6 @@ void onTiffError(const char* module, const char* fmt, va_list ap)
     // for the main directory; those "errors" are noise on ordinary files.
     if (line.contains("unknown tag"))
         return;
-    t_tiffFailed = true;
     append(line);
 }
 
@@ -79,13 +77,10 @@ void FreeImageDiagnostics::Collect()
 {
     Install();
     t_messages.clear();
-    t_tiffFailed = false;
     t_said = false;
 }
 
 bool FreeImageDiagnostics::Quiet() { return !t_said; }
-
-bool FreeImageDiagnostics::TiffFailed() { return t_tiffFailed; }
 
 QString FreeImageDiagnostics::Take()
 {

@@ -12,9 +12,6 @@ public:
     static QString Take();
     // `sentence`, with what was said since Collect() in brackets (taken).
     static QString WithReason(const QString& sentence);
-    // Whether libtiff reported an error (a strip it could not read...) since
-    // Collect(): FreeImage goes on regardless.
-    static bool TiffFailed();
     // Whether nothing at all was said since Collect(), Take() or not: a
     // JPEG whose decoder warned is no file to pass on as it is.
     static bool Quiet();

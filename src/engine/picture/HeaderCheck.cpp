@@ -102,3 +102,13 @@ QString HeaderCheck::Problem(const QString& path)
     }
     return {};
 }
+
+bool HeaderCheck::DeclaredSize(const QString& path, qint64* width, qint64* height)
+{
+    // A pipe or device would hold the open up, or never end.
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(64);
+    return declaredSize(kindOf(head), head, file, width, height) && *width > 0 && *height > 0;
+}

@@ -12,4 +12,7 @@ public:
     // Why `path` will not make a page, in user words without the file name;
     // empty when nothing is known against it.
     static QString Problem(const QString& path);
+    // The size in pixels a picture's header gives, where our own readers
+    // find it (JPEG, PNG, GIF, BMP, IFF); false otherwise.
+    static bool DeclaredSize(const QString& path, qint64* width, qint64* height);
 };

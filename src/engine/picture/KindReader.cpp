@@ -8,7 +8,7 @@ FiBitmap KindReader::Upright(FiBitmap dib, int orientation)
     if (turn.mirror)
         FreeImage_FlipHorizontal(dib.get());
     if (turn.degrees != 0) {
-        // FreeImage's turned copy has no colour profile nor resolution.
+        // FreeImage's turned copy has no colour profile, resolution nor metadata.
         FiBitmap turned(FreeImage_Rotate(dib.get(), turn.degrees));
         const FIICCPROFILE* icc = FreeImage_GetICCProfile(dib.get());
         if (turned && icc && icc->data && icc->size > 0)
@@ -16,6 +16,7 @@ FiBitmap KindReader::Upright(FiBitmap dib, int orientation)
         if (turned && icc)
             FreeImage_GetICCProfile(turned.get())->flags = icc->flags;
         if (turned) {
+            FreeImage_CloneMetadata(turned.get(), dib.get()); // what the reader said of the picture
             const bool across = turn.degrees % 180 != 0;
             const unsigned x = FreeImage_GetDotsPerMeterX(dib.get()), y = FreeImage_GetDotsPerMeterY(dib.get());
             FreeImage_SetDotsPerMeterX(turned.get(), across ? y : x);

@@ -39,17 +39,11 @@ public:
         return true;
     }
 
-    // Directory `index` of the chain, read into *s.
-    bool Read(int index, Stated* s)
+    // The directory at `offset` (0: the first), read into *s.
+    bool Read(quint64 offset, Stated* s)
     {
-        quint32 offset = m_first;
-        for (int d = 0; d < index && offset != 0; ++d) {
-            const QByteArray count = at(offset, 2);
-            if (count.size() != 2)
-                return false;
-            const QByteArray next = at(offset + 2 + qint64(u16(uc(count))) * 12, 4);
-            offset = next.size() == 4 ? u32(uc(next)) : 0;
-        }
+        if (offset == 0)
+            offset = m_first;
         const QByteArray count = at(offset, 2);
         if (offset == 0 || count.size() != 2)
             return false;
@@ -104,13 +98,14 @@ private:
     quint32 m_first = 0;
 };
 
-Stated fromTiffFile(QIODevice& f, int page)
+Stated fromTiffFile(QIODevice& f, const QString& path, int page)
 {
     Stated s;
-    const QList<TiffPages::Page> pages = TiffPages::List(f);
+    // The page's directory is found in the file's listing, walked once.
+    const QList<TiffPages::Page> pages = TiffPages::Listed(path).pages;
     TiffReader tiff(f);
     if (page >= 0 && page < pages.size() && tiff.Open())
-        tiff.Read(pages.at(page).directory, &s);
+        tiff.Read(pages.at(page).offset, &s);
     return s;
 }
 
@@ -223,7 +218,7 @@ PictureResolution::Ppi PictureResolution::Stated(const QString& path, int page, 
     else if (head.startsWith("\x89PNG\r\n\x1a\n"))
         s = fromPng(f);
     else if (TiffPages::IsTiff(head))
-        s = fromTiffFile(f, page);
+        s = fromTiffFile(f, path, page);
     else if (head.startsWith("BM"))
         s = fromBmp(f);
     if (s.width != s.height && s.width == height && s.height == width)

@@ -13,6 +13,7 @@ namespace {
 
 const char kMagic[] = "VelunorPictureTraits 2\n";
 const char kLossyKey[] = "VelunorLossy";
+const char kUnprofiledCmykKey[] = "VelunorUnprofiledCmyk";
 const char kFaxKey[] = "VelunorFaxDirectory";
 constexpr qint64 kMaxProfile = 16 << 20;
 
@@ -142,49 +143,17 @@ QByteArray pngProfile(const QString& path)
     return {};
 }
 
-// Whether the file's own header says CMYK without a colour profile: a PSD
-// in CMYK mode, or a TIFF any of whose directories is separated (CMYK)
-// without an ICC profile tag. FreeImage hands both over as RGB, converted
-// by a guess.
-bool unprofiledCmykFile(const QString& path)
+// Whether a PSD's own header says CMYK mode: FreeImage hands it over as
+// RGB, converted by a guess (the TIFF reader marks such pages itself).
+bool cmykPsdFile(const QString& path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return false;
     const QByteArray head = f.read(26);
     const auto* h = reinterpret_cast<const unsigned char*>(head.constData());
-    if (head.size() == 26 && head.startsWith("8BPS"))
-        return (h[24] << 8 | h[25]) == 4; // FreeImage keeps a PSD's profile: judged with it below
-    if (head.size() < 8 || !(head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4))))
-        return false;
-    const bool le = h[0] == 'I';
-    auto rd = [le](const unsigned char* p, int bytes) {
-        quint32 v = 0;
-        for (int k = 0; k < bytes; ++k)
-            v |= quint32(p[k]) << (8 * (le ? k : bytes - 1 - k));
-        return v;
-    };
-    quint32 ifd = rd(h + 4, 4);
-    for (int dirs = 0; ifd != 0 && dirs < 1024 && f.seek(ifd); ++dirs) {
-        const QByteArray count = f.read(2);
-        if (count.size() != 2)
-            break;
-        const int entries = int(rd(reinterpret_cast<const unsigned char*>(count.constData()), 2));
-        const QByteArray table = f.read(qint64(12) * entries + 4);
-        if (table.size() != 12 * entries + 4)
-            break;
-        const auto* t = reinterpret_cast<const unsigned char*>(table.constData());
-        bool separated = false, profiled = false;
-        for (int e = 0; e < entries; ++e) {
-            const quint32 tag = rd(t + 12 * e, 2);
-            separated = separated || (tag == 262 && rd(t + 12 * e + 8, 2) == 5);
-            profiled = profiled || tag == 34675;
-        }
-        if (separated && !profiled)
-            return true;
-        ifd = rd(t + 12 * entries, 4);
-    }
-    return false;
+    // FreeImage keeps a PSD's profile: judged with it below.
+    return head.size() == 26 && head.startsWith("8BPS") && (h[24] << 8 | h[25]) == 4;
 }
 
 } // namespace
@@ -209,9 +178,10 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
             t.iccProfile = bytes;
     }
     const JpegHeader head = jpegHeaderOfFile(sourcePath);
+    FITAG* mark = nullptr;
     // FreeImage hands a CMYK JPEG over as RGB unless it is profiled.
     t.unprofiledCmyk = (FreeImage_GetColorType(decoded) == FIC_CMYK || (head.valid && head.components == 4)
-                        || unprofiledCmykFile(sourcePath))
+                        || FreeImage_GetMetadata(FIMD_CUSTOM, decoded, kUnprofiledCmykKey, &mark) || cmykPsdFile(sourcePath))
         && ColourProfile::Channels(bytes) != 4;
     FITAG* lossy = nullptr;
     t.lossySource = head.valid || FreeImage_GetMetadata(FIMD_CUSTOM, decoded, kLossyKey, &lossy);
@@ -234,6 +204,11 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
 }
 
 void PictureTraits::MarkLossy(FIBITMAP* decoded) { FreeImage_SetMetadataKeyValue(FIMD_CUSTOM, decoded, kLossyKey, "1"); }
+
+void PictureTraits::MarkUnprofiledCmyk(FIBITMAP* decoded)
+{
+    FreeImage_SetMetadataKeyValue(FIMD_CUSTOM, decoded, kUnprofiledCmykKey, "1");
+}
 
 void PictureTraits::MarkFaxCoded(FIBITMAP* decoded, quint64 directory)
 {

@@ -50,6 +50,8 @@ public:
     static PictureTraits Of(FIBITMAP* decoded, const QString& sourcePath);
     // What a reader of lossy coding says of the picture it decoded, for Of.
     static void MarkLossy(FIBITMAP* decoded);
+    // What a reader says of CMYK pixels it made RGB without a CMYK profile.
+    static void MarkUnprofiledCmyk(FIBITMAP* decoded);
     // What the TIFF reader says of a page it decoded from Group 4 coding
     // (its directory at `directory`), for Of.
     static void MarkFaxCoded(FIBITMAP* decoded, quint64 directory);

@@ -9,9 +9,12 @@
 #include <QStringList>
 
 #include <cstdarg>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,37 +36,6 @@ struct TiffClose {
 };
 using Tiff = std::unique_ptr<TIFF, TiffClose>;
 
-// The page list of the file last read, so that reading a file of n pages
-// page by page walks its directory chain once, not n times. It belongs to
-// the same file only while the file's identity and time stay the same.
-struct ListedFile {
-    QString path;
-    struct stat st {};
-    QList<TiffPages::Page> pages;
-};
-
-bool sameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-const QList<TiffPages::Page>& pagesOf(const QString& path)
-{
-    static ListedFile listed;
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
-        listed = ListedFile();
-        return listed.pages;
-    }
-    if (listed.path != path || !sameFile(listed.st, st)) {
-        listed.path = path;
-        listed.st = st;
-        listed.pages = TiffPages::List(path);
-    }
-    return listed.pages;
-}
-
 QString withSaid(const QString& sentence, const QStringList& said)
 {
     return said.isEmpty() ? sentence : sentence + " (" + said.join("; ") + ")";
@@ -84,18 +56,107 @@ void setResolution(TIFF* tif, FIBITMAP* dib)
     FreeImage_SetDotsPerMeterY(dib, unsigned(y * perMetre + 0.5));
 }
 
-// Opened for reading, not mapped (a file cut while it is read fails by
-// name), libtiff's messages gathered in *said instead of printed.
-Tiff open(const QString& path, QStringList* said)
+// The file as libtiff reads it, with the header's pointer to the first
+// directory made to point at `first`: the page's directory is then read as
+// the file's first, at once. (libtiff's own TIFFSetSubDirectory walks the
+// whole chain of directories on each call, which made a page of a file of
+// n pages cost n.) What that walk would have noticed of the page's
+// neighbours, TiffPages checks instead.
+struct Source {
+    int fd = -1;
+    quint64 at = 0, size = 0, first = 0;
+    bool littleEndian = true;
+};
+
+tmsize_t readAt(thandle_t h, void* buffer, tmsize_t n)
 {
+    auto* s = static_cast<Source*>(h);
+    ssize_t got = 0;
+    do
+        got = ::pread(s->fd, buffer, size_t(n), off_t(s->at));
+    while (got < 0 && errno == EINTR);
+    if (got <= 0)
+        return got < 0 ? -1 : 0;
+    // Bytes 4 to 7 of a classic TIFF's header: the first directory's place.
+    for (quint64 k = 4; s->first != 0 && k < 8; ++k) {
+        if (k >= s->at && k < s->at + quint64(got)) {
+            const int shift = 8 * int(s->littleEndian ? k - 4 : 7 - k);
+            static_cast<uint8_t*>(buffer)[k - s->at] = uint8_t(s->first >> shift);
+        }
+    }
+    s->at += quint64(got);
+    return got;
+}
+
+tmsize_t writeNone(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t seekTo(thandle_t h, toff_t offset, int whence)
+{
+    auto* s = static_cast<Source*>(h);
+    s->at = whence == SEEK_SET ? offset : whence == SEEK_CUR ? s->at + offset : s->size + offset;
+    return s->at;
+}
+
+int closeSource(thandle_t h)
+{
+    auto* s = static_cast<Source*>(h);
+    const int rc = ::close(s->fd);
+    delete s;
+    return rc;
+}
+
+toff_t sizeOf(thandle_t h) { return static_cast<Source*>(h)->size; }
+
+int mapNone(thandle_t, void**, toff_t*) { return 0; }
+void unmapNone(thandle_t, void*, toff_t) {}
+
+// Opened for reading, never mapped (a file cut while it is read fails by
+// name), with the directory at `directory` (0: the file's own first) as its
+// first, libtiff's messages gathered in *said instead of printed.
+Tiff open(const QString& path, quint64 directory, QStringList* said)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    unsigned char head[2] = {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || ::pread(fd, head, 2, 0) != 2) {
+        if (fd >= 0)
+            ::close(fd);
+        return nullptr;
+    }
+    auto* source = new Source{fd, 0, quint64(st.st_size), directory, head[0] == 'I'};
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, onError, said);
     TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, nullptr);
     // No single buffer of libtiff's may pass our own memory limit.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(PictureLimits::MaxDecodeBytes()));
-    Tiff tif(TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options));
+    // TIFFClose closes the source; a failed open leaves it to us.
+    Tiff tif(TIFFClientOpenExt(QFile::encodeName(path).constData(), "rm", source, readAt, writeNone, seekTo,
+                               closeSource, sizeOf, mapNone, unmapNone, options));
     TIFFOpenOptionsFree(options);
+    if (!tif)
+        closeSource(source);
     return tif;
+}
+
+// Where the page's pixel data lies, as the file states it and as libtiff
+// will read it (its guess for a size the file gets wrong included): inside
+// the file and clear of every directory, or the page is damaged.
+QString placeProblem(const QString& path, TIFF* tif, const TiffPages::Listing& listing, int page)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("the TIFF file could not be opened again");
+    const QString stated = TiffPages::DataProblem(f, listing, page);
+    if (!stated.isEmpty())
+        return stated;
+    const uint32_t chunks = TIFFNumberOfStrips(tif);
+    for (uint32_t k = 0; k < chunks; ++k) {
+        const QString problem =
+            TiffPages::SpanProblem(listing, TIFFGetStrileOffset(tif, k), TIFFGetStrileByteCount(tif, k));
+        if (!problem.isEmpty())
+            return problem;
+    }
+    return {};
 }
 
 } // namespace
@@ -105,7 +166,7 @@ bool TiffReader::Recognises(const QByteArray& head) const { return TiffPages::Is
 bool TiffReader::DeclaredSize(const QString& path, qint64* width, qint64* height)
 {
     QStringList said;
-    Tiff tif = open(path, &said);
+    Tiff tif = open(path, 0, &said);
     uint32_t w = 0, h = 0;
     if (!tif || !TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h))
         return false;
@@ -116,7 +177,8 @@ bool TiffReader::DeclaredSize(const QString& path, qint64* width, qint64* height
 
 FiBitmap TiffReader::Read(const QString& path, int page, QString* error)
 {
-    const QList<TiffPages::Page>& pages = pagesOf(path);
+    const TiffPages::Listing listing = TiffPages::Listed(path);
+    const QList<TiffPages::Page>& pages = listing.pages;
     if (pages.size() > TiffPages::MaxPages()) {
         *error = TiffPages::TooManyPagesText();
         return nullptr;
@@ -128,11 +190,14 @@ FiBitmap TiffReader::Read(const QString& path, int page, QString* error)
     }
     const TiffPages::Page where = pages.at(page);
     QStringList said;
-    Tiff tif = open(path, &said);
-    if (!tif || (where.directory != 0 && !TIFFSetSubDirectory(tif.get(), where.offset))) {
+    Tiff tif = open(path, where.directory != 0 ? where.offset : 0, &said);
+    if (!tif) {
         *error = withSaid(QStringLiteral("the TIFF file is damaged: its page could not be read"), said);
         return nullptr;
     }
+    *error = placeProblem(path, tif.get(), listing, page);
+    if (!error->isEmpty())
+        return nullptr;
     TiffSamples samples(tif.get());
     FiBitmap dib = samples.Decode(error);
     if (!dib) {

@@ -21,9 +21,12 @@ public:
     }
 
     // Page `page` (0 is the first) of the pages TiffPages lists. The file's
-    // directory chain is walked once for all its pages: the list is kept
-    // while the same file is read page after page. Null with *error (a
-    // sentence without the file name) on failure.
+    // directory chain is walked once for all its pages (TiffPages::Listed),
+    // and libtiff reads the page's directory alone, as if it were the
+    // file's first; a page whose pixel data, as stated or as libtiff would
+    // guess it, runs past the file or into a directory is refused as
+    // damaged. Null with *error (a sentence without the file name) on
+    // failure.
     static FiBitmap Read(const QString& path, int page, QString* error);
 
     // The first page's width and height, read without decoding pixels.

@@ -1,6 +1,7 @@
 #include "engine/picture/TiffSamples.h"
 
 #include "engine/picture/ColourProfile.h"
+#include "engine/picture/PictureTraits.h"
 #include "engine/picture/PictureLimits.h"
 
 #include <lcms2.h>
@@ -494,5 +495,7 @@ FiBitmap TiffSamples::Decode(QString* error)
         FreeImage_CreateICCProfile(dib.get(), const_cast<char*>(m_icc.constData()), long(m_icc.size()));
     if (dib && m_out == Out::Cmyk)
         FreeImage_GetICCProfile(dib.get())->flags |= FIICC_COLOR_IS_CMYK;
+    else if (dib && m_model == Model::Cmyk)
+        PictureTraits::MarkUnprofiledCmyk(dib.get());
     return dib;
 }

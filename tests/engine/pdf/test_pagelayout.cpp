@@ -177,4 +177,25 @@ TEST(PageLayoutTest, WarnsOfPicturesUnderAnInchOrUnder36Ppi)
     }
 }
 
+// One picture on paper is judged by its own size: a small one drawn at its
+// own size is fine from an inch and 36 ppi; one the paper stretches coarse
+// or shrinks under an inch is warned of; on its own size, never.
+TEST(PageLayoutTest, WarnsOfAPictureUnderAnInchOrUnder36PpiOnItsPage)
+{
+    const struct {
+        const char *size, *fit, *maxPpi;
+        int w, h;
+        const char* warning;
+    } rows[] = {{"picture", "into", "none", 40, 40, ""},          {"A4", "into", "none", 40, 40, "at 4.8 pixels per inch"},
+                {"A4", "shrink", "none", 40, 40, "at only 0.20 x 0.20 in"}, {"A4", "shrink", "none", 200, 200, ""},
+                {"A4", "into", "none", 400, 300, ""},             {"A4", "into", "none", 2000, 20, ""},
+                {"A4", "into", "36", 4000, 3000, ""}};
+    for (const auto& r : rows) {
+        PageLayout l;
+        QString error;
+        ASSERT_TRUE(l.SetSize(r.size, &error) && l.SetFit(r.fit, &error) && l.SetMaxPpi(r.maxPpi, &error));
+        EXPECT_EQ(l.PictureWarning(r.w, r.h), r.warning) << r.size << " " << r.fit << " " << r.w << "x" << r.h;
+    }
+}
+
 } // namespace

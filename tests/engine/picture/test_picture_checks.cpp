@@ -263,6 +263,10 @@ TEST_F(PictureChecks, EachPageIsWhatTheFileStates)
          patched(shell("avifenc source.png w.avif", "w.avif"), "ispe" + QByteArray(4, '\0') + be32(kW) + be32(kH), 8,
                  be32(40000) + be32(100)),
          {}, "beyond a limit of libheif, its decoder: image size 40000x100 exceeds"},
+        // avifenc writes no layers: its pixel-information box, renamed lsel,
+        // makes the picture one layer (0) of a layered AV1 stream.
+        {"layered AVIF", "layered.avif", patched(shell("avifenc source.png l.avif", "l.avif"), "pixi", 0, "lsel"), {},
+         "a layered AVIF"},
     };
     for (int o = 2; o <= 8; ++o) {
         rows.push_back({"PNG eXIf orientation", "turned.png", [&, o](const QString&) { return pngTurned(colour, o); },

@@ -7,6 +7,7 @@
 #include "engine/picture/TiffPages.h"
 
 #include <QFile>
+#include <QtEndian>
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -179,6 +180,34 @@ TEST_F(TiffKinds, AFileOfMorePagesThanTheCapIsRefusedByItsNumber)
     const PageResult page = maker.MakePage(0, pic(QString("pages%1.tif").arg(TiffPages::MaxPages() + 1)), 85);
     EXPECT_FALSE(page.ok());
     EXPECT_TRUE(page.message.contains("more than 10,000 pages")) << page.message.toStdString();
+}
+
+// libtiff takes a strip's size as stated, or guesses one when the stated
+// size is impossible; either way a strip running into the next directory
+// would show that directory's bytes as pixels.
+TEST_F(TiffKinds, APageWhosePixelsRunIntoADirectoryIsRefusedAsDamaged)
+{
+    // In tinyPages(2): page 1's height at byte 30, its strip's byte count
+    // at 78, its pixel at 86; page 2's directory starts at 88.
+    const struct {
+        const char* name;
+        quint16 height;
+        quint32 byteCount;
+    } rows[] = {{"stated", 1, 3}, {"guessed", 3, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QByteArray bytes = tinyPages(2);
+        qToLittleEndian(row.height, bytes.data() + 30);
+        qToLittleEndian(row.byteCount, bytes.data() + 78);
+        const QString path = pic(QString("%1.tif").arg(row.name));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        f.close();
+        const PageResult page = maker.MakePage(0, path, 85);
+        EXPECT_FALSE(page.ok());
+        EXPECT_TRUE(page.message.contains("page 1 of 2") && page.message.contains("overlaps a directory"))
+            << page.message.toStdString();
+    }
 }
 
 TEST_F(TiffKinds, EveryPageShowsTheColoursItsSamplesStandFor)
