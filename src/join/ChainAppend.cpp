@@ -1,10 +1,13 @@
 #include "join/ChainAppend.h"
 
+#include "join/LastSection.h"
+
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -25,6 +28,11 @@ struct Refusal : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+Refusal notOurs(const std::string& chain, const std::string& why)
+{
+    return Refusal("the chain file " + chain + " is not a chain file of ours: " + why);
+}
+
 std::string systemError(int err)
 {
     return std::strerror(err);
@@ -33,14 +41,6 @@ std::string systemError(int err)
 std::string ref(const QPDFObjGen& og)
 {
     return std::to_string(og.getObj()) + ' ' + std::to_string(og.getGen()) + " R";
-}
-
-// "1.7" as 17; 0 for anything else.
-int versionNumber(const std::string& v)
-{
-    if (v.size() < 3 || v[1] != '.' || v[0] < '1' || v[0] > '9' || v[2] < '0' || v[2] > '9')
-        return 0;
-    return (v[0] - '0') * 10 + (v[2] - '0');
 }
 
 // The offset of the chain's last cross-reference section, as its last
@@ -195,6 +195,60 @@ void decodeContents(QPDFObjectHandle page)
             s.getStreamData(qpdf_dl_generalized);
 }
 
+// "<< /Key value ..." of a dictionary, its direct nulls and the keys
+// `without` left out, not yet closed. A reference is kept as it is: read
+// from the last section alone, it resolves to nothing here.
+std::string dictionaryWithout(QPDFObjectHandle dict, std::initializer_list<std::string> without)
+{
+    std::string out = "<<";
+    for (auto& [key, item] : dict.getDictAsMap())
+        if (std::find(without.begin(), without.end(), key) == without.end() && (item.isIndirect() || !item.isNull()))
+            out += ' ' + QPDFObjectHandle::newName(key).unparse() + ' ' + LastSection::Written(item);
+    return out;
+}
+
+// The chain's newest revision through libqpdf, which reads every section:
+// for the first chain file (one page) and for files not shaped as ours.
+void readWhole(QPDF& doc, int fd, const std::string& chain, long long prev, ChainTail* t)
+{
+    const int dupFd = ::dup(fd);
+    FILE* file = dupFd >= 0 ? ::fdopen(dupFd, "rb") : nullptr;
+    if (!file) {
+        if (dupFd >= 0)
+            ::close(dupFd);
+        throw Refusal("cannot read the chain file " + chain + ": " + systemError(errno));
+    }
+    try {
+        openDocument(doc, chain, file);
+    } catch (const std::exception& e) {
+        throw Refusal("the chain file " + chain + " cannot be read as it is: " + e.what());
+    }
+    const auto foreign = [&](const std::string& why) { return notOurs(chain, why); };
+    if (doc.isEncrypted())
+        throw foreign("it is encrypted");
+    QPDFObjectHandle trailer = doc.getTrailer();
+    t->catalog = trailer.getKey("/Root");
+    t->root = t->catalog.getKey("/Pages");
+    if (!t->catalog.isIndirect() || !t->catalog.isDictionary() || !t->root.isIndirect() || !t->root.isDictionary())
+        throw foreign("it has no page tree of its own");
+    t->catalogRef = t->catalog.getObjGen();
+    t->rootRef = t->root.getObjGen();
+    QPDFObjectHandle kids = t->root.getKey("/Kids");
+    t->kids = kids.isArray() ? kids.getArrayAsVector() : std::vector<QPDFObjectHandle>{};
+    t->lastPage = t->kids.empty() ? QPDFObjectHandle::newNull() : t->kids.back();
+    QPDFObjectHandle size = trailer.getKey("/Size");
+    const std::map<QPDFObjGen, QPDFXRefEntry> xref = doc.getXRefTable();
+    if (!size.isInteger() || xref.empty() || size.getIntValue() <= xref.rbegin()->first.getObj())
+        throw foreign("its cross-reference sections do not agree with its size");
+    if (doc.anyWarnings())
+        throw Refusal("the chain file " + chain + " is damaged");
+    t->size = size.getIntValue();
+    t->prev = prev;
+    t->version = LastSection::VersionNumber(doc.getPDFVersion());
+    t->info = LastSection::Has(trailer, "/Info") ? LastSection::Written(trailer.getKey("/Info")) : std::string();
+    t->id = LastSection::Has(trailer, "/ID") ? LastSection::Written(trailer.getKey("/ID")) : std::string();
+}
+
 bool writeAt(int fd, const std::string& bytes, long long at)
 {
     size_t done = 0;
@@ -255,53 +309,33 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
     try {
         const long long prev = lastStartXref(fd, size);
         if (prev < 0)
-            throw Refusal("the chain file " + chain + " is not a chain file of ours: it does not end as a PDF ends");
+            throw notOurs(chain, "it does not end as a PDF ends");
+        const auto foreign = [&](const std::string& why) { return notOurs(chain, why); };
+        // The joins' own chain is read from its last section alone; any
+        // other file, and the first chain file, whole.
         QPDF doc;
-        const int dupFd = ::dup(fd);
-        FILE* file = dupFd >= 0 ? ::fdopen(dupFd, "rb") : nullptr;
-        if (!file) {
-            if (dupFd >= 0)
-                ::close(dupFd);
-            throw Refusal("cannot read the chain file " + chain + ": " + systemError(errno));
-        }
-        try {
-            openDocument(doc, chain, file);
-        } catch (const std::exception& e) {
-            throw Refusal("the chain file " + chain + " cannot be read as it is: " + e.what());
-        }
-        const auto foreign = [&](const std::string& why) {
-            return Refusal("the chain file " + chain + " is not a chain file of ours: " + why);
-        };
-        if (doc.isEncrypted())
-            throw foreign("it is encrypted");
-        QPDFObjectHandle trailer = doc.getTrailer();
-        QPDFObjectHandle catalog = trailer.getKey("/Root");
-        QPDFObjectHandle root = catalog.getKey("/Pages");
-        if (!catalog.isIndirect() || !catalog.isDictionary() || !root.isIndirect()
-            || !root.getKey("/Type").isNameAndEquals("/Pages") || root.hasKey("/Parent"))
+        ChainTail t;
+        if (!LastSection::Read(fd, size, prev, doc, &t))
+            readWhole(doc, fd, chain, prev, &t);
+        QPDFObjectHandle root = t.root;
+        if (!root.getKey("/Type").isNameAndEquals("/Pages") || LastSection::Has(root, "/Parent"))
             throw foreign("it has no page tree of its own");
         for (const char* key : {"/Resources", "/MediaBox", "/CropBox", "/Rotate"})
-            if (root.hasKey(key))
+            if (LastSection::Has(root, key))
                 throw foreign(std::string("its page tree passes ") + (key + 1) + " down to its pages");
-        QPDFObjectHandle kids = root.getKey("/Kids"), count = root.getKey("/Count");
-        std::vector<QPDFObjectHandle> pages = kids.isArray() ? kids.getArrayAsVector() : std::vector<QPDFObjectHandle>{};
+        QPDFObjectHandle count = root.getKey("/Count");
+        const std::vector<QPDFObjectHandle>& pages = t.kids;
         if (pages.empty() || !count.isInteger() || count.getIntValue() != (long long)pages.size())
             throw foreign("its page tree is not one list of its pages");
-        for (QPDFObjectHandle& kid : pages)
+        for (const QPDFObjectHandle& kid : pages)
             if (!kid.isIndirect())
                 throw foreign("its page tree is not one list of its pages");
         // Checked at its end, where the last append wrote: a tree of trees
         // shows there too.
-        QPDFObjectHandle last = pages.back();
-        if (!last.getKey("/Type").isNameAndEquals("/Page") || last.getKey("/Parent").getObjGen() != root.getObjGen())
+        if (!t.lastPage.getKey("/Type").isNameAndEquals("/Page") || t.lastPage.getKey("/Parent").getObjGen() != t.rootRef)
             throw foreign("its page tree is not one list of its pages");
-        QPDFObjectHandle sizeObj = trailer.getKey("/Size");
-        const std::map<QPDFObjGen, QPDFXRefEntry> xref = doc.getXRefTable();
-        if (!sizeObj.isInteger() || xref.empty() || sizeObj.getIntValue() <= xref.rbegin()->first.getObj()
-            || sizeObj.getIntValue() > 8000000)
+        if (t.size > 8000000)
             throw foreign("its cross-reference sections do not agree with its size");
-        if (doc.anyWarnings())
-            throw Refusal("the chain file " + chain + " is damaged");
 
         // The page file: read whole and without repair.
         QPDF page;
@@ -323,8 +357,8 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
         };
         if (page.isEncrypted())
             throw damaged("it is encrypted");
-        const long long firstNew = sizeObj.getIntValue();
-        PageObjects adding(int(firstNew), root.getObjGen());
+        const long long firstNew = t.size;
+        PageObjects adding(int(firstNew), t.rootRef);
         long long at = size;
         std::string lead;
         char lastByte = 0;
@@ -355,12 +389,8 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
             throw Refusal("the chain file " + chain + " cannot take more objects");
 
         // The root's new revision: the same object, its list one page longer.
-        std::string rootText = "<<";
-        for (auto& [key, item] : root.getDictAsMap())
-            if (key != "/Kids" && key != "/Count" && !item.isNull())
-                rootText += ' ' + QPDFObjectHandle::newName(key).unparse() + ' ' + item.unparse();
-        rootText += " /Kids [";
-        for (QPDFObjectHandle& kid : pages)
+        std::string rootText = dictionaryWithout(root, {"/Kids", "/Count"}) + " /Kids [";
+        for (const QPDFObjectHandle& kid : pages)
             rootText += ' ' + ref(kid.getObjGen());
         for (int n : adding.Pages())
             rootText += ' ' + std::to_string(n) + " 0 R";
@@ -370,20 +400,15 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
             revised[og.getObj()] = {at + (long long)objects.size(), og.getGen()};
             objects += std::to_string(og.getObj()) + ' ' + std::to_string(og.getGen()) + " obj\n" + body + "\nendobj\n";
         };
-        addRevision(root.getObjGen(), rootText);
-        // A page that needs a later PDF than the chain says so in the catalog.
-        const int chainVersion = std::max(versionNumber(doc.getPDFVersion()),
-                                          versionNumber(catalog.getKey("/Version").isName()
-                                                            ? catalog.getKey("/Version").getName().substr(1)
-                                                            : std::string()));
-        if (versionNumber(page.getPDFVersion()) > chainVersion) {
-            std::string catalogText = "<<";
-            for (auto& [key, item] : catalog.getDictAsMap())
-                if (key != "/Version" && !item.isNull())
-                    catalogText += ' ' + QPDFObjectHandle::newName(key).unparse() + ' ' + item.unparse();
-            catalogText += " /Version /" + page.getPDFVersion() + " >>";
-            addRevision(catalog.getObjGen(), catalogText);
-        }
+        addRevision(t.rootRef, rootText);
+        // The catalog goes into every section, so that the next join finds
+        // all it needs in this one; a page that needs a later PDF than the
+        // chain says so there.
+        QPDFObjectHandle version = t.catalog.getKey("/Version");
+        const int chainVersion = std::max(t.version, version.isName() ? LastSection::VersionNumber(version.getName().substr(1)) : 0);
+        const bool later = LastSection::VersionNumber(page.getPDFVersion()) > chainVersion;
+        addRevision(t.catalogRef, dictionaryWithout(t.catalog, {later ? "/Version" : ""})
+                                      + (later ? " /Version /" + page.getPDFVersion() : std::string()) + " >>");
 
         // The cross-reference section: the new objects, then the revised ones.
         const long long xrefAt = at + (long long)objects.size();
@@ -395,10 +420,11 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
             std::snprintf(line, sizeof line, "%010lld %05d n \n", where.first, where.second);
             tail += std::to_string(obj) + " 1\n" + line;
         }
-        tail += "trailer\n<< /Size " + std::to_string(adding.Next()) + " /Root " + ref(catalog.getObjGen());
-        for (const char* key : {"/Info", "/ID"})
-            if (trailer.hasKey(key))
-                tail += std::string(" ") + key + ' ' + trailer.getKey(key).unparse();
+        tail += "trailer\n<< /Size " + std::to_string(adding.Next()) + " /Root " + ref(t.catalogRef);
+        if (!t.info.empty())
+            tail += " /Info " + t.info;
+        if (!t.id.empty())
+            tail += " /ID " + t.id;
         tail += " /Prev " + std::to_string(prev) + " >>\nstartxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
     } catch (const Refusal& r) {
         return fail(r.what());

@@ -172,7 +172,9 @@ QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
             emit ReceiveOutputs(text);
             again = running && childEnded && reads < DrainReads && somethingToRead(readEnd.fd);
         }
-        if (!ProcessList::IsRunning(WatchedProcessName))
+        // Our own child is the run most likely to go by the watched name;
+        // with the pipe at its end there is nothing left to ask.
+        if (running && !ProcessList::IsRunning(WatchedProcessName, pid))
             running = false;
         YieldEvents();
         // The pause is between polls: once the run is known to be over,

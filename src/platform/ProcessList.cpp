@@ -120,6 +120,34 @@ QByteArray scriptInterpreter(pid_t pid, const QByteArray& script)
 
 } // namespace
 
+namespace {
+
+// The entry of one process from its /proc/PID/stat; false when it ended
+// meanwhile.
+bool readEntry(const char* pidName, ProcessList::Entry* e)
+{
+    // "pid (comm) state ppid ...": comm may itself hold ") ".
+    const QByteArray stat = readSmallFile(QByteArray("/proc/") + pidName + "/stat", 1024);
+    const qsizetype open = stat.indexOf('(');
+    const qsizetype close = stat.lastIndexOf(')');
+    if (open < 0 || close < open || close + 4 > stat.size())
+        return false;
+    e->pid = pid_t(std::atol(pidName));
+    e->comm = QString::fromUtf8(stat.mid(open + 1, close - open - 1));
+    e->state = stat.at(close + 2);
+    // Fields after comm: state ppid pgrp session tty tpgid flags minflt
+    // cminflt majflt cmajflt utime stime cutime cstime priority nice
+    // threads itrealvalue starttime.
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    if (fields.size() < 20)
+        return false;
+    e->ppid = pid_t(fields.at(1).toLong());
+    e->startTime = fields.at(19).toULongLong();
+    return true;
+}
+
+} // namespace
+
 std::vector<ProcessList::Entry> ProcessList::Snapshot()
 {
     std::vector<Entry> list;
@@ -127,28 +155,9 @@ std::vector<ProcessList::Entry> ProcessList::Snapshot()
     if (!dir)
         return list;
     while (const dirent* d = ::readdir(dir)) {
-        if (!isPidName(d->d_name))
-            continue;
-        const QByteArray base = QByteArray("/proc/") + d->d_name;
-        // "pid (comm) state ppid ...": comm may itself hold ") ".
-        const QByteArray stat = readSmallFile(base + "/stat", 1024);
-        const qsizetype open = stat.indexOf('(');
-        const qsizetype close = stat.lastIndexOf(')');
-        if (open < 0 || close < open || close + 4 > stat.size())
-            continue; // the process ended meanwhile
         Entry e;
-        e.pid = pid_t(std::atol(d->d_name));
-        e.comm = QString::fromUtf8(stat.mid(open + 1, close - open - 1));
-        e.state = stat.at(close + 2);
-        // Fields after comm: state ppid pgrp session tty tpgid flags minflt
-        // cminflt majflt cmajflt utime stime cutime cstime priority nice
-        // threads itrealvalue starttime.
-        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-        if (fields.size() < 20)
-            continue;
-        e.ppid = pid_t(fields.at(1).toLong());
-        e.startTime = fields.at(19).toULongLong();
-        list.push_back(e);
+        if (isPidName(d->d_name) && readEntry(d->d_name, &e))
+            list.push_back(e);
     }
     ::closedir(dir);
     return list;
@@ -174,10 +183,15 @@ bool ProcessList::NameMatches(const Entry& e, const QString& name)
     return sameName(QString::fromUtf8(interpreter), e.comm);
 }
 
-bool ProcessList::IsRunning(const QString& name)
+bool ProcessList::IsRunning(const QString& name, pid_t likely)
 {
     if (name.isEmpty())
         return false;
+    // The process most likely to go by the name answers alone when it does;
+    // a walk over every process is the price only of a "no".
+    Entry e;
+    if (likely > 0 && readEntry(QByteArray::number(likely).constData(), &e) && !IsZombie(e) && NameMatches(e, name))
+        return true;
     for (const Entry& e : Snapshot())
         if (!IsZombie(e) && NameMatches(e, name))
             return true;

@@ -21,8 +21,9 @@ public:
     // Every process (not thread) of the system, zombies included.
     static std::vector<Entry> Snapshot();
 
-    // True when a live (not zombie) process goes by the given name.
-    static bool IsRunning(const QString& name);
+    // True when a live (not zombie) process goes by the given name; the
+    // process `likely` (when positive) is asked first.
+    static bool IsRunning(const QString& name, pid_t likely = 0);
 
     // Whether the process goes by the name, ignoring case: its comm equals
     // it; or the name is longer than comm can hold (15 bytes), comm is its

@@ -1,6 +1,7 @@
 // velunor-docinfo, run as the job runs it and judged by poppler, exiftool and
 // qpdf; on a bad information file or document: a message, exit status 1, and
 // the earlier output left as it was.
+#include "PageMakerFixture.h"
 #include "PdfaRules.h"
 #include "RecordingMessageSink.h"
 #include "TestSupport.h"
@@ -31,23 +32,16 @@ using namespace testsupport;
 
 namespace {
 
-class DocinfoTest : public ::testing::Test {
+class DocinfoTest : public PageMakerFixture {
 protected:
-    QTemporaryDir base;
-    WorkFolders folders;
-    RecordingMessageSink sink;
+    const QTemporaryDir& base = dir;
     DOSOutputs runner {sink};
     QString chain;
 
     void SetUp() override
     {
-        ASSERT_TRUE(base.isValid());
-        folders.tmpDir = base.filePath("tmpvelunor");
-        folders.pageDir = base.filePath("jpgtmp");
-        ASSERT_TRUE(QDir().mkpath(folders.tmpDir) && QDir().mkpath(folders.pageDir));
+        PageMakerFixture::SetUp();
         // Two real pages, joined as the job joins them.
-        PageMaker maker(folders, sink, YieldFunction());
-        maker.BeginJob();
         for (int i = 0; i < 2; ++i) {
             const QString pic = base.filePath(QString("p%1.png").arg(i));
             ASSERT_TRUE(writeTestPicture(pic, FIF_PNG, 90 + 30 * i, 60));

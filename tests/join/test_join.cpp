@@ -2,7 +2,7 @@
 // mupdf: each join is an update after the chain's own bytes, the chain
 // moves on to its next name, and whatever it cannot take leaves the chain
 // as it was.
-#include "RecordingMessageSink.h"
+#include "PageMakerFixture.h"
 #include "TestSupport.h"
 #include "engine/job/PageMaker.h"
 #include "platform/AppPaths.h"
@@ -25,25 +25,14 @@ using namespace testsupport;
 
 namespace {
 
-class JoinTest : public ::testing::Test {
+class JoinTest : public PageMakerFixture {
 protected:
-    QTemporaryDir base;
-    WorkFolders folders;
-    RecordingMessageSink sink;
+    const QTemporaryDir& base = dir;
 
-    void SetUp() override
-    {
-        ASSERT_TRUE(base.isValid());
-        folders.tmpDir = base.filePath("tmpvelunor");
-        folders.pageDir = base.filePath("jpgtmp");
-        ASSERT_TRUE(QDir().mkpath(folders.tmpDir) && QDir().mkpath(folders.pageDir));
-    }
     // Real pages of noise (so that a page is tens of kilobytes), page i
     // 60 + 20 i pixels wide; a JPEG kept as it is among them.
     void makePages(int n)
     {
-        PageMaker maker(folders, sink, YieldFunction());
-        maker.BeginJob();
         quint32 seed = 7;
         for (int i = 0; i < n; ++i) {
             QImage img(60 + 20 * i, 120, QImage::Format_RGB888);
@@ -96,6 +85,23 @@ QByteArray handMade(const QByteArrayList& objects)
 const QByteArray kCatalog = "<< /Type /Catalog /Pages 2 0 R >>";
 const QByteArray kPage = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 50 50] /Resources << >> /Contents 4 0 R >>";
 const QByteArray kOneKid = "<< /Type /Pages /Kids [3 0 R] /Count 1 >>";
+
+// `pdf` with an update shaped as a join's: a catalog, a page tree's root and
+// its page given anew (objects 20 to 22), `trailer` added to its trailer.
+QByteArray withUpdate(QByteArray pdf, const QByteArray& trailer)
+{
+    const QByteArray prev = pdf.mid(pdf.lastIndexOf("startxref") + 9).trimmed().split('\n').first();
+    QByteArray table = "xref\n20 3\n";
+    const QByteArray bodies[] = {"<< /Type /Catalog /Pages 21 0 R >>", "<< /Type /Pages /Kids [22 0 R] /Count 1 >>",
+                                 "<< /Type /Page /Parent 21 0 R /MediaBox [0 0 50 50] >>"};
+    for (int i = 0; i < 3; ++i) {
+        table += QByteArray::number(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
+        pdf += QByteArray::number(20 + i) + " 0 obj\n" + bodies[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    return pdf + table + "trailer\n<< /Size 23 /Root 20 0 R " + trailer + " /Prev " + prev + " >>\nstartxref\n"
+        + QByteArray::number(xref) + "\n%%EOF\n";
+}
 
 int count(const QByteArray& bytes, const QByteArray& what)
 {
@@ -199,6 +205,19 @@ TEST_F(JoinTest, WhatItCannotTakeLeavesTheChainAsItWasAndSaysWhy)
          }},
         {"an encrypted chain", "encrypted",
          [&] { runProgram("qpdf", {"--encrypt", "", "o", "256", "--", base.filePath("src.pdf"), chain}); }},
+        // Its last section alone would do for a join; the trailer says the
+        // rest is encrypted.
+        {"an encrypted chain with an update", "encrypted",
+         [&] {
+             runProgram("qpdf", {"--encrypt", "", "o", "256", "--", base.filePath("src.pdf"), base.filePath("e.pdf")});
+             const QByteArray e = readAll(base.filePath("e.pdf"));
+             static const QRegularExpression key(R"(/Encrypt \d+ \d+ R|/ID \[[^]]*\])");
+             QByteArray keys;
+             for (auto it = key.globalMatch(QString::fromLatin1(e.mid(e.lastIndexOf("trailer")))); it.hasNext();)
+                 keys += it.next().captured().toLatin1() + ' ';
+             ASSERT_TRUE(keys.contains("/Encrypt") && keys.contains("/ID")) << keys.constData();
+             writeFile(chain, withUpdate(e, keys));
+         }},
         {"a chain with a second name", "other names", [&] { ::link(QFile::encodeName(chain), QFile::encodeName(base.filePath("other.pdf"))); }},
         {"a full disk", "No space left on device", [] {}, true},
     };

@@ -50,7 +50,7 @@ bool JpegCoefficientCheck::ReadsWhole(const QByteArray& jpeg, QString* why)
     return clean;
 }
 
-PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* height)
+PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* height, const Wanted& wanted)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     QFile f(absolute);
@@ -64,7 +64,7 @@ PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* 
     // of every block are held at once.
     QString tooLarge; // said by the full decode
     if (!facts.Passable() || facts.width < 1 || facts.height < 1
-        || !PictureLimits::WithinLimit(facts.width, facts.height, &tooLarge) || !ReadsWhole(bytes))
+        || !PictureLimits::WithinLimit(facts.width, facts.height, &tooLarge))
         return {};
     const bool sideways = facts.orientation >= 5;
     *width = sideways ? facts.height : facts.width;
@@ -77,5 +77,7 @@ PictureTraits JpegCoefficientCheck::Check(const QString& path, int* width, int* 
     source.quality = facts.quality;
     source.orientation = facts.orientation;
     traits.unprofiledCmyk = facts.components == 4 && ColourProfile::Channels(facts.iccProfile) != 4;
+    if ((wanted && !wanted(traits, *width, *height)) || !ReadsWhole(bytes))
+        return {};
     return traits;
 }

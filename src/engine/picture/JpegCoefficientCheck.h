@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // A JPEG picture checked for being kept as it is, without its pixels:
 // libjpeg's coefficient read (jpeg_read_coefficients) decodes every
 // entropy-coded segment of every scan, so it meets every damaged stream a
@@ -17,7 +19,11 @@ public:
     // (JpegFacts::Passable), no larger than the page maker takes, and read
     // whole without an error or a warning; traits without a JPEG source
     // otherwise (the full decode then judges the picture and speaks).
-    static PictureTraits Check(const QString& path, int* width, int* height);
+    // `wanted`, given the traits and the upright size, says whether the
+    // page would keep such a JPEG at all; when it would not, the read of the
+    // coefficients (a third of a decode) is spared.
+    using Wanted = std::function<bool(const PictureTraits& traits, int width, int height)>;
+    static PictureTraits Check(const QString& path, int* width, int* height, const Wanted& wanted = {});
 
     // Whether libjpeg reads every coefficient of `jpeg` without an error or
     // a warning; false with libjpeg's words in *why.
