@@ -11,12 +11,14 @@
 //   velunor-decode --parent PID --memory-limit BYTES --serve
 //
 // One helper for a whole job: reads requests "FORMAT\0PAGE\0PICTURE\0BITMAP\0" on
-// standard input and answers each on descriptor 3 with "STATUS WIDTH HEIGHT
+// standard input (FORMAT as "2/85": a JPEG that a page at quality 85 keeps as
+// it is is only checked, its traits beside BITMAP, and answered Kept) and answers each on descriptor 3 with "STATUS WIDTH HEIGHT
 // LENGTH\n" and LENGTH bytes of reason (STATUS a DecodeStep::HelperExit),
 // until its input ends. Running out of memory still ends it (exit status
 // OutOfMemory), as does a crash: the page maker then starts another.
 #include "engine/picture/DecodeStep.h"
 #include "platform/HelperBounds.h"
+#include "platform/MemoryTuning.h"
 
 #include <QFile>
 
@@ -25,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <unistd.h>
 
@@ -68,6 +71,19 @@ void answer(int status, int width, int height, const QByteArray& reason)
     }
 }
 
+// For tests: with VELUNOR_DECODE_TELL naming a FIFO, each picture is
+// written there, a line each, as its request comes in.
+void SayRequest(const QByteArray& picture)
+{
+    const char* fifo = std::getenv("VELUNOR_DECODE_TELL");
+    const int fd = fifo ? ::open(fifo, O_WRONLY | O_CLOEXEC) : -1;
+    if (fd < 0)
+        return;
+    const QByteArray line = picture + '\n';
+    [[maybe_unused]] const ssize_t n = ::write(fd, line.constData(), size_t(line.size()));
+    ::close(fd);
+}
+
 // One field of a request, up to its NUL; false at the end of the input.
 bool field(std::FILE* in, QByteArray* value)
 {
@@ -86,9 +102,17 @@ int serve()
     while (field(stdin, &format) && field(stdin, &page) && field(stdin, &picture) && field(stdin, &bitmap)) {
         QString error;
         int width = 0, height = 0;
-        if (DecodeStep::WriteTempBitmap(QFile::decodeName(picture), format.toInt(), QFile::decodeName(bitmap), &width,
-                                        &height, &error, qBound(0, page.toInt(), 1000000))) {
-            answer(DecodeStep::Decoded, width, height, {});
+        SayRequest(picture);
+        // FORMAT/QUALITY: a JPEG that a page at QUALITY keeps is only checked.
+        const int quality = format.contains('/') ? format.mid(format.indexOf('/') + 1).toInt() : 0;
+        bool kept = false;
+        const bool done = quality > 0
+            ? DecodeStep::KeepOrWriteTempBitmap(QFile::decodeName(picture), format.toInt(), quality, QFile::decodeName(bitmap),
+                                                &width, &height, &kept, &error)
+            : DecodeStep::WriteTempBitmap(QFile::decodeName(picture), format.toInt(), QFile::decodeName(bitmap), &width,
+                                          &height, &error, qBound(0, page.toInt(), 1000000));
+        if (done) {
+            answer(kept ? DecodeStep::Kept : DecodeStep::Decoded, width, height, {});
             continue;
         }
         answer(saysOutOfMemory(error) ? DecodeStep::OutOfMemory : DecodeStep::Refused, 0, 0, error.toUtf8());
@@ -122,8 +146,11 @@ int main(int argc, char** argv)
     // Exit in the middle of a job ends the window, and this with it.
     if (!BindHelperToParent(parent, limit, outOfMemory))
         return DecodeStep::ParentGone;
-    if (serving)
+    if (serving) {
+        // Picture after picture, the buffers are reused as the program's own are.
+        KeepPageMemoryFlat();
         return serve();
+    }
 
     QString error;
     int width = 0, height = 0;

@@ -362,7 +362,8 @@ ConversionJob::Outcome ConversionJob::runSteps()
         // The quality and the page layout are read for every page: the
         // slider and the Page menu stay live.
         const JobSettings now = m_in.Settings();
-        const PageResult page = maker.MakePage(i, entry, now.quality, now.page);
+        // The next entry's picture is decoded while this page is made.
+        const PageResult page = maker.MakePage(i, entry, now.quality, now.page, i + 1 < n ? m_in.Entry(i + 1) : QString());
         if (m_stop)
             return stop(QString());
         if (page.status == PageResult::PdfError)

@@ -20,7 +20,8 @@
 
 PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, DecoderProcess::Options decoder,
                      PdfLibrary& pdf)
-    : m_folders(folders), m_sink(sink), m_pdf(pdf), m_yield(yield), m_decoder(std::move(yield), std::move(decoder))
+    : m_folders(folders), m_sink(sink), m_pdf(pdf), m_yield(yield), m_decoder(std::move(yield), std::move(decoder)),
+      m_ahead(m_decoder, m_folders)
 {
     FreeImageDiagnostics::Install();
 }
@@ -102,13 +103,10 @@ bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout
     // Text is read from the bitmap; a page straightened is coded anew.
     if (m_hook.made || layout.deskew || !startsAsJpeg(entryPath))
         return false;
-    // As the drawing layer will ask: the designed page is never resampled.
+    // A photo coded anew (the quality asked is below its own) is not read
+    // any further.
     const auto wanted = [&](const PictureTraits& found, int w, int h) {
-        const PictureResolution::Ppi ppi = nativePpi(entryPath, 0, w, h, layout);
-        const PagePlacement place = layout.Place(w, h, ppi.x, ppi.y);
-        const bool resampled =
-            !place.designed && place.codedWidth > 0 && place.codedHeight > 0 && (place.codedWidth != w || place.codedHeight != h);
-        return JpegPassThrough::Wanted(found.jpegSource, {2, quality, resampled});
+        return keepWanted(entryPath, found, w, h, quality, layout);
     };
     const PictureTraits traits = JpegCoefficientCheck::Check(entryPath, width, height, wanted);
     if (traits.jpegSource.path.isEmpty())
@@ -118,8 +116,78 @@ bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout
     return traits.Write(temp, *width, *height);
 }
 
-PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout)
+bool PageMaker::keepWanted(const QString& entryPath, const PictureTraits& traits, int width, int height, int quality,
+                           const PageLayout& layout) const
 {
+    if (m_hook.made || layout.deskew || traits.jpegSource.path.isEmpty())
+        return false;
+    // As the drawing layer will ask: the designed page is never resampled.
+    const PictureResolution::Ppi ppi = nativePpi(entryPath, 0, width, height, layout);
+    const PagePlacement place = layout.Place(width, height, ppi.x, ppi.y);
+    const bool resampled = !place.designed && place.codedWidth > 0 && place.codedHeight > 0
+        && (place.codedWidth != width || place.codedHeight != height);
+    return JpegPassThrough::Wanted(traits.jpegSource, {2, quality, resampled});
+}
+
+bool PageMaker::readPicture(const QString& entryPath, int page, int pages, int quality, const PageLayout& layout,
+                            int* width, int* height, bool* kept, QString* error)
+{
+    *kept = false;
+    const QString temp = m_folders.tempBitmap();
+    const DecodeAhead::Result ahead = m_ahead.Take(entryPath, m_format, page);
+    // Nothing was read ahead for this page (the first, or its entry was
+    // edited meanwhile): a JPEG is read here, so the helper takes the next
+    // picture at once and the two are read together. Any other picture
+    // needs the helper itself first.
+    const bool here = !ahead.matched && pages == 1 && startsAsJpeg(entryPath);
+    if (here)
+        startAhead(entryPath, page, pages, quality, layout);
+    if (ahead.ok && !ahead.kept) {
+        *width = ahead.width;
+        *height = ahead.height;
+    } else if (ahead.ok && keepWanted(entryPath, PictureTraits::ReadAlone(temp, width, height), *width, *height, quality,
+                                      layout)) {
+        // Checked by the helper while the page before was made, and kept
+        // by this page with its quality and layout as they are now.
+        *kept = true;
+    } else if (ahead.matched && !ahead.ok && !startsAsJpeg(entryPath)) {
+        *error = ahead.error;
+        QFile::remove(temp);
+        PictureTraits::Remove(temp);
+        return false;
+    } else {
+        // A JPEG that the helper could not read is read here again, as
+        // every JPEG is without a look-ahead: the same words, and no
+        // helper's limit.
+        PictureTraits::Remove(temp);
+        *kept = pages == 1 && !ahead.kept && keepJpeg(entryPath, quality, layout, width, height);
+        if (!*kept && !writeTempBitmap(entryPath, page, width, height, error))
+            return false;
+    }
+    if (!here)
+        startAhead(entryPath, page, pages, quality, layout);
+    return true;
+}
+
+void PageMaker::startAhead(const QString& entryPath, int page, int pages, int quality, const PageLayout& layout)
+{
+    // Text is read from every bitmap as it is made: one page at a time.
+    if (m_hook.made)
+        return;
+    const bool sameEntry = page + 1 < pages;
+    const QString next = sameEntry ? entryPath : m_next;
+    if (next.isEmpty())
+        return;
+    // A JPEG the page may keep as it is is only checked, as keepJpeg does.
+    const bool mayKeep = !sameEntry && !layout.deskew && startsAsJpeg(next);
+    m_ahead.Start(next, sameEntry ? m_format : FormatForExtension(next, m_format), sameEntry ? page + 1 : 0,
+                  mayKeep ? quality : 0);
+}
+
+PageResult PageMaker::MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout,
+                               const QString& nextEntry)
+{
+    m_next = nextEntry;
     const QString pageFile = m_folders.pageFile(i);
     const int pages = PageCount(entryPath);
     auto tell = [&](PageResult r, const QString& file) {
@@ -207,7 +275,9 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
 
     QString reason;
     int w = 0, h = 0;
-    if (!(pages == 1 && keepJpeg(entryPath, quality, layout, &w, &h)) && !writeTempBitmap(entryPath, page, &w, &h, &reason)) {
+    bool kept = false;
+    const bool read = readPicture(entryPath, page, pages, quality, layout, &w, &h, &kept, &reason);
+    if (!read) {
         m_pdf.FreeBox(box);
         result.status = PageResult::PictureError;
         result.message = pages > 1 ? QString("Cannot read page %1 of %2 of the picture %3: %4.")

@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/job/DecodeAhead.h"
 #include "engine/picture/DecoderProcess.h"
 #include "engine/picture/PictureResolution.h"
 #include "engine/pdf/PageLayout.h"
@@ -11,6 +12,7 @@
 #include <QtGlobal>
 
 class MessageSink;
+class PictureTraits;
 
 // Outcome of one page. PictureError: the picture could not be read (message
 // names the file and the reason; nothing was shown yet). PdfError: the
@@ -42,7 +44,10 @@ public:
     // Pages for a PDF/A document: a picture whose colours or size such a
     // document cannot hold is refused, with the reason.
     void SetArchive(bool archive) { m_archive = archive; }
-    PageResult MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout = PageLayout());
+    // `nextEntry`, when given, is the picture of the page after this one:
+    // the decoding helper decodes it while this page is drawn and written.
+    PageResult MakePage(int i, const QString& entryPath, int quality, const PageLayout& layout = PageLayout(),
+                        const QString& nextEntry = QString());
 
     // Told of every one-page file as soon as it is made, while its
     // temporary bitmap is still the page's (searchable pages read it), and
@@ -75,6 +80,17 @@ private:
     // traits go beside where the bitmap would be, and no bitmap is written.
     // False when the page needs the bitmap after all.
     bool keepJpeg(const QString& entryPath, int quality, const PageLayout& layout, int* width, int* height);
+    // Whether the page takes the JPEG checked (its traits) as it is.
+    bool keepWanted(const QString& entryPath, const PictureTraits& traits, int width, int height, int quality,
+                    const PageLayout& layout) const;
+    // The page's picture: its temporary bitmap, or for a JPEG kept its
+    // traits alone (*kept). Taken from the look-ahead when that has it, and
+    // the next picture is handed to the helper, to be read meanwhile.
+    bool readPicture(const QString& entryPath, int page, int pages, int quality, const PageLayout& layout, int* width,
+                     int* height, bool* kept, QString* error);
+    // Hands the helper the picture of the page after page `page` of the
+    // entry (a later page of it, or the next entry's first).
+    void startAhead(const QString& entryPath, int page, int pages, int quality, const PageLayout& layout);
     static PictureResolution::Ppi nativePpi(const QString& entryPath, int page, int w, int h, const PageLayout& layout);
     bool check(int result);
     // Why the page of a w x h picture, pageWidth x pageHeight points, cannot
@@ -88,6 +104,8 @@ private:
     YieldFunction m_yield;
     int m_format = 0;
     DecoderProcess m_decoder;
+    DecodeAhead m_ahead;
+    QString m_next;
     PageHook m_hook;
     bool m_archive = false;
 };

@@ -3,6 +3,7 @@
 #include "engine/picture/BmpFileView.h"
 #include "engine/pdf/PdfColourSpace.h"
 #include "engine/pdf/FaxEncoder.h"
+#include "engine/pdf/FaxPassThrough.h"
 #include "engine/pdf/ImageMatrix.h"
 #include "engine/pdf/JpegEncoder.h"
 #include "engine/pdf/JpegPassThrough.h"
@@ -87,8 +88,9 @@ QPDFObjectHandle streamWith(QPDF& pdf, std::shared_ptr<Buffer> data, QPDFObjectH
 
 // A bilevel picture as CCITT Group 4, where that is smaller than the Flate
 // the writer would give its bits: the decoded 0 is its ink (the darker
-// colour), 1 its paper. False: Flate it is.
-bool g4Image(QPDF& pdf, FIBITMAP* dib, const Buffer& bits, QPDFObjectHandle* image)
+// colour), 1 its paper. A Group 4 TIFF page's own data where it may stand
+// for the bitmap. False: Flate it is.
+bool g4Image(QPDF& pdf, FIBITMAP* dib, const Buffer& bits, const PictureTraits& traits, QPDFObjectHandle* image)
 {
     const int w = int(FreeImage_GetWidth(dib)), h = int(FreeImage_GetHeight(dib)), rowBytes = (w + 7) / 8;
     const RGBQUAD* pal = FreeImage_GetPalette(dib);
@@ -100,7 +102,11 @@ bool g4Image(QPDF& pdf, FIBITMAP* dib, const Buffer& bits, QPDFObjectHandle* ima
         for (char& c : inkBits)
             c = char(~c);
     std::string g4;
-    if (!FaxEncoder::EncodeG4(reinterpret_cast<const unsigned char*>(inkBits.data()), w, h, rowBytes, &g4))
+    bool inverted = false, blackIs1 = false;
+    if (FaxPassThrough::Strip(traits.faxSource, bits.getBuffer(), w, h, rowBytes, &g4, &inverted))
+        // The decoded 0 is the ink: BlackIs1 where the strip codes the paper black.
+        blackIs1 = inverted != (ink == 0);
+    else if (!FaxEncoder::EncodeG4(reinterpret_cast<const unsigned char*>(inkBits.data()), w, h, rowBytes, &g4))
         return false;
     uLongf flateSize = compressBound(uLong(bits.getSize()));
     std::string flate(flateSize, '\0');
@@ -126,6 +132,8 @@ bool g4Image(QPDF& pdf, FIBITMAP* dib, const Buffer& bits, QPDFObjectHandle* ima
     parms.replaceKey("/K", QPDFObjectHandle::newInteger(-1));
     parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(w));
     parms.replaceKey("/Rows", QPDFObjectHandle::newInteger(h));
+    if (blackIs1)
+        parms.replaceKey("/BlackIs1", QPDFObjectHandle::newBool(true));
     dict.replaceKey("/DecodeParms", parms);
     auto data = std::make_shared<Buffer>(g4.size());
     std::memcpy(data->getBuffer(), g4.data(), g4.size());
@@ -259,7 +267,7 @@ bool PdfDrawing::makeImage(FIBITMAP* dib, const PictureTraits& traits, QPDFObjec
     if (bpp == 1 && settings.compression != 1) {
         QPDFObjectHandle dict = imageDict(w, h);
         std::shared_ptr<Buffer> bits = packedBits(dib);
-        if (!g4Image(*m_pdf, dib, *bits, image)) {
+        if (!g4Image(*m_pdf, dib, *bits, traits, image)) {
             describeBilevel(dict, dib);
             *image = streamWith(*m_pdf, bits, dict);
         }

@@ -1,6 +1,7 @@
 #include "engine/picture/DecodeStep.h"
 
 #include "engine/picture/FreeImageDiagnostics.h"
+#include "engine/picture/JpegCoefficientCheck.h"
 #include "engine/picture/JpegSourceCheck.h"
 #include "engine/picture/PictureReader.h"
 #include "engine/picture/PictureResolution.h"
@@ -161,4 +162,17 @@ bool DecodeStep::WriteTempBitmap(const QString& picture, int format, const QStri
         return false;
     }
     return true;
+}
+
+bool DecodeStep::KeepOrWriteTempBitmap(const QString& picture, int format, int quality, const QString& bitmap, int* width,
+                                       int* height, bool* kept, QString* error)
+{
+    // The rule the drawing layer keeps a JPEG by: asked at or above its own quality.
+    const auto wanted = [quality](const PictureTraits& found, int, int) {
+        return found.jpegSource.quality >= 1 && quality >= found.jpegSource.quality;
+    };
+    PictureTraits::Remove(bitmap);
+    const PictureTraits traits = JpegCoefficientCheck::Check(picture, width, height, wanted);
+    *kept = !traits.jpegSource.path.isEmpty() && traits.Write(bitmap, *width, *height);
+    return *kept || WriteTempBitmap(picture, format, bitmap, width, height, error);
 }

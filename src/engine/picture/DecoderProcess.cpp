@@ -31,6 +31,7 @@ DecoderProcess::~DecoderProcess() { end(); }
 
 void DecoderProcess::end()
 {
+    m_waiting = false;
     for (int* fd : {&m_requests, &m_replies}) {
         if (*fd >= 0) {
             ::close(*fd);
@@ -71,9 +72,17 @@ bool DecoderProcess::start(QString* error)
 bool DecoderProcess::Run(const QString& picture, int format, const QString& bitmap, int* width, int* height,
                          QString* error, int page)
 {
+    return Send(picture, format, bitmap, error, page) && Receive(width, height, error);
+}
+
+bool DecoderProcess::Send(const QString& picture, int format, const QString& bitmap, QString* error, int page,
+                          int keepAt)
+{
     // A helper that ended between two pictures (killed from outside) is
-    // replaced; this picture has nothing to do with its end.
-    if (m_child.EndedMeanwhile())
+    // replaced; this picture has nothing to do with its end. One still at
+    // a picture no longer wanted ends with it: its answer would be taken
+    // for this one's.
+    if (m_child.EndedMeanwhile() || m_waiting)
         end();
     if (!m_child.Running() && !start(error))
         return false;
@@ -82,7 +91,7 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
     // picture and bitmap, each ended by a NUL (no path holds one). A helper
     // that goes meanwhile is seen below; its closed pipe must not end this
     // program with SIGPIPE.
-    const QByteArray request = QByteArray::number(format) + '\0' + QByteArray::number(page) + '\0'
+    const QByteArray request = QByteArray::number(format) + (keepAt > 0 ? '/' + QByteArray::number(keepAt) : QByteArray()) + '\0' + QByteArray::number(page) + '\0'
         + QFile::encodeName(picture) + '\0' + QFile::encodeName(bitmap) + '\0';
     sigset_t pipeSignal, before;
     sigemptyset(&pipeSignal);
@@ -103,7 +112,22 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
         done += n;
     }
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    // The time limit counts from here: the helper starts on it at once.
+    m_child.ForgetSaid();
+    m_child.RestartClock();
+    m_waiting = true;
+    return true;
+}
 
+bool DecoderProcess::Receive(int* width, int* height, QString* error, bool* kept)
+{
+    if (kept)
+        *kept = false;
+    m_waiting = false;
+    if (!m_child.Running()) {
+        *error = QString("the picture decoder ended before it was given the picture");
+        return false;
+    }
     // Its answer, or its end; the window gets an event pass meanwhile.
     QByteArray answer;
     // "STATUS WIDTH HEIGHT LENGTH\n" and LENGTH bytes of reason.
@@ -123,8 +147,6 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
     };
     int status = 0, answerStatus = -1;
     QByteArray reason;
-    m_child.ForgetSaid();
-    m_child.RestartClock();
     const HelperChild::End how = m_child.Wait(m_options.timeLimitMs, m_yield, &status, &m_replies, &answer,
                                               [&] { return answered(&answerStatus, &reason); });
     // A helper that answered stays for the next picture; one that ran out
@@ -136,8 +158,11 @@ bool DecoderProcess::Run(const QString& picture, int format, const QString& bitm
     if (answerStatus >= 0 || answered(&answerStatus, &reason)) {
         // It answered (and waits for the next picture, unless it ended).
         const QString text = QString::fromUtf8(reason).trimmed();
-        if (answerStatus == DecodeStep::Decoded && *width > 0 && *height > 0)
+        if ((answerStatus == DecodeStep::Decoded || answerStatus == DecodeStep::Kept) && *width > 0 && *height > 0) {
+            if (kept)
+                *kept = answerStatus == DecodeStep::Kept;
             return true;
+        }
         if (answerStatus == DecodeStep::Decoded)
             *error = QString("the picture decoder gave no size (%1)").arg(text);
         else if (answerStatus == DecodeStep::OutOfMemory)

@@ -35,6 +35,16 @@ public:
     bool Run(const QString& picture, int format, const QString& bitmap, int* width, int* height, QString* error,
              int page = 0);
 
+    // Run in two halves, so that this process works while the helper does:
+    // Send hands it the picture and returns at once, Receive waits for the
+    // answer (with the caller's yield). One picture at a time.
+    // With `keepAt` > 0 a JPEG that a page at that quality keeps as it is
+    // is only checked (DecodeStep::KeepOrWriteTempBitmap; *kept).
+    bool Send(const QString& picture, int format, const QString& bitmap, QString* error, int page = 0, int keepAt = 0);
+    bool Receive(int* width, int* height, QString* error, bool* kept = nullptr);
+    // Ends the helper with the picture it has: one no longer wanted.
+    void Drop() { end(); }
+
 private:
     bool start(QString* error);
     void end();
@@ -44,4 +54,5 @@ private:
     HelperChild m_child;
     int m_requests = -1; // its standard input: the pictures to decode
     int m_replies = -1;  // its descriptor 3: one answer a picture
+    bool m_waiting = false; // a picture sent, its answer not yet received
 };

@@ -57,9 +57,11 @@ bool PageStraightener::Straighten(const QString& bitmap, int width, int height, 
         return false;
     }
     file.close();
-    // Its profile still describes the pixels; its JPEG no longer shows them.
+    // Its profile still describes the pixels; its JPEG or Group 4 strip no
+    // longer shows them.
     PictureTraits kept = traits;
     kept.jpegSource = {};
+    kept.faxSource = {};
     if (!kept.Write(bitmap, width, height)) {
         *error = QStringLiteral("the file beside its straightened picture could not be written");
         return false;

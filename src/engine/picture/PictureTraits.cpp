@@ -14,6 +14,7 @@ namespace {
 const char kMagic[] = "VelunorPictureTraits 2\n";
 const char kLossyKey[] = "VelunorLossy";
 const char kUnprofiledCmykKey[] = "VelunorUnprofiledCmyk";
+const char kFaxKey[] = "VelunorFaxDirectory";
 constexpr qint64 kMaxProfile = 16 << 20;
 
 quint16 be16(const unsigned char* p) { return quint16(p[0] << 8 | p[1]); }
@@ -184,6 +185,13 @@ PictureTraits PictureTraits::Of(FIBITMAP* decoded, const QString& sourcePath)
         && ColourProfile::Channels(bytes) != 4;
     FITAG* lossy = nullptr;
     t.lossySource = head.valid || FreeImage_GetMetadata(FIMD_CUSTOM, decoded, kLossyKey, &lossy);
+    FITAG* fax = nullptr;
+    if (FreeImage_GetMetadata(FIMD_CUSTOM, decoded, kFaxKey, &fax) && FreeImage_GetTagValue(fax)) {
+        bool ok = false;
+        const quint64 directory = QByteArray(static_cast<const char*>(FreeImage_GetTagValue(fax))).toULongLong(&ok);
+        if (ok)
+            t.faxSource = {QFileInfo(sourcePath).absoluteFilePath(), directory};
+    }
     if (head.valid && head.components == 3 && head.chromaFull && head.lumaH >= 1 && head.lumaV >= 1) {
         t.samplingH = head.lumaH;
         t.samplingV = head.lumaV;
@@ -200,6 +208,11 @@ void PictureTraits::MarkLossy(FIBITMAP* decoded) { FreeImage_SetMetadataKeyValue
 void PictureTraits::MarkUnprofiledCmyk(FIBITMAP* decoded)
 {
     FreeImage_SetMetadataKeyValue(FIMD_CUSTOM, decoded, kUnprofiledCmykKey, "1");
+}
+
+void PictureTraits::MarkFaxCoded(FIBITMAP* decoded, quint64 directory)
+{
+    FreeImage_SetMetadataKeyValue(FIMD_CUSTOM, decoded, kFaxKey, QByteArray::number(directory).constData());
 }
 
 QString PictureTraits::SideFile(const QString& bitmapPath) { return bitmapPath + ".traits"; }
@@ -238,6 +251,10 @@ bool PictureTraits::Write(const QString& bitmapPath, int width, int height) cons
                      .toLatin1() +
                  path;
     }
+    if (!faxSource.path.isEmpty()) {
+        const QByteArray path = QFile::encodeName(faxSource.path);
+        bytes += QString("\nfax %1 %2\n").arg(faxSource.directory).arg(path.size()).toLatin1() + path;
+    }
     const bool ok = f.write(bytes) == bytes.size() && f.flush();
     f.close();
     if (!ok)
@@ -269,24 +286,34 @@ PictureTraits PictureTraits::Read(const QString& bitmapPath, int width, int heig
     t.iccProfile = f.read(v[4]);
     if (t.iccProfile.size() != v[4])
         return {};
-    if (f.atEnd())
-        return t;
-    // The JPEG source, on a line of its own after the profile.
-    const QList<QByteArray> jpeg = f.readLine(4) == "\n" ? f.readLine(128).trimmed().split(' ') : QList<QByteArray>();
-    if (jpeg.size() != 6 || jpeg[0] != "jpeg")
-        return {};
-    qint64 j[5];
-    for (int i = 0; i < 5; ++i) {
-        j[i] = jpeg[i + 1].toLongLong(&ok[i]);
-        if (!ok[i] || j[i] < 0)
+    // The JPEG and Group 4 sources, each on a line of its own after the
+    // profile, each at most once.
+    while (!f.atEnd()) {
+        const QList<QByteArray> line = f.readLine(4) == "\n" ? f.readLine(128).trimmed().split(' ') : QList<QByteArray>();
+        const QByteArray kind = line.value(0);
+        const int numbers = kind == "jpeg" && t.jpegSource.path.isEmpty() ? 5
+                            : kind == "fax" && t.faxSource.path.isEmpty() ? 2
+                                                                           : 0;
+        if (numbers == 0 || line.size() != numbers + 1)
             return {};
+        qint64 j[5];
+        for (int i = 0; i < numbers; ++i) {
+            j[i] = line[i + 1].toLongLong(&ok[i]);
+            if (!ok[i] || j[i] < 0)
+                return {};
+        }
+        const qint64 pathSize = j[numbers - 1];
+        if (pathSize < 1 || pathSize > 4096 ||
+            (numbers == 5 && (j[0] < 1 || j[0] > 100 || j[1] < 1 || j[1] > 8 || j[3] > 0xFFFFFFFFll)))
+            return {};
+        const QByteArray path = f.read(pathSize);
+        if (path.size() != pathSize)
+            return {};
+        if (numbers == 5)
+            t.jpegSource = {QFile::decodeName(path), j[2], quint32(j[3]), int(j[0]), int(j[1])};
+        else
+            t.faxSource = {QFile::decodeName(path), quint64(j[0])};
     }
-    if (j[0] < 1 || j[0] > 100 || j[1] < 1 || j[1] > 8 || j[3] > 0xFFFFFFFFll || j[4] < 1 || j[4] > 4096)
-        return {};
-    const QByteArray path = f.read(j[4]);
-    if (path.size() != j[4] || !f.atEnd())
-        return {};
-    t.jpegSource = {QFile::decodeName(path), j[2], quint32(j[3]), int(j[0]), int(j[1])};
     return t;
 }
 

@@ -28,6 +28,15 @@ public:
         int orientation = 1;
     };
     JpegSource jpegSource;
+    // A bilevel TIFF page coded in CCITT Group 4, whose coded strip may
+    // stand for the page: the file and where the page's directory starts.
+    // The drawing layer takes it only where it decodes to the bitmap's very
+    // pixels. No path: none.
+    struct FaxSource {
+        QString path;
+        quint64 directory = 0;
+    };
+    FaxSource faxSource;
     // The picture is CMYK without a profile that says what its colours are
     // (its pixels were made RGB by a guess).
     bool unprofiledCmyk = false;
@@ -43,6 +52,9 @@ public:
     static void MarkLossy(FIBITMAP* decoded);
     // What a reader says of CMYK pixels it made RGB without a CMYK profile.
     static void MarkUnprofiledCmyk(FIBITMAP* decoded);
+    // What the TIFF reader says of a page it decoded from Group 4 coding
+    // (its directory at `directory`), for Of.
+    static void MarkFaxCoded(FIBITMAP* decoded, quint64 directory);
 
     static QString SideFile(const QString& bitmapPath);
     // Writes the side file for a bitmap of width x height pixels; when
@@ -64,6 +76,6 @@ public:
     bool IsEmpty() const
     {
         return iccProfile.isEmpty() && samplingH == 0 && samplingV == 0 && jpegSource.path.isEmpty() &&
-               !unprofiledCmyk && !lossySource;
+               faxSource.path.isEmpty() && !unprofiledCmyk && !lossySource;
     }
 };

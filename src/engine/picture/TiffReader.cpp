@@ -1,6 +1,7 @@
 #include "engine/picture/TiffReader.h"
 
 #include "engine/picture/PictureLimits.h"
+#include "engine/picture/PictureTraits.h"
 #include "engine/picture/TiffPages.h"
 #include "engine/picture/TiffSamples.h"
 
@@ -210,6 +211,11 @@ FiBitmap TiffReader::Read(const QString& path, int page, QString* error)
         return nullptr;
     }
     setResolution(tif.get(), dib.get());
+    // Its coded data may stand for a bilevel page: the drawing layer checks.
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    if (compression == COMPRESSION_CCITTFAX4 && FreeImage_GetBPP(dib.get()) == 1)
+        PictureTraits::MarkFaxCoded(dib.get(), where.offset);
     uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
     if (orientation > ORIENTATION_TOPLEFT && orientation <= ORIENTATION_LEFTBOT) {
