@@ -471,8 +471,7 @@ FiBitmap TiffSamples::Decode(QString* error)
             return nullptr;
         }
     }
-    // The samples of a row as unpacked, at least: damage that claims less
-    // is refused before any read.
+    // The samples of a row as unpacked, at least: damage that claims less is refused before any read.
     const int perPlane = m_planar ? 1 : m_spp;
     if (m_model != Model::YCbCr && m_chunkRowBytes * 8 < int64_t(m_tiled ? m_tileWidth : m_width) * perPlane * m_bits) {
         *error = QStringLiteral("the TIFF page is damaged: its rows are shorter than its width");
