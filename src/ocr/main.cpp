@@ -98,12 +98,16 @@ int main(int argc, char** argv)
     const char* bitmap = argv[argc - 2];
     const char* outbase = argv[argc - 1];
 
+    // One thread: two readers and the page maker share the cores, and
+    // Tesseract's OpenMP threads spinning beside them made a page take twice
+    // as long. The OpenMP runtime reads the limit once, as it is loaded,
+    // before main: so this program starts afresh with it set.
+    if (const char* threads = std::getenv("OMP_THREAD_LIMIT"); !threads || std::strcmp(threads, "1") != 0) {
+        ::setenv("OMP_THREAD_LIMIT", "1", 1);
+        ::execv("/proc/self/exe", argv); // on failure, read with Tesseract's own threads
+    }
     if (!BindHelperToParent(parent, limit, outOfMemory))
         return ParentGone;
-    // One thread: the job makes the next page on the other core meanwhile,
-    // and Tesseract's threads gain little on one page (set before the
-    // library's OpenMP runtime first reads it).
-    ::setenv("OMP_THREAD_LIMIT", "1", 1);
 
     Pix* pix = pixRead(bitmap);
     if (!pix)
