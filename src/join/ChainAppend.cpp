@@ -2,7 +2,7 @@
 
 #include "join/LastSection.h"
 
-#include <qpdf/Buffer.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -43,6 +43,61 @@ std::string ref(const QPDFObjGen& og)
     return std::to_string(og.getObj()) + ' ' + std::to_string(og.getGen()) + " R";
 }
 
+// A write to the chain that failed, with its errno; not a std::exception,
+// so that no catch of a damaged page's words takes it.
+struct WriteFailure {
+    int err;
+};
+
+bool writeAt(int fd, const char* bytes, size_t size, long long at)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd, bytes + done, size - done, off_t(at + (long long)done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+// What a join adds, written after the chain's bytes as it is made, in
+// writes of 64 KB: a picture's coded data passes through from the page
+// file and is never held whole (fresh memory for each one was most of a
+// kept photo's join).
+class Appender : public Pipeline {
+public:
+    Appender(int fd, long long at) : Pipeline("chain file", nullptr), m_fd(fd), m_at(at) {}
+    void write(unsigned char const* data, size_t len) override { Put(reinterpret_cast<const char*>(data), len); }
+    void finish() override {}
+    void Put(const std::string& text) { Put(text.data(), text.size()); }
+    void Put(const char* data, size_t len)
+    {
+        m_buffer.append(data, len);
+        if (m_buffer.size() >= kChunk)
+            Flush();
+    }
+    void Flush()
+    {
+        if (!writeAt(m_fd, m_buffer.data(), m_buffer.size(), m_at))
+            throw WriteFailure {errno};
+        m_at += (long long)m_buffer.size();
+        m_buffer.clear();
+    }
+    long long Offset() const { return m_at + (long long)m_buffer.size(); }
+
+private:
+    static constexpr size_t kChunk = 1 << 16;
+    int m_fd;
+    long long m_at;
+    std::string m_buffer;
+};
+
 // The offset of the chain's last cross-reference section, as its last
 // "startxref" gives it; -1 when the file does not end as a PDF ends.
 long long lastStartXref(int fd, long long size)
@@ -78,26 +133,31 @@ public:
     const std::vector<int>& Pages() const { return m_pages; }
     int Next() const { return m_next; }
 
-    // Every object as "N 0 obj ... endobj", in number order, starting at
-    // file offset `at`; *offsets gets each one's offset.
-    std::string Write(long long at, std::vector<long long>* offsets)
+    // Every object as "N 0 obj ... endobj", in number order; *offsets
+    // gets each one's offset. A stream's data is taken as it is coded.
+    void Write(Appender& out, std::vector<long long>* offsets)
     {
-        std::string out;
         for (QPDFObjectHandle& obj : m_order) {
-            offsets->push_back(at + (long long)out.size());
-            out += std::to_string(m_numbers.at(obj.getObjGen())) + " 0 obj\n";
+            offsets->push_back(out.Offset());
+            std::string text = std::to_string(m_numbers.at(obj.getObjGen())) + " 0 obj\n";
             if (obj.isStream()) {
-                const std::shared_ptr<Buffer> data = obj.getRawStreamData();
-                out += dictionary(obj.getDict(), true, data->getSize());
-                out += "\nstream\n";
-                out.append(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
-                out += "\nendstream";
+                // libqpdf has checked that the stated length ends at
+                // "endstream" (no repair); what passes is counted again.
+                QPDFObjectHandle length = obj.getDict().getKey("/Length");
+                if (!length.isInteger() || length.getIntValue() < 0)
+                    throw std::runtime_error("a stream has no length");
+                const long long stated = length.getIntValue();
+                out.Put(text + dictionary(obj.getDict(), true, size_t(stated)) + "\nstream\n");
+                const long long start = out.Offset();
+                bool filtered = false;
+                if (!obj.pipeStreamData(&out, &filtered, 0, qpdf_dl_none) || out.Offset() - start != stated)
+                    throw std::runtime_error("a stream's data is not as long as it says");
+                text = "\nendstream";
             } else {
-                out += value(obj, false, true);
+                text += value(obj, false, true);
             }
-            out += "\nendobj\n";
+            out.Put(text + "\nendobj\n");
         }
-        return out;
     }
 
 private:
@@ -249,23 +309,6 @@ void readWhole(QPDF& doc, int fd, const std::string& chain, long long prev, Chai
     t->id = LastSection::Has(trailer, "/ID") ? LastSection::Written(trailer.getKey("/ID")) : std::string();
 }
 
-bool writeAt(int fd, const std::string& bytes, long long at)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, off_t(at + (long long)done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
-
 std::string xrefLine(long long offset)
 {
     char line[24];
@@ -305,7 +348,7 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
         return fail("the chain file " + chain + " is not a chain file of ours: it has other names");
     const long long size = st.st_size;
 
-    std::string objects, tail;
+    Appender out(fd, size);
     try {
         const long long prev = lastStartXref(fd, size);
         if (prev < 0)
@@ -359,13 +402,13 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
             throw damaged("it is encrypted");
         const long long firstNew = t.size;
         PageObjects adding(int(firstNew), t.rootRef);
-        long long at = size;
-        std::string lead;
         char lastByte = 0;
         if (::pread(fd, &lastByte, 1, off_t(size - 1)) != 1)
             throw Refusal("cannot read the chain file " + chain + ": " + systemError(errno));
+        // From here on a failure cuts the chain back to its own bytes.
+        oldSize = size;
         if (lastByte != '\n' && lastByte != '\r')
-            lead = "\n";
+            out.Put("\n");
         std::vector<long long> offsets;
         try {
             QPDFPageDocumentHelper helper(page);
@@ -379,7 +422,7 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
                 decodeContents(p.getObjectHandle());
                 adding.AddPage(p.getObjectHandle());
             }
-            objects = lead + adding.Write(at + (long long)lead.size(), &offsets);
+            adding.Write(out, &offsets);
         } catch (const std::exception& e) {
             throw damaged(e.what());
         }
@@ -397,8 +440,8 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
         rootText += " ] /Count " + std::to_string(pages.size() + adding.Pages().size()) + " >>";
         std::map<int, std::pair<long long, int>> revised; // object -> offset, generation
         const auto addRevision = [&](QPDFObjGen og, const std::string& body) {
-            revised[og.getObj()] = {at + (long long)objects.size(), og.getGen()};
-            objects += std::to_string(og.getObj()) + ' ' + std::to_string(og.getGen()) + " obj\n" + body + "\nendobj\n";
+            revised[og.getObj()] = {out.Offset(), og.getGen()};
+            out.Put(std::to_string(og.getObj()) + ' ' + std::to_string(og.getGen()) + " obj\n" + body + "\nendobj\n");
         };
         addRevision(t.rootRef, rootText);
         // The catalog goes into every section, so that the next join finds
@@ -411,8 +454,8 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
                                       + (later ? " /Version /" + page.getPDFVersion() : std::string()) + " >>");
 
         // The cross-reference section: the new objects, then the revised ones.
-        const long long xrefAt = at + (long long)objects.size();
-        tail = "xref\n" + std::to_string(firstNew) + ' ' + std::to_string(offsets.size()) + '\n';
+        const long long xrefAt = out.Offset();
+        std::string tail = "xref\n" + std::to_string(firstNew) + ' ' + std::to_string(offsets.size()) + '\n';
         for (long long off : offsets)
             tail += xrefLine(off);
         for (auto& [obj, where] : revised) {
@@ -426,20 +469,18 @@ bool ChainAppend::Run(const std::string& chain, const std::string& pageFile, con
         if (!t.id.empty())
             tail += " /ID " + t.id;
         tail += " /Prev " + std::to_string(prev) + " >>\nstartxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
+        out.Flush();
+        if (std::getenv(HoldVariable))
+            ::raise(SIGSTOP);
+        out.Put(tail);
+        out.Flush();
+    } catch (const WriteFailure& w) {
+        return fail("cannot append to the chain file " + chain + ": " + systemError(w.err));
     } catch (const Refusal& r) {
         return fail(r.what());
     } catch (const std::exception& e) {
         return fail("cannot join " + pageFile + " to " + chain + ": " + e.what());
     }
-
-    // From here on a failure cuts the chain back to its own bytes.
-    oldSize = size;
-    if (!writeAt(fd, objects, size))
-        return fail("cannot append to the chain file " + chain + ": " + systemError(errno));
-    if (std::getenv(HoldVariable))
-        ::raise(SIGSTOP);
-    if (!writeAt(fd, tail, size + (long long)objects.size()))
-        return fail("cannot append to the chain file " + chain + ": " + systemError(errno));
     if (::rename(chain.c_str(), next.c_str()) != 0)
         return fail("cannot rename " + chain + " to " + next + ": " + systemError(errno));
     if (::close(fd) != 0) {

@@ -164,7 +164,11 @@ bool PageMaker::readPicture(const QString& entryPath, int page, int pages, int q
         if (!*kept && !writeTempBitmap(entryPath, page, width, height, error))
             return false;
     }
-    if (!here)
+    // A page kept from the helper's check leaves us next to nothing to do:
+    // rather than wait for the helper to check the next JPEG, we check it
+    // here ourselves while the helper takes the one after it.
+    const bool alternate = ahead.kept && *kept && !layout.deskew && startsAsJpeg(m_next);
+    if (!here && !alternate)
         startAhead(entryPath, page, pages, quality, layout);
     return true;
 }

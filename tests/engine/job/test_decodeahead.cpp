@@ -73,8 +73,10 @@ TEST_F(PageMakerFixture, NextPictureIsDecodedWhileAPageIsDrawnAndFailsInItsOwnTu
         // A first JPEG is read in this process, any other by the helper.
         {"PNG and BMP", {"a.png", "b.bmp", "c.png"}, 80, -1, -1, {"a.png", "b.bmp", "draw 51", "c.png", "draw 76", "draw 102"}},
         {"JPEGs coded anew", {"a.jpg", "b.jpg", "c.jpg"}, 50, -1, -1, {"b.jpg", "draw 51", "c.jpg", "draw 76", "draw 102"}},
+        // A kept page leaves this process idle: it checks every other JPEG
+        // itself while the helper checks the one after.
         {"JPEGs kept as they are", {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}, 100, -1, -1,
-         {"b.jpg", "draw 51 kept", "c.jpg", "draw 76 kept", "d.jpg", "draw 102 kept", "draw 127 kept"}},
+         {"b.jpg", "draw 51 kept", "draw 76 kept", "d.jpg", "draw 102 kept", "draw 127 kept"}},
         {"a damaged picture, told when its page comes", {"a.png", "b.png", "c.png"}, 80, 1, -1, {"a.png", "b.png", "draw 51"}},
         {"an entry edited meanwhile", {"a.png", "b.png"}, 80, -1, 0, {"a.png", "x.png", "draw 51", "b.png", "draw 76"}},
     };
@@ -106,7 +108,8 @@ TEST_F(PageMakerFixture, NextPictureIsDecodedWhileAPageIsDrawnAndFailsInItsOwnTu
         maker.BeginJob();
         for (int i = 0; i < paths.size(); ++i) {
             const QString next = i == row.edited ? other : paths.value(i + 1);
-            watch.next = QFileInfo(next).fileName();
+            // Waited for at the draw only where it is to be handed.
+            watch.next = row.handedAndDrawn.contains(QFileInfo(next).fileName()) ? QFileInfo(next).fileName() : QString();
             const PageResult r = maker.MakePage(i, paths[i], row.quality, PageLayout(), next);
             ASSERT_EQ(r.ok(), i != row.damaged) << i << qPrintable(r.message);
             if (i == row.damaged) {
