@@ -270,8 +270,18 @@ int main(int argc, char** argv)
     // toolkit run); the earlier document is replaced whole or not at all.
     // Declared before the notifier, so it outlives it: once the document is
     // in place, a stop that comes while the program ends (its handlers
-    // already gone) must not end it by the signal either.
-    std::optional<SignalHold> placed;
+    // already gone) must not end it by the signal either. Held, then
+    // ignored as the hold ends: unheld, a stop that came meanwhile would
+    // still end the program by its default action, the path unsaid.
+    struct HeldToTheEnd {
+        SignalHold hold;
+        ~HeldToTheEnd()
+        {
+            for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+                ::signal(sig, SIG_IGN);
+        }
+    };
+    std::optional<HeldToTheEnd> placed;
     SignalNotifier stop({SIGTERM, SIGINT, SIGHUP});
     const auto endBySignal = [&](int sig) {
         ConversionJob::EndAbruptly(runner, workArea);
