@@ -47,3 +47,28 @@ function(velunor_test_folder name)
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                TIMEOUT 300)
 endfunction()
+
+# The SONAME of the library `lib` (as -l takes it: heif, jxl), into `out`:
+# what a program loading it on demand asks the dynamic loader for. Each one
+# is also listed in on-demand-libraries.txt of the build tree, for the
+# package's dependencies, which dpkg-shlibdeps cannot see.
+function(velunor_soname out lib)
+  find_library(_path_${lib} NAMES ${lib} REQUIRED)
+  execute_process(COMMAND objdump -p ${_path_${lib}} OUTPUT_VARIABLE _dump RESULT_VARIABLE _rc)
+  string(REGEX MATCH "SONAME +([^ \n]+)" _match "${_dump}")
+  if(NOT _rc EQUAL 0 OR NOT CMAKE_MATCH_1)
+    message(FATAL_ERROR "No SONAME found in ${_path_${lib}}")
+  endif()
+  set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
+  file(APPEND ${CMAKE_BINARY_DIR}/on-demand-libraries.txt "${CMAKE_MATCH_1}\n")
+endfunction()
+
+# A target that reads HEIC/HEIF/AVIF and JPEG XL through the on-demand
+# forwarders: the libraries' headers and their SONAMEs, no link.
+function(velunor_on_demand_pictures target)
+  target_include_directories(${target} PRIVATE $<TARGET_PROPERTY:PkgConfig::LIBHEIF,INTERFACE_INCLUDE_DIRECTORIES>
+                             $<TARGET_PROPERTY:PkgConfig::LIBJXL,INTERFACE_INCLUDE_DIRECTORIES>)
+  target_compile_definitions(${target} PRIVATE VELUNOR_HEIF_SONAME="${VELUNOR_HEIF_SONAME}"
+                             VELUNOR_JXL_SONAME="${VELUNOR_JXL_SONAME}")
+  target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
+endfunction()

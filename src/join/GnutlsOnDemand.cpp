@@ -10,92 +10,74 @@
 #include <gnutls/crypto.h>
 #include <gnutls/gnutls.h>
 
-#include <dlfcn.h>
+#include "platform/OnDemand.h"
 
-namespace {
-
-void* library()
-{
-    static void* const handle = ::dlopen("libgnutls.so.30", RTLD_NOW | RTLD_LOCAL);
-    return handle;
-}
-
-template <class F>
-F real(const char* name)
-{
-    void* lib = library();
-    return lib ? reinterpret_cast<F>(::dlsym(lib, name)) : nullptr;
-}
-
-} // namespace
-
-// Each call site's own static: resolved on the first call, thread-safe.
-#define VELUNOR_REAL(name) static const auto fn = real<decltype(&::name)>(#name)
+VELUNOR_ON_DEMAND_LIBRARY(VELUNOR_GNUTLS_SONAME)
 
 extern "C" {
 
 int gnutls_cipher_init(gnutls_cipher_hd_t* handle, gnutls_cipher_algorithm_t cipher, const gnutls_datum_t* key,
                        const gnutls_datum_t* iv)
 {
-    VELUNOR_REAL(gnutls_cipher_init);
+    VELUNOR_ON_DEMAND(gnutls_cipher_init);
     return fn ? fn(handle, cipher, key, iv) : GNUTLS_E_CRYPTO_INIT_FAILED;
 }
 
 int gnutls_cipher_encrypt2(gnutls_cipher_hd_t handle, const void* ptext, size_t ptextLen, void* ctext, size_t ctextLen)
 {
-    VELUNOR_REAL(gnutls_cipher_encrypt2);
+    VELUNOR_ON_DEMAND(gnutls_cipher_encrypt2);
     return fn ? fn(handle, ptext, ptextLen, ctext, ctextLen) : GNUTLS_E_CRYPTO_INIT_FAILED;
 }
 
 int gnutls_cipher_decrypt2(gnutls_cipher_hd_t handle, const void* ctext, size_t ctextLen, void* ptext, size_t ptextLen)
 {
-    VELUNOR_REAL(gnutls_cipher_decrypt2);
+    VELUNOR_ON_DEMAND(gnutls_cipher_decrypt2);
     return fn ? fn(handle, ctext, ctextLen, ptext, ptextLen) : GNUTLS_E_CRYPTO_INIT_FAILED;
 }
 
 void gnutls_cipher_deinit(gnutls_cipher_hd_t handle)
 {
     // A handle exists only where the init above reached the library.
-    VELUNOR_REAL(gnutls_cipher_deinit);
+    VELUNOR_ON_DEMAND(gnutls_cipher_deinit);
     if (fn)
         fn(handle);
 }
 
 size_t gnutls_cipher_get_key_size(gnutls_cipher_algorithm_t algorithm)
 {
-    VELUNOR_REAL(gnutls_cipher_get_key_size);
+    VELUNOR_ON_DEMAND(gnutls_cipher_get_key_size);
     return fn ? fn(algorithm) : 0;
 }
 
 int gnutls_hash_init(gnutls_hash_hd_t* dig, gnutls_digest_algorithm_t algorithm)
 {
-    VELUNOR_REAL(gnutls_hash_init);
+    VELUNOR_ON_DEMAND(gnutls_hash_init);
     return fn ? fn(dig, algorithm) : GNUTLS_E_CRYPTO_INIT_FAILED;
 }
 
 int gnutls_hash(gnutls_hash_hd_t handle, const void* text, size_t textLen)
 {
-    VELUNOR_REAL(gnutls_hash);
+    VELUNOR_ON_DEMAND(gnutls_hash);
     return fn ? fn(handle, text, textLen) : GNUTLS_E_CRYPTO_INIT_FAILED;
 }
 
 void gnutls_hash_deinit(gnutls_hash_hd_t handle, void* digest)
 {
-    VELUNOR_REAL(gnutls_hash_deinit);
+    VELUNOR_ON_DEMAND(gnutls_hash_deinit);
     if (fn)
         fn(handle, digest);
 }
 
 int gnutls_rnd(gnutls_rnd_level_t level, void* data, size_t len)
 {
-    VELUNOR_REAL(gnutls_rnd);
+    VELUNOR_ON_DEMAND(gnutls_rnd);
     return fn ? fn(level, data, len) : GNUTLS_E_CRYPTO_INIT_FAILED;
 }
 
 const char* gnutls_strerror(int error)
 {
-    VELUNOR_REAL(gnutls_strerror);
-    return fn ? fn(error) : "the GnuTLS library (libgnutls.so.30) could not be loaded";
+    VELUNOR_ON_DEMAND(gnutls_strerror);
+    return fn ? fn(error) : "the GnuTLS library (" VELUNOR_GNUTLS_SONAME ") could not be loaded";
 }
 
 } // extern "C"

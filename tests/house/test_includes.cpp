@@ -33,7 +33,7 @@ const QMap<QString, QStringList> kAllowed = {
     {"decoder", {"engine/picture", "platform"}},
     {"ocr", {"engine/picture", "platform"}},
     {"docinfo", {"engine/pdf", "engine/picture", "platform"}},
-    {"join", {}},
+    {"join", {"platform"}}, // header-only facilities: velunor-join links no Qt
     {"cli", {"engine/job", "engine/pdf", "engine/picture", "platform"}},
 };
 

@@ -74,7 +74,7 @@ FiBitmap HeifReader::Read(const QByteArray& file, QString* error)
         return nullptr;
     HeifPtr<heif_context> ctx(heif_context_alloc());
     if (!ctx) {
-        *error = QStringLiteral("out of memory");
+        *error = QStringLiteral("libheif could not be loaded, or memory ran out");
         return nullptr;
     }
     // Tiles one after another on this thread: libheif's tile threads
