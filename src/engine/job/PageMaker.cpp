@@ -18,6 +18,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <chrono>
+#include <future>
+
 PageMaker::PageMaker(const WorkFolders& folders, MessageSink& sink, YieldFunction yield, DecoderProcess::Options decoder,
                      PdfLibrary& pdf)
     : m_folders(folders), m_sink(sink), m_pdf(pdf), m_yield(yield), m_decoder(std::move(yield), std::move(decoder)),
@@ -108,7 +111,13 @@ bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout
     const auto wanted = [&](const PictureTraits& found, int w, int h) {
         return keepWanted(entryPath, found, w, h, quality, layout);
     };
-    const PictureTraits traits = JpegCoefficientCheck::Check(entryPath, width, height, wanted);
+    // On a thread of its own, with the window's event passes meanwhile: a
+    // large photo's check takes tens of milliseconds.
+    std::future<PictureTraits> checking =
+        std::async(std::launch::async, [&] { return JpegCoefficientCheck::Check(entryPath, width, height, wanted); });
+    while (checking.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        yieldOnce();
+    const PictureTraits traits = checking.get();
     if (traits.jpegSource.path.isEmpty())
         return false;
     const QString temp = m_folders.tempBitmap();
