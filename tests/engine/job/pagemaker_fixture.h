@@ -1,4 +1,5 @@
 #pragma once
+#include "PageMakerFixture.h"
 #include "PictureCheck.h"
 #include "RecordingMessageSink.h"
 #include "TestSupport.h"
@@ -127,18 +128,10 @@ inline QString capturingStderr(const QString& file, F f)
     return QString::fromUtf8(readAll(file));
 }
 
-class PageMakerTest : public ::testing::Test {
+// The common work folders, with a page maker of its own that counts its
+// event passes (m()).
+class PageMakerTest : public PageMakerFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        folders = WorkFolders{dir.filePath("tmpvelunor"), dir.filePath("jpgtmp")};
-        ASSERT_TRUE(QDir().mkpath(folders.tmpDir));
-        ASSERT_TRUE(QDir().mkpath(folders.pageDir));
-    }
-
-    QString pic(const QString& name) const { return dir.filePath(name); }
-
     // Writes the test picture under `name` in the format its extension says
     // (case ignored) and returns the pixels its page must show.
     RgbImage makePicture(const QString& name, double* tolerance)
@@ -217,9 +210,6 @@ protected:
         EXPECT_TRUE(sink.messages.empty()); // the caller decides how to tell the user
     }
 
-    QTemporaryDir dir;
-    WorkFolders folders;
-    RecordingMessageSink sink;
     int yields = 0;
     PageMaker& m()
     {

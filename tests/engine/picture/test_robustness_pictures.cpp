@@ -1,4 +1,5 @@
 // Pictures as other programs write them, and paths that are no files.
+#include "PageMakerFixture.h"
 #include "PictureCheck.h"
 #include "RecordingMessageSink.h"
 #include "TestSupport.h"
@@ -97,20 +98,8 @@ QByteArray longHeaderBmp(int headerSize, int w, int h, int bpp, quint32 compress
     return file + info + pal + pixels;
 }
 
-class RobustPictureTest : public ::testing::Test {
+class RobustPictureTest : public PageMakerFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        folders = WorkFolders{dir.filePath("tmpvelunor"), dir.filePath("jpgtmp")};
-        ASSERT_TRUE(QDir().mkpath(folders.tmpDir));
-        ASSERT_TRUE(QDir().mkpath(folders.pageDir));
-        maker = std::make_unique<PageMaker>(folders, sink, [] {});
-        maker->BeginJob();
-    }
-
-    QString pic(const QString& name) const { return dir.filePath(name); }
-
     // The page exists and mupdf draws it at 200 dpi like `expected`.
     void expectLooksLike(int i, const RgbImage& expected, double tolerance)
     {
@@ -120,11 +109,6 @@ protected:
         EXPECT_GE(d, 0) << "rendered " << mupdf.image.w << "x" << mupdf.image.h;
         EXPECT_LE(d, tolerance);
     }
-
-    QTemporaryDir dir;
-    WorkFolders folders;
-    RecordingMessageSink sink;
-    std::unique_ptr<PageMaker> maker;
 };
 
 TEST_F(RobustPictureTest, BmpWithV4OrV5HeaderOrRleEndOfLineBeforeTheEndMakesARightPage)
@@ -142,7 +126,7 @@ TEST_F(RobustPictureTest, BmpWithV4OrV5HeaderOrRleEndOfLineBeforeTheEndMakesARig
     }
     const QString v5 = pic("gimp.bmp");
     ASSERT_TRUE(writeFile(v5, longHeaderBmp(124, kW, kH, 24, 0, {}, rows)));
-    PageResult r = maker->MakePage(0, v5, 100);
+    PageResult r = maker.MakePage(0, v5, 100);
     ASSERT_TRUE(r.ok()) << qPrintable(r.message);
     expectLooksLike(0, img, 1.0);
 
@@ -152,7 +136,7 @@ TEST_F(RobustPictureTest, BmpWithV4OrV5HeaderOrRleEndOfLineBeforeTheEndMakesARig
         topDown += rows.mid(y * kW * 3, kW * 3);
     const QString v5TopDown = pic("gimp-top-down.bmp");
     ASSERT_TRUE(writeFile(v5TopDown, longHeaderBmp(124, kW, -kH, 24, 0, {}, topDown)));
-    r = maker->MakePage(3, v5TopDown, 100);
+    r = maker.MakePage(3, v5TopDown, 100);
     ASSERT_TRUE(r.ok()) << qPrintable(r.message);
     expectLooksLike(3, img, 1.0);
 
@@ -168,7 +152,7 @@ TEST_F(RobustPictureTest, BmpWithV4OrV5HeaderOrRleEndOfLineBeforeTheEndMakesARig
             indices += char(grey.at(x, y)[0]);
     const QString v4 = pic("magick.bmp");
     ASSERT_TRUE(writeFile(v4, longHeaderBmp(108, kW, kH, 8, 0, greys, indices)));
-    r = maker->MakePage(1, v4, 100);
+    r = maker.MakePage(1, v4, 100);
     ASSERT_TRUE(r.ok()) << qPrintable(r.message);
     expectLooksLike(1, grey, 1.0);
     const auto images = pdfImages(folders.pageFile(1));
@@ -188,7 +172,7 @@ TEST_F(RobustPictureTest, BmpWithV4OrV5HeaderOrRleEndOfLineBeforeTheEndMakesARig
     bmp[10] = char(14 + 40 + 8);
     const QString rlePath = pic("magick-rle.bmp");
     ASSERT_TRUE(writeFile(rlePath, bmp));
-    r = maker->MakePage(2, rlePath, 100);
+    r = maker.MakePage(2, rlePath, 100);
     ASSERT_TRUE(r.ok()) << qPrintable(r.message);
     RgbImage halves{kW, kH, std::vector<uint8_t>(size_t(kW) * kH * 3, 0)};
     for (int y = 0; y < kH; ++y)
@@ -212,7 +196,7 @@ TEST_F(RobustPictureTest, FloatColourTiffIsRefusedByItsSamples)
     const QString path = pic("scientific.tif");
     ASSERT_TRUE(FreeImage_Save(FIF_TIFF, rgbf, QFile::encodeName(path).constData(), TIFF_NONE));
     FreeImage_Unload(rgbf);
-    const PageResult r = maker->MakePage(0, path, 100);
+    const PageResult r = maker.MakePage(0, path, 100);
     EXPECT_TRUE(r.message.contains("32-bit floating-point samples")) << qPrintable(r.message);
 }
 
@@ -237,7 +221,7 @@ TEST_F(RobustPictureTest, ExifThatLiesAboutItsSizeDoesNotCrashAndBigEndianOrient
     const QByteArray liar("II*\0\x08\0\0\0\xFF\xFF\x31\x01\x02\0\x02\0\0\0A\0\0\0", 22);
     const QString bad = pic("lying-exif.jpg");
     ASSERT_TRUE(writeFile(bad, withExif(jpeg, liar)));
-    PageResult r = maker->MakePage(0, bad, 100);
+    PageResult r = maker.MakePage(0, bad, 100);
     ASSERT_TRUE(r.ok()) << qPrintable(r.message);
     expectLooksLike(0, img, 2.5);
 
@@ -249,7 +233,7 @@ TEST_F(RobustPictureTest, ExifThatLiesAboutItsSizeDoesNotCrashAndBigEndianOrient
                         "\0\0\0\0", 38);
     const QString turned = pic("camera.jpg");
     ASSERT_TRUE(writeFile(turned, withExif(jpeg, mm)));
-    r = maker->MakePage(1, turned, 100);
+    r = maker.MakePage(1, turned, 100);
     ASSERT_TRUE(r.ok()) << qPrintable(r.message);
     RgbImage upright{kH, kW, std::vector<uint8_t>(img.px.size())};
     for (int y = 0; y < kH; ++y)
@@ -272,7 +256,7 @@ TEST_F(RobustPictureTest, IffWhoseChunkSizeRunsPastTheFileIsRefusedNotLoopedOn)
     iff += form;
     const QString path = pic("damaged.iff");
     ASSERT_TRUE(writeFile(path, iff));
-    const PageResult r = maker->MakePage(0, path, 90);
+    const PageResult r = maker.MakePage(0, path, 90);
     EXPECT_EQ(r.status, PageResult::PictureError);
     EXPECT_TRUE(r.message.contains(path)) << qPrintable(r.message);
     EXPECT_TRUE(r.message.contains("damaged")) << qPrintable(r.message);
@@ -281,7 +265,7 @@ TEST_F(RobustPictureTest, IffWhoseChunkSizeRunsPastTheFileIsRefusedNotLoopedOn)
     iff[16 + 1] = 0;
     const QString good = pic("good.iff");
     ASSERT_TRUE(writeFile(good, iff));
-    EXPECT_TRUE(maker->MakePage(1, good, 90).ok());
+    EXPECT_TRUE(maker.MakePage(1, good, 90).ok());
 }
 
 TEST_F(RobustPictureTest, DamagedTiffFailsAloneByNameAndTheNextPageIsMade)
@@ -310,7 +294,7 @@ TEST_F(RobustPictureTest, DamagedTiffFailsAloneByNameAndTheNextPageIsMade)
     for (const auto& c : cases) {
         const QString bad = pic(c.name);
         ASSERT_TRUE(writeFile(bad, c.bytes));
-        const PageResult r = maker->MakePage(i, bad, 90);
+        const PageResult r = maker.MakePage(i, bad, 90);
         EXPECT_EQ(r.status, PageResult::PictureError);
         EXPECT_TRUE(r.message.contains(bad)) << qPrintable(r.message);
         EXPECT_TRUE(r.message.contains(c.reason)) << qPrintable(r.message);
@@ -321,11 +305,11 @@ TEST_F(RobustPictureTest, DamagedTiffFailsAloneByNameAndTheNextPageIsMade)
     // The whole one is a picture, and the next page is made.
     const QString good = pic("whole.tif");
     ASSERT_TRUE(writeFile(good, whole));
-    ASSERT_TRUE(maker->MakePage(i, good, 100).ok());
+    ASSERT_TRUE(maker.MakePage(i, good, 100).ok());
     const QString next = pic("next.png");
     const RgbImage img = testPattern(kW, kH);
     ASSERT_TRUE(saveRgb(img, next, FIF_PNG));
-    ASSERT_TRUE(maker->MakePage(i + 1, next, 100).ok());
+    ASSERT_TRUE(maker.MakePage(i + 1, next, 100).ok());
     expectLooksLike(i + 1, img, 1.0);
 }
 
@@ -343,7 +327,7 @@ TEST_F(RobustPictureTest, TiffWithAnOrientationTagIsUpright)
     const QByteArray tiff = littleEndianTiff(pixels, entries);
     const QString path = pic("camera.tif");
     ASSERT_TRUE(writeFile(path, tiff));
-    const PageResult r = maker->MakePage(0, path, 100);
+    const PageResult r = maker.MakePage(0, path, 100);
     ASSERT_TRUE(r.ok()) << qPrintable(r.message);
     RgbImage upright{kH, kW, std::vector<uint8_t>(grey.px.size())};
     for (int y = 0; y < kH; ++y)
@@ -356,7 +340,7 @@ TEST_F(RobustPictureTest, PipeNamedLikeAPictureIsRefusedWithoutWaitingForAWriter
 {
     const QString fifo = pic("camera.png");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const PageResult r = maker->MakePage(0, fifo, 90);
+    const PageResult r = maker.MakePage(0, fifo, 90);
     EXPECT_EQ(r.status, PageResult::PictureError);
     EXPECT_TRUE(r.message.contains(fifo)) << qPrintable(r.message);
     EXPECT_TRUE(r.message.contains("not a regular file")) << qPrintable(r.message);
