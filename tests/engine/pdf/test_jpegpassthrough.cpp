@@ -172,6 +172,11 @@ TEST_F(JpegPassThroughTest, KeptWhereRecodingCannotHelpAndExactlyTheFilesPixels)
          [](QByteArray j) { return j.insert(j.size() / 2, "\xFF\xD3"); }},
         {"progressive, its last scan damaged", with(camera, [](auto& r) { r.progressive = true, r.quality = 95; }), 100,
          Refused, [](QByteArray j) { return j.insert(j.lastIndexOf("\xFF\xD9") - 20, "\xFF\xD3"); }},
+        // A file of 1 MB or more is checked on a thread of its own.
+        {"over 1 MB", with(camera, [](auto& r) { r.quality = 95; }), 100, Kept,
+         [](QByteArray j) { return j + QByteArray(1 << 20, 'x'); }},
+        {"over 1 MB, a damaged scan", with(JpegRecipe{}, [](auto& r) { r.quality = 95; }), 100, Refused,
+         [](QByteArray j) { return j.insert(j.size() / 2, "\xFF\xD3") + QByteArray(1 << 20, 'x'); }},
     };
     for (int i = 0; i < int(std::size(cases)); ++i) {
         const auto& c = cases[i];
