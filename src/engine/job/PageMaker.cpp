@@ -60,7 +60,22 @@ void PageMaker::yieldOnce()
         m_yield();
 }
 
+template <class Work>
+auto PageMaker::aside(bool large, Work work)
+{
+    if (!large)
+        return work();
+    auto running = std::async(std::launch::async, std::move(work));
+    while (running.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        yieldOnce();
+    return running.get();
+}
+
 namespace {
+
+// Pictures from 2 megapixels on are decoded and coded for tens of
+// milliseconds or more (a 24-megapixel photo's page, about 200 ms).
+bool largePicture(qint64 width, qint64 height) { return width * height >= 2000000; }
 
 bool startsAsJpeg(const QString& path)
 {
@@ -85,8 +100,11 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, int page, int* width, 
     // JPEGs, the photos that make most pages, are decoded here: libjpeg
     // checks its input, their Exif reaches FreeImage no more, their size is
     // checked first, and the helper would cost a tenth of a photo's page.
-    const bool ok = startsAsJpeg(entryPath) ? DecodeStep::WriteTempBitmap(entryPath, m_format, temp, width, height, error)
-                                            : m_decoder.Run(entryPath, m_format, temp, width, height, error, page);
+    // A JPEG of 1 MB or more (most photos of 5 megapixels and up) aside.
+    const bool ok = startsAsJpeg(entryPath)
+        ? aside(QFileInfo(entryPath).size() >= (1 << 20),
+                [&] { return DecodeStep::WriteTempBitmap(entryPath, m_format, temp, width, height, error); })
+        : m_decoder.Run(entryPath, m_format, temp, width, height, error, page);
     if (!ok) {
         QFile::remove(temp);
         PictureTraits::Remove(temp);
@@ -111,20 +129,11 @@ bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout
     const auto wanted = [&](const PictureTraits& found, int w, int h) {
         return keepWanted(entryPath, found, w, h, quality, layout);
     };
-    const auto check = [&] { return JpegCoefficientCheck::Check(entryPath, width, height, wanted); };
-    // A large photo's check takes tens of milliseconds (a 24-megapixel one
-    // about 40): on a thread of its own, with the window's event passes
-    // meanwhile. A file under 1 MB is checked here, within about 12 ms, so
-    // a page's event passes stay the designed ones, whatever the load.
-    PictureTraits traits;
-    if (QFileInfo(entryPath).size() < (1 << 20)) {
-        traits = check();
-    } else {
-        std::future<PictureTraits> checking = std::async(std::launch::async, check);
-        while (checking.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-            yieldOnce();
-        traits = checking.get();
-    }
+    // A photo's check takes tens of milliseconds (a 24-megapixel one about
+    // 40); one of a file under 1 MB, about 12 ms at most.
+    const PictureTraits traits = aside(QFileInfo(entryPath).size() >= (1 << 20), [&] {
+        return JpegCoefficientCheck::Check(entryPath, width, height, wanted);
+    });
     if (traits.jpegSource.path.isEmpty())
         return false;
     const QString temp = m_folders.tempBitmap();
@@ -355,10 +364,14 @@ PageResult PageMaker::makeOnePage(const QString& pageFile, const QString& entryP
         return pdfFailed();
 
     const QString bitmap = m_folders.tempBitmap();
-    if (!check(m_pdf.BeginDoc(box)) ||
-        !check(place.designed ? m_pdf.StretchDrawFromFile(box, 0, 0, pageW, pageH, bitmap)
-                              : m_pdf.DrawPlacedFromFile(box, place, bitmap)) ||
-        !check(m_pdf.EndDoc(box)))
+    // The drawing layer codes and writes a large page aside; its words, if
+    // any, are told here.
+    const bool large = largePicture(w, h);
+    if (!check(m_pdf.BeginDoc(box)) || !check(aside(large, [&] {
+            return place.designed ? m_pdf.StretchDrawFromFile(box, 0, 0, pageW, pageH, bitmap)
+                                  : m_pdf.DrawPlacedFromFile(box, place, bitmap);
+        })) ||
+        !check(aside(large, [&] { return m_pdf.EndDoc(box); })))
         return pdfFailed();
     m_pdf.FreeBox(box);
     return result;

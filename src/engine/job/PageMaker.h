@@ -97,6 +97,11 @@ private:
     // be in a PDF/A document; empty if it can.
     QString archiveRefusal(double pageWidth, double pageHeight, int width, int height) const;
     void yieldOnce();
+    // `work()`, on a thread of its own with an event pass every 10 ms while
+    // it runs when `large`, else here: a page's designed event passes stay
+    // exactly as they are for work short enough not to need more.
+    template <class Work>
+    auto aside(bool large, Work work);
 
     WorkFolders m_folders;
     MessageSink& m_sink;

@@ -12,6 +12,9 @@
 #include <QFileInfo>
 
 #include <FreeImage.h>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -132,4 +135,34 @@ TEST_F(PageMakerFixture, NextPictureIsDecodedWhileAPageIsDrawnAndFailsInItsOwnTu
         EXPECT_EQ(watch.trace.join(", ").toStdString(), row.handedAndDrawn.join(", ").toStdString());
     }
     ::close(fd);
+}
+
+// A large page is coded on a thread of its own while the window gets its
+// event passes: here its drawing waits for an event pass, which comes only
+// then (without it, the drawing would wait its full minute and fail).
+TEST_F(PageMakerFixture, ALargePageIsDrawnWithTheWindowLive)
+{
+    struct WaitsForAPass : PdfLibrary {
+        std::mutex m;
+        std::condition_variable passes;
+        bool passed = false, sawPass = false;
+        int StretchDrawFromFile(int box, int left, int top, int width, int height, const QString& bitmap) override
+        {
+            std::unique_lock<std::mutex> lock(m);
+            passed = false; // the page's own passes came before
+            sawPass = passes.wait_for(lock, std::chrono::seconds(60), [&] { return passed; });
+            lock.unlock();
+            return PdfLibrary::StretchDrawFromFile(box, left, top, width, height, bitmap);
+        }
+    } pdf;
+    PageMaker large(folders, sink, [&] {
+        std::lock_guard<std::mutex> lock(pdf.m);
+        pdf.passed = true;
+        pdf.passes.notify_all();
+    }, DecoderProcess::Defaults(), pdf);
+    large.BeginJob();
+    const QString path = pic("large.png");
+    ASSERT_TRUE(writeTestPicture(path, FIF_PNG, 2000, 1000)); // 2 megapixels
+    ASSERT_TRUE(large.MakePage(0, path, 80).ok());
+    EXPECT_TRUE(pdf.sawPass);
 }
