@@ -67,10 +67,10 @@ void DecodeAhead::moveIn(bool kept)
         QFile::remove(temp);
     else
         moveOver(ahead, temp);
-    // The traits go with it; swapped, the earlier page's are dropped.
+    // The traits go with it; swapped, the earlier page's are emptied.
     if (QFile::exists(side)) {
         moveOver(side, PictureTraits::SideFile(temp));
-        QFile::remove(side);
+        PictureTraits::Remove(ahead);
     } else {
         PictureTraits::Remove(temp);
     }

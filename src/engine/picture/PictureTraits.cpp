@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <unistd.h>
+
 #include <zlib.h>
 
 #include <cstring>
@@ -217,13 +220,24 @@ void PictureTraits::MarkFaxCoded(FIBITMAP* decoded, quint64 directory)
 
 QString PictureTraits::SideFile(const QString& bitmapPath) { return bitmapPath + ".traits"; }
 
-void PictureTraits::Remove(const QString& bitmapPath) { QFile::remove(SideFile(bitmapPath)); }
+// "No traits" is an empty side file rather than none: a job's pages then
+// write the same file again instead of making and dropping one a page. On
+// ext4 a file made soon after many were dropped costs a search through the
+// recently freed inodes (a third of a small page's time after a few jobs);
+// Read() takes an empty file, as a partial one, for none.
+void PictureTraits::Remove(const QString& bitmapPath)
+{
+    const QByteArray side = QFile::encodeName(SideFile(bitmapPath));
+    if (::truncate(side.constData(), 0) != 0 && errno != ENOENT)
+        ::unlink(side.constData());
+}
 
 bool PictureTraits::Write(const QString& bitmapPath, int width, int height) const
 {
-    Remove(bitmapPath);
-    if (IsEmpty())
+    if (IsEmpty()) {
+        Remove(bitmapPath);
         return true;
+    }
     // A work file read once, moments later: no flush to the disk (QSaveFile
     // would sync it, milliseconds a page). Read() believes only a whole one.
     QFile f(SideFile(bitmapPath));

@@ -67,6 +67,8 @@ public:
     // is), with the size they were written for; empty traits when there is
     // a bitmap, or no whole side file.
     static PictureTraits ReadAlone(const QString& bitmapPath, int* width, int* height);
+    // No traits for this bitmap: its side file emptied (Read takes that for
+    // none), so that the next page writes the same file again.
     static void Remove(const QString& bitmapPath);
 
     // Whether a JPEG (its bytes) is CMYK with an embedded profile, to be
