@@ -19,65 +19,53 @@ extern "C" {
 int gnutls_cipher_init(gnutls_cipher_hd_t* handle, gnutls_cipher_algorithm_t cipher, const gnutls_datum_t* key,
                        const gnutls_datum_t* iv)
 {
-    VELUNOR_ON_DEMAND(gnutls_cipher_init);
-    return fn ? fn(handle, cipher, key, iv) : GNUTLS_E_CRYPTO_INIT_FAILED;
+    VELUNOR_FORWARD(gnutls_cipher_init, GNUTLS_E_CRYPTO_INIT_FAILED, handle, cipher, key, iv);
 }
 
 int gnutls_cipher_encrypt2(gnutls_cipher_hd_t handle, const void* ptext, size_t ptextLen, void* ctext, size_t ctextLen)
 {
-    VELUNOR_ON_DEMAND(gnutls_cipher_encrypt2);
-    return fn ? fn(handle, ptext, ptextLen, ctext, ctextLen) : GNUTLS_E_CRYPTO_INIT_FAILED;
+    VELUNOR_FORWARD(gnutls_cipher_encrypt2, GNUTLS_E_CRYPTO_INIT_FAILED, handle, ptext, ptextLen, ctext, ctextLen);
 }
 
 int gnutls_cipher_decrypt2(gnutls_cipher_hd_t handle, const void* ctext, size_t ctextLen, void* ptext, size_t ptextLen)
 {
-    VELUNOR_ON_DEMAND(gnutls_cipher_decrypt2);
-    return fn ? fn(handle, ctext, ctextLen, ptext, ptextLen) : GNUTLS_E_CRYPTO_INIT_FAILED;
+    VELUNOR_FORWARD(gnutls_cipher_decrypt2, GNUTLS_E_CRYPTO_INIT_FAILED, handle, ctext, ctextLen, ptext, ptextLen);
 }
 
 void gnutls_cipher_deinit(gnutls_cipher_hd_t handle)
 {
     // A handle exists only where the init above reached the library.
-    VELUNOR_ON_DEMAND(gnutls_cipher_deinit);
-    if (fn)
-        fn(handle);
+    VELUNOR_FORWARD_VOID(gnutls_cipher_deinit, handle);
 }
 
 size_t gnutls_cipher_get_key_size(gnutls_cipher_algorithm_t algorithm)
 {
-    VELUNOR_ON_DEMAND(gnutls_cipher_get_key_size);
-    return fn ? fn(algorithm) : 0;
+    VELUNOR_FORWARD(gnutls_cipher_get_key_size, 0, algorithm);
 }
 
 int gnutls_hash_init(gnutls_hash_hd_t* dig, gnutls_digest_algorithm_t algorithm)
 {
-    VELUNOR_ON_DEMAND(gnutls_hash_init);
-    return fn ? fn(dig, algorithm) : GNUTLS_E_CRYPTO_INIT_FAILED;
+    VELUNOR_FORWARD(gnutls_hash_init, GNUTLS_E_CRYPTO_INIT_FAILED, dig, algorithm);
 }
 
 int gnutls_hash(gnutls_hash_hd_t handle, const void* text, size_t textLen)
 {
-    VELUNOR_ON_DEMAND(gnutls_hash);
-    return fn ? fn(handle, text, textLen) : GNUTLS_E_CRYPTO_INIT_FAILED;
+    VELUNOR_FORWARD(gnutls_hash, GNUTLS_E_CRYPTO_INIT_FAILED, handle, text, textLen);
 }
 
 void gnutls_hash_deinit(gnutls_hash_hd_t handle, void* digest)
 {
-    VELUNOR_ON_DEMAND(gnutls_hash_deinit);
-    if (fn)
-        fn(handle, digest);
+    VELUNOR_FORWARD_VOID(gnutls_hash_deinit, handle, digest);
 }
 
 int gnutls_rnd(gnutls_rnd_level_t level, void* data, size_t len)
 {
-    VELUNOR_ON_DEMAND(gnutls_rnd);
-    return fn ? fn(level, data, len) : GNUTLS_E_CRYPTO_INIT_FAILED;
+    VELUNOR_FORWARD(gnutls_rnd, GNUTLS_E_CRYPTO_INIT_FAILED, level, data, len);
 }
 
 const char* gnutls_strerror(int error)
 {
-    VELUNOR_ON_DEMAND(gnutls_strerror);
-    return fn ? fn(error) : "the GnuTLS library (" VELUNOR_GNUTLS_SONAME ") could not be loaded";
+    VELUNOR_FORWARD(gnutls_strerror, "the GnuTLS library (" VELUNOR_GNUTLS_SONAME ") could not be loaded", error);
 }
 
 } // extern "C"

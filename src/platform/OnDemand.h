@@ -6,10 +6,12 @@
 // and start-up code, where only a few pictures or files ever need them.
 //
 //   VELUNOR_ON_DEMAND_LIBRARY("libfoo.so.1")   // once, in the file
-//   int foo_call(int x) { VELUNOR_ON_DEMAND(foo_call); return fn ? fn(x) : -1; }
+//   int foo_call(int x) { VELUNOR_FORWARD(foo_call, -1, x); }
+//   void foo_free(foo* f) { VELUNOR_FORWARD_VOID(foo_free, f); }
 //
-// `fn` is null when the library or the symbol cannot be loaded; each
-// forwarder then answers as the library answers a failure.
+// When the library or the symbol cannot be loaded, a forwarder answers as
+// the library answers a failure (`fallback`), and one without an answer
+// does nothing.
 #include <dlfcn.h>
 
 #define VELUNOR_ON_DEMAND_LIBRARY(soname)                                                                     \
@@ -26,3 +28,12 @@
 #define VELUNOR_ON_DEMAND(name)                                                                                \
     static const auto fn = reinterpret_cast<decltype(&::name)>(onDemandLibrary() ? ::dlsym(onDemandLibrary(), #name) \
                                                                                  : nullptr)
+
+#define VELUNOR_FORWARD(name, fallback, ...)                                                                   \
+    VELUNOR_ON_DEMAND(name);                                                                                   \
+    return fn ? fn(__VA_ARGS__) : (fallback)
+
+#define VELUNOR_FORWARD_VOID(name, ...)                                                                        \
+    VELUNOR_ON_DEMAND(name);                                                                                   \
+    if (fn)                                                                                                    \
+    fn(__VA_ARGS__)

@@ -220,6 +220,12 @@ TEST_F(JoinTest, WhatItCannotTakeLeavesTheChainAsItWasAndSaysWhy)
          }},
         {"a chain with a second name", "other names", [&] { ::link(QFile::encodeName(chain), QFile::encodeName(base.filePath("other.pdf"))); }},
         {"a full disk", "No space left on device", [] {}, true},
+        // Room gone while a page's 200 KB stream passes through (written in
+        // 64 KB pieces): the disk's words, not a damaged page's.
+        {"a full disk in a stream", "No space left on device", [&] {
+             writeFile(page, handMade({kCatalog, kOneKid, kPage,
+                                       "<< /Length 200000 >>\nstream\n" + QByteArray(200000, ' ') + "\nendstream"}));
+         }, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

@@ -77,6 +77,11 @@ namespace {
 // milliseconds or more (a 24-megapixel photo's page, about 200 ms).
 bool largePicture(qint64 width, qint64 height) { return width * height >= 2000000; }
 
+// A JPEG of 1 MB or more (most photos of 5 megapixels and up) takes tens of
+// milliseconds to decode or check (a 24-megapixel one's check, about 40);
+// a smaller one's check, about 12 ms at most.
+bool largeJpeg(const QString& path) { return QFileInfo(path).size() >= (1 << 20); }
+
 bool startsAsJpeg(const QString& path)
 {
     if (!QFileInfo(path).isFile()) // a pipe would wait for a writer
@@ -100,9 +105,8 @@ bool PageMaker::writeTempBitmap(const QString& entryPath, int page, int* width, 
     // JPEGs, the photos that make most pages, are decoded here: libjpeg
     // checks its input, their Exif reaches FreeImage no more, their size is
     // checked first, and the helper would cost a tenth of a photo's page.
-    // A JPEG of 1 MB or more (most photos of 5 megapixels and up) aside.
     const bool ok = startsAsJpeg(entryPath)
-        ? aside(QFileInfo(entryPath).size() >= (1 << 20),
+        ? aside(largeJpeg(entryPath),
                 [&] { return DecodeStep::WriteTempBitmap(entryPath, m_format, temp, width, height, error); })
         : m_decoder.Run(entryPath, m_format, temp, width, height, error, page);
     if (!ok) {
@@ -129,9 +133,7 @@ bool PageMaker::keepJpeg(const QString& entryPath, int quality, const PageLayout
     const auto wanted = [&](const PictureTraits& found, int w, int h) {
         return keepWanted(entryPath, found, w, h, quality, layout);
     };
-    // A photo's check takes tens of milliseconds (a 24-megapixel one about
-    // 40); one of a file under 1 MB, about 12 ms at most.
-    const PictureTraits traits = aside(QFileInfo(entryPath).size() >= (1 << 20), [&] {
+    const PictureTraits traits = aside(largeJpeg(entryPath), [&] {
         return JpegCoefficientCheck::Check(entryPath, width, height, wanted);
     });
     if (traits.jpegSource.path.isEmpty())

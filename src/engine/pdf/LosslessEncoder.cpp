@@ -209,11 +209,7 @@ bool LosslessEncoder::Encode(std::size_t limit)
     std::string plain, filtered;
     const bool plainOk = encodeRows(false, roomy, &plain, 6, 1);
     const bool filteredOk = encodeRows(true, plainOk ? plain.size() - 1 : roomy, &filtered, 6, 1);
-    if (!plainOk && !filteredOk)
-        return false;
-    plain.clear();
-    filtered.clear();
-    return encodeRows(filteredOk, limit, &m_data, 9, 1);
+    return (plainOk || filteredOk) && encodeRows(filteredOk, limit, &m_data, 9, 1);
 }
 
 bool LosslessEncoder::encodeRows(bool filter, std::size_t limit, std::string* data, int level, int bandEvery) const

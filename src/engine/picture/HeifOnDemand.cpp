@@ -22,135 +22,109 @@ extern "C" {
 
 heif_context* heif_context_alloc(void)
 {
-    VELUNOR_ON_DEMAND(heif_context_alloc);
-    return fn ? fn() : nullptr;
+    VELUNOR_FORWARD(heif_context_alloc, nullptr);
 }
 
 void heif_context_free(heif_context* ctx)
 {
-    VELUNOR_ON_DEMAND(heif_context_free);
-    if (fn)
-        fn(ctx);
+    VELUNOR_FORWARD_VOID(heif_context_free, ctx);
 }
 
 void heif_context_set_max_decoding_threads(heif_context* ctx, int maxThreads)
 {
-    VELUNOR_ON_DEMAND(heif_context_set_max_decoding_threads);
-    if (fn)
-        fn(ctx, maxThreads);
+    VELUNOR_FORWARD_VOID(heif_context_set_max_decoding_threads, ctx, maxThreads);
 }
 
 heif_error heif_context_read_from_memory_without_copy(heif_context* ctx, const void* mem, size_t size,
                                                       const heif_reading_options* options)
 {
-    VELUNOR_ON_DEMAND(heif_context_read_from_memory_without_copy);
-    return fn ? fn(ctx, mem, size, options) : notLoaded();
+    VELUNOR_FORWARD(heif_context_read_from_memory_without_copy, notLoaded(), ctx, mem, size, options);
 }
 
 heif_error heif_context_get_primary_image_handle(heif_context* ctx, heif_image_handle** handle)
 {
-    VELUNOR_ON_DEMAND(heif_context_get_primary_image_handle);
-    return fn ? fn(ctx, handle) : notLoaded();
+    VELUNOR_FORWARD(heif_context_get_primary_image_handle, notLoaded(), ctx, handle);
 }
 
 void heif_image_handle_release(const heif_image_handle* handle)
 {
-    VELUNOR_ON_DEMAND(heif_image_handle_release);
-    if (fn)
-        fn(handle);
+    VELUNOR_FORWARD_VOID(heif_image_handle_release, handle);
 }
 
 int heif_image_handle_has_alpha_channel(const heif_image_handle* handle)
 {
-    VELUNOR_ON_DEMAND(heif_image_handle_has_alpha_channel);
-    return fn ? fn(handle) : 0;
+    VELUNOR_FORWARD(heif_image_handle_has_alpha_channel, 0, handle);
 }
 
 int heif_image_handle_get_width(const heif_image_handle* handle)
 {
-    VELUNOR_ON_DEMAND(heif_image_handle_get_width);
-    return fn ? fn(handle) : 0;
+    VELUNOR_FORWARD(heif_image_handle_get_width, 0, handle);
 }
 
 int heif_image_handle_get_height(const heif_image_handle* handle)
 {
-    VELUNOR_ON_DEMAND(heif_image_handle_get_height);
-    return fn ? fn(handle) : 0;
+    VELUNOR_FORWARD(heif_image_handle_get_height, 0, handle);
 }
 
 int heif_image_handle_get_luma_bits_per_pixel(const heif_image_handle* handle)
 {
-    VELUNOR_ON_DEMAND(heif_image_handle_get_luma_bits_per_pixel);
-    return fn ? fn(handle) : -1;
+    VELUNOR_FORWARD(heif_image_handle_get_luma_bits_per_pixel, -1, handle);
 }
 
 heif_color_profile_type heif_image_handle_get_color_profile_type(const heif_image_handle* handle)
 {
-    VELUNOR_ON_DEMAND(heif_image_handle_get_color_profile_type);
-    return fn ? fn(handle) : heif_color_profile_type_not_present;
+    VELUNOR_FORWARD(heif_image_handle_get_color_profile_type, heif_color_profile_type_not_present, handle);
 }
 
 size_t heif_image_handle_get_raw_color_profile_size(const heif_image_handle* handle)
 {
-    VELUNOR_ON_DEMAND(heif_image_handle_get_raw_color_profile_size);
-    return fn ? fn(handle) : 0;
+    VELUNOR_FORWARD(heif_image_handle_get_raw_color_profile_size, 0, handle);
 }
 
 heif_error heif_image_handle_get_raw_color_profile(const heif_image_handle* handle, void* outData)
 {
-    VELUNOR_ON_DEMAND(heif_image_handle_get_raw_color_profile);
-    return fn ? fn(handle, outData) : notLoaded();
+    VELUNOR_FORWARD(heif_image_handle_get_raw_color_profile, notLoaded(), handle, outData);
 }
 
 heif_decoding_options* heif_decoding_options_alloc()
 {
-    VELUNOR_ON_DEMAND(heif_decoding_options_alloc);
-    return fn ? fn() : nullptr;
+    VELUNOR_FORWARD(heif_decoding_options_alloc, nullptr);
 }
 
 void heif_decoding_options_free(heif_decoding_options* options)
 {
-    VELUNOR_ON_DEMAND(heif_decoding_options_free);
-    if (fn)
-        fn(options);
+    VELUNOR_FORWARD_VOID(heif_decoding_options_free, options);
 }
 
 heif_error heif_decode_image(const heif_image_handle* handle, heif_image** out, heif_colorspace colorspace,
                              heif_chroma chroma, const heif_decoding_options* options)
 {
-    VELUNOR_ON_DEMAND(heif_decode_image);
-    return fn ? fn(handle, out, colorspace, chroma, options) : notLoaded();
+    VELUNOR_FORWARD(heif_decode_image, notLoaded(), handle, out, colorspace, chroma, options);
 }
 
 void heif_image_release(const heif_image* image)
 {
-    VELUNOR_ON_DEMAND(heif_image_release);
-    if (fn)
-        fn(image);
+    VELUNOR_FORWARD_VOID(heif_image_release, image);
 }
 
 int heif_image_get_width(const heif_image* image, heif_channel channel)
 {
-    VELUNOR_ON_DEMAND(heif_image_get_width);
-    return fn ? fn(image, channel) : -1;
+    VELUNOR_FORWARD(heif_image_get_width, -1, image, channel);
 }
 
 int heif_image_get_height(const heif_image* image, heif_channel channel)
 {
-    VELUNOR_ON_DEMAND(heif_image_get_height);
-    return fn ? fn(image, channel) : -1;
+    VELUNOR_FORWARD(heif_image_get_height, -1, image, channel);
 }
 
 int heif_image_get_bits_per_pixel_range(const heif_image* image, heif_channel channel)
 {
-    VELUNOR_ON_DEMAND(heif_image_get_bits_per_pixel_range);
-    return fn ? fn(image, channel) : -1;
+    VELUNOR_FORWARD(heif_image_get_bits_per_pixel_range, -1, image, channel);
 }
 
 const uint8_t* heif_image_get_plane_readonly(const heif_image* image, heif_channel channel, int* outStride)
 {
-    VELUNOR_ON_DEMAND(heif_image_get_plane_readonly);
-    return fn ? fn(image, channel, outStride) : nullptr;
+    VELUNOR_FORWARD(heif_image_get_plane_readonly, nullptr, image, channel, outStride);
 }
 
 } // extern "C"

@@ -13,86 +13,72 @@ extern "C" {
 
 JxlDecoder* JxlDecoderCreate(const JxlMemoryManager* memoryManager)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderCreate);
-    return fn ? fn(memoryManager) : nullptr;
+    VELUNOR_FORWARD(JxlDecoderCreate, nullptr, memoryManager);
 }
 
 void JxlDecoderDestroy(JxlDecoder* dec)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderDestroy);
-    if (fn)
-        fn(dec);
+    VELUNOR_FORWARD_VOID(JxlDecoderDestroy, dec);
 }
 
 // A decoder exists only where the library was loaded: the calls below are
 // never reached without it, and answer an error if they were.
 JxlDecoderStatus JxlDecoderSubscribeEvents(JxlDecoder* dec, int eventsWanted)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderSubscribeEvents);
-    return fn ? fn(dec, eventsWanted) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderSubscribeEvents, JXL_DEC_ERROR, dec, eventsWanted);
 }
 
 JxlDecoderStatus JxlDecoderSetUnpremultiplyAlpha(JxlDecoder* dec, JXL_BOOL unpremulAlpha)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderSetUnpremultiplyAlpha);
-    return fn ? fn(dec, unpremulAlpha) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderSetUnpremultiplyAlpha, JXL_DEC_ERROR, dec, unpremulAlpha);
 }
 
 JxlDecoderStatus JxlDecoderSetInput(JxlDecoder* dec, const uint8_t* data, size_t size)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderSetInput);
-    return fn ? fn(dec, data, size) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderSetInput, JXL_DEC_ERROR, dec, data, size);
 }
 
 JxlDecoderStatus JxlDecoderProcessInput(JxlDecoder* dec)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderProcessInput);
-    return fn ? fn(dec) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderProcessInput, JXL_DEC_ERROR, dec);
 }
 
 JxlDecoderStatus JxlDecoderGetBasicInfo(const JxlDecoder* dec, JxlBasicInfo* info)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderGetBasicInfo);
-    return fn ? fn(dec, info) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderGetBasicInfo, JXL_DEC_ERROR, dec, info);
 }
 
 JxlDecoderStatus JxlDecoderGetColorAsEncodedProfile(const JxlDecoder* dec, const JxlPixelFormat* unusedFormat,
                                                     JxlColorProfileTarget target, JxlColorEncoding* encoding)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderGetColorAsEncodedProfile);
-    return fn ? fn(dec, unusedFormat, target, encoding) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderGetColorAsEncodedProfile, JXL_DEC_ERROR, dec, unusedFormat, target, encoding);
 }
 
 JxlDecoderStatus JxlDecoderSetPreferredColorProfile(JxlDecoder* dec, const JxlColorEncoding* encoding)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderSetPreferredColorProfile);
-    return fn ? fn(dec, encoding) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderSetPreferredColorProfile, JXL_DEC_ERROR, dec, encoding);
 }
 
 JxlDecoderStatus JxlDecoderGetICCProfileSize(const JxlDecoder* dec, const JxlPixelFormat* unusedFormat,
                                              JxlColorProfileTarget target, size_t* size)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderGetICCProfileSize);
-    return fn ? fn(dec, unusedFormat, target, size) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderGetICCProfileSize, JXL_DEC_ERROR, dec, unusedFormat, target, size);
 }
 
 JxlDecoderStatus JxlDecoderGetColorAsICCProfile(const JxlDecoder* dec, const JxlPixelFormat* unusedFormat,
                                                 JxlColorProfileTarget target, uint8_t* profile, size_t size)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderGetColorAsICCProfile);
-    return fn ? fn(dec, unusedFormat, target, profile, size) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderGetColorAsICCProfile, JXL_DEC_ERROR, dec, unusedFormat, target, profile, size);
 }
 
 JxlDecoderStatus JxlDecoderImageOutBufferSize(const JxlDecoder* dec, const JxlPixelFormat* format, size_t* size)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderImageOutBufferSize);
-    return fn ? fn(dec, format, size) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderImageOutBufferSize, JXL_DEC_ERROR, dec, format, size);
 }
 
 JxlDecoderStatus JxlDecoderSetImageOutBuffer(JxlDecoder* dec, const JxlPixelFormat* format, void* buffer, size_t size)
 {
-    VELUNOR_ON_DEMAND(JxlDecoderSetImageOutBuffer);
-    return fn ? fn(dec, format, buffer, size) : JXL_DEC_ERROR;
+    VELUNOR_FORWARD(JxlDecoderSetImageOutBuffer, JXL_DEC_ERROR, dec, format, buffer, size);
 }
 
 } // extern "C"
